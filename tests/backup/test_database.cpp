@@ -1,0 +1,314 @@
+#include "tests/backup/test_database.h"
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+namespace vaultwick::test {
+namespace {
+
+const char* Env(const char* name) {
+  const char* value = std::getenv(name);
+  return (value != nullptr && value[0] != '\0') ? value : nullptr;
+}
+
+std::string ClientError(MYSQL* connection) {
+  return mysql_error(connection);
+}
+
+std::string QuoteIdentifier(const std::string& name) {
+  std::string quoted = "`";
+  for (char c : name) {
+    quoted += c;
+    if (c == '`')
+      quoted += '`';
+  }
+  return quoted + "`";
+}
+
+std::string QuoteLiteral(MYSQL* connection, const std::string& text) {
+  std::string buffer(text.size() * 2 + 1, '\0');
+  unsigned long length = mysql_real_escape_string(connection, buffer.data(), text.data(),
+                                                  static_cast<unsigned long>(text.size()));
+  buffer.resize(length);
+  return "'" + buffer + "'";
+}
+
+// Drains every result of a (multi-)statement so the connection is usable again.
+bool DrainResults(MYSQL* connection) {
+  for (;;) {
+    MYSQL_RES* result = mysql_store_result(connection);
+    if (result != nullptr) {
+      mysql_free_result(result);
+    } else if (mysql_field_count(connection) != 0) {
+      return false;
+    }
+    int next = mysql_next_result(connection);
+    if (next > 0)
+      return false;
+    if (next < 0)
+      return true;
+  }
+}
+
+std::string JoinRow(const ResultRow& row) {
+  std::string line;
+  for (std::size_t i = 0; i < row.size(); ++i) {
+    if (i != 0)
+      line += '|';
+    line += row[i] ? *row[i] : std::string("NULL");
+  }
+  return line;
+}
+
+}  // namespace
+
+std::optional<TestServer> TestServerFromEnvironment(std::string* why) {
+  const char* host = Env("VAULTWICK_TEST_DB_HOST");
+  const char* port = Env("VAULTWICK_TEST_DB_PORT");
+  const char* user = Env("VAULTWICK_TEST_DB_USER");
+  if (host == nullptr || port == nullptr || user == nullptr) {
+    *why = "no MariaDB test server: VAULTWICK_TEST_DB_HOST, _PORT and _USER are not set";
+    return std::nullopt;
+  }
+  TestServer server;
+  server.host = host;
+  server.port = static_cast<unsigned>(std::strtoul(port, nullptr, 10));
+  server.user = user;
+  if (const char* socket = Env("VAULTWICK_TEST_DB_SOCKET"))
+    server.socket = socket;
+  if (const char* password = std::getenv("VAULTWICK_TEST_DB_PASSWORD"))
+    server.password = password;
+  return server;
+}
+
+bool TestServerRequired() {
+  const char* required = std::getenv("VAULTWICK_TEST_DB_REQUIRED");
+  return required != nullptr && std::strcmp(required, "1") == 0;
+}
+
+MYSQL* ConnectToTestServer(const TestServer& server, const char* database, std::string* error) {
+  MYSQL* connection = mysql_init(nullptr);
+  if (connection == nullptr) {
+    *error = "mysql_init failed";
+    return nullptr;
+  }
+  mysql_options(connection, MYSQL_SET_CHARSET_NAME, "utf8mb4");
+  if (mysql_real_connect(connection, server.host.c_str(), server.user.c_str(),
+                         server.password.c_str(), database, server.port, nullptr,
+                         CLIENT_MULTI_STATEMENTS) == nullptr) {
+    *error = "cannot connect to " + server.host + ":" + std::to_string(server.port) + ": " +
+             ClientError(connection);
+    mysql_close(connection);
+    return nullptr;
+  }
+  return connection;
+}
+
+TestDatabase::TestDatabase(const TestServer& server, const std::string& tag) : server_(server) {
+  static std::atomic<int> counter{0};
+  name_ = "vw_" + tag + "_" + std::to_string(getpid()) + "_" + std::to_string(++counter);
+  connection_ = ConnectToTestServer(server_, nullptr, &error_);
+  if (connection_ == nullptr)
+    return;
+  std::string create = "DROP DATABASE IF EXISTS " + QuoteIdentifier(name_) + "; CREATE DATABASE " +
+                       QuoteIdentifier(name_) + " CHARACTER SET utf8mb4 COLLATE utf8mb4_general_ci";
+  if (mysql_query(connection_, create.c_str()) != 0 || !DrainResults(connection_) ||
+      mysql_select_db(connection_, name_.c_str()) != 0) {
+    error_ = "cannot create database " + name_ + ": " + ClientError(connection_);
+  }
+}
+
+TestDatabase::~TestDatabase() {
+  if (connection_ == nullptr)
+    return;
+  std::string drop = "DROP DATABASE IF EXISTS " + QuoteIdentifier(name_);
+  if (mysql_query(connection_, drop.c_str()) == 0)
+    DrainResults(connection_);
+  mysql_close(connection_);
+}
+
+MYSQL* TestDatabase::OpenConnection(std::string* error) const {
+  return ConnectToTestServer(server_, name_.c_str(), error);
+}
+
+::testing::AssertionResult TestDatabase::Execute(const std::string& sql) const {
+  if (!ok())
+    return ::testing::AssertionFailure() << error_;
+  if (mysql_real_query(connection_, sql.data(), static_cast<unsigned long>(sql.size())) != 0 ||
+      !DrainResults(connection_)) {
+    return ::testing::AssertionFailure() << "SQL failed: " << ClientError(connection_) << "\n"
+                                         << sql.substr(0, 2000);
+  }
+  return ::testing::AssertionSuccess();
+}
+
+::testing::AssertionResult TestDatabase::Query(const std::string& sql,
+                                               std::vector<ResultRow>* rows) const {
+  rows->clear();
+  if (!ok())
+    return ::testing::AssertionFailure() << error_;
+  if (mysql_real_query(connection_, sql.data(), static_cast<unsigned long>(sql.size())) != 0) {
+    return ::testing::AssertionFailure() << "query failed: " << ClientError(connection_) << "\n"
+                                         << sql;
+  }
+  MYSQL_RES* result = mysql_store_result(connection_);
+  if (result == nullptr) {
+    return ::testing::AssertionFailure()
+           << "query gave no result: " << ClientError(connection_) << "\n"
+           << sql;
+  }
+  unsigned fields = mysql_num_fields(result);
+  while (MYSQL_ROW row = mysql_fetch_row(result)) {
+    unsigned long* lengths = mysql_fetch_lengths(result);
+    ResultRow values(fields);
+    for (unsigned i = 0; i < fields; ++i) {
+      if (row[i] != nullptr)
+        values[i] = std::string(row[i], lengths[i]);
+    }
+    rows->push_back(std::move(values));
+  }
+  mysql_free_result(result);
+  DrainResults(connection_);
+  return ::testing::AssertionSuccess();
+}
+
+::testing::AssertionResult TestDatabase::RunClient(const std::string& inputPath,
+                                                   std::string* output) const {
+  int input = open(inputPath.c_str(), O_RDONLY | O_CLOEXEC);
+  if (input < 0) {
+    return ::testing::AssertionFailure()
+           << "cannot open " << inputPath << ": " << std::strerror(errno);
+  }
+  int pipeEnds[2];
+  if (pipe2(pipeEnds, O_CLOEXEC) != 0) {
+    close(input);
+    return ::testing::AssertionFailure() << "pipe failed";
+  }
+  std::vector<std::string> args = {"mariadb",
+                                   "--no-defaults",
+                                   "--default-character-set=utf8mb4",
+                                   "--batch",
+                                   "--host=" + server_.host,
+                                   "--port=" + std::to_string(server_.port),
+                                   "--user=" + server_.user,
+                                   "--password=" + server_.password,
+                                   "--protocol=TCP",
+                                   name_};
+  std::vector<char*> argv;
+  for (std::string& arg : args)
+    argv.push_back(arg.data());
+  argv.push_back(nullptr);
+
+  pid_t child = fork();
+  if (child == 0) {
+    dup2(input, STDIN_FILENO);
+    dup2(pipeEnds[1], STDOUT_FILENO);
+    dup2(pipeEnds[1], STDERR_FILENO);
+    execvp(argv[0], argv.data());
+    _exit(127);
+  }
+  close(input);
+  close(pipeEnds[1]);
+  std::string text;
+  char buffer[4096];
+  ssize_t got;
+  while ((got = read(pipeEnds[0], buffer, sizeof buffer)) > 0 || (got < 0 && errno == EINTR)) {
+    if (got > 0)
+      text.append(buffer, static_cast<std::size_t>(got));
+  }
+  close(pipeEnds[0]);
+  if (child < 0)
+    return ::testing::AssertionFailure() << "fork failed";
+  int status = 0;
+  while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+  }
+  if (output != nullptr)
+    *output = text;
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    return ::testing::AssertionFailure()
+           << "mariadb client failed (status " << status << "): " << text;
+  }
+  return ::testing::AssertionSuccess();
+}
+
+::testing::AssertionResult SummarizeTables(const TestDatabase& database,
+                                           std::vector<TableSummary>* tables) {
+  tables->clear();
+  MYSQL* connection = database.connection();
+  std::string schema = QuoteLiteral(connection, database.name());
+  std::vector<ResultRow> names;
+  auto listed = database.Query(
+      "SELECT TABLE_NAME, TABLE_TYPE FROM information_schema.TABLES WHERE "
+      "TABLE_SCHEMA = " +
+          schema + " ORDER BY TABLE_NAME",
+      &names);
+  if (!listed)
+    return listed;
+  for (const ResultRow& entry : names) {
+    TableSummary table;
+    table.name = *entry[0];
+    std::string literal = QuoteLiteral(connection, table.name);
+    std::vector<ResultRow> rows;
+    if (*entry[1] == "BASE TABLE") {
+      auto checked = database.Query("CHECKSUM TABLE " + QuoteIdentifier(table.name), &rows);
+      if (!checked)
+        return checked;
+      if (rows.size() == 1 && rows[0].size() == 2 && rows[0][1])
+        table.checksum = *rows[0][1];
+    }
+    auto columns = database.Query(
+        "SELECT COLUMN_NAME, COLUMN_TYPE, IS_NULLABLE, COLUMN_DEFAULT, EXTRA, "
+        "COLLATION_NAME FROM information_schema.COLUMNS WHERE TABLE_SCHEMA = " +
+            schema + " AND TABLE_NAME = " + literal + " ORDER BY ORDINAL_POSITION",
+        &rows);
+    if (!columns)
+      return columns;
+    for (const ResultRow& row : rows)
+      table.columns += JoinRow(row) + "\n";
+    auto indexes = database.Query(
+        "SELECT INDEX_NAME, NON_UNIQUE, SEQ_IN_INDEX, COLUMN_NAME, SUB_PART, INDEX_TYPE "
+        "FROM information_schema.STATISTICS WHERE TABLE_SCHEMA = " +
+            schema + " AND TABLE_NAME = " + literal + " ORDER BY INDEX_NAME, SEQ_IN_INDEX",
+        &rows);
+    if (!indexes)
+      return indexes;
+    for (const ResultRow& row : rows)
+      table.indexes += JoinRow(row) + "\n";
+    tables->push_back(std::move(table));
+  }
+  return ::testing::AssertionSuccess();
+}
+
+void PrintTo(const TableSummary& table, std::ostream* out) {
+  *out << "table " << table.name << " checksum " << table.checksum << "\ncolumns:\n"
+       << table.columns << "indexes:\n"
+       << table.indexes;
+}
+
+std::string ScratchPath(const std::string& stem) {
+  static std::atomic<int> counter{0};
+  const char* folder = Env("TMPDIR");
+  std::string path = std::string(folder != nullptr ? folder : "/tmp") + "/vaultwick_" + stem + "_" +
+                     std::to_string(getpid()) + "_" + std::to_string(++counter);
+  std::remove(path.c_str());
+  return path;
+}
+
+std::optional<std::string> ReadWholeFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in)
+    return std::nullopt;
+  std::ostringstream content;
+  content << in.rdbuf();
+  return content.str();
+}
+
+}  // namespace vaultwick::test
