@@ -1,0 +1,137 @@
+#include "platform/files.h"
+
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace vaultwick {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string ReadAll(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream content;
+  content << in.rdbuf();
+  return content.str();
+}
+
+void WriteAll(const fs::path& path, const std::string& content) {
+  std::ofstream(path, std::ios::binary) << content;
+}
+
+class FileCopyTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    base_ = fs::temp_directory_path() / ("vw-copy-test-" + std::to_string(::getpid()));
+    fs::remove_all(base_);
+    fs::create_directories(base_ / "target");
+  }
+  void TearDown() override { fs::remove_all(base_); }
+
+  // Names in the target folder: a failed or finished copy leaves no part file.
+  std::vector<std::string> TargetNames() const {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(base_ / "target")) {
+      names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+
+  fs::path base_;
+};
+
+TEST_F(FileCopyTest, CopiesIntoNewFileAndReplacesOldOne) {
+  std::string big(3 * 1024 * 1024 + 17, '\0');
+  for (std::size_t i = 0; i < big.size(); ++i) {
+    big[i] = static_cast<char>(i * 131 % 251);
+  }
+  WriteAll(base_ / "a.zip", big);
+  fs::path target = base_ / "target" / "shop.zip";
+
+  ASSERT_EQ(CopyFileReplacing((base_ / "a.zip").string(), target.string()), 0);
+  EXPECT_EQ(ReadAll(target), big);
+
+  WriteAll(base_ / "b.zip", "second run");
+  ASSERT_EQ(CopyFileReplacing((base_ / "b.zip").string(), target.string()), 0);
+  EXPECT_EQ(ReadAll(target), "second run");
+  EXPECT_EQ(TargetNames(), std::vector<std::string>{"shop.zip"});
+  EXPECT_EQ(FileSize(target.string()), 10u);
+}
+
+TEST_F(FileCopyTest, NewFileFollowsTheUmask) {
+  WriteAll(base_ / "a.zip", "x");
+  mode_t old = ::umask(027);
+  int result = CopyFileReplacing((base_ / "a.zip").string(), (base_ / "target/m.zip").string());
+  ::umask(old);
+  ASSERT_EQ(result, 0);
+  struct stat info {};
+  ASSERT_EQ(::stat((base_ / "target/m.zip").c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0640u);
+}
+
+TEST_F(FileCopyTest, MissingFolderOrSourceFailsAndLeavesNothing) {
+  WriteAll(base_ / "a.zip", "x");
+  EXPECT_EQ(CopyFileReplacing((base_ / "a.zip").string(), (base_ / "nowhere/a.zip").string()),
+            ENOENT);
+  EXPECT_FALSE(fs::exists(base_ / "nowhere"));
+
+  WriteAll(base_ / "target/shop.zip", "old archive");
+  EXPECT_EQ(
+      CopyFileReplacing((base_ / "missing.zip").string(), (base_ / "target/shop.zip").string()),
+      ENOENT);
+  EXPECT_EQ(ReadAll(base_ / "target/shop.zip"), "old archive");
+}
+
+// A write that fails half-way (here: the file size limit, which binds even
+// root) must leave the older archive whole and no part file behind.
+TEST_F(FileCopyTest, FailedWriteKeepsOlderTargetWhole) {
+  WriteAll(base_ / "new.zip", std::string(200000, 'n'));
+  WriteAll(base_ / "target/shop.zip", "old archive");
+  pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit limit {};
+    limit.rlim_cur = limit.rlim_max = 50000;
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    int result =
+        CopyFileReplacing((base_ / "new.zip").string(), (base_ / "target/shop.zip").string());
+    ::_exit(result == EFBIG ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "the copy did not report EFBIG";
+  EXPECT_EQ(ReadAll(base_ / "target/shop.zip"), "old archive");
+  EXPECT_EQ(TargetNames(), std::vector<std::string>{"shop.zip"});
+}
+
+TEST_F(FileCopyTest, RenameOntoAFolderFailsAndCleansUp) {
+  WriteAll(base_ / "a.zip", "x");
+  fs::create_directory(base_ / "target/shop.zip");
+  EXPECT_NE(CopyFileReplacing((base_ / "a.zip").string(), (base_ / "target/shop.zip").string()), 0);
+  EXPECT_TRUE(fs::is_directory(base_ / "target/shop.zip"));
+  EXPECT_EQ(TargetNames(), std::vector<std::string>{"shop.zip"});
+}
+
+TEST_F(FileCopyTest, DeleteFileAcceptsMissingFilesAndRefusesFolders) {
+  WriteAll(base_ / "d.sql", "x");
+  EXPECT_EQ(DeleteFile((base_ / "d.sql").string()), 0);
+  EXPECT_FALSE(fs::exists(base_ / "d.sql"));
+  EXPECT_EQ(DeleteFile((base_ / "d.sql").string()), 0);
+  EXPECT_NE(DeleteFile((base_ / "target").string()), 0);
+  EXPECT_FALSE(FileSize((base_ / "target").string()));
+}
+
+}  // namespace
+}  // namespace vaultwick
