@@ -1,0 +1,47 @@
+#pragma once
+
+// The backup job: one database from a server to one archive in the target
+// folder, on a worker thread of its own.
+//
+//   connect -> select database -> DumpDatabase into <private temp folder>/<name>.sql
+//   -> ZipSingleFile into <private temp folder>/<name>.zip
+//   -> copy (write beside, sync, rename) to <saveTo>/<name>.zip -> remove the temp folder
+//
+// The job reports each step as a status text (only while its progress window
+// is open), ends with one end text, and hands the request over as
+// backup_request.h describes.
+
+#include <atomic>
+
+#include "backup/backup_request.h"
+
+namespace vaultwick {
+
+// Jobs under way in this process. A job adds itself first and removes itself
+// last, on every way out; the exit prompt reads it.
+extern std::atomic<int> runningJobs;
+
+// The worker thread procedure. Takes ownership of `request`; the request's
+// progressWindow must already be stored (or known to stay null).
+void RunBackupJob(BackupRequest* request);
+
+// Starts RunBackupJob on a new thread that nobody waits for. Returns false
+// when no thread could be started; the caller then still owns the request.
+[[nodiscard]] bool StartBackupJob(BackupRequest* request);
+
+// The job's fixed texts.
+inline constexpr const char* kTextConnecting = "Connecting...";
+inline constexpr const char* kTextGettingTables = "Getting table list";
+inline constexpr const char* kTextZipping = "Zipping file";
+inline constexpr const char* kTextComplete = "Backup complete";
+inline constexpr const char* kTextCompleteWithErrors = "Backup complete with errors";
+inline constexpr const char* kTextInvalidName = "Invalid connection name";
+inline constexpr const char* kTextNoTempFolder = "Could not create temporary folder";
+inline constexpr const char* kTextCantConnect = "Can't connect to MySQL server";
+inline constexpr const char* kTextCantSelectPrefix = "Can't select database ";
+inline constexpr const char* kTextErrorOccured = "Error occured";
+inline constexpr const char* kTextDumpWriteFailed = "Could not write dump file";
+inline constexpr const char* kTextArchiveFailed = "Could not create archive";
+inline constexpr const char* kTextCopyFailed = "Could not copy file to target directory";
+
+}  // namespace vaultwick

@@ -1,0 +1,123 @@
+// The dump's text pieces without a server: escaping, identifiers and the
+// rebuilt CREATE TABLE statement in the shapes the server can hand over.
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+#include "backup/dump_create_table_internal.h"
+#include "backup/dump_file_appender_internal.h"
+#include "backup/dump_metadata_internal.h"
+#include "backup/dump_sql_text_internal.h"
+#include "tests/backup/test_database.h"
+
+namespace vaultwick::dump {
+namespace {
+
+std::string Escaped(std::string_view value) {
+  std::string text;
+  AppendEscapedValue(text, value.data(), value.size());
+  return text;
+}
+
+TEST(DumpSqlText, EscapesOnlyWhatAClientWouldMisread) {
+  EXPECT_EQ(Escaped("O'Hara"), "O\\'Hara");
+  EXPECT_EQ(Escaped("Smith\\Jones"), "Smith\\\\Jones");
+  EXPECT_EQ(Escaped("'"), "\\'");
+  EXPECT_EQ(Escaped("ends\\"), "ends\\\\");
+  EXPECT_EQ(Escaped(std::string_view("a\0b\nc\rd\x1A"
+                                     "e",
+                                     9)),
+            "a\\0b\\nc\\rd\\Ze");
+  EXPECT_EQ(Escaped("tab\t\"quote\" \xF0\x9F\x98\x80 \xFF"),
+            "tab\t\"quote\" \xF0\x9F\x98\x80 \xFF");
+  EXPECT_EQ(Escaped(""), "");
+}
+
+TEST(DumpSqlText, QuotesIdentifiersDoublingBackticks) {
+  EXPECT_EQ(QuotedIdentifier("plain"), "`plain`");
+  EXPECT_EQ(QuotedIdentifier("with space"), "`with space`");
+  EXPECT_EQ(QuotedIdentifier("a`b``"), "`a``b`````");
+}
+
+TEST(DumpSqlText, InsertWritesNullBareAndEverythingElseQuoted) {
+  const char* values[] = {"1", nullptr, "", "x\0y"};
+  unsigned long lengths[] = {1, 0, 0, 3};
+  std::string text;
+  AppendInsertStatement(text, "`t`", values, lengths, 4);
+  EXPECT_EQ(text, "INSERT INTO `t` VALUES('1',NULL,'','x\\0y');\n");
+}
+
+ColumnDefinition Column(std::string name, std::string type, std::string null,
+                        std::optional<std::string> defaultValue = std::nullopt,
+                        std::string extra = "", bool expression = false) {
+  return {std::move(name),         std::move(type), std::move(null),
+          std::move(defaultValue), expression,      std::move(extra)};
+}
+
+TEST(DumpCreateTable, TableWithoutIndexesKeepsTheTrailingSpaceOfItsLastColumn) {
+  std::string text;
+  AppendCreateTable(text, "t", std::nullopt,
+                    {Column("a", "int(11)", "NO", "0"), Column("b", "text", "YES", "")}, {});
+  EXPECT_EQ(text, "CREATE TABLE `t`(\n\t`a` int(11) NOT NULL DEFAULT '0' ,\n\t`b` text \n);\n");
+}
+
+TEST(DumpCreateTable, IndexClausesCompositePrefixAndKinds) {
+  std::string text;
+  std::vector<IndexColumn> indexes = {
+      {"0", "PRIMARY", "1", "a", std::nullopt, "BTREE"},
+      {"0", "PRIMARY", "2", "b", std::nullopt, "BTREE"},
+      {"0", "u`x", "1", "c", "10", "BTREE"},
+      {"1", "ft", "1", "c", std::nullopt, "FULLTEXT"},
+      {"1", "k", "1", "b", std::nullopt, "BTREE"},
+      {"1", "k", "2", "c", "4", "BTREE"},
+  };
+  AppendCreateTable(text, "t", "7",
+                    {Column("a", "int(11)", "", std::nullopt, "auto_increment"),
+                     Column("b", "int(11)", "NO"), Column("c", "text", "YES")},
+                    indexes);
+  EXPECT_EQ(text,
+            "CREATE TABLE `t`(\n\t`a` int(11) NOT NULL auto_increment,\n\t`b` int(11) NOT NULL ,"
+            "\n\t`c` text ,\n\tPRIMARY KEY (`a`,`b`),\n\tUNIQUE KEY `u``x` (`c`(10)),"
+            "\n\tFULLTEXT `ft` (`c`),\n\tKEY `k` (`b`,`c`(4))\n) AUTO_INCREMENT=7;\n");
+}
+
+TEST(DumpCreateTable, LiteralDefaultsAreEscapedAndExpressionsWrittenBare) {
+  std::string text;
+  AppendCreateTable(text, "t", std::nullopt,
+                    {Column("q", "varchar(9)", "YES", "it's \\"),
+                     Column("ts", "timestamp", "NO", "current_timestamp()",
+                            "on update current_timestamp()", true),
+                     Column("bits", "bit(3)", "YES", "b'101'", "", true)},
+                    {});
+  EXPECT_EQ(text,
+            "CREATE TABLE `t`(\n\t`q` varchar(9) DEFAULT 'it\\'s \\\\' ,"
+            "\n\t`ts` timestamp NOT NULL DEFAULT current_timestamp() on update "
+            "current_timestamp(),\n\t`bits` bit(3) DEFAULT b'101' \n);\n");
+}
+
+TEST(DumpMetadata, TellsQuotedLiteralsFromExpressions) {
+  for (const char* literal : {"'abc'", "''", "0", "0.00", "-3", "1.5e+10", "NULL"}) {
+    EXPECT_FALSE(IsQuotedStyleExpression(literal)) << literal;
+  }
+  for (const char* expression : {"current_timestamp()", "b'101'", "(1 + 1)", "uuid()", "1e"}) {
+    EXPECT_TRUE(IsQuotedStyleExpression(expression)) << expression;
+  }
+}
+
+TEST(DumpFileAppender, WritesLineFeedsAsCrLfAndAppendsPieces) {
+  std::string path = test::ScratchPath("appender");
+  DumpFileAppender file(path.c_str());
+  ASSERT_TRUE(file.Append(""));
+  EXPECT_EQ(test::ReadWholeFile(path), "");
+  ASSERT_TRUE(file.Append("a\nb\r\n"));
+  ASSERT_TRUE(file.Append("\nc"));
+  EXPECT_EQ(test::ReadWholeFile(path), "a\r\nb\r\r\n\r\nc");
+  std::remove(path.c_str());
+
+  DumpFileAppender missingFolder("/nonexistent-folder/dump.sql");
+  EXPECT_FALSE(missingFolder.Append("x\n"));
+}
+
+}  // namespace
+}  // namespace vaultwick::dump
