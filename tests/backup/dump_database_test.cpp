@@ -1,0 +1,223 @@
+// DumpDatabase against the private server: the exact file for a known
+// database, the pieces it is written in, the cancel signal and failed queries.
+
+#include "backup/dump_database.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "tests/backup/test_database.h"
+
+namespace vaultwick {
+namespace {
+
+using test::TestDatabase;
+
+struct DumpRun {
+  DumpOutcome outcome;
+  std::string file;
+  std::vector<std::string> statusTexts;
+};
+
+DumpRun Dump(MYSQL* connection, const DumpCancelFn& cancel = nullptr) {
+  DumpRun run;
+  std::string path = test::ScratchPath("dump");
+  run.outcome = DumpDatabase(
+      connection, path.c_str(), [&](const char* text) { run.statusTexts.emplace_back(text); },
+      cancel);
+  run.file = test::ReadWholeFile(path).value_or("<no file>");
+  std::remove(path.c_str());
+  return run;
+}
+
+TEST(DumpDatabase, WritesTheCustomerExampleByteForByte) {
+  VAULTWICK_REQUIRE_TEST_SERVER(server);
+  TestDatabase db(server, "example");
+  ASSERT_TRUE(
+      db.Execute("CREATE TABLE customer (id int(11) NOT NULL AUTO_INCREMENT,"
+                 " name varchar(40) NOT NULL DEFAULT '', city varchar(30),"
+                 " credit decimal(8,2) NOT NULL DEFAULT 0.00, PRIMARY KEY (id),"
+                 " KEY name_city (name, city), FULLTEXT KEY ft_name (name)) ENGINE=InnoDB;"
+                 "INSERT INTO customer VALUES (1, 'O''Hara', 'Cork', 12.50),"
+                 " (2, 'Smith\\\\Jones', NULL, 0.00);"
+                 "CREATE TABLE note (txt text)"));
+
+  DumpRun run = Dump(db.connection());
+  EXPECT_EQ(run.file,
+            "CREATE TABLE `customer`(\r\n"
+            "\t`id` int(11) NOT NULL auto_increment,\r\n"
+            "\t`name` varchar(40) NOT NULL ,\r\n"
+            "\t`city` varchar(30) ,\r\n"
+            "\t`credit` decimal(8,2) NOT NULL DEFAULT '0.00' ,\r\n"
+            "\tPRIMARY KEY (`id`),\r\n"
+            "\tKEY `name_city` (`name`,`city`),\r\n"
+            "\tFULLTEXT `ft_name` (`name`)\r\n"
+            ") AUTO_INCREMENT=3;\r\n"
+            "INSERT INTO `customer` VALUES('1','O\\'Hara','Cork','12.50');\r\n"
+            "INSERT INTO `customer` VALUES('2','Smith\\\\Jones',NULL,'0.00');\r\n"
+            "CREATE TABLE `note`(\r\n"
+            "\t`txt` text \r\n"
+            ");\r\n");
+  EXPECT_EQ(run.outcome.rowsWritten, 2u);
+  EXPECT_EQ(run.outcome.failedQueries, 0);
+  EXPECT_FALSE(run.outcome.writeFailed);
+  EXPECT_EQ(run.statusTexts,
+            (std::vector<std::string>{"DESCRIBE `customer`", "SHOW KEYS FROM `customer`",
+                                      "SELECT * FROM `customer`", "DESCRIBE `note`",
+                                      "SHOW KEYS FROM `note`", "SELECT * FROM `note`"}));
+}
+
+TEST(DumpDatabase, DatabaseWithoutTablesOrTableListGivesAnEmptyFile) {
+  VAULTWICK_REQUIRE_TEST_SERVER(server);
+  TestDatabase db(server, "empty");
+  ASSERT_TRUE(db.ok()) << db.error();
+  DumpRun run = Dump(db.connection());
+  EXPECT_EQ(run.file, "");
+  EXPECT_EQ(run.outcome.failedQueries, 0);
+
+  // With no database selected the table list cannot be read.
+  std::string error;
+  MYSQL* bare = test::ConnectToTestServer(server, nullptr, &error);
+  ASSERT_NE(bare, nullptr) << error;
+  run = Dump(bare);
+  mysql_close(bare);
+  EXPECT_EQ(run.file, "");
+  EXPECT_EQ(run.outcome.failedQueries, 1);
+  EXPECT_FALSE(run.outcome.writeFailed);
+}
+
+// Rows of about 1000 characters, so that a few thousand make several pieces.
+void FillWideTable(const TestDatabase& db, int rows) {
+  ASSERT_TRUE(db.Execute(
+      "CREATE TABLE wide (n int NOT NULL PRIMARY KEY, body text);"
+      "INSERT INTO wide SELECT seq, CONCAT(REPEAT('line\\n''q''\\\\', 90), seq) FROM seq_1_to_" +
+      std::to_string(rows)));
+}
+
+// Where the first piece ends: after the first INSERT that takes the dump text
+// (counted with LF line ends) past 1000000 characters.
+std::size_t FirstPieceEnd(const std::string& file) {
+  std::size_t lineFeeds = 0;
+  std::size_t position = 0;
+  while ((position = file.find("\r\n", position)) != std::string::npos) {
+    position += 2;
+    ++lineFeeds;
+    bool endsInsert = file.compare(position - 4, 2, ");") == 0;
+    if (endsInsert && position - lineFeeds > 1000000)
+      return position;
+  }
+  return std::string::npos;
+}
+
+TEST(DumpDatabase, PiecesMakeTheSameFileAndCancelKeepsOnlyWholePieces) {
+  VAULTWICK_REQUIRE_TEST_SERVER(server);
+  TestDatabase db(server, "pieces");
+  FillWideTable(db, 3000);
+
+  DumpRun whole = Dump(db.connection());
+  ASSERT_EQ(whole.outcome.rowsWritten, 3000u);
+  ASSERT_GT(whole.file.size(), 3000000u);
+  // Written in pieces, the file is still exactly one statement per row.
+  std::string expected =
+      "CREATE TABLE `wide`(\r\n\t`n` int(11) NOT NULL ,\r\n\t`body` text ,"
+      "\r\n\tPRIMARY KEY (`n`)\r\n);\r\n";
+  std::string body;
+  for (int i = 0; i < 90; ++i)
+    body += "line\\n\\'q\\'\\\\";
+  for (int n = 1; n <= 3000; ++n) {
+    expected += "INSERT INTO `wide` VALUES('" + std::to_string(n) + "','" + body +
+                std::to_string(n) + "');\r\n";
+  }
+  EXPECT_TRUE(whole.file == expected) << "dump differs from the statements written at once";
+
+  // Cancel a few rows after the first piece went out: only that piece stays.
+  std::size_t pieceEnd = FirstPieceEnd(whole.file);
+  ASSERT_NE(pieceEnd, std::string::npos);
+  int rowsInPiece = 0;
+  for (std::size_t p = whole.file.find("INSERT"); p < pieceEnd;
+       p = whole.file.find("INSERT", p + 1)) {
+    ++rowsInPiece;
+  }
+  int asked = 0;
+  std::string path = test::ScratchPath("cancel");
+  bool cancelled = false;
+  try {
+    DumpDatabase(db.connection(), path.c_str(), nullptr, [&] { return ++asked > rowsInPiece + 5; });
+  } catch (int signal) {
+    cancelled = signal == kCancelSignal;
+  }
+  EXPECT_TRUE(cancelled);
+  EXPECT_EQ(asked, rowsInPiece + 6);
+  std::string partial = test::ReadWholeFile(path).value_or("<no file>");
+  std::remove(path.c_str());
+  EXPECT_EQ(partial.size(), pieceEnd);
+  EXPECT_TRUE(partial == whole.file.substr(0, pieceEnd));
+}
+
+TEST(DumpDatabase, CancelBeforeTheFirstPieceLeavesNoStatements) {
+  VAULTWICK_REQUIRE_TEST_SERVER(server);
+  TestDatabase db(server, "cancel");
+  FillWideTable(db, 10);
+  std::string path = test::ScratchPath("cancel");
+  EXPECT_THROW(DumpDatabase(db.connection(), path.c_str(), nullptr, [] { return true; }), int);
+  EXPECT_EQ(test::ReadWholeFile(path).value_or(""), "");
+  std::remove(path.c_str());
+}
+
+TEST(DumpDatabase, FailedQueriesLeaveTablesOutOrWithoutRows) {
+  VAULTWICK_REQUIRE_TEST_SERVER(server);
+  TestDatabase db(server, "failures");
+  std::string user = "vw_limited_" + std::to_string(getpid());
+  ASSERT_TRUE(
+      db.Execute("CREATE TABLE a_gone (x int); CREATE VIEW b_broken AS SELECT x FROM a_gone;"
+                 "DROP TABLE a_gone; CREATE TABLE c_secret (id int, pin int);"
+                 "INSERT INTO c_secret VALUES (1, 1234); CREATE TABLE d_open (v int);"
+                 "INSERT INTO d_open VALUES (7);"
+                 "DROP USER IF EXISTS '" +
+                 user + "'@'%'; CREATE USER '" + user +
+                 "'@'%' IDENTIFIED BY 'pw';"
+                 "GRANT SELECT (id) ON " +
+                 db.name() + ".c_secret TO '" + user +
+                 "'@'%';"
+                 "GRANT SELECT ON " +
+                 db.name() + ".d_open TO '" + user +
+                 "'@'%';"
+                 "GRANT SELECT, SHOW VIEW ON " +
+                 db.name() + ".b_broken TO '" + user + "'@'%'"));
+
+  test::TestServer limited = server;
+  limited.user = user;
+  limited.password = "pw";
+  std::string error;
+  MYSQL* connection = test::ConnectToTestServer(limited, db.name().c_str(), &error);
+  ASSERT_NE(connection, nullptr) << error;
+  DumpRun run = Dump(connection);
+  mysql_close(connection);
+  EXPECT_TRUE(db.Execute("DROP USER '" + user + "'@'%'"));
+
+  // The broken view cannot be described, so it is left out; the secret table
+  // shows only the granted column and cannot be read whole, so it has no rows.
+  EXPECT_EQ(run.file,
+            "CREATE TABLE `c_secret`(\r\n\t`id` int(11) \r\n);\r\n"
+            "CREATE TABLE `d_open`(\r\n\t`v` int(11) \r\n);\r\n"
+            "INSERT INTO `d_open` VALUES('7');\r\n");
+  EXPECT_EQ(run.outcome.failedQueries, 2);
+  EXPECT_EQ(run.outcome.rowsWritten, 1u);
+}
+
+TEST(DumpDatabase, UnwritableFileIsReported) {
+  VAULTWICK_REQUIRE_TEST_SERVER(server);
+  TestDatabase db(server, "unwritable");
+  ASSERT_TRUE(db.Execute("CREATE TABLE t (v int); INSERT INTO t VALUES (1)"));
+  DumpOutcome outcome =
+      DumpDatabase(db.connection(), "/nonexistent-folder/dump.sql", nullptr, nullptr);
+  EXPECT_TRUE(outcome.writeFailed);
+  // The connection stays usable.
+  EXPECT_TRUE(db.Execute("SELECT 1"));
+}
+
+}  // namespace
+}  // namespace vaultwick
