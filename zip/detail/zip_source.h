@@ -1,0 +1,31 @@
+#pragma once
+
+// Where a member's data comes from. Sources are thin adapters that hand out
+// bytes; each opening also yields the member's facts for its headers.
+
+#include <cstdint>
+#include <memory>
+
+#include "zip/detail/zip_member_facts.h"
+#include "zip/zip_writer.h"
+
+namespace vaultwick {
+
+class ZipSource {
+ public:
+  virtual ~ZipSource() = default;
+  // Copies up to `count` bytes into `destination`; 0 means the data has ended (a
+  // failing read ends it too).
+  virtual std::uint32_t read(std::uint8_t* destination, std::uint32_t count) = 0;
+};
+
+// Each sets `result` and the member's facts, and returns null on failure.
+std::unique_ptr<ZipSource> openFileNameSource(const char* path, MemberFacts& facts,
+                                              ZipResult& result);
+// `sizeHint` is the expected length of a stream (0 = unknown); a disk file knows its own.
+std::unique_ptr<ZipSource> openHandleSource(const int* fd, std::uint32_t sizeHint,
+                                            MemberFacts& facts, ZipResult& result);
+std::unique_ptr<ZipSource> openMemorySource(const void* data, std::uint32_t length,
+                                            MemberFacts& facts, ZipResult& result);
+
+}  // namespace vaultwick

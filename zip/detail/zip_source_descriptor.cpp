@@ -1,0 +1,84 @@
+#include "zip/detail/zip_source.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "zip/zip_format.h"
+
+namespace vaultwick {
+
+namespace {
+
+class DescriptorSource final : public ZipSource {
+ public:
+  DescriptorSource(int fd, bool owned) : fd_(fd), owned_(owned) {}
+  ~DescriptorSource() override {
+    if (owned_) {
+      close(fd_);
+    }
+  }
+
+  std::uint32_t read(std::uint8_t* destination, std::uint32_t count) override {
+    for (;;) {
+      const ssize_t got = ::read(fd_, destination, count);
+      if (got < 0 && errno == EINTR) {
+        continue;
+      }
+      return got > 0 ? static_cast<std::uint32_t>(got) : 0;
+    }
+  }
+
+ private:
+  int fd_;
+  bool owned_;
+};
+
+// Facts and starting position of a descriptor, owned or not.
+ZipResult prepareDescriptor(int fd, std::uint32_t sizeHint, MemberFacts& facts) {
+  if (fd < 0 || fcntl(fd, F_GETFD) < 0) {
+    return ZipResult::BadArguments;
+  }
+  if (isDiskFile(fd)) {
+    const ZipResult result = readFileFacts(fd, facts);
+    if (result != ZipResult::Ok) {
+      return result;
+    }
+    lseek(fd, 0, SEEK_SET);
+    return ZipResult::Ok;
+  }
+  facts = streamFacts(zip_format::attributes::kStream, sizeHint != 0 ? sizeHint : -1);
+  return ZipResult::Ok;
+}
+
+}  // namespace
+
+std::unique_ptr<ZipSource> openFileNameSource(const char* path, MemberFacts& facts,
+                                              ZipResult& result) {
+  if (path == nullptr) {
+    result = ZipResult::BadArguments;
+    return nullptr;
+  }
+  const int fd = open(path, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    result = ZipResult::CannotOpen;
+    return nullptr;
+  }
+  result = prepareDescriptor(fd, 0, facts);
+  if (result != ZipResult::Ok) {
+    close(fd);
+    return nullptr;
+  }
+  return std::make_unique<DescriptorSource>(fd, true);
+}
+
+std::unique_ptr<ZipSource> openHandleSource(const int* fd, std::uint32_t sizeHint,
+                                            MemberFacts& facts, ZipResult& result) {
+  result = fd == nullptr ? ZipResult::BadArguments : prepareDescriptor(*fd, sizeHint, facts);
+  if (result != ZipResult::Ok) {
+    return nullptr;
+  }
+  return std::make_unique<DescriptorSource>(*fd, false);
+}
+
+}  // namespace vaultwick

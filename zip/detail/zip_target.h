@@ -1,0 +1,35 @@
+#pragma once
+
+// Where an archive goes. Targets are thin adapters: they move bytes and know
+// whether they can be repositioned; every format decision is the writer's.
+
+#include <cstdint>
+#include <memory>
+
+#include "zip/zip_writer.h"
+
+namespace vaultwick {
+
+class ZipTarget {
+ public:
+  virtual ~ZipTarget() = default;
+  // A target that can be repositioned gets its local headers rewritten in place;
+  // any other gets data descriptors.
+  virtual bool seekable() const = 0;
+  // Position of the target's start within its file; recorded offsets include it.
+  virtual std::uint64_t baseOffset() const { return 0; }
+  // Writes `count` bytes and returns how many it took. A failure that spoils the
+  // whole archive is also stored in `sticky`.
+  virtual std::uint32_t write(const std::uint8_t* data, std::uint32_t count, ZipResult& sticky) = 0;
+  // Positions the output `position` bytes past the base offset.
+  virtual bool seek(std::uint64_t position, ZipResult& sticky) = 0;
+  // The memory block of a memory target, else null.
+  virtual void* memory() const { return nullptr; }
+};
+
+// Each sets `result` and returns null on failure.
+std::unique_ptr<ZipTarget> openFileNameTarget(const char* path, ZipResult& result);
+std::unique_ptr<ZipTarget> openHandleTarget(const int* fd, ZipResult& result);
+std::unique_ptr<ZipTarget> openMemoryTarget(void* buffer, std::uint32_t size, ZipResult& result);
+
+}  // namespace vaultwick

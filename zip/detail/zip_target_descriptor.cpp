@@ -1,0 +1,87 @@
+#include "zip/detail/zip_target.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace vaultwick {
+
+namespace {
+
+// A descriptor the writer owns: a file it created or a duplicate of the caller's.
+class DescriptorTarget final : public ZipTarget {
+ public:
+  DescriptorTarget(int fd, bool seekable, std::uint64_t baseOffset)
+      : fd_(fd), seekable_(seekable), baseOffset_(baseOffset) {}
+  ~DescriptorTarget() override { close(fd_); }
+
+  bool seekable() const override { return seekable_; }
+  std::uint64_t baseOffset() const override { return baseOffset_; }
+
+  std::uint32_t write(const std::uint8_t* data, std::uint32_t count, ZipResult&) override {
+    std::uint32_t done = 0;
+    while (done < count) {
+      const ssize_t written = ::write(fd_, data + done, count - done);
+      if (written < 0 && errno == EINTR) {
+        continue;
+      }
+      if (written <= 0) {
+        break;
+      }
+      done += static_cast<std::uint32_t>(written);
+    }
+    return done;
+  }
+
+  bool seek(std::uint64_t position, ZipResult& sticky) override {
+    if (!seekable_) {
+      sticky = ZipResult::SeekImpossible;
+      return false;
+    }
+    return lseek(fd_, static_cast<off_t>(position + baseOffset_), SEEK_SET) >= 0;
+  }
+
+ private:
+  int fd_;
+  bool seekable_;
+  std::uint64_t baseOffset_;
+};
+
+bool isRegularFile(int fd) {
+  struct stat info {};
+  return fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+}
+
+}  // namespace
+
+std::unique_ptr<ZipTarget> openFileNameTarget(const char* path, ZipResult& result) {
+  const int fd = path == nullptr ? -1 : open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    result = ZipResult::CannotOpen;
+    return nullptr;
+  }
+  // A path may name a pipe or a device too; only a regular file can be rewritten.
+  const bool seekable = isRegularFile(fd) && lseek(fd, 0, SEEK_CUR) >= 0;
+  result = ZipResult::Ok;
+  return std::make_unique<DescriptorTarget>(fd, seekable, 0);
+}
+
+std::unique_ptr<ZipTarget> openHandleTarget(const int* fd, ZipResult& result) {
+  const int copy = fd == nullptr ? -1 : fcntl(*fd, F_DUPFD_CLOEXEC, 0);
+  if (copy < 0) {
+    result = ZipResult::DuplicateFailed;
+    return nullptr;
+  }
+  std::uint64_t base = 0;
+  bool seekable = false;
+  if (isRegularFile(copy)) {
+    const off_t position = lseek(copy, 0, SEEK_CUR);
+    seekable = position >= 0;
+    base = seekable ? static_cast<std::uint64_t>(position) : 0;
+  }
+  result = ZipResult::Ok;
+  return std::make_unique<DescriptorTarget>(copy, seekable, base);
+}
+
+}  // namespace vaultwick

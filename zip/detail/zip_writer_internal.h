@@ -1,0 +1,79 @@
+#pragma once
+
+// The state of one archive being written, and the writer's internal steps.
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "deflate/flate.h"
+#include "zip/detail/zip_entry.h"
+#include "zip/detail/zip_member_facts.h"
+#include "zip/detail/zip_records.h"
+#include "zip/detail/zip_source.h"
+#include "zip/detail/zip_target.h"
+#include "zip/zip_writer.h"
+
+namespace vaultwick {
+
+// A handle with this tag is an archive being written.
+inline constexpr std::uint32_t kWritingTag = 2;
+
+inline constexpr std::uint32_t kWriterBufferSize = 16384;
+
+enum class WriterState {
+  Open,      // accepts members (unless the sticky error is set)
+  Finished,  // central directory written; no more members
+};
+
+struct ZipWriter final : ZipSink {
+  std::unique_ptr<ZipTarget> output;
+  // Set by failures that spoil the archive as a whole; later additions fail.
+  ZipResult stickyError = ZipResult::Ok;
+  WriterState state = WriterState::Open;
+  // Archive bytes emitted so far at the end of the output, not counting the base offset.
+  std::uint64_t bytesWritten = 0;
+  int packLevel = kDefaultPackLevel;
+  // Members added successfully, in order of addition.
+  std::vector<ZipEntry> entries;
+
+  // The member in progress.
+  MemberFacts facts;
+  std::unique_ptr<ZipSource> input;
+  std::uint64_t bytesRead = 0;
+  std::uint32_t crc = 0;
+  std::uint64_t compressedSize = 0;
+  bool dataWriteFailed = false;
+
+  std::array<std::uint8_t, kWriterBufferSize> buffer{};
+
+  bool failed() const { return stickyError != ZipResult::Ok; }
+  std::uint32_t write(const std::uint8_t* data, std::uint32_t count) override;
+};
+
+struct ZipHandle {
+  std::uint32_t tag = kWritingTag;
+  std::unique_ptr<ZipWriter> writer;
+};
+
+// The compressor's read_input: the next bytes of the member in progress.
+std::uint32_t zipReadCallback(FlateState* state, std::uint8_t* destination, std::uint32_t wanted);
+// The compressor's write_output: compressed bytes to the archive output.
+bool zipFlushCallback(void* param, const std::uint8_t* data, std::uint32_t* count);
+// Every archive byte passes here; returns the number written.
+std::uint32_t zipWriteCallback(ZipWriter* writer, const std::uint8_t* data, std::uint32_t count);
+
+// Reads the member's input, keeping its CRC-32 and length.
+std::uint32_t readMemberInput(ZipWriter& writer, std::uint8_t* destination, std::uint32_t wanted);
+
+// Produce a member's data; false when the member failed.
+bool storeMemberData(ZipWriter& writer);
+bool deflateMemberData(ZipWriter& writer, ZipEntry& entry);
+
+ZipResult addMember(ZipWriter& writer, const char* name, const void* source, std::uint32_t size,
+                    ZipSourceKind kind);
+// Central directory and end record; runs once.
+ZipResult finishArchive(ZipWriter& writer);
+
+}  // namespace vaultwick

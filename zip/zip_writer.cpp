@@ -1,0 +1,112 @@
+#include "zip/zip_writer.h"
+
+#include <ctime>
+#include <new>
+
+#include "zip/detail/zip_writer_internal.h"
+
+namespace vaultwick {
+
+namespace {
+
+ZipResult report(ZipResult result) {
+  lastZipResult.store(result);
+  return result;
+}
+
+std::unique_ptr<ZipTarget> openTarget(const void* target, std::uint32_t size, ZipTargetKind kind,
+                                      ZipResult& result) {
+  switch (kind) {
+    case ZipTargetKind::FileName:
+      return openFileNameTarget(static_cast<const char*>(target), result);
+    case ZipTargetKind::Handle:
+      return openHandleTarget(static_cast<const int*>(target), result);
+    case ZipTargetKind::Memory:
+      return openMemoryTarget(const_cast<void*>(target), size, result);
+  }
+  result = ZipResult::BadArguments;
+  return nullptr;
+}
+
+}  // namespace
+
+ZipHandle* openZipWriter(const void* target, std::uint32_t size, ZipTargetKind kind, int level) {
+  // The "UT" times read calendar fields as local time: take the zone as it is now.
+  tzset();
+  if (level < 1 || level > kDefaultPackLevel) {
+    report(ZipResult::BadArguments);
+    return nullptr;
+  }
+  std::unique_ptr<ZipHandle> handle(new (std::nothrow) ZipHandle);
+  if (handle) {
+    handle->writer.reset(new (std::nothrow) ZipWriter);
+  }
+  if (!handle || !handle->writer) {
+    report(ZipResult::NoMemory);
+    return nullptr;
+  }
+  ZipResult result = ZipResult::BadArguments;
+  handle->writer->output = openTarget(target, size, kind, result);
+  if (!handle->writer->output) {
+    report(result);
+    return nullptr;
+  }
+  handle->writer->packLevel = level;
+  report(ZipResult::Ok);
+  return handle.release();
+}
+
+ZipResult addZipMember(ZipHandle* handle, const char* name, const void* source, std::uint32_t size,
+                       ZipSourceKind kind) {
+  if (handle == nullptr) {
+    return report(ZipResult::BadArguments);
+  }
+  if (handle->tag != kWritingTag) {
+    return report(ZipResult::WrongMode);
+  }
+  try {
+    return report(addMember(*handle->writer, name, source, size, kind));
+  } catch (const std::bad_alloc&) {
+    handle->writer->input.reset();
+    return report(ZipResult::NoMemory);
+  }
+}
+
+ZipResult getZipWriterMemory(ZipHandle* handle, void** buffer, std::uint32_t* length) {
+  if (handle == nullptr || buffer == nullptr || length == nullptr) {
+    if (buffer != nullptr) {
+      *buffer = nullptr;
+    }
+    if (length != nullptr) {
+      *length = 0;
+    }
+    return report(ZipResult::BadArguments);
+  }
+  if (handle->tag != kWritingTag) {
+    return report(ZipResult::WrongMode);
+  }
+  ZipWriter& writer = *handle->writer;
+  if (writer.state != WriterState::Finished) {
+    static_cast<void>(finishArchive(writer));
+  }
+  *buffer = writer.output->memory();
+  *length = static_cast<std::uint32_t>(writer.bytesWritten);
+  return report(*buffer == nullptr ? ZipResult::NotMemoryArchive : ZipResult::Ok);
+}
+
+ZipResult closeZipWriter(ZipHandle* handle) {
+  if (handle == nullptr) {
+    return report(ZipResult::BadArguments);
+  }
+  if (handle->tag != kWritingTag) {
+    return report(ZipResult::WrongMode);
+  }
+  ZipResult result = ZipResult::Ok;
+  if (handle->writer->state != WriterState::Finished) {
+    result = finishArchive(*handle->writer);
+  }
+  delete handle;
+  return report(result);
+}
+
+}  // namespace vaultwick

@@ -1,0 +1,91 @@
+#pragma once
+
+// The archive writer: builds a ZIP archive member by member into a new file,
+// an open descriptor (regular file or pipe) or a block of memory. Members come
+// from a file name, an open descriptor, a block of memory, or nothing at all
+// (a folder entry), and are stored or deflated. Nothing here throws: every
+// operation answers a ZipResult and also leaves it in lastZipResult.
+//
+// An archive handle belongs to one thread from openZipWriter to closeZipWriter;
+// different archives share nothing but lastZipResult.
+
+#include <atomic>
+#include <cstdint>
+
+namespace vaultwick {
+
+enum class ZipResult : std::uint32_t {
+  Ok = 0x00000000,
+  Recent = 0x00000001,  // only as an argument of zipResultText: "the last result"
+  DuplicateFailed = 0x00000100,
+  CannotOpen = 0x00000200,
+  NoMemory = 0x00000300,
+  WriteFailed = 0x00000400,
+  NotFound = 0x00000500,
+  MoreData = 0x00000600,
+  Corrupt = 0x00000700,
+  ReadFailed = 0x00000800,
+  BadArguments = 0x00010000,
+  NotMemoryArchive = 0x00020000,
+  MemoryTooSmall = 0x00030000,
+  PreviousError = 0x00040000,
+  AlreadyEnded = 0x00050000,
+  SizeMismatch = 0x00060000,
+  PartlyUnpacked = 0x00070000,
+  WrongMode = 0x00080000,
+  NotInitialised = 0x01000000,
+  SeekImpossible = 0x02000000,
+  MethodChanged = 0x04000000,
+  DeflateFailed = 0x05000000,
+};
+
+// The result of the most recent public writer operation on any thread.
+extern std::atomic<ZipResult> lastZipResult;
+
+// Copies the message text of `code` (ZipResult::Recent: of lastZipResult) into
+// `buffer` of `bufferSize` bytes, cut to fit and always zero-terminated when
+// bufferSize > 0. Returns the full text length without the terminating zero,
+// whether or not all of it fitted; a null buffer only asks for that length.
+std::uint32_t zipResultText(ZipResult code, char* buffer, std::uint32_t bufferSize);
+
+enum class ZipTargetKind : std::uint32_t { Handle = 1, FileName = 2, Memory = 3 };
+enum class ZipSourceKind : std::uint32_t { Handle = 1, FileName = 2, Memory = 3, Folder = 4 };
+
+inline constexpr int kDefaultPackLevel = 8;
+
+struct ZipHandle;
+
+// Opens a writer. `target` by kind:
+//   FileName: const char* path of the archive to create (an existing file is truncated);
+//   Handle:   const int* pointing at an open writable descriptor; the writer works on a
+//             duplicate, so the caller keeps and closes its own. A regular file is written
+//             from its current position on (all recorded offsets include that position);
+//             anything else (pipe, socket, device) is written strictly forward;
+//   Memory:   a caller buffer of `size` bytes, or null to let the writer map a block of
+//             `size` bytes itself. At most size - 1 bytes of archive fit.
+// `level` (1..8) is the compressor level of deflated members; the product always uses 8.
+// Returns null when the writer could not be opened; lastZipResult then says why.
+[[nodiscard]] ZipHandle* openZipWriter(const void* target, std::uint32_t size, ZipTargetKind kind,
+                                       int level = kDefaultPackLevel);
+
+// Adds one member. `source` by kind:
+//   FileName: const char* path of the file to add; `size` is ignored;
+//   Handle:   const int* pointing at an open readable descriptor (the caller keeps it). For
+//             anything but a regular file `size` is the expected length, 0 = unknown;
+//   Memory:   `size` bytes at `source`;
+//   Folder:   a folder entry; `source` and `size` are ignored.
+// Backslashes in `name` become slashes; a folder name gets a trailing slash. Names ending
+// in .Z .zip .zoo .arc .lzh .arj .gz .tgz (any case), and folders, are stored, everything
+// else is deflated.
+[[nodiscard]] ZipResult addZipMember(ZipHandle* handle, const char* name, const void* source,
+                                     std::uint32_t size, ZipSourceKind kind);
+
+// Finishes the archive if that has not happened yet and hands out the memory block and
+// the archive length. The block stays valid until closeZipWriter.
+[[nodiscard]] ZipResult getZipWriterMemory(ZipHandle* handle, void** buffer, std::uint32_t* length);
+
+// Finishes the archive if that has not happened yet, releases the output and frees the
+// handle, which is invalid afterwards.
+[[nodiscard]] ZipResult closeZipWriter(ZipHandle* handle);
+
+}  // namespace vaultwick
