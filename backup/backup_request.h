@@ -42,8 +42,9 @@ struct BackupOutcome {
 
 // Seams for tests: called on the worker thread at fixed points of a job.
 struct BackupTestHooks {
-  // The dump file is complete (and was written without error).
-  std::function<void(const std::string& dumpPath)> afterDump;
+  // The dump file is complete and was written without error; the archive at
+  // archivePath is made next.
+  std::function<void(const std::string& dumpPath, const std::string& archivePath)> afterDump;
   // The temporary archive is made; the copy into the target folder is next.
   std::function<void(const std::string& archivePath)> beforeCopy;
 };

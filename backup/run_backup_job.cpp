@@ -130,12 +130,12 @@ class BackupJob {
         outcome.rowsWritten = dump.rowsWritten;
         return outcome;
       }
+      const std::string archivePath = folder->FilePath(name + ".zip");
       if (hooks_.afterDump) {
-        hooks_.afterDump(dumpPath);
+        hooks_.afterDump(dumpPath, archivePath);
       }
 
       Show(kTextZipping);
-      const std::string archivePath = folder->FilePath(name + ".zip");
       BackupOutcome outcome = PlaceArchive(dumpPath, archivePath, saveTo);
       outcome.rowsWritten = dump.rowsWritten;
       if (outcome.result == BackupResult::Complete && dump.failedQueries > 0) {
