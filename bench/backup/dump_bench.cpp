@@ -1,0 +1,181 @@
+// Dump throughput and memory beside mariadb-dump on the same table.
+//
+// Fills a scratch database on the private server with a generated table of
+// about a million rows (integers, text with characters that need escaping,
+// decimals, dates, NULLs), then dumps it twice, each time in a child process
+// so that its peak memory is its own (wait4's ru_maxrss):
+//   1. DumpDatabase (this program re-run as `dump_bench --dump-child DB FILE`),
+//   2. mariadb-dump --skip-extended-insert (one INSERT per row, like ours).
+// Prints seconds, rows/s, MB/s of dump file written, and peak resident memory.
+//
+// Run it against a private server:
+//   eval "$(scripts/mariadb start /tmp/vw-bench-db)"
+//   BUILD/bench/backup/dump_bench [ROWS]          (default 1000000)
+//   scripts/mariadb stop /tmp/vw-bench-db
+
+#include <mysql.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "backup/dump_database.h"
+
+namespace {
+
+struct Server {
+  std::string host, port, user, password;
+};
+
+bool ServerFromEnvironment(Server* server) {
+  const char* host = std::getenv("VAULTWICK_TEST_DB_HOST");
+  const char* port = std::getenv("VAULTWICK_TEST_DB_PORT");
+  const char* user = std::getenv("VAULTWICK_TEST_DB_USER");
+  const char* password = std::getenv("VAULTWICK_TEST_DB_PASSWORD");
+  if (host == nullptr || port == nullptr || user == nullptr)
+    return false;
+  *server = {host, port, user, password != nullptr ? password : ""};
+  return true;
+}
+
+MYSQL* Connect(const Server& server, const char* database) {
+  MYSQL* connection = mysql_init(nullptr);
+  if (connection == nullptr)
+    return nullptr;
+  if (mysql_real_connect(
+          connection, server.host.c_str(), server.user.c_str(), server.password.c_str(), database,
+          static_cast<unsigned>(std::atoi(server.port.c_str())), nullptr, 0) == nullptr) {
+    std::fprintf(stderr, "cannot connect: %s\n", mysql_error(connection));
+    mysql_close(connection);
+    return nullptr;
+  }
+  return connection;
+}
+
+bool Run(MYSQL* connection, const std::string& sql) {
+  if (mysql_query(connection, sql.c_str()) != 0) {
+    std::fprintf(stderr, "query failed: %s\n  %s\n", mysql_error(connection), sql.c_str());
+    return false;
+  }
+  return true;
+}
+
+int DumpChild(const char* database, const char* path) {
+  Server server;
+  if (!ServerFromEnvironment(&server))
+    return 2;
+  MYSQL* connection = Connect(server, database);
+  if (connection == nullptr)
+    return 2;
+  vaultwick::DumpOutcome outcome = vaultwick::DumpDatabase(connection, path, nullptr, nullptr);
+  mysql_close(connection);
+  return (outcome.failedQueries == 0 && !outcome.writeFailed) ? 0 : 1;
+}
+
+struct ChildRun {
+  double seconds = 0;
+  long peakKilobytes = 0;
+  bool ok = false;
+};
+
+// Runs argv with stdout going to outputPath (when given) and measures it.
+ChildRun RunChild(std::vector<std::string> args, const char* outputPath) {
+  std::vector<char*> argv;
+  for (std::string& arg : args)
+    argv.push_back(arg.data());
+  argv.push_back(nullptr);
+  ChildRun run;
+  auto start = std::chrono::steady_clock::now();
+  pid_t child = fork();
+  if (child == 0) {
+    if (outputPath != nullptr && std::freopen(outputPath, "wb", stdout) == nullptr)
+      _exit(126);
+    execvp(argv[0], argv.data());
+    _exit(127);
+  }
+  if (child < 0)
+    return run;
+  int status = 0;
+  rusage usage{};
+  wait4(child, &status, 0, &usage);
+  run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  run.peakKilobytes = usage.ru_maxrss;
+  run.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  return run;
+}
+
+double FileMegabytes(const std::string& path) {
+  struct stat info {};
+  if (stat(path.c_str(), &info) != 0)
+    return 0;
+  return static_cast<double>(info.st_size) / 1e6;
+}
+
+void Report(const char* name, const ChildRun& run, long rows, const std::string& path) {
+  double megabytes = FileMegabytes(path);
+  std::printf("%-44s %7.2f s %10.0f rows/s %7.1f MB/s  file %7.1f MB  peak RSS %6.1f MB%s\n", name,
+              run.seconds, rows / run.seconds, megabytes / run.seconds, megabytes,
+              run.peakKilobytes / 1024.0, run.ok ? "" : "  (FAILED)");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc == 4 && std::strcmp(argv[1], "--dump-child") == 0)
+    return DumpChild(argv[2], argv[3]);
+
+  long rows = argc > 1 ? std::atol(argv[1]) : 1000000;
+  Server server;
+  if (!ServerFromEnvironment(&server)) {
+    std::fprintf(stderr,
+                 "no server: run eval \"$(scripts/mariadb start DIR)\" first "
+                 "(VAULTWICK_TEST_DB_* are not set)\n");
+    return 2;
+  }
+  MYSQL* connection = Connect(server, nullptr);
+  if (connection == nullptr)
+    return 2;
+  std::string database = "vw_bench_" + std::to_string(getpid());
+  mysql_set_character_set(connection, "utf8mb4");
+  std::printf("generating %ld rows in %s ...\n", rows, database.c_str());
+  std::fflush(stdout);
+  bool filled =
+      Run(connection, "CREATE DATABASE " + database) && Run(connection, "USE " + database) &&
+      Run(connection,
+          "CREATE TABLE bench (id INT NOT NULL PRIMARY KEY, customer VARCHAR(60) NOT NULL, "
+          "note TEXT, amount DECIMAL(12,2), created DATETIME, flag TINYINT, KEY (customer))") &&
+      Run(connection,
+          "INSERT INTO bench SELECT seq, CONCAT('customer ', seq % 5000, ' O''Brien'), "
+          "IF(seq % 7 = 0, NULL, CONCAT('line one\\nline two\\ttab \\\\ ', MD5(seq))), "
+          "(seq % 100000) / 100, '2024-01-01' + INTERVAL seq SECOND, seq % 2 "
+          "FROM seq_1_to_" +
+              std::to_string(rows));
+
+  const char* temp = std::getenv("TMPDIR");
+  std::string folder = temp != nullptr ? temp : "/tmp";
+  std::string ourPath = folder + "/" + database + "_vaultwick.sql";
+  std::string peerPath = folder + "/" + database + "_mariadb_dump.sql";
+  if (filled) {
+    std::remove(ourPath.c_str());
+    ChildRun ours = RunChild({"/proc/self/exe", "--dump-child", database, ourPath}, nullptr);
+    Report("DumpDatabase", ours, rows, ourPath);
+    std::fflush(stdout);
+    ChildRun peer = RunChild({"mariadb-dump", "--no-defaults", "--skip-extended-insert",
+                              "--host=" + server.host, "--port=" + server.port,
+                              "--user=" + server.user, "--password=" + server.password, database},
+                             peerPath.c_str());
+    Report("mariadb-dump --skip-extended-insert", peer, rows, peerPath);
+  }
+  std::remove(ourPath.c_str());
+  std::remove(peerPath.c_str());
+  Run(connection, "DROP DATABASE IF EXISTS " + database);
+  mysql_close(connection);
+  return filled ? 0 : 1;
+}
