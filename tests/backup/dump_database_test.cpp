@@ -144,11 +144,16 @@ TEST(DumpDatabase, PiecesMakeTheSameFileAndCancelKeepsOnlyWholePieces) {
   int asked = 0;
   std::string path = test::ScratchPath("cancel");
   bool cancelled = false;
+  // A cancelled dump leaves its connection fit only for closing.
+  std::string error;
+  MYSQL* connection = db.OpenConnection(&error);
+  ASSERT_NE(connection, nullptr) << error;
   try {
-    DumpDatabase(db.connection(), path.c_str(), nullptr, [&] { return ++asked > rowsInPiece + 5; });
+    DumpDatabase(connection, path.c_str(), nullptr, [&] { return ++asked > rowsInPiece + 5; });
   } catch (int signal) {
     cancelled = signal == kCancelSignal;
   }
+  mysql_close(connection);
   EXPECT_TRUE(cancelled);
   EXPECT_EQ(asked, rowsInPiece + 6);
   std::string partial = test::ReadWholeFile(path).value_or("<no file>");
@@ -162,8 +167,13 @@ TEST(DumpDatabase, CancelBeforeTheFirstPieceLeavesNoStatements) {
   TestDatabase db(server, "cancel");
   FillWideTable(db, 10);
   std::string path = test::ScratchPath("cancel");
-  EXPECT_THROW(DumpDatabase(db.connection(), path.c_str(), nullptr, [] { return true; }), int);
-  EXPECT_EQ(test::ReadWholeFile(path).value_or(""), "");
+  std::string error;
+  MYSQL* connection = db.OpenConnection(&error);
+  ASSERT_NE(connection, nullptr) << error;
+  EXPECT_THROW(DumpDatabase(connection, path.c_str(), nullptr, [] { return true; }), int);
+  mysql_close(connection);
+  // Nothing was appended, so there is not even a file.
+  EXPECT_EQ(test::ReadWholeFile(path), std::nullopt);
   std::remove(path.c_str());
 }
 

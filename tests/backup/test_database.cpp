@@ -130,8 +130,19 @@ TestDatabase::~TestDatabase() {
   if (connection_ == nullptr)
     return;
   std::string drop = "DROP DATABASE IF EXISTS " + QuoteIdentifier(name_);
-  if (mysql_query(connection_, drop.c_str()) == 0)
+  if (mysql_query(connection_, drop.c_str()) == 0) {
     DrainResults(connection_);
+  } else {
+    // The test may have cut this connection (a cancelled dump does): drop
+    // the database over a fresh one.
+    std::string error;
+    if (MYSQL* fresh = ConnectToTestServer(server_, nullptr, &error)) {
+      if (mysql_query(fresh, drop.c_str()) == 0) {
+        DrainResults(fresh);
+      }
+      mysql_close(fresh);
+    }
+  }
   mysql_close(connection_);
 }
 
