@@ -1,0 +1,32 @@
+#pragma once
+
+// Match finder: the sliding window, its hash chains and the longest-match
+// search.
+
+#include <cstdint>
+
+#include "deflate/detail/flate_limits.h"
+#include "deflate/flate.h"
+
+namespace vaultwick {
+
+// Links the string at window position p into its hash chain and returns the
+// chain's previous head (0 = none). Needs three valid bytes at p.
+inline std::uint32_t hash_insert(FlateState* state, std::uint32_t p) {
+  state->hash_key = UPDATE_HASH(state->hash_key, state->window[p + 2]);
+  const std::uint32_t candidate = state->chain_head[state->hash_key];
+  state->chain_prev[p & CHAIN_MASK] = candidate;
+  state->chain_head[state->hash_key] = p;
+  return candidate;
+}
+
+// Follows the hash chain from `candidate` for a match at cur_pos longer than
+// held_len; returns its length (held_len if none is longer) and leaves its
+// start in match_pos. The length may exceed lookahead; callers clamp it.
+std::uint32_t find_match(FlateState* state, std::uint32_t candidate);
+
+// Slides the window when cur_pos has reached the slide point and reads input
+// until at least MIN_LOOKAHEAD bytes wait or the input has ended.
+void top_up_window(FlateState* state);
+
+}  // namespace vaultwick
