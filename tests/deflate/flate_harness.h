@@ -1,0 +1,39 @@
+#pragma once
+
+// Runs the compressor over an in-memory input the way the archive writer
+// does, and records everything it hands to write_output.
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "deflate/flate.h"
+
+namespace vaultwick::test {
+
+struct Compressed {
+  std::vector<std::uint8_t> bytes;         // everything write_output received, in order
+  std::vector<std::uint32_t> piece_sizes;  // size of every non-empty write_output call
+  std::vector<bool> piece_from_buffer;     // whether that piece came from the output buffer
+  std::uint32_t returned_size = 0;         // what flate_run returned
+  std::uint16_t flags = 0;                 // the general-purpose flag word after match_init
+  const char* error_text = nullptr;
+};
+
+struct HarnessOptions {
+  std::uint32_t buffer_size = 16384;
+  std::uint32_t read_piece = 0xFFFFFFFF;           // largest piece read_input hands out at a time
+  std::uint32_t refuse_writes_after = 0xFFFFFFFF;  // bytes accepted before writes fail
+};
+
+Compressed compress(const std::vector<std::uint8_t>& input, int level,
+                    const HarnessOptions& options = {});
+
+// Inputs used by several tests; every generator is deterministic.
+std::vector<std::uint8_t> bytes_of(const char* text);
+std::vector<std::uint8_t> random_bytes(std::size_t size, std::uint32_t seed);
+std::vector<std::uint8_t> english_text(std::size_t size, std::uint32_t seed);
+std::vector<std::uint8_t> source_code(std::size_t size);
+std::vector<std::uint8_t> skewed_bytes(std::size_t size);
+
+}  // namespace vaultwick::test
