@@ -47,7 +47,8 @@ ZipResult prepareDescriptor(int fd, std::uint32_t sizeHint, MemberFacts& facts) 
     lseek(fd, 0, SEEK_SET);
     return ZipResult::Ok;
   }
-  facts = streamFacts(zip_format::attributes::kStream, sizeHint != 0 ? sizeHint : -1);
+  const std::int64_t expected = sizeHint != 0 ? static_cast<std::int64_t>(sizeHint) : -1;
+  facts = streamFacts(zip_format::attributes::kStream, expected);
   return ZipResult::Ok;
 }
 
