@@ -85,6 +85,8 @@ TEST(DumpRestore, DumpLoadsBackIntoAnEqualDatabase) {
   ASSERT_TRUE(
       original.Execute("SET time_zone = '+00:00'; SET sql_mode = 'STRICT_ALL_TABLES';" + Schema()));
 
+  // The dump must read text as utf8mb4 whatever the connection was set to.
+  ASSERT_EQ(mysql_set_character_set(original.connection(), "latin1"), 0);
   std::string path = test::ScratchPath("roundtrip");
   DumpOutcome outcome = DumpDatabase(original.connection(), path.c_str(), nullptr, nullptr);
   EXPECT_EQ(outcome.rowsWritten, 11u);
