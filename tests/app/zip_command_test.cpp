@@ -1,0 +1,92 @@
+// The `vaultwick zip` command, run as its own process.
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+
+#include "tests/zip/zip_test_support.h"
+
+namespace vaultwick {
+namespace {
+
+using testing::ScratchDir;
+using testing::shellQuote;
+
+std::string vaultwick() {
+  return shellQuote(VAULTWICK_BINARY);
+}
+
+std::string run(const std::string& command, int* status) {
+  return testing::runCommand(command + " 2>&1", status);
+}
+
+TEST(ZipCommand, PacksFilesFoldersAndStandardInput) {
+  ScratchDir dir;
+  const std::string text = testing::textContent(200000, 1);
+  testing::writeFile(dir.path("dump.sql"), text);
+  testing::writeFile(dir.path("photo.gz"), "not really gzip");
+  std::filesystem::create_directory(dir.path("folder"));
+  const std::string archive = dir.path("out.zip");
+  int status = 0;
+  const std::string output =
+      run("cd " + shellQuote(dir.root()) + " && echo piped | " + vaultwick() +
+              " zip out.zip dump.sql folder - photo.gz " + shellQuote(dir.path("dump.sql")),
+          &status);
+  ASSERT_EQ(status, 0) << output;
+  const std::string listing = testing::pythonListing(archive);
+  const std::string absolute = dir.path("dump.sql").substr(1);  // leading '/' dropped
+  EXPECT_NE(listing.find("dump.sql\t8\t2\t"), std::string::npos) << listing;
+  EXPECT_NE(listing.find("folder/\t0\t0\t0\t0\t0"), std::string::npos) << listing;
+  EXPECT_NE(listing.find("photo.gz\t0\t0\t15\t15\t"), std::string::npos) << listing;
+  EXPECT_NE(listing.find(absolute + "\t8\t"), std::string::npos) << listing;
+  EXPECT_EQ(testing::pythonExtract(archive, "-"), "piped\n");
+  EXPECT_EQ(testing::bsdtarExtract(archive, absolute), text);
+}
+
+TEST(ZipCommand, ArchiveToAPipeUsesDataDescriptorsAndOtherLevelsReadBack) {
+  ScratchDir dir;
+  const std::string text = testing::textContent(300000, 2);
+  testing::writeFile(dir.path("dump.sql"), text);
+  int status = 0;
+  run(vaultwick() + " zip - " + shellQuote(dir.path("dump.sql")) + " | cat > " +
+          shellQuote(dir.path("piped.zip")),
+      &status);
+  ASSERT_EQ(status, 0);
+  const std::string listing = testing::pythonListing(dir.path("piped.zip"));
+  EXPECT_NE(listing.find("\t8\t8\t"), std::string::npos) << listing;  // deflated, flags 0x0008
+  EXPECT_EQ(testing::pythonExtract(dir.path("piped.zip"), dir.path("dump.sql").substr(1)), text);
+
+  run(vaultwick() + " zip --level 1 " + shellQuote(dir.path("fast.zip")) + " " +
+          shellQuote(dir.path("dump.sql")),
+      &status);
+  ASSERT_EQ(status, 0);
+  EXPECT_EQ(testing::pythonExtract(dir.path("fast.zip"), dir.path("dump.sql").substr(1)), text);
+}
+
+TEST(ZipCommand, ErrorsPrintTheResultTextAndLeaveNoArchive) {
+  ScratchDir dir;
+  int status = 0;
+  std::string output =
+      run(vaultwick() + " zip " + shellQuote(dir.path("x.zip")) + " /no/such/file", &status);
+  EXPECT_EQ(status, 1);
+  EXPECT_NE(output.find("Couldn't create/open file"), std::string::npos) << output;
+  EXPECT_FALSE(std::filesystem::exists(dir.path("x.zip")));
+
+  output =
+      run(vaultwick() + " zip " + shellQuote(dir.path("no/dir/x.zip")) + " /etc/hostname", &status);
+  EXPECT_EQ(status, 1);
+  EXPECT_NE(output.find("Couldn't create/open file"), std::string::npos) << output;
+
+  for (const char* bad : {" zip --level 9 a b", " zip --level x a b", " zip only-archive",
+                          " zip --bogus a b", " unknown-command", ""}) {
+    run(vaultwick() + bad, &status);
+    EXPECT_EQ(status, 2) << bad;
+  }
+  output = run(vaultwick() + " zip --help", &status);
+  EXPECT_EQ(status, 0);
+  EXPECT_NE(output.find("usage: vaultwick zip [--level N] ARCHIVE FILE..."), std::string::npos);
+}
+
+}  // namespace
+}  // namespace vaultwick
