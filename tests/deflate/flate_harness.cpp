@@ -22,7 +22,9 @@ std::uint32_t read_input(FlateState* state, std::uint8_t* destination, std::uint
   auto* session = static_cast<Session*>(state->param);
   const std::size_t left = session->input->size() - session->read_at;
   const std::size_t n = std::min<std::size_t>({left, max_bytes, session->options.read_piece});
-  std::memcpy(destination, session->input->data() + session->read_at, n);
+  if (n != 0) {
+    std::memcpy(destination, session->input->data() + session->read_at, n);
+  }
   session->read_at += n;
   return static_cast<std::uint32_t>(n);
 }
