@@ -1,0 +1,168 @@
+// Compresses the same inputs with our compressor at level 8 and with zlib's
+// raw deflate at levels 6, 8 and 9, and prints size, ratio and speed side by
+// side. Inputs: the files named on the command line, or a generated SQL dump
+// of about 30 MB when none are named.
+//
+//   deflate_bench [file...]
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "bench/deflate/sql_dump_generator.h"
+#include "deflate/flate.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr std::uint32_t kOutputBuffer = 16384;  // what the archive writer uses
+constexpr int kRuns = 3;                        // best of three
+
+struct Input {
+  std::string name;
+  std::vector<std::uint8_t> bytes;
+};
+
+struct Figure {
+  std::size_t out_bytes = 0;
+  double seconds = 0;
+};
+
+// Our compressor, driven as the archive writer drives it.
+struct OurSession {
+  const std::vector<std::uint8_t>* input;
+  std::size_t read_at = 0;
+  std::size_t written = 0;
+  std::vector<std::uint8_t>* sink;
+};
+
+std::uint32_t our_read(vaultwick::FlateState* state, std::uint8_t* destination,
+                       std::uint32_t max_bytes) {
+  auto* session = static_cast<OurSession*>(state->param);
+  const std::size_t n = std::min<std::size_t>(session->input->size() - session->read_at, max_bytes);
+  if (n != 0) {
+    std::memcpy(destination, session->input->data() + session->read_at, n);
+  }
+  session->read_at += n;
+  return static_cast<std::uint32_t>(n);
+}
+
+bool our_write(void* param, const std::uint8_t* data, std::uint32_t* count) {
+  auto* session = static_cast<OurSession*>(param);
+  std::memcpy(session->sink->data() + session->written, data, *count);
+  session->written += *count;
+  *count = 0;
+  return true;
+}
+
+Figure run_ours(const std::vector<std::uint8_t>& input, std::vector<std::uint8_t>& sink) {
+  std::vector<std::uint8_t> buffer(kOutputBuffer);
+  auto state = std::make_unique<vaultwick::FlateState>();
+  OurSession session{&input, 0, 0, &sink};
+  const auto start = Clock::now();
+  state->param = &session;
+  state->pack_level = 8;
+  state->read_input = our_read;
+  state->write_output = our_write;
+  std::uint16_t flags = 0;
+  vaultwick::bits_init(state.get(), buffer.data(), kOutputBuffer);
+  vaultwick::ct_init(state.get());
+  vaultwick::match_init(state.get(), 8, &flags);
+  const std::uint32_t size = vaultwick::flate_run(state.get());
+  const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  if (state->error_text != nullptr || size != session.written) {
+    std::fprintf(stderr, "our compressor failed: %s\n",
+                 state->error_text ? state->error_text : "size mismatch");
+    std::exit(1);
+  }
+  return {session.written, seconds};
+}
+
+Figure run_zlib(const std::vector<std::uint8_t>& input, int level,
+                std::vector<std::uint8_t>& sink) {
+  const auto start = Clock::now();
+  z_stream z{};
+  if (deflateInit2(&z, level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
+    std::fprintf(stderr, "zlib deflateInit2 failed\n");
+    std::exit(1);
+  }
+  std::vector<std::uint8_t> buffer(kOutputBuffer);
+  z.next_in = const_cast<std::uint8_t*>(input.data());
+  z.avail_in = static_cast<uInt>(input.size());
+  std::size_t written = 0;
+  int rc = Z_OK;
+  while (rc != Z_STREAM_END) {
+    z.next_out = buffer.data();
+    z.avail_out = kOutputBuffer;
+    rc = deflate(&z, Z_FINISH);
+    const std::size_t n = kOutputBuffer - z.avail_out;
+    std::memcpy(sink.data() + written, buffer.data(), n);
+    written += n;
+  }
+  deflateEnd(&z);
+  return {written, std::chrono::duration<double>(Clock::now() - start).count()};
+}
+
+template <typename Run>
+Figure best_of(Run run) {
+  Figure best = run();
+  for (int i = 1; i < kRuns; ++i) {
+    const Figure f = run();
+    best.seconds = std::min(best.seconds, f.seconds);
+  }
+  return best;
+}
+
+void report(const char* who, const Input& input, const Figure& f) {
+  const double mb = static_cast<double>(input.bytes.size()) / 1e6;
+  std::printf("  %-14s %12zu bytes out  %6.2f%%  %8.2f MB/s\n", who, f.out_bytes,
+              100.0 * static_cast<double>(f.out_bytes) / static_cast<double>(input.bytes.size()),
+              mb / f.seconds);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<Input> inputs;
+  for (int i = 1; i < argc; ++i) {
+    std::ifstream file(argv[i], std::ios::binary);
+    if (!file) {
+      std::fprintf(stderr, "cannot read %s\n", argv[i]);
+      return 1;
+    }
+    inputs.push_back(
+        {argv[i], std::vector<std::uint8_t>(std::istreambuf_iterator<char>(file), {})});
+  }
+  if (inputs.empty()) {
+    const std::string dump = vaultwick::bench::generate_sql_dump(30'000'000);
+    inputs.push_back({"generated SQL dump", std::vector<std::uint8_t>(dump.begin(), dump.end())});
+  }
+
+  for (const auto& input : inputs) {
+    std::vector<std::uint8_t> sink(input.bytes.size() + input.bytes.size() / 100 + 1024);
+    std::printf("%s: %zu bytes in\n", input.name.c_str(), input.bytes.size());
+    const Figure ours = best_of([&] { return run_ours(input.bytes, sink); });
+    report("ours level 8", input, ours);
+    Figure zlib8;
+    for (int level : {6, 8, 9}) {
+      const Figure z = best_of([&] { return run_zlib(input.bytes, level, sink); });
+      char who[32];
+      std::snprintf(who, sizeof who, "zlib level %d", level);
+      report(who, input, z);
+      if (level == 8) {
+        zlib8 = z;
+      }
+    }
+    std::printf("  ours / zlib level 8 speed: %.2f\n\n", zlib8.seconds / ours.seconds);
+  }
+  return 0;
+}
