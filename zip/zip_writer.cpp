@@ -91,7 +91,11 @@ ZipResult getZipWriterMemory(ZipHandle* handle, void** buffer, std::uint32_t* le
   }
   *buffer = writer.output->memory();
   *length = static_cast<std::uint32_t>(writer.bytesWritten);
-  return report(*buffer == nullptr ? ZipResult::NotMemoryArchive : ZipResult::Ok);
+  if (*buffer == nullptr) {
+    return report(ZipResult::NotMemoryArchive);
+  }
+  // A block whose directory did not fit is no archive; the caller has to know.
+  return report(writer.finishResult);
 }
 
 ZipResult closeZipWriter(ZipHandle* handle) {

@@ -81,7 +81,8 @@ struct ZipHandle;
                                      std::uint32_t size, ZipSourceKind kind);
 
 // Finishes the archive if that has not happened yet and hands out the memory block and
-// the archive length. The block stays valid until closeZipWriter.
+// the archive length. The block stays valid until closeZipWriter. WriteFailed when the
+// central directory did not fit the block (the bytes are then no whole archive).
 [[nodiscard]] ZipResult getZipWriterMemory(ZipHandle* handle, void** buffer, std::uint32_t* length);
 
 // Finishes the archive if that has not happened yet, releases the output and frees the

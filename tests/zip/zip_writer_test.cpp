@@ -316,6 +316,20 @@ TEST(ZipWriter, MemoryTargetOfCapacityNHoldsAtMostNMinusOneBytes) {
   ASSERT_EQ(addZipMember(handle, "m.txt", text.data(), 3000, ZipSourceKind::Memory), ZipResult::Ok);
   EXPECT_EQ(closeZipWriter(handle), ZipResult::WriteFailed);
 
+  // Handing out the block tells the same: those bytes are no whole archive.
+  handle = openZipWriter(small.data(), n, ZipTargetKind::Memory);
+  ASSERT_NE(handle, nullptr);
+  ASSERT_EQ(addZipMember(handle, "m.txt", text.data(), 3000, ZipSourceKind::Memory),
+            ZipResult::Ok);
+  void* memory = nullptr;
+  std::uint32_t length = 0;
+  EXPECT_EQ(getZipWriterMemory(handle, &memory, &length), ZipResult::WriteFailed);
+  EXPECT_EQ(memory, small.data());
+  EXPECT_LT(length, n);
+  EXPECT_EQ(addZipMember(handle, "late.txt", "x", 1, ZipSourceKind::Memory),
+            ZipResult::PreviousError);
+  EXPECT_EQ(closeZipWriter(handle), ZipResult::Ok);
+
   ScratchDir dir;
   testing::writeFile(dir.path("memory.zip"), full);
   expectReadsBack(dir.path("memory.zip"), {{"m.txt", text}});

@@ -20,7 +20,8 @@ ZipResult finishArchive(ZipWriter& writer) {
     allWell = writeEndRecord(writer, count, writer.bytesWritten - start,
                              start + writer.output->baseOffset());
   }
-  return allWell ? ZipResult::Ok : ZipResult::WriteFailed;
+  writer.finishResult = allWell ? ZipResult::Ok : ZipResult::WriteFailed;
+  return writer.finishResult;
 }
 
 }  // namespace vaultwick

@@ -32,6 +32,8 @@ struct ZipWriter final : ZipSink {
   // Set by failures that spoil the archive as a whole; later additions fail.
   ZipResult stickyError = ZipResult::Ok;
   WriterState state = WriterState::Open;
+  // What finishing gave, once it has run.
+  ZipResult finishResult = ZipResult::Ok;
   // Archive bytes emitted so far at the end of the output, not counting the base offset.
   std::uint64_t bytesWritten = 0;
   int packLevel = kDefaultPackLevel;
