@@ -1,0 +1,354 @@
+// Every way out of a backup job against the private server: its end text,
+// what it leaves in the target folder and in the temporary folder, and that
+// the request is freed once and runningJobs is back to 0.
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/resource.h>
+
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+
+#include "backup/run_backup_job.h"
+#include "tests/backup/job_test_support.h"
+#include "tests/backup/test_database.h"
+
+namespace vaultwick::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Runs a shell command; returns its standard output, or nullopt on a non-zero exit.
+std::optional<std::string> Capture(const std::string& command) {
+  FILE* pipe = ::popen(command.c_str(), "r");
+  if (pipe == nullptr) {
+    return std::nullopt;
+  }
+  std::string output;
+  char buffer[65536];
+  while (std::size_t got = std::fread(buffer, 1, sizeof buffer, pipe)) {
+    output.append(buffer, got);
+  }
+  return ::pclose(pipe) == 0 ? std::optional(output) : std::nullopt;
+}
+
+std::string ReadArchiveScript() {
+  const char* source = std::getenv("VAULTWICK_SOURCE_DIR");
+  return std::string(source != nullptr ? source : ".") + "/tests/zip/read_archive.py";
+}
+
+// Lowers only the soft limit, so that the test can raise it again.
+void LimitFileSize(rlim_t bytes) {
+  struct rlimit limit {};
+  ::getrlimit(RLIMIT_FSIZE, &limit);
+  limit.rlim_cur = bytes;
+  ::setrlimit(RLIMIT_FSIZE, &limit);
+}
+
+class JobRunTest : public ::testing::Test {
+ protected:
+  // Jobs make their private folders here, so a test can see that none is left.
+  static void SetUpTestSuite() {
+    char pattern[] = "/tmp/vw-job-tmpdir-XXXXXX";
+    tmpdir_ = ::mkdtemp(pattern);
+    ::setenv("TMPDIR", tmpdir_.c_str(), 1);
+    std::signal(SIGXFSZ, SIG_IGN);
+  }
+  static void TearDownTestSuite() { fs::remove_all(tmpdir_); }
+
+  void SetUp() override {
+    VAULTWICK_REQUIRE_TEST_SERVER(found);
+    server_ = found;
+    db_ = std::make_unique<TestDatabase>(server_, "job");
+    ASSERT_TRUE(db_->ok()) << db_->error();
+    ASSERT_TRUE(db_->Execute(
+        "CREATE TABLE customer(id INT AUTO_INCREMENT PRIMARY KEY, name VARCHAR(40) NOT NULL,"
+        " city VARCHAR(30) NULL, photo BLOB, KEY by_city(city, name));"
+        "INSERT INTO customer(name, city, photo) VALUES ('O''Hara', 'Cork', NULL),"
+        " ('Zoë Ångström', NULL, x'00FF275C0D0A'), ('back\\\\slash', 'Köln', '');"
+        "CREATE TABLE item(id INT PRIMARY KEY, label VARCHAR(20));"
+        "INSERT INTO item SELECT seq, CONCAT('item ', seq) FROM seq_1_to_500;"));
+    char pattern[] = "/tmp/vw-job-work-XXXXXX";  // outside TMPDIR, which only jobs may use
+    work_ = ::mkdtemp(pattern);
+    fs::create_directories(work_ / "target");
+  }
+
+  void TearDown() override {
+    LimitFileSize(RLIM_INFINITY);
+    for (const auto& left : fs::directory_iterator(tmpdir_)) {
+      ADD_FAILURE() << "left in the temporary folder: " << left.path();
+    }
+    EXPECT_EQ(runningJobs.load(), 0);
+    EXPECT_EQ(*frees_, made_) << "every request is freed exactly once";
+    fs::remove_all(work_);
+    db_.reset();
+  }
+
+  CountedRequest* NewRequest(OutcomeBox& box, const std::string& name = "shop") {
+    auto* request = new CountedRequest(frees_);
+    ++made_;
+    request->name = name;
+    request->host = server_.host + ":" + std::to_string(server_.port);
+    request->login = server_.user;
+    request->password = server_.password;
+    request->database = db_->name();
+    request->saveTo = (work_ / "target").string();
+    request->messageBox = messages_;
+    box.Attach(*request);
+    return request;
+  }
+
+  BackupOutcome Run(BackupRequest* request, OutcomeBox& box) {
+    EXPECT_TRUE(StartBackupJob(request));
+    std::optional<BackupOutcome> outcome = box.Wait();
+    EXPECT_TRUE(outcome) << "the job did not end";
+    return outcome.value_or(BackupOutcome{});
+  }
+
+  // Keeps a copy of the job's dump at `copy`.
+  static void KeepDump(BackupRequest* request, const fs::path& copy) {
+    request->testHooks.afterDump = [copy](const std::string& dump, const std::string&) {
+      fs::copy_file(dump, copy, fs::copy_options::overwrite_existing);
+    };
+  }
+
+  fs::path Archive(const std::string& name = "shop") const {
+    return work_ / "target" / (name + ".zip");
+  }
+
+  // The archive holds exactly one deflated member <name>.sql whose content
+  // equals `dump`, by Python's zipfile and by bsdtar.
+  void ExpectArchiveHolds(const fs::path& archive, const std::string& name,
+                          const std::string& dump) const {
+    auto listing = Capture("python3 " + ReadArchiveScript() + " " + archive.string());
+    ASSERT_TRUE(listing);
+    EXPECT_EQ(listing->substr(0, name.size() + 7), name + ".sql\t8\t");
+    EXPECT_EQ(std::count(listing->begin(), listing->end(), '\n'), 1) << *listing;
+    EXPECT_EQ(Capture("python3 " + ReadArchiveScript() + " " + archive.string() + " --extract " +
+                      name + ".sql"),
+              dump);
+    EXPECT_EQ(Capture("bsdtar -tf " + archive.string()), name + ".sql\n");
+    EXPECT_EQ(Capture("bsdtar -xOf " + archive.string() + " " + name + ".sql"), dump);
+  }
+
+  static inline std::string tmpdir_;
+  TestServer server_;
+  std::unique_ptr<TestDatabase> db_;
+  fs::path work_;
+  std::shared_ptr<std::atomic<int>> frees_ = std::make_shared<std::atomic<int>>(0);
+  int made_ = 0;
+  std::shared_ptr<RecordingMessageBox> messages_ = std::make_shared<RecordingMessageBox>();
+};
+
+TEST_F(JobRunTest, ArchiveHoldsTheDumpRestoresEqualAndIsReplacedNextRun) {
+  OutcomeBox box;
+  CountedRequest* request = NewRequest(box);
+  KeepDump(request, work_ / "kept.sql");
+  BackupOutcome outcome = Run(request, box);
+  EXPECT_EQ(outcome.result, BackupResult::Complete);
+  EXPECT_EQ(outcome.endText, "Backup complete");
+  EXPECT_EQ(outcome.rowsWritten, 503u);
+  EXPECT_EQ(outcome.archiveSize, fs::file_size(Archive()));
+  auto dump = ReadWholeFile((work_ / "kept.sql").string());
+  ASSERT_TRUE(dump);
+  ExpectArchiveHolds(Archive(), "shop", *dump);
+  EXPECT_TRUE(messages_->Messages().empty());
+
+  TestDatabase restored(server_, "jobrestore");
+  ASSERT_TRUE(restored.ok());
+  ASSERT_TRUE(restored.RunClient((work_ / "kept.sql").string()));
+  std::vector<TableSummary> original, copy;
+  ASSERT_TRUE(SummarizeTables(*db_, &original));
+  ASSERT_TRUE(SummarizeTables(restored, &copy));
+  EXPECT_EQ(original, copy);
+
+  ASSERT_TRUE(db_->Execute("DELETE FROM item WHERE id > 10"));
+  OutcomeBox second;
+  request = NewRequest(second);
+  KeepDump(request, work_ / "kept2.sql");
+  EXPECT_EQ(Run(request, second).rowsWritten, 13u);
+  ExpectArchiveHolds(Archive(), "shop", *ReadWholeFile((work_ / "kept2.sql").string()));
+  EXPECT_EQ(fs::directory_iterator(work_ / "target")->path(), Archive());
+}
+
+TEST_F(JobRunTest, WindowShowsEveryStepInOrderAndFreesAfterClosing) {
+  OutcomeBox box;
+  auto window = StandInProgressWindow::Open(NewRequest(box), {});
+  EXPECT_EQ(box.Wait()->result, BackupResult::Complete);
+  EXPECT_EQ(*frees_, 0);
+  window->Close();
+  window->Join();
+  EXPECT_TRUE(window->FreedRequest());
+  std::vector<std::string> texts = window->Texts();
+  ASSERT_GE(texts.size(), 10u);
+  EXPECT_EQ(texts[0], "Connecting...");
+  EXPECT_EQ(texts[1], "Getting table list");
+  EXPECT_EQ(texts[2], "DESCRIBE `customer`");
+  EXPECT_EQ(texts[texts.size() - 3], "SELECT * FROM `item`");
+  EXPECT_EQ(texts[texts.size() - 2], "Zipping file");
+  EXPECT_EQ(texts.back(), "Backup complete");
+}
+
+TEST_F(JobRunTest, ConnectionAndSelectionFailuresEndWithTheirTexts) {
+  struct Case {
+    const char* what;
+    std::function<void(BackupRequest&)> spoil;
+    BackupResult result;
+    std::string endText;
+  };
+  const std::string unknown = db_->name() + "_missing";
+  const Case cases[] = {
+      {"wrong password", [](BackupRequest& r) { r.password = "wrong"; },
+       BackupResult::ConnectFailed, "Can't connect to MySQL server"},
+      {"unknown database", [&](BackupRequest& r) { r.database = unknown; },
+       BackupResult::SelectFailed, "Can't select database " + unknown},
+      {"nothing listens", [](BackupRequest& r) { r.host = "127.0.0.1:1"; },
+       BackupResult::ConnectFailed, "Can't connect to MySQL server"},
+  };
+  for (const Case& c : cases) {
+    OutcomeBox box;
+    CountedRequest* request = NewRequest(box);
+    c.spoil(*request);
+    BackupOutcome outcome = Run(request, box);
+    EXPECT_EQ(outcome.result, c.result) << c.what;
+    EXPECT_EQ(outcome.endText, c.endText) << c.what;
+  }
+  EXPECT_TRUE(fs::is_empty(work_ / "target"));
+  EXPECT_TRUE(messages_->Messages().empty());
+}
+
+TEST_F(JobRunTest, MissingTargetFolderIsReportedNotCreated) {
+  OutcomeBox box;
+  CountedRequest* request = NewRequest(box);
+  request->saveTo = (work_ / "missing").string();
+  BackupOutcome outcome = Run(request, box);
+  EXPECT_EQ(outcome.result, BackupResult::CopyFailed);
+  EXPECT_EQ(outcome.endText, "Could not copy file to target directory");
+  EXPECT_EQ(outcome.archiveSize, 0u);
+  EXPECT_EQ(messages_->Messages(),
+            std::vector<std::string>{"Could not copy file to target directory"});
+  EXPECT_FALSE(fs::exists(work_ / "missing"));
+}
+
+TEST_F(JobRunTest, FailedCopyLeavesTheOlderArchiveWhole) {
+  OutcomeBox first;
+  ASSERT_EQ(Run(NewRequest(first), first).result, BackupResult::Complete);
+  auto older = ReadWholeFile(Archive().string());
+  ASSERT_TRUE(db_->Execute("INSERT INTO item SELECT seq, 'later' FROM seq_501_to_900"));
+
+  OutcomeBox box;
+  CountedRequest* request = NewRequest(box);
+  // The copy's writes fail half-way, as on a full disk.
+  request->testHooks.beforeCopy = [](const std::string&) { LimitFileSize(512); };
+  BackupOutcome outcome = Run(request, box);
+  LimitFileSize(RLIM_INFINITY);
+  EXPECT_EQ(outcome.result, BackupResult::CopyFailed);
+  EXPECT_EQ(messages_->Messages().size(), 1u);
+  EXPECT_EQ(ReadWholeFile(Archive().string()), older);
+  EXPECT_EQ(fs::directory_iterator(work_ / "target")->path(), Archive()) << "no part file";
+}
+
+TEST_F(JobRunTest, DumpThatCannotBeWrittenMakesNoArchive) {
+  ASSERT_TRUE(db_->Execute("INSERT INTO item SELECT seq, 'more' FROM seq_501_to_3000"));
+  OutcomeBox box;
+  CountedRequest* request = NewRequest(box);
+  LimitFileSize(4096);
+  BackupOutcome outcome = Run(request, box);
+  LimitFileSize(RLIM_INFINITY);
+  EXPECT_EQ(outcome.result, BackupResult::DumpWriteFailed);
+  EXPECT_EQ(outcome.endText, "Could not write dump file");
+  EXPECT_TRUE(fs::is_empty(work_ / "target"));
+}
+
+TEST_F(JobRunTest, ArchiveThatCannotBeMadeIsReportedAndNothingCopied) {
+  std::ofstream(Archive()) << "older";
+  OutcomeBox box;
+  CountedRequest* request = NewRequest(box);
+  request->testHooks.afterDump = [](const std::string&, const std::string& archive) {
+    fs::create_directory(archive);  // the archive's path is taken
+  };
+  BackupOutcome outcome = Run(request, box);
+  EXPECT_EQ(outcome.result, BackupResult::ArchiveFailed);
+  EXPECT_EQ(outcome.endText, "Could not create archive");
+  EXPECT_EQ(ReadWholeFile(Archive().string()), "older");
+  EXPECT_TRUE(messages_->Messages().empty());
+}
+
+TEST_F(JobRunTest, UnreadableTableStillArchivesButReportsErrors) {
+  ASSERT_TRUE(
+      db_->Execute("CREATE TABLE gone(x INT); CREATE VIEW broken AS SELECT x FROM gone;"
+                   "DROP TABLE gone;"));
+  OutcomeBox box;
+  BackupOutcome outcome = Run(NewRequest(box), box);
+  EXPECT_EQ(outcome.result, BackupResult::CompleteWithErrors);
+  EXPECT_EQ(outcome.endText, "Backup complete with errors");
+  EXPECT_GT(outcome.archiveSize, 0u);
+  EXPECT_TRUE(Capture("python3 " + ReadArchiveScript() + " " + Archive().string()));
+}
+
+TEST_F(JobRunTest, ClosingDuringTheRowsCancelsAndLeavesNothing) {
+  // Over a million characters of rows first, so that part of the dump is in
+  // the file when the window closes.
+  ASSERT_TRUE(
+      db_->Execute("CREATE TABLE a_filler(id INT, pad CHAR(60));"
+                   "INSERT INTO a_filler SELECT seq, REPEAT('f', 60) FROM seq_1_to_20000"));
+  std::uintmax_t partial = 0;
+  OutcomeBox box;
+  auto window = StandInProgressWindow::Open(
+      NewRequest(box), {.failToCreate = false, .closeAfterText = [&](const std::string& text) {
+                          if (text != "SELECT * FROM `customer`") {
+                            return false;
+                          }
+                          for (const auto& folder : fs::directory_iterator(tmpdir_)) {
+                            partial = fs::file_size(folder.path() / "shop.sql");
+                          }
+                          return true;
+                        }});
+  BackupOutcome outcome = box.Wait().value_or(BackupOutcome{});
+  window->Close();
+  window->Join();
+  EXPECT_EQ(outcome.result, BackupResult::Cancelled) << ::testing::PrintToString(window->Texts());
+  EXPECT_EQ(outcome.endText, "Error occured");
+  EXPECT_GT(partial, 1000000u);
+  EXPECT_EQ(window->Texts().back(), "SELECT * FROM `customer`");
+  EXPECT_FALSE(window->FreedRequest());
+  EXPECT_TRUE(fs::is_empty(work_ / "target"));
+}
+
+TEST_F(JobRunTest, ClosingAfterTheRowsLetsTheJobFinishSilently) {
+  OutcomeBox box;
+  auto window = StandInProgressWindow::Open(
+      NewRequest(box), {.failToCreate = false, .closeAfterText = [](const std::string& text) {
+                          return text == "Zipping file";
+                        }});
+  EXPECT_EQ(box.Wait()->result, BackupResult::Complete);
+  window->Close();
+  window->Join();
+  EXPECT_EQ(window->Texts().back(), "Zipping file");
+  EXPECT_FALSE(window->FreedRequest());
+  EXPECT_TRUE(fs::exists(Archive()));
+}
+
+TEST_F(JobRunTest, JobsAtOnceWithDifferentAndSameNamesAllComplete) {
+  const char* names[] = {"alpha", "beta", "shop", "shop"};
+  OutcomeBox boxes[4];
+  for (int i = 0; i < 4; ++i) {
+    CountedRequest* request = NewRequest(boxes[i], names[i]);
+    KeepDump(request, work_ / ("dump" + std::to_string(i)));
+    ASSERT_TRUE(StartBackupJob(request));
+  }
+  for (int i = 0; i < 4; ++i) {
+    auto outcome = boxes[i].Wait();
+    ASSERT_TRUE(outcome);
+    EXPECT_EQ(outcome->result, BackupResult::Complete) << names[i];
+  }
+  auto dump = ReadWholeFile((work_ / "dump0").string());
+  for (const char* name : {"alpha", "beta", "shop"}) {
+    ExpectArchiveHolds(Archive(name), name, *dump);
+  }
+}
+
+}  // namespace
+}  // namespace vaultwick::test
