@@ -172,6 +172,7 @@ inline constexpr std::size_t kTotalEntries = 32;
 inline constexpr std::size_t kDirectorySize = 40;
 inline constexpr std::size_t kDirectoryOffset = 48;
 inline constexpr std::size_t kSize = 56;
+inline constexpr std::uint64_t kRecordSizeValue = kSize - 12;  // without the first 12 bytes
 static_assert(kDirectoryOffset + 8 == kSize);
 }  // namespace zip64_end_record
 
@@ -228,8 +229,10 @@ inline constexpr std::size_t kTagOffset = 0;
 inline constexpr std::size_t kDataSize = 2;
 inline constexpr std::size_t kValues = 4;
 inline constexpr std::size_t kHeadSize = 4;
-inline constexpr std::size_t kLocalSize = kHeadSize + 16;
-inline constexpr std::size_t kMaxCentralSize = kHeadSize + 24;
+inline constexpr std::uint16_t kValueSize = 8;
+inline constexpr std::uint16_t kLocalDataSize = 2 * kValueSize;  // uncompressed, compressed
+inline constexpr std::size_t kLocalSize = kHeadSize + kLocalDataSize;
+inline constexpr std::size_t kMaxCentralSize = kHeadSize + 3 * kValueSize;
 }  // namespace zip64_extra
 
 // External attributes: MS-DOS attribute bits in the low byte, a Unix mode in the high half.

@@ -72,6 +72,10 @@ TEST(ZipWriter, BackupJobCaseIsOneDeflatedMemberWithoutDescriptor) {
   // The directory follows the data at once: no data descriptor.
   EXPECT_EQ(m.dataOffset + m.compressedSize, parsed.directoryOffset);
   expectReadsBack(archive, {{"shop.sql", content}});
+
+  EXPECT_TRUE(ZipSingleFile(dir.path("missing.sql").c_str(), dir.path("m.zip").c_str()));
+  EXPECT_TRUE(ZipSingleFile(dump.c_str(), dir.path("no/such/folder/x.zip").c_str()));
+  EXPECT_TRUE(ZipSingleFile(dump.c_str(), "/dev/full"));  // nothing can be written
 }
 
 TEST(ZipWriter, MixedMembersToAFile) {
@@ -319,8 +323,7 @@ TEST(ZipWriter, MemoryTargetOfCapacityNHoldsAtMostNMinusOneBytes) {
   // Handing out the block tells the same: those bytes are no whole archive.
   handle = openZipWriter(small.data(), n, ZipTargetKind::Memory);
   ASSERT_NE(handle, nullptr);
-  ASSERT_EQ(addZipMember(handle, "m.txt", text.data(), 3000, ZipSourceKind::Memory),
-            ZipResult::Ok);
+  ASSERT_EQ(addZipMember(handle, "m.txt", text.data(), 3000, ZipSourceKind::Memory), ZipResult::Ok);
   void* memory = nullptr;
   std::uint32_t length = 0;
   EXPECT_EQ(getZipWriterMemory(handle, &memory, &length), ZipResult::WriteFailed);

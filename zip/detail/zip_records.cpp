@@ -52,7 +52,9 @@ CentralZip64 centralZip64Values(const ZipEntry& entry) {
 
 std::uint32_t centralZip64Length(const ZipEntry& entry) {
   const int count = centralZip64Values(entry).count;
-  return count == 0 ? 0 : static_cast<std::uint32_t>(fmt::zip64_extra::kHeadSize + 8 * count);
+  return count == 0 ? 0
+                    : static_cast<std::uint32_t>(fmt::zip64_extra::kHeadSize +
+                                                 fmt::zip64_extra::kValueSize * count);
 }
 
 }  // namespace
@@ -115,9 +117,9 @@ bool writeLocalHeader(ZipSink& sink, const ZipEntry& entry) {
   if (entry.localZip64) {
     namespace z64 = fmt::zip64_extra;
     putU16(record + at, z64::kTagOffset, z64::kTag);
-    putU16(record + at, z64::kDataSize, 16);
+    putU16(record + at, z64::kDataSize, z64::kLocalDataSize);
     putU64(record + at, z64::kValues, entry.uncompressedSize);
-    putU64(record + at, z64::kValues + 8, entry.compressedSize);
+    putU64(record + at, z64::kValues + z64::kValueSize, entry.compressedSize);
     at += z64::kLocalSize;
   }
   return emit(sink, record, at);
@@ -170,9 +172,9 @@ bool writeCentralHeader(ZipSink& sink, const ZipEntry& entry) {
   if (zip64.count > 0) {
     namespace z64 = fmt::zip64_extra;
     putU16(record + at, z64::kTagOffset, z64::kTag);
-    putU16(record + at, z64::kDataSize, static_cast<std::uint16_t>(8 * zip64.count));
+    putU16(record + at, z64::kDataSize, static_cast<std::uint16_t>(z64::kValueSize * zip64.count));
     for (int i = 0; i < zip64.count; ++i) {
-      putU64(record + at, z64::kValues + 8 * i, zip64.values[i]);
+      putU64(record + at, z64::kValues + z64::kValueSize * i, zip64.values[i]);
     }
     at += zip64Length;
   }
@@ -188,7 +190,7 @@ bool writeEndRecord(ZipSink& sink, std::uint64_t memberCount, std::uint64_t dire
     namespace loc = fmt::zip64_locator;
     std::uint8_t record[z64::kSize + loc::kSize] = {};
     putU32(record, z64::kSignature, z64::kSignatureValue);
-    putU64(record, z64::kRecordSize, z64::kSize - 12);
+    putU64(record, z64::kRecordSize, z64::kRecordSizeValue);
     putU16(record, z64::kVersionMadeBy, fmt::kVersionNeededZip64);
     putU16(record, z64::kVersionNeeded, fmt::kVersionNeededZip64);
     putU64(record, z64::kEntriesOnDisk, memberCount);
