@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <string_view>
 
+#include "app/backup_command.h"
 #include "app/zip_command.h"
 
 namespace {
@@ -29,6 +30,9 @@ int main(int argc, char** argv) {
   if (command == "--help" || command == "-h" || command == "help") {
     printUsage(stdout);
     return 0;
+  }
+  if (command == "backup") {
+    return vaultwick::runBackupCommand(argc - 2, argv + 2);
   }
   if (command == "zip") {
     return vaultwick::runZipCommand(argc - 2, argv + 2);
