@@ -1,8 +1,8 @@
 #include "zip/zip_writer.h"
 
-#include <ctime>
 #include <new>
 
+#include "zip/detail/zip_time.h"
 #include "zip/detail/zip_writer_internal.h"
 
 namespace vaultwick {
@@ -32,7 +32,7 @@ std::unique_ptr<ZipTarget> openTarget(const void* target, std::uint32_t size, Zi
 
 ZipHandle* openZipWriter(const void* target, std::uint32_t size, ZipTargetKind kind, int level) {
   // The "UT" times read calendar fields as local time: take the zone as it is now.
-  tzset();
+  refreshTimeZone();
   if (level < 1 || level > kDefaultPackLevel) {
     report(ZipResult::BadArguments);
     return nullptr;

@@ -18,6 +18,10 @@ struct CalendarTime {
   int second = 0;
 };
 
+// Rereads the time zone from the environment (TZ), so that later conversions use
+// the zone as it is now.
+void refreshTimeZone();
+
 // The calendar fields of a UTC time in seconds since 1970.
 CalendarTime calendarFromUtc(std::int64_t seconds);
 // The current local time as calendar fields.
