@@ -206,6 +206,26 @@ TEST(ZipWriter, HandleTargetAtANonZeroPositionCountsOffsetsFromTheFileStart) {
   expectReadsBack(archive, {{"one.txt", text}, {"two.gz", text.substr(0, 5000)}});
 }
 
+TEST(ZipWriter, FileOpenedForAppendingIsWrittenForwardAfterItsContent) {
+  ScratchDir dir;
+  const std::string archive = dir.path("appended.zip");
+  testing::writeFile(archive, "existing content");
+  const int fd = open(archive.c_str(), O_WRONLY | O_APPEND);
+  ASSERT_GE(fd, 0);
+  ZipHandle* handle = openZipWriter(&fd, 0, ZipTargetKind::Handle);
+  close(fd);
+  ASSERT_NE(handle, nullptr);
+  const std::string text = testing::textContent(20000, 14);
+  ASSERT_EQ(addZipMember(handle, "a.txt", text.data(), 20000, ZipSourceKind::Memory),
+            ZipResult::Ok);
+  ASSERT_EQ(closeZipWriter(handle), ZipResult::Ok);
+  const ParsedArchive parsed = testing::parseArchiveFile(archive);
+  ASSERT_EQ(parsed.members.size(), 1u);
+  EXPECT_EQ(parsed.members[0].localHeaderOffset, 16u);
+  EXPECT_TRUE(parsed.members[0].hasDataDescriptor);
+  expectReadsBack(archive, {{"a.txt", text}});
+}
+
 // Collects everything written to a pipe on a thread of its own.
 class PipeCollector {
  public:

@@ -76,9 +76,13 @@ std::unique_ptr<ZipTarget> openHandleTarget(const int* fd, ZipResult& result) {
   std::uint64_t base = 0;
   bool seekable = false;
   if (isRegularFile(copy)) {
-    const off_t position = lseek(copy, 0, SEEK_CUR);
-    seekable = position >= 0;
-    base = seekable ? static_cast<std::uint64_t>(position) : 0;
+    // A file opened for appending writes at its end whatever the position, so a
+    // header cannot be rewritten in place: it is written forward like a pipe, and
+    // its offsets count from where the archive begins, at the current end.
+    const bool appending = (fcntl(copy, F_GETFL) & O_APPEND) != 0;
+    const off_t position = lseek(copy, 0, appending ? SEEK_END : SEEK_CUR);
+    seekable = position >= 0 && !appending;
+    base = position >= 0 ? static_cast<std::uint64_t>(position) : 0;
   }
   result = ZipResult::Ok;
   return std::make_unique<DescriptorTarget>(copy, seekable, base);
