@@ -68,37 +68,41 @@ std::uint32_t record_bad_match(FlateState* state, std::uint32_t& dist, std::uint
 }
 
 void put_symbols(FlateState* state, const tree_entry* ltree, const tree_entry* dtree) {
+  const std::uint8_t* const sym_bytes = state->sym_bytes;
+  const std::uint8_t* const flag_bytes = state->flag_bytes;
+  const std::uint16_t* const dist_words = state->dist_words;
+  const std::uint32_t last_lit = state->last_lit;
+  BitCursor bits(state);
   std::uint32_t flags = 0;
   std::uint32_t dist_index = 0;
-  std::uint32_t flag_index = 0;
-  for (std::uint32_t sym = 0; sym < state->last_lit; ++sym) {
+  for (std::uint32_t sym = 0; sym < last_lit; ++sym) {
     if ((sym & 7) == 0) {
-      flags = state->flag_bytes[flag_index++];
+      flags = flag_bytes[sym >> 3];
     }
-    const std::uint32_t lc = state->sym_bytes[sym];
+    const std::uint32_t lc = sym_bytes[sym];
     if ((flags & 1) == 0) {
-      write_bits(state, ltree[lc].code, ltree[lc].len);
+      bits.put(ltree[lc].code, ltree[lc].len);
     } else {
       std::uint32_t code = state->len_code_of[lc];
       const tree_entry& len_symbol = ltree[code + END_BLOCK + 1];
-      write_bits(state, len_symbol.code, len_symbol.len);
+      bits.put(len_symbol.code, len_symbol.len);
       if (int extra = len_extra[code]; extra != 0) {
-        write_bits(state, lc - static_cast<std::uint32_t>(state->len_base[code]), extra);
+        bits.put(lc - static_cast<std::uint32_t>(state->len_base[code]), extra);
       }
-      const std::uint32_t d = state->dist_words[dist_index++];
+      const std::uint32_t d = dist_words[dist_index++];
       code = d_code(state, d);
       if (code >= FLATE_DIST_CODES) [[unlikely]] {
         record_failure(state, "bad d_code");
         code = 0;
       }
-      write_bits(state, dtree[code].code, dtree[code].len);
+      bits.put(dtree[code].code, dtree[code].len);
       if (int extra = dist_extra[code]; extra != 0) {
-        write_bits(state, d - static_cast<std::uint32_t>(state->dist_base[code]), extra);
+        bits.put(d - static_cast<std::uint32_t>(state->dist_base[code]), extra);
       }
     }
     flags >>= 1;
   }
-  write_bits(state, ltree[END_BLOCK].code, ltree[END_BLOCK].len);
+  bits.put(ltree[END_BLOCK].code, ltree[END_BLOCK].len);
 }
 
 std::uint32_t close_block(FlateState* state, const std::uint8_t* data, std::uint32_t length,

@@ -86,30 +86,44 @@ std::uint32_t find_match(FlateState* state, std::uint32_t candidate) {
   const std::uint8_t* const window = state->window;
   const std::uint8_t* const scan = window + cur_pos;
   const std::uint16_t scan_start = load16(scan);
+  // Bytes best - 1 and best of the candidate at c are at end_base + c.
+  const std::uint8_t* end_base = window + best - 1;
   std::uint16_t scan_end = load16(scan + best - 1);
   const std::uint32_t stop_len = state->stop_len;
   const std::uint32_t* const chain_prev = state->chain_prev;
+  // A later candidate must lie in (lower_bound, cur_pos): one unsigned
+  // comparison of c - lower_bound - 1 against span tests both ends.
+  const std::uint32_t span = cur_pos - lower_bound - 1;
 
   std::uint32_t c = candidate;
-  do {
-    if (c >= cur_pos) [[unlikely]] {
-      record_failure(state, "no future");
+  if (c >= cur_pos) [[unlikely]] {
+    record_failure(state, "no future");
+    return best;
+  }
+  for (;;) {
+    if (load16(end_base + c) == scan_end && load16(window + c) == scan_start) {
+      const std::uint32_t length = common_length(scan, window + c);
+      if (length > best) {
+        state->match_pos = c;
+        best = length;
+        if (length >= stop_len) {
+          break;
+        }
+        end_base = window + best - 1;
+        scan_end = load16(scan + best - 1);
+      }
+    }
+    c = chain_prev[c & CHAIN_MASK];
+    if (c - lower_bound - 1 >= span) {
+      if (c > lower_bound && chain > 1) [[unlikely]] {
+        record_failure(state, "no future");  // the chain led to cur_pos or beyond
+      }
       break;
     }
-    const std::uint8_t* const match = window + c;
-    if (load16(match + best - 1) != scan_end || load16(match) != scan_start) {
-      continue;
+    if (--chain == 0) {
+      break;
     }
-    const std::uint32_t length = common_length(scan, match);
-    if (length > best) {
-      state->match_pos = c;
-      best = length;
-      if (length >= stop_len) {
-        break;
-      }
-      scan_end = load16(scan + best - 1);
-    }
-  } while ((c = chain_prev[c & CHAIN_MASK]) > lower_bound && --chain != 0);
+  }
   return best;
 }
 
@@ -122,11 +136,14 @@ void slide_window(FlateState* state) {
   state->match_pos -= WINDOW_HALF;
   state->cur_pos -= WINDOW_HALF;
   state->block_origin -= static_cast<std::int32_t>(WINDOW_HALF);
+  // Positions are below 65536, so bit 15 tells whether one survives; the
+  // mask form lets the compiler do this 4 or 8 entries at a time.
+  auto slide = [](std::uint32_t v) { return (v - WINDOW_HALF) & (0u - (v >> 15)); };
   for (std::uint32_t& v : state->chain_head) {
-    v = v >= WINDOW_HALF ? v - WINDOW_HALF : 0;
+    v = slide(v);
   }
   for (std::uint32_t& v : state->chain_prev) {
-    v = v >= WINDOW_HALF ? v - WINDOW_HALF : 0;
+    v = slide(v);
   }
 }
 

@@ -79,13 +79,16 @@ std::uint32_t lazy_parse(FlateState* state) {
       const bool flush =
           ct_tally(state, state->cur_pos - 1 - held_start, state->held_len - MIN_MATCH);
       state->lookahead -= state->held_len - 1;
-      for (std::uint32_t n = state->held_len - 2; n != 0; --n) {
-        state->cur_pos += 1;
-        if (state->cur_pos <= insert_limit) {
-          candidate = hash_insert(state, state->cur_pos);
-        }
+      // Insert the positions inside the match, as far as three bytes are known.
+      const std::uint32_t first = state->cur_pos + 1;
+      std::uint32_t last = state->cur_pos + state->held_len - 2;
+      if (last > insert_limit) {
+        last = insert_limit;
       }
-      state->cur_pos += 1;
+      if (first <= last) {
+        candidate = hash_insert_run(state, first, last);
+      }
+      state->cur_pos += state->held_len - 1;
       pending = false;
       length = MIN_MATCH - 1;
       if (flush) {
@@ -133,11 +136,10 @@ std::uint32_t fast_parse(FlateState* state) {
       flush = ct_tally(state, state->cur_pos - state->match_pos, length - MIN_MATCH);
       state->lookahead -= length;
       if (length <= state->lazy_limit && state->lookahead >= MIN_MATCH) {
-        for (length -= 1; length != 0; --length) {
-          state->cur_pos += 1;
-          candidate = hash_insert(state, state->cur_pos);
-        }
-        state->cur_pos += 1;
+        // Insert the positions inside the match (length >= 3, so at least two).
+        candidate = hash_insert_run(state, state->cur_pos + 1, state->cur_pos + length - 1);
+        state->cur_pos += length;
+        length = 0;
       } else {
         state->cur_pos += length;
         length = 0;

@@ -56,6 +56,64 @@ inline void write_bits(FlateState* state, std::uint32_t value, int length) {
   }
 }
 
+// The same packing as write_bits with the writer's fields held in locals, for
+// loops that emit many codes in a row: stores into the output buffer could
+// otherwise alias the fields and force them to be reloaded after every byte.
+// Bytes and hand-overs are exactly those of write_bits; finish() (or the
+// destructor) puts the fields back.
+class BitCursor {
+ public:
+  explicit BitCursor(FlateState* state)
+      : state_(state),
+        obuf_(state->obuf),
+        cap_(state->obuf_cap),
+        used_(state->obuf_used),
+        acc_(state->bit_acc),
+        fill_(state->bit_fill),
+        total_(state->bits_total) {}
+  BitCursor(const BitCursor&) = delete;
+  BitCursor& operator=(const BitCursor&) = delete;
+  ~BitCursor() { finish(); }
+
+  void put(std::uint32_t value, int length) {
+    if (length < 1 || length > MAX_BITS) [[unlikely]] {
+      record_bad_length(state_, length);
+    }
+    VW_ASSERT(length >= 16 || (value >> length) == 0);
+    total_ += static_cast<std::uint32_t>(length);
+    acc_ |= value << fill_;
+    fill_ += length;
+    if (fill_ > 16) {
+      if (used_ >= cap_ - 1) [[unlikely]] {
+        state_->obuf_used = used_;
+        hand_over_output(state_);
+        used_ = state_->obuf_used;
+      }
+      obuf_[used_] = static_cast<std::uint8_t>(acc_);
+      obuf_[used_ + 1] = static_cast<std::uint8_t>(acc_ >> 8);
+      used_ += 2;
+      fill_ -= 16;
+      acc_ = value >> (length - fill_);
+    }
+  }
+
+  void finish() {
+    state_->obuf_used = used_;
+    state_->bit_acc = acc_;
+    state_->bit_fill = fill_;
+    state_->bits_total = total_;
+  }
+
+ private:
+  FlateState* state_;
+  std::uint8_t* obuf_;
+  std::uint32_t cap_;
+  std::uint32_t used_;
+  std::uint32_t acc_;
+  std::int32_t fill_;
+  std::uint32_t total_;
+};
+
 // Completes the last byte with zero bits and hands all waiting bytes over.
 void bits_align(FlateState* state);
 

@@ -20,6 +20,25 @@ inline std::uint32_t hash_insert(FlateState* state, std::uint32_t p) {
   return candidate;
 }
 
+// hash_insert for every position from first to last (first <= last), in
+// order; returns the candidate of the last one. The key and the tables are
+// kept in locals so the loop does not reload the state after each store.
+inline std::uint32_t hash_insert_run(FlateState* state, std::uint32_t first, std::uint32_t last) {
+  const std::uint8_t* const window = state->window;
+  std::uint32_t* const chain_head = state->chain_head;
+  std::uint32_t* const chain_prev = state->chain_prev;
+  std::uint32_t key = state->hash_key;
+  std::uint32_t candidate = 0;
+  for (std::uint32_t p = first; p <= last; ++p) {
+    key = UPDATE_HASH(key, window[p + 2]);
+    candidate = chain_head[key];
+    chain_prev[p & CHAIN_MASK] = candidate;
+    chain_head[key] = p;
+  }
+  state->hash_key = key;
+  return candidate;
+}
+
 // Follows the hash chain from `candidate` for a match at cur_pos longer than
 // held_len; returns its length (held_len if none is longer) and leaves its
 // start in match_pos. The length may exceed lookahead; callers clamp it.
