@@ -14,7 +14,7 @@
 // anything but the caller's two functions, and keeps no mutable global state,
 // so members on different threads need nothing but their own FlateState.
 //
-// FlateState is about 430 KiB: allocate it on the heap (std::make_unique or
+// FlateState is about 300 KiB: allocate it on the heap (std::make_unique or
 // new), never on a thread's stack.
 
 #include <cstdint>
@@ -141,9 +141,11 @@ struct FlateState {
   std::uint16_t dist_words[FLATE_SYMBOL_BUFFER];     // match distance - 1
 
   // ---- Window and hash chains ----
+  // Chain entries are window positions, all below 65536, so 16 bits hold
+  // them; the narrow tables keep the chain walk's memory traffic small.
   std::uint8_t window[FLATE_WINDOW_SIZE];
-  std::uint32_t chain_head[FLATE_HASH_SIZE];   // newest position per hash key, 0 = none
-  std::uint32_t chain_prev[FLATE_CHAIN_SIZE];  // next older position with the same key
+  std::uint16_t chain_head[FLATE_HASH_SIZE];   // newest position per hash key, 0 = none
+  std::uint16_t chain_prev[FLATE_CHAIN_SIZE];  // next older position with the same key
 };
 
 // Sets up the bit writer with the caller's output buffer.

@@ -90,12 +90,13 @@ std::uint32_t find_match(FlateState* state, std::uint32_t candidate) {
   const std::uint8_t* end_base = window + best - 1;
   std::uint16_t scan_end = load16(scan + best - 1);
   const std::uint32_t stop_len = state->stop_len;
-  const std::uint32_t* const chain_prev = state->chain_prev;
+  const std::uint16_t* const chain_prev = state->chain_prev;
   // A later candidate must lie in (lower_bound, cur_pos): one unsigned
-  // comparison of c - lower_bound - 1 against span tests both ends.
-  const std::uint32_t span = cur_pos - lower_bound - 1;
+  // comparison of c - first_allowed against span tests both ends.
+  const std::size_t first_allowed = lower_bound + 1;
+  const std::size_t span = cur_pos - first_allowed;
 
-  std::uint32_t c = candidate;
+  std::size_t c = candidate;
   if (c >= cur_pos) [[unlikely]] {
     record_failure(state, "no future");
     return best;
@@ -104,7 +105,7 @@ std::uint32_t find_match(FlateState* state, std::uint32_t candidate) {
     if (load16(end_base + c) == scan_end && load16(window + c) == scan_start) {
       const std::uint32_t length = common_length(scan, window + c);
       if (length > best) {
-        state->match_pos = c;
+        state->match_pos = static_cast<std::uint32_t>(c);
         best = length;
         if (length >= stop_len) {
           break;
@@ -114,7 +115,7 @@ std::uint32_t find_match(FlateState* state, std::uint32_t candidate) {
       }
     }
     c = chain_prev[c & CHAIN_MASK];
-    if (c - lower_bound - 1 >= span) {
+    if (c - first_allowed >= span) {
       if (c > lower_bound && chain > 1) [[unlikely]] {
         record_failure(state, "no future");  // the chain led to cur_pos or beyond
       }
@@ -136,13 +137,15 @@ void slide_window(FlateState* state) {
   state->match_pos -= WINDOW_HALF;
   state->cur_pos -= WINDOW_HALF;
   state->block_origin -= static_cast<std::int32_t>(WINDOW_HALF);
-  // Positions are below 65536, so bit 15 tells whether one survives; the
-  // mask form lets the compiler do this 4 or 8 entries at a time.
-  auto slide = [](std::uint32_t v) { return (v - WINDOW_HALF) & (0u - (v >> 15)); };
-  for (std::uint32_t& v : state->chain_head) {
+  // A subtraction that stops at 0: one saturating vector instruction per 8
+  // entries.
+  auto slide = [](std::uint16_t v) {
+    return static_cast<std::uint16_t>(v >= WINDOW_HALF ? v - WINDOW_HALF : 0);
+  };
+  for (std::uint16_t& v : state->chain_head) {
     v = slide(v);
   }
-  for (std::uint32_t& v : state->chain_prev) {
+  for (std::uint16_t& v : state->chain_prev) {
     v = slide(v);
   }
 }

@@ -15,8 +15,8 @@ namespace vaultwick {
 inline std::uint32_t hash_insert(FlateState* state, std::uint32_t p) {
   state->hash_key = UPDATE_HASH(state->hash_key, state->window[p + 2]);
   const std::uint32_t candidate = state->chain_head[state->hash_key];
-  state->chain_prev[p & CHAIN_MASK] = candidate;
-  state->chain_head[state->hash_key] = p;
+  state->chain_prev[p & CHAIN_MASK] = static_cast<std::uint16_t>(candidate);
+  state->chain_head[state->hash_key] = static_cast<std::uint16_t>(p);
   return candidate;
 }
 
@@ -25,15 +25,15 @@ inline std::uint32_t hash_insert(FlateState* state, std::uint32_t p) {
 // kept in locals so the loop does not reload the state after each store.
 inline std::uint32_t hash_insert_run(FlateState* state, std::uint32_t first, std::uint32_t last) {
   const std::uint8_t* const window = state->window;
-  std::uint32_t* const chain_head = state->chain_head;
-  std::uint32_t* const chain_prev = state->chain_prev;
+  std::uint16_t* const chain_head = state->chain_head;
+  std::uint16_t* const chain_prev = state->chain_prev;
   std::uint32_t key = state->hash_key;
   std::uint32_t candidate = 0;
   for (std::uint32_t p = first; p <= last; ++p) {
     key = UPDATE_HASH(key, window[p + 2]);
     candidate = chain_head[key];
-    chain_prev[p & CHAIN_MASK] = candidate;
-    chain_head[key] = p;
+    chain_prev[p & CHAIN_MASK] = static_cast<std::uint16_t>(candidate);
+    chain_head[key] = static_cast<std::uint16_t>(p);
   }
   state->hash_key = key;
   return candidate;
