@@ -1,0 +1,221 @@
+// The whole backup job beside its nearest peer pipeline, on the same server
+// and the same generated database, in one run:
+//   1. the job (dump, archive, copy into a target folder), run by this program
+//      re-started as `backup_job_bench --job-child DB TARGET`;
+//   2. mariadb-dump --skip-extended-insert DB | zlib_deflate_filter 8 > FILE.
+// Each side runs in child processes so that its peak memory is its own
+// (wait4's ru_maxrss; for the pipeline, each process's and their sum). Prints
+// wall time, peak memory, bytes out, and the job-to-peer ratios.
+//
+//   eval "$(scripts/mariadb start /tmp/vw-bench-db)"
+//   BUILD/bench/backup/backup_job_bench [ROWS]      (default 1000000)
+//   scripts/mariadb stop /tmp/vw-bench-db
+
+#include <fcntl.h>
+#include <mysql.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "backup/run_backup_job.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Server {
+  std::string host, port, user, password;
+};
+
+bool ServerFromEnvironment(Server* server) {
+  const char* host = std::getenv("VAULTWICK_TEST_DB_HOST");
+  const char* port = std::getenv("VAULTWICK_TEST_DB_PORT");
+  const char* user = std::getenv("VAULTWICK_TEST_DB_USER");
+  const char* password = std::getenv("VAULTWICK_TEST_DB_PASSWORD");
+  if (host == nullptr || port == nullptr || user == nullptr) {
+    return false;
+  }
+  *server = {host, port, user, password != nullptr ? password : ""};
+  return true;
+}
+
+bool Run(MYSQL* connection, const std::string& sql) {
+  if (mysql_query(connection, sql.c_str()) != 0) {
+    std::fprintf(stderr, "query failed: %s\n  %s\n", mysql_error(connection), sql.c_str());
+    return false;
+  }
+  return true;
+}
+
+// The job as `vaultwick backup` runs it, on this process's own thread.
+int JobChild(const char* database, const char* target) {
+  Server server;
+  if (!ServerFromEnvironment(&server)) {
+    return 2;
+  }
+  auto* request = new vaultwick::BackupRequest;
+  request->name = "bench";
+  request->host = server.host + ":" + server.port;
+  request->login = server.user;
+  request->password = server.password;
+  request->database = database;
+  request->saveTo = target;
+  vaultwick::BackupOutcome outcome;
+  request->onOutcome = [&outcome](const vaultwick::BackupOutcome& result) { outcome = result; };
+  vaultwick::RunBackupJob(request);
+  if (outcome.result != vaultwick::BackupResult::Complete) {
+    std::fprintf(stderr, "job ended: %s\n", outcome.endText.c_str());
+    return 1;
+  }
+  return 0;
+}
+
+struct Process {
+  pid_t pid = -1;
+  long peakKilobytes = 0;
+  bool ok = false;
+};
+
+// Starts argv with the given descriptors as its standard input, output and error
+// (-1 leaves one as it is).
+pid_t Spawn(const std::vector<std::string>& args, int in, int out, int err) {
+  pid_t child = fork();
+  if (child == 0) {
+    if (in >= 0)
+      dup2(in, 0);
+    if (out >= 0)
+      dup2(out, 1);
+    if (err >= 0)
+      dup2(err, 2);
+    std::vector<char*> argv;
+    for (const std::string& arg : args)
+      argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    execvp(argv[0], argv.data());
+    _exit(127);
+  }
+  return child;
+}
+
+void Wait(Process& process) {
+  int status = 0;
+  rusage usage{};
+  wait4(process.pid, &status, 0, &usage);
+  process.peakKilobytes = usage.ru_maxrss;
+  process.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+double Seconds(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+double Megabytes(std::uintmax_t bytes) {
+  return static_cast<double>(bytes) / (1024.0 * 1024.0);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc == 4 && std::strcmp(argv[1], "--job-child") == 0) {
+    return JobChild(argv[2], argv[3]);
+  }
+  const long rows = argc > 1 ? std::atol(argv[1]) : 1000000;
+  Server server;
+  if (!ServerFromEnvironment(&server)) {
+    std::fprintf(stderr, "no server: run eval \"$(scripts/mariadb start DIR)\" first\n");
+    return 2;
+  }
+  MYSQL* connection = mysql_init(nullptr);
+  if (mysql_real_connect(connection, server.host.c_str(), server.user.c_str(),
+                         server.password.c_str(), nullptr, std::atoi(server.port.c_str()), nullptr,
+                         0) == nullptr) {
+    std::fprintf(stderr, "cannot connect: %s\n", mysql_error(connection));
+    return 2;
+  }
+  mysql_set_character_set(connection, "utf8mb4");
+  const std::string database = "vw_jobbench_" + std::to_string(getpid());
+  std::printf("generating %ld rows in %s ...\n", rows, database.c_str());
+  std::fflush(stdout);
+  bool ok =
+      Run(connection, "CREATE DATABASE " + database) && Run(connection, "USE " + database) &&
+      Run(connection,
+          "CREATE TABLE orders (id INT NOT NULL PRIMARY KEY, customer VARCHAR(60) NOT NULL, "
+          "note TEXT, amount DECIMAL(12,2), placed DATETIME, paid TINYINT, KEY (customer))") &&
+      Run(connection,
+          "INSERT INTO orders SELECT seq, CONCAT('customer ', seq % 5000, ' O''Brien'), "
+          "IF(seq % 7 = 0, NULL, CONCAT('line one\\nline two\\ttab \\\\ ', MD5(seq))), "
+          "(seq % 100000) / 100, '2024-01-01' + INTERVAL seq SECOND, seq % 2 "
+          "FROM seq_1_to_" +
+              std::to_string(rows));
+
+  char pattern[] = "/tmp/vw-jobbench-XXXXXX";
+  const fs::path work = mkdtemp(pattern);
+  fs::create_directory(work / "target");
+  const std::string self = fs::read_symlink("/proc/self/exe").string();
+  const std::string filter = (fs::path(self).parent_path() / "zlib_deflate_filter").string();
+
+  if (ok) {
+    auto start = std::chrono::steady_clock::now();
+    Process job;
+    job.pid = Spawn({self, "--job-child", database, (work / "target").string()}, -1, -1, -1);
+    Wait(job);
+    const double jobSeconds = Seconds(start);
+    std::uintmax_t archive = job.ok ? fs::file_size(work / "target" / "bench.zip") : 0;
+
+    // The peer: the dump streams through a pipe into the zlib filter.
+    int pipeEnds[2];
+    if (pipe2(pipeEnds, O_CLOEXEC) != 0) {
+      return 1;
+    }
+    int out = open((work / "peer.sql.gz").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    int counts =
+        open((work / "filter.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    setenv("MYSQL_PWD", server.password.c_str(), 1);
+    start = std::chrono::steady_clock::now();
+    Process dump, zip;
+    dump.pid =
+        Spawn({"mariadb-dump", "--no-defaults", "--skip-extended-insert", "--host=" + server.host,
+               "--port=" + server.port, "--user=" + server.user, database},
+              -1, pipeEnds[1], -1);
+    zip.pid = Spawn({filter, "8"}, pipeEnds[0], out, counts);
+    close(pipeEnds[0]);
+    close(pipeEnds[1]);
+    close(out);
+    close(counts);
+    Wait(dump);
+    Wait(zip);
+    const double peerSeconds = Seconds(start);
+    unsigned long long peerIn = 0, peerOut = 0;
+    std::ifstream report((work / "filter.txt").string());
+    std::string word;
+    report >> word >> peerIn >> word >> peerOut;
+
+    const long peerPeak = dump.peakKilobytes + zip.peakKilobytes;
+    std::printf("\n%-52s %9s %12s %12s\n", "", "wall s", "peak RSS MiB", "output MiB");
+    std::printf("%-52s %9.2f %12.1f %12.2f%s\n", "vaultwick job (dump, archive, copy)", jobSeconds,
+                job.peakKilobytes / 1024.0, Megabytes(archive), job.ok ? "" : "  (FAILED)");
+    std::printf("%-52s %9.2f %12.1f %12.2f%s\n",
+                "mariadb-dump --skip-extended-insert | zlib level 8", peerSeconds,
+                peerPeak / 1024.0, Megabytes(peerOut), dump.ok && zip.ok ? "" : "  (FAILED)");
+    std::printf("%-52s %9s %12.1f\n", "  of which mariadb-dump", "", dump.peakKilobytes / 1024.0);
+    std::printf("%-52s %9s %12.1f\n", "  of which zlib filter", "", zip.peakKilobytes / 1024.0);
+    std::printf("%-52s %9.2f %12.2f\n", "ratio job / peer", jobSeconds / peerSeconds,
+                static_cast<double>(job.peakKilobytes) / static_cast<double>(peerPeak));
+    std::printf("(peer's uncompressed dump: %.2f MiB; rows: %ld)\n", Megabytes(peerIn), rows);
+    ok = job.ok && dump.ok && zip.ok;
+  }
+  fs::remove_all(work);
+  Run(connection, "DROP DATABASE IF EXISTS " + database);
+  mysql_close(connection);
+  return ok ? 0 : 1;
+}
