@@ -109,17 +109,15 @@ void ct_init(FlateState* state) {
   build_distance_codes(state);
   build_fixed_trees(state);
 
-  state->lit_spec = {state->lit_tree,
-                     state->fixed_lit_tree,
-                     len_extra,
-                     END_BLOCK + 1,
-                     FLATE_LIT_CODES,
-                     MAX_BITS,
-                     0};
-  state->dist_spec = {
-      state->dist_tree, state->fixed_dist_tree, dist_extra, 0, FLATE_DIST_CODES, MAX_BITS, 0};
-  state->len_spec = {state->len_tree, nullptr, lencode_extra, 0, FLATE_LENGTH_CODES,
-                     MAX_BL_BITS,     0};
+  // tree, fixed tree, extra bits, first symbol with extra bits, leaves, longest code
+  // clang-format off
+  state->lit_spec = {state->lit_tree, state->fixed_lit_tree, len_extra, END_BLOCK + 1,
+                     FLATE_LIT_CODES, MAX_BITS, 0};
+  state->dist_spec = {state->dist_tree, state->fixed_dist_tree, dist_extra, 0,
+                      FLATE_DIST_CODES, MAX_BITS, 0};
+  state->len_spec = {state->len_tree, nullptr, lencode_extra, 0,
+                     FLATE_LENGTH_CODES, MAX_BL_BITS, 0};
+  // clang-format on
 
   state->done_bytes = 0;
   state->done_bits = 0;
