@@ -24,6 +24,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -57,6 +58,18 @@ bool Run(MYSQL* connection, const std::string& sql) {
   return true;
 }
 
+// Notes when the dump ends and the archive step begins.
+class PhaseClock : public vaultwick::StatusTextPort {
+ public:
+  void SetStatusText(const std::string& text) override {
+    if (text == vaultwick::kTextZipping) {
+      zipping = std::chrono::steady_clock::now();
+    }
+  }
+  std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
+  std::chrono::steady_clock::time_point zipping = start;
+};
+
 // The job as `vaultwick backup` runs it, on this process's own thread.
 int JobChild(const char* database, const char* target) {
   Server server;
@@ -72,7 +85,13 @@ int JobChild(const char* database, const char* target) {
   request->saveTo = target;
   vaultwick::BackupOutcome outcome;
   request->onOutcome = [&outcome](const vaultwick::BackupOutcome& result) { outcome = result; };
+  auto clock = std::make_shared<PhaseClock>();
+  request->statusEcho = clock;
   vaultwick::RunBackupJob(request);
+  std::printf(
+      "job phases: connect and dump %.2f s, archive and copy %.2f s\n",
+      std::chrono::duration<double>(clock->zipping - clock->start).count(),
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - clock->zipping).count());
   if (outcome.result != vaultwick::BackupResult::Complete) {
     std::fprintf(stderr, "job ended: %s\n", outcome.endText.c_str());
     return 1;
