@@ -85,7 +85,20 @@ class BackupJob {
     }
   }
 
+  // Every exception, the dump's cancel signal included, ends here; unwinding
+  // has closed the connection and removed the job's folder by then.
   BackupOutcome Execute() {
+    try {
+      return Steps();
+    } catch (int signal) {
+      return Ended(signal == kCancelSignal ? BackupResult::Cancelled : BackupResult::ErrorOccurred,
+                   kTextErrorOccured);
+    } catch (...) {
+      return Ended(BackupResult::ErrorOccurred, kTextErrorOccured);
+    }
+  }
+
+  BackupOutcome Steps() {
     if (!IsValidConnectionName(request_->name)) {
       return Ended(BackupResult::InvalidName, kTextInvalidName);
     }
@@ -103,54 +116,47 @@ class BackupJob {
     const std::string saveTo = request_->saveTo;
     const std::string dumpPath = folder->FilePath(name + ".sql");
 
-    try {
-      Show(kTextConnecting);
-      InitClientLibraryOnce();
-      ClientConnection connection;
-      if (connection.get() == nullptr) {
-        return Ended(BackupResult::ConnectFailed, kTextCantConnect);
-      }
-      std::optional<ServerAddress> address = ParseServerAddress(host);
-      if (!address ||
-          mysql_real_connect(connection.get(), address->host.c_str(), login.c_str(),
-                             password.c_str(), nullptr, address->port, nullptr, 0) == nullptr) {
-        return Ended(BackupResult::ConnectFailed, kTextCantConnect);
-      }
-      if (mysql_select_db(connection.get(), database.c_str()) != 0) {
-        return Ended(BackupResult::SelectFailed, kTextCantSelectPrefix + database);
-      }
-
-      Show(kTextGettingTables);
-      DumpOutcome dump = DumpDatabase(
-          connection.get(), dumpPath.c_str(), [this](const char* text) { Show(text); },
-          [this] { return WindowClosed(); });
-      connection.Close();
-      if (dump.writeFailed) {
-        BackupOutcome outcome = Ended(BackupResult::DumpWriteFailed, kTextDumpWriteFailed);
-        outcome.rowsWritten = dump.rowsWritten;
-        return outcome;
-      }
-      const std::string archivePath = folder->FilePath(name + ".zip");
-      if (hooks_.afterDump) {
-        hooks_.afterDump(dumpPath, archivePath);
-      }
-
-      Show(kTextZipping);
-      BackupOutcome outcome = PlaceArchive(dumpPath, archivePath, saveTo);
-      outcome.rowsWritten = dump.rowsWritten;
-      if (outcome.result == BackupResult::Complete && dump.failedQueries > 0) {
-        outcome.result = BackupResult::CompleteWithErrors;
-        outcome.endText = kTextCompleteWithErrors;
-      }
-      DeleteFile(dumpPath);
-      DeleteFile(archivePath);
-      return outcome;
-    } catch (int signal) {
-      return Ended(signal == kCancelSignal ? BackupResult::Cancelled : BackupResult::ErrorOccurred,
-                   kTextErrorOccured);
-    } catch (...) {
-      return Ended(BackupResult::ErrorOccurred, kTextErrorOccured);
+    Show(kTextConnecting);
+    InitClientLibraryOnce();
+    ClientConnection connection;
+    if (connection.get() == nullptr) {
+      return Ended(BackupResult::ConnectFailed, kTextCantConnect);
     }
+    std::optional<ServerAddress> address = ParseServerAddress(host);
+    if (!address ||
+        mysql_real_connect(connection.get(), address->host.c_str(), login.c_str(), password.c_str(),
+                           nullptr, address->port, nullptr, 0) == nullptr) {
+      return Ended(BackupResult::ConnectFailed, kTextCantConnect);
+    }
+    if (mysql_select_db(connection.get(), database.c_str()) != 0) {
+      return Ended(BackupResult::SelectFailed, kTextCantSelectPrefix + database);
+    }
+
+    Show(kTextGettingTables);
+    DumpOutcome dump = DumpDatabase(
+        connection.get(), dumpPath.c_str(), [this](const char* text) { Show(text); },
+        [this] { return WindowClosed(); });
+    connection.Close();
+    if (dump.writeFailed) {
+      BackupOutcome outcome = Ended(BackupResult::DumpWriteFailed, kTextDumpWriteFailed);
+      outcome.rowsWritten = dump.rowsWritten;
+      return outcome;
+    }
+    const std::string archivePath = folder->FilePath(name + ".zip");
+    if (hooks_.afterDump) {
+      hooks_.afterDump(dumpPath, archivePath);
+    }
+
+    Show(kTextZipping);
+    BackupOutcome outcome = PlaceArchive(dumpPath, archivePath, saveTo);
+    outcome.rowsWritten = dump.rowsWritten;
+    if (outcome.result == BackupResult::Complete && dump.failedQueries > 0) {
+      outcome.result = BackupResult::CompleteWithErrors;
+      outcome.endText = kTextCompleteWithErrors;
+    }
+    DeleteFile(dumpPath);
+    DeleteFile(archivePath);
+    return outcome;
   }
 
   // Packs the dump and puts the archive into the target folder.
