@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -66,17 +65,6 @@ TEST_F(FileCopyTest, CopiesIntoNewFileAndReplacesOldOne) {
   EXPECT_EQ(ReadAll(target), "second run");
   EXPECT_EQ(TargetNames(), std::vector<std::string>{"shop.zip"});
   EXPECT_EQ(FileSize(target.string()), 10u);
-}
-
-TEST_F(FileCopyTest, NewFileFollowsTheUmask) {
-  WriteAll(base_ / "a.zip", "x");
-  mode_t old = ::umask(027);
-  int result = CopyFileReplacing((base_ / "a.zip").string(), (base_ / "target/m.zip").string());
-  ::umask(old);
-  ASSERT_EQ(result, 0);
-  struct stat info {};
-  ASSERT_EQ(::stat((base_ / "target/m.zip").c_str(), &info), 0);
-  EXPECT_EQ(info.st_mode & 0777, 0640u);
 }
 
 TEST_F(FileCopyTest, MissingFolderOrSourceFailsAndLeavesNothing) {
