@@ -25,6 +25,12 @@
 // byte comparisons (the two bytes at the current best length first, since
 // they differ most often) before its prefix is measured, in runs of 8 bytes:
 // the 256 bytes after the first three are 32 runs exactly.
+//
+// Speed: at level 8 most time goes into walking chains, one dependent load of
+// chain_prev per step plus a look into the window. That is why chain entries
+// are 16 bits (the tables and the window's live half then take 160 KiB
+// instead of 288), why a step tests both ends of the allowed range with one
+// comparison, and why the "no future" check sits on the loop's exit path.
 
 #include <bit>
 #include <cstring>
