@@ -120,5 +120,14 @@ TEST(MatchFinder, NoMatchReachesFartherThan32506Bytes) {
   }
 }
 
+TEST(MatchFinder, LevelOutsideOneToEightFailsTheMemberButStaysSafe) {
+  const auto text = test::english_text(100000, 12);
+  for (int level : {0, 9, -3}) {
+    const auto out = test::compress(text, level);
+    EXPECT_STREQ(out.error_text, "bad pack level") << "level " << level;
+    EXPECT_TRUE(test::decode_deflate(out.bytes).bytes == text) << "level " << level;
+  }
+}
+
 }  // namespace
 }  // namespace vaultwick
