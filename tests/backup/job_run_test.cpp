@@ -8,7 +8,6 @@
 
 #include <csignal>
 #include <cstdio>
-#include <ctime>
 #include <filesystem>
 #include <fstream>
 
@@ -56,15 +55,6 @@ class JobRunTest : public ::testing::Test {
     tmpdir_ = ::mkdtemp(pattern);
     ::setenv("TMPDIR", tmpdir_.c_str(), 1);
     std::signal(SIGXFSZ, SIG_IGN);
-    // With TZ unset, glibc's tzset frees and re-copies its saved zone name on
-    // every call (under a lock of its own that ThreadSanitizer cannot see), and
-    // the archive writer calls it for each archive. Naming the default zone
-    // explicitly, once, before any job runs, keeps concurrent jobs from
-    // tripping that false report.
-    if (std::getenv("TZ") == nullptr) {
-      ::setenv("TZ", ":/etc/localtime", 1);
-    }
-    ::tzset();
   }
   static void TearDownTestSuite() { fs::remove_all(tmpdir_); }
 
