@@ -14,9 +14,10 @@ void printUsage(std::FILE* out) {
                "\n"
                "Commands:\n"
                "%s\n"
+               "%s\n"
                "\n"
                "Run 'vaultwick COMMAND --help' for the arguments of a command.\n",
-               vaultwick::kZipCommandSummary);
+               vaultwick::kBackupCommandSummary, vaultwick::kZipCommandSummary);
 }
 
 }  // namespace
