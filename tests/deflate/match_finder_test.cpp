@@ -83,7 +83,9 @@ std::vector<std::uint8_t> filler(std::size_t size) {
 // the first, one filler byte.
 std::vector<std::uint8_t> marker_at_distance(const std::vector<std::uint8_t>& marker,
                                              std::size_t distance) {
-  std::vector<std::uint8_t> input = {0x41};
+  std::vector<std::uint8_t> input;
+  input.reserve(distance + marker.size() + 2);
+  input.push_back(0x41);
   input.insert(input.end(), marker.begin(), marker.end());
   const auto gap = filler(distance - marker.size());
   input.insert(input.end(), gap.begin(), gap.end());

@@ -132,7 +132,7 @@ TEST(Zip64, MoreThan65535MembersGetAZip64EndRecord) {
   ZipHandle* handle = openZipWriter(nullptr, 32 << 20, ZipTargetKind::Memory);
   ASSERT_NE(handle, nullptr);
   for (int i = 0; i < kCount; ++i) {
-    const std::string name = "d" + std::to_string(i);
+    const std::string name = std::string("d").append(std::to_string(i));
     ASSERT_EQ(addZipMember(handle, name.c_str(), nullptr, 0, ZipSourceKind::Folder), ZipResult::Ok);
   }
   void* memory = nullptr;
