@@ -29,34 +29,16 @@
 #include <vector>
 
 #include "backup/run_backup_job.h"
+#include "bench/backup/bench_server.h"
 
 namespace {
 
+using vaultwick::bench::Connect;
+using vaultwick::bench::Run;
+using vaultwick::bench::Server;
+using vaultwick::bench::ServerFromEnvironment;
+
 namespace fs = std::filesystem;
-
-struct Server {
-  std::string host, port, user, password;
-};
-
-bool ServerFromEnvironment(Server* server) {
-  const char* host = std::getenv("VAULTWICK_TEST_DB_HOST");
-  const char* port = std::getenv("VAULTWICK_TEST_DB_PORT");
-  const char* user = std::getenv("VAULTWICK_TEST_DB_USER");
-  const char* password = std::getenv("VAULTWICK_TEST_DB_PASSWORD");
-  if (host == nullptr || port == nullptr || user == nullptr) {
-    return false;
-  }
-  *server = {host, port, user, password != nullptr ? password : ""};
-  return true;
-}
-
-bool Run(MYSQL* connection, const std::string& sql) {
-  if (mysql_query(connection, sql.c_str()) != 0) {
-    std::fprintf(stderr, "query failed: %s\n  %s\n", mysql_error(connection), sql.c_str());
-    return false;
-  }
-  return true;
-}
 
 // Notes when the dump ends and the archive step begins.
 class PhaseClock : public vaultwick::StatusTextPort {
@@ -151,17 +133,12 @@ int main(int argc, char** argv) {
   const long rows = argc > 1 ? std::atol(argv[1]) : 1000000;
   Server server;
   if (!ServerFromEnvironment(&server)) {
-    std::fprintf(stderr, "no server: run eval \"$(scripts/mariadb start DIR)\" first\n");
     return 2;
   }
-  MYSQL* connection = mysql_init(nullptr);
-  if (mysql_real_connect(connection, server.host.c_str(), server.user.c_str(),
-                         server.password.c_str(), nullptr, std::atoi(server.port.c_str()), nullptr,
-                         0) == nullptr) {
-    std::fprintf(stderr, "cannot connect: %s\n", mysql_error(connection));
+  MYSQL* connection = Connect(server, nullptr);
+  if (connection == nullptr) {
     return 2;
   }
-  mysql_set_character_set(connection, "utf8mb4");
   const std::string database = "vw_jobbench_" + std::to_string(getpid());
   std::printf("generating %ld rows in %s ...\n", rows, database.c_str());
   std::fflush(stdout);

@@ -1,0 +1,26 @@
+#pragma once
+
+// The private server the backup benchmarks run against, found through the
+// VAULTWICK_TEST_DB_* variables that scripts/mariadb prints.
+
+#include <mysql.h>
+
+#include <string>
+
+namespace vaultwick::bench {
+
+struct Server {
+  std::string host, port, user, password;
+};
+
+// False (with a hint on stderr) when the variables are not set.
+bool ServerFromEnvironment(Server* server);
+
+// A utf8mb4 connection to the server, with `database` selected when given;
+// null (with the reason on stderr) on failure.
+MYSQL* Connect(const Server& server, const char* database);
+
+// Runs one statement; prints the failure and returns false when it fails.
+bool Run(MYSQL* connection, const std::string& sql);
+
+}  // namespace vaultwick::bench
