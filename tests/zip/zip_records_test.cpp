@@ -63,6 +63,14 @@ TEST(Crc32, KnownValuesAndPiecewiseUpdate) {
   const std::uint32_t piecewise =
       crc32Update(crc32Update(0, bytes, 12345), bytes + 12345, text.size() - 12345);
   EXPECT_EQ(piecewise, testing::bitwiseCrc32(text));
+  // Every start alignment and tail length of the eight-byte steps.
+  for (std::size_t start = 0; start < 8; ++start) {
+    for (std::size_t length = 0; length < 40; ++length) {
+      ASSERT_EQ(crc32Update(0, bytes + start, length),
+                testing::bitwiseCrc32(text.substr(start, length)))
+          << start << " " << length;
+    }
+  }
 }
 
 TEST(MemberNames, SuffixDecidesStoredOrDeflated) {
