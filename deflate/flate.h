@@ -14,7 +14,7 @@
 // anything but the caller's two functions, and keeps no mutable global state,
 // so members on different threads need nothing but their own FlateState.
 //
-// FlateState is about 300 KiB: allocate it on the heap (std::make_unique or
+// FlateState is about 370 KiB: allocate it on the heap (std::make_unique or
 // new), never on a thread's stack.
 
 #include <cstdint>
@@ -61,7 +61,7 @@ struct tree_spec {
 // Sizes of the record's fixed arrays.
 inline constexpr std::uint32_t FLATE_WINDOW_SIZE = 65536;  // two halves of 32768
 inline constexpr std::uint32_t FLATE_HASH_SIZE = 32768;    // 15-bit hash keys
-inline constexpr std::uint32_t FLATE_CHAIN_SIZE = 32768;   // one link per window-half position
+inline constexpr std::uint32_t FLATE_CHAIN_SIZE = 65536;   // one link per window position
 inline constexpr int FLATE_LIT_CODES = 286;                // 256 literals, end of block, 29 lengths
 inline constexpr int FLATE_DIST_CODES = 30;
 inline constexpr int FLATE_LENGTH_CODES = 19;                    // code-length alphabet
@@ -143,6 +143,7 @@ struct FlateState {
   // ---- Window and hash chains ----
   // Chain entries are window positions, all below 65536, so 16 bits hold
   // them; the narrow tables keep the chain walk's memory traffic small.
+  // chain_prev is indexed by the position itself, without a mask.
   std::uint8_t window[FLATE_WINDOW_SIZE];
   std::uint16_t chain_head[FLATE_HASH_SIZE];   // newest position per hash key, 0 = none
   std::uint16_t chain_prev[FLATE_CHAIN_SIZE];  // next older position with the same key

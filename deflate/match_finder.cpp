@@ -4,19 +4,21 @@
 //
 // What: input is read into a 64 KiB window. Every position whose three bytes
 // are known is linked into a hash chain: chain_head holds the newest position
-// per 15-bit key of its three bytes, chain_prev the next older position with
-// the same key, so a chain lists earlier occurrences newest first.
+// per 15-bit key of its three bytes, chain_prev (one entry per window
+// position) the next older position with the same key, so a chain lists
+// earlier occurrences newest first.
 // find_match walks a chain from a candidate and measures each candidate's
 // common prefix with the string at cur_pos.
 //
 // Invariants: position 0 means "no candidate", so the window's first byte
-// never starts a match source. Every chain entry is older than cur_pos. No
+// never starts a match source. Every chain entry is older than cur_pos, and
+// every link older than the position it belongs to. No
 // match reaches back more than MAX_DIST (32506) bytes, so when cur_pos passes
 // SLIDE_POINT (65274) the upper half can move down by 32768 without losing a
-// byte any match still needs; chain entries that pointed into the lower half
-// become 0. find_match is called with cur_pos <= 65274, so its scan, which
-// reads up to 258 bytes past cur_pos and may run past the valid input, stays
-// inside the window; callers cut its result to lookahead.
+// byte any match still needs: the lower half's links are replaced by the
+// upper half's, and entries that pointed into the lower half become 0. find_match is called with
+// cur_pos <= 65274, so its scan, which reads up to 258 bytes past cur_pos and may run past the
+// valid input, stays inside the window; callers cut its result to lookahead.
 //
 // Why these numbers: three shifts of 5 bits push a byte out of the 15-bit
 // key, so a key is a function of exactly three bytes, and two equal leading
@@ -27,10 +29,14 @@
 // the 256 bytes after the first three are 32 runs exactly.
 //
 // Speed: at level 8 most time goes into walking chains, one dependent load of
-// chain_prev per step plus a look into the window. That is why chain entries
-// are 16 bits (the tables and the window's live half then take 160 KiB
-// instead of 288), why a step tests both ends of the allowed range with one
-// comparison, and why the "no future" check sits on the loop's exit path.
+// chain_prev per step plus a look into the window; a step is seven
+// instructions. That is why chain entries are 16 bits (the live tables and
+// the window's live half take 160 KiB instead of 288), why chain_prev has an
+// entry per window position rather than per half (no masking on the
+// dependent load; a link is still read only for a position inside the
+// distance range, whose twin 32768 bytes on has not been inserted yet), and
+// why the "no future" check sits where links are made: chains then only run
+// backwards, and a step tests only the lower end of the allowed range.
 
 #include <bit>
 #include <cstring>
@@ -97,11 +103,10 @@ std::uint32_t find_match(FlateState* state, std::uint32_t candidate) {
   std::uint16_t scan_end = load16(scan + best - 1);
   const std::uint32_t stop_len = state->stop_len;
   const std::uint16_t* const chain_prev = state->chain_prev;
-  // A later candidate must lie in (lower_bound, cur_pos): one unsigned
-  // comparison of c - first_allowed against span tests both ends.
-  const std::size_t first_allowed = lower_bound + 1;
-  const std::size_t span = cur_pos - first_allowed;
 
+  // Every link is older than its position (hash insertion makes sure of it),
+  // so once the first candidate lies before cur_pos the walk only moves back
+  // and each step need only test the lower end of the allowed range.
   std::size_t c = candidate;
   if (c >= cur_pos) [[unlikely]] {
     record_failure(state, "no future");
@@ -120,14 +125,8 @@ std::uint32_t find_match(FlateState* state, std::uint32_t candidate) {
         scan_end = load16(scan + best - 1);
       }
     }
-    c = chain_prev[c & CHAIN_MASK];
-    if (c - first_allowed >= span) {
-      if (c > lower_bound && chain > 1) [[unlikely]] {
-        record_failure(state, "no future");  // the chain led to cur_pos or beyond
-      }
-      break;
-    }
-    if (--chain == 0) {
+    c = chain_prev[c];
+    if (c <= lower_bound || --chain == 0) {
       break;
     }
   }
@@ -151,8 +150,10 @@ void slide_window(FlateState* state) {
   for (std::uint16_t& v : state->chain_head) {
     v = slide(v);
   }
-  for (std::uint16_t& v : state->chain_prev) {
-    v = slide(v);
+  // Only positions below the slide point have links; the upper half's links
+  // move down with their positions and the upper half waits to be rewritten.
+  for (std::uint32_t p = 0; p < WINDOW_HALF; ++p) {
+    state->chain_prev[p] = slide(state->chain_prev[p + WINDOW_HALF]);
   }
 }
 

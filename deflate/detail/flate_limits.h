@@ -24,7 +24,6 @@ inline constexpr std::uint32_t SLIDE_POINT = WINDOW_HALF + MAX_DIST;  // 65274
 
 inline constexpr std::uint32_t HASH_MASK = FLATE_HASH_SIZE - 1;  // 15-bit keys
 inline constexpr std::uint32_t HASH_SHIFT = 5;  // three shifts push a byte out of the key
-inline constexpr std::uint32_t CHAIN_MASK = FLATE_CHAIN_SIZE - 1;
 
 inline constexpr int END_BLOCK = 256;
 inline constexpr int MAX_BITS = 15;    // longest literal/length or distance code

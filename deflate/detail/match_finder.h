@@ -10,12 +10,24 @@
 
 namespace vaultwick {
 
+// Positions are inserted in rising order, so a chain head is always older
+// than the position linked in front of it and every chain runs strictly
+// backwards; find_match relies on that. A head beyond p would let a walk
+// reach bytes not yet read: the link is cut and the member fails.
+inline std::uint32_t link_to_future(FlateState* state) {
+  record_failure(state, "no future");
+  return 0;
+}
+
 // Links the string at window position p into its hash chain and returns the
 // chain's previous head (0 = none). Needs three valid bytes at p.
 inline std::uint32_t hash_insert(FlateState* state, std::uint32_t p) {
   state->hash_key = UPDATE_HASH(state->hash_key, state->window[p + 2]);
-  const std::uint32_t candidate = state->chain_head[state->hash_key];
-  state->chain_prev[p & CHAIN_MASK] = static_cast<std::uint16_t>(candidate);
+  std::uint32_t candidate = state->chain_head[state->hash_key];
+  if (candidate > p) [[unlikely]] {
+    candidate = link_to_future(state);
+  }
+  state->chain_prev[p] = static_cast<std::uint16_t>(candidate);
   state->chain_head[state->hash_key] = static_cast<std::uint16_t>(p);
   return candidate;
 }
@@ -32,7 +44,10 @@ inline std::uint32_t hash_insert_run(FlateState* state, std::uint32_t first, std
   for (std::uint32_t p = first; p <= last; ++p) {
     key = UPDATE_HASH(key, window[p + 2]);
     candidate = chain_head[key];
-    chain_prev[p & CHAIN_MASK] = static_cast<std::uint16_t>(candidate);
+    if (candidate > p) [[unlikely]] {
+      candidate = link_to_future(state);
+    }
+    chain_prev[p] = static_cast<std::uint16_t>(candidate);
     chain_head[key] = static_cast<std::uint16_t>(p);
   }
   state->hash_key = key;

@@ -62,6 +62,9 @@ Compressed compress(const std::vector<std::uint8_t>& input, int level,
   bits_init(state.get(), buffer.data(), options.buffer_size);
   ct_init(state.get());
   match_init(state.get(), level, &out.flags);
+  if (options.after_init != nullptr) {
+    options.after_init(state.get());
+  }
   out.returned_size = flate_run(state.get());
   out.error_text = state->error_text;
   return out;

@@ -22,8 +22,9 @@ struct Compressed {
 
 struct HarnessOptions {
   std::uint32_t buffer_size = 16384;
-  std::uint32_t read_piece = 0xFFFFFFFF;           // largest piece read_input hands out at a time
-  std::uint32_t refuse_writes_after = 0xFFFFFFFF;  // bytes accepted before writes fail
+  std::uint32_t read_piece = 0xFFFFFFFF;            // largest piece read_input hands out at a time
+  std::uint32_t refuse_writes_after = 0xFFFFFFFF;   // bytes accepted before writes fail
+  void (*after_init)(FlateState* state) = nullptr;  // runs between match_init and flate_run
 };
 
 Compressed compress(const std::vector<std::uint8_t>& input, int level,

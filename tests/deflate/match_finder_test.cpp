@@ -131,5 +131,20 @@ TEST(MatchFinder, LevelOutsideOneToEightFailsTheMemberButStaysSafe) {
   }
 }
 
+TEST(MatchFinder, ChainHeadsPointingAheadFailTheMemberAndAreNeverFollowed) {
+  test::HarnessOptions options;
+  options.after_init = [](FlateState* state) {
+    for (auto& head : state->chain_head) {
+      head = 40000;  // read already, but far ahead of the parse
+    }
+  };
+  const auto text = test::english_text(100000, 5);
+  for (int level : {1, 8}) {
+    const auto out = test::compress(text, level, options);
+    EXPECT_STREQ(out.error_text, "no future") << "level " << level;
+    EXPECT_TRUE(test::decode_deflate(out.bytes).bytes == text) << "level " << level;
+  }
+}
+
 }  // namespace
 }  // namespace vaultwick
