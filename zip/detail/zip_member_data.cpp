@@ -17,7 +17,7 @@ bool storeMemberData(ZipWriter& writer) {
 }
 
 bool deflateMemberData(ZipWriter& writer, ZipEntry& entry) {
-  // About 300 KiB: too large for a worker thread's stack.
+  // About 370 KiB: too large for a worker thread's stack.
   auto state = std::make_unique<FlateState>();
   state->param = &writer;
   state->pack_level = writer.packLevel;
