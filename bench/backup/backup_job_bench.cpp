@@ -34,6 +34,7 @@
 namespace {
 
 using vaultwick::bench::Connect;
+using vaultwick::bench::CreateBenchDatabase;
 using vaultwick::bench::Run;
 using vaultwick::bench::Server;
 using vaultwick::bench::ServerFromEnvironment;
@@ -142,17 +143,7 @@ int main(int argc, char** argv) {
   const std::string database = "vw_jobbench_" + std::to_string(getpid());
   std::printf("generating %ld rows in %s ...\n", rows, database.c_str());
   std::fflush(stdout);
-  bool ok =
-      Run(connection, "CREATE DATABASE " + database) && Run(connection, "USE " + database) &&
-      Run(connection,
-          "CREATE TABLE orders (id INT NOT NULL PRIMARY KEY, customer VARCHAR(60) NOT NULL, "
-          "note TEXT, amount DECIMAL(12,2), placed DATETIME, paid TINYINT, KEY (customer))") &&
-      Run(connection,
-          "INSERT INTO orders SELECT seq, CONCAT('customer ', seq % 5000, ' O''Brien'), "
-          "IF(seq % 7 = 0, NULL, CONCAT('line one\\nline two\\ttab \\\\ ', MD5(seq))), "
-          "(seq % 100000) / 100, '2024-01-01' + INTERVAL seq SECOND, seq % 2 "
-          "FROM seq_1_to_" +
-              std::to_string(rows));
+  bool ok = CreateBenchDatabase(connection, database, rows);
 
   char pattern[] = "/tmp/vw-jobbench-XXXXXX";
   const fs::path work = mkdtemp(pattern);

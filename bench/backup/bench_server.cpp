@@ -44,4 +44,17 @@ bool Run(MYSQL* connection, const std::string& sql) {
   return true;
 }
 
+bool CreateBenchDatabase(MYSQL* connection, const std::string& database, long rows) {
+  return Run(connection, "CREATE DATABASE " + database) && Run(connection, "USE " + database) &&
+         Run(connection,
+             "CREATE TABLE orders (id INT NOT NULL PRIMARY KEY, customer VARCHAR(60) NOT NULL, "
+             "note TEXT, amount DECIMAL(12,2), placed DATETIME, paid TINYINT, KEY (customer))") &&
+         Run(connection,
+             "INSERT INTO orders SELECT seq, CONCAT('customer ', seq % 5000, ' O''Brien'), "
+             "IF(seq % 7 = 0, NULL, CONCAT('line one\\nline two\\ttab \\\\ ', MD5(seq))), "
+             "(seq % 100000) / 100, '2024-01-01' + INTERVAL seq SECOND, seq % 2 "
+             "FROM seq_1_to_" +
+                 std::to_string(rows));
+}
+
 }  // namespace vaultwick::bench

@@ -23,4 +23,9 @@ MYSQL* Connect(const Server& server, const char* database);
 // Runs one statement; prints the failure and returns false when it fails.
 bool Run(MYSQL* connection, const std::string& sql);
 
+// Creates `database` with one generated table `orders` of `rows` rows: integers,
+// text that needs escaping (apostrophe, LF, tab, backslash), MD5 hex, decimals,
+// dates and NULLs. Both backup benchmarks measure this same table.
+bool CreateBenchDatabase(MYSQL* connection, const std::string& database, long rows);
+
 }  // namespace vaultwick::bench
