@@ -1,4 +1,4 @@
-#include "app/zip_command.h"
+#include "cli/zip_command.h"
 
 #include <sys/stat.h>
 #include <unistd.h>

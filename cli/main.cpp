@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <string_view>
 
-#include "app/backup_command.h"
-#include "app/zip_command.h"
+#include "cli/backup_command.h"
+#include "cli/zip_command.h"
 
 namespace {
 

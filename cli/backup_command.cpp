@@ -1,4 +1,4 @@
-#include "app/backup_command.h"
+#include "cli/backup_command.h"
 
 #include <cstdio>
 #include <cstdlib>
