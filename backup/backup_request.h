@@ -36,6 +36,10 @@ enum class BackupResult {
 struct BackupOutcome {
   BackupResult result = BackupResult::ErrorOccurred;
   std::string endText;
+  // What lies behind the end text, where known: the server's error text, the
+  // archive writer's result text, or the errno text of a file step. Empty for
+  // a clean backup.
+  std::string cause;
   std::uint64_t archiveSize = 0;  // bytes of the archive placed in the target folder, else 0
   std::uint64_t rowsWritten = 0;  // INSERT statements in the dump
 };
@@ -86,6 +90,11 @@ class BackupRequest {
   BackupTestHooks testHooks;
 
   std::mutex handOverLock;
+
+  // Set by whoever wants the job to stop at its next step (a signal, the job
+  // runner at shutdown, the desktop program's exit). Shared, so that the
+  // setter may keep it after the request has been handed over and freed.
+  std::shared_ptr<std::atomic<bool>> stopRequested = std::make_shared<std::atomic<bool>>(false);
 };
 
 // A name that can stem file names: not empty, not "." or "..", without '/'

@@ -8,6 +8,8 @@
 
 #include <cstdint>
 #include <functional>
+#include <string>
+#include <vector>
 
 namespace vaultwick {
 
@@ -21,6 +23,16 @@ struct DumpOutcome {
   std::uint64_t rowsWritten = 0;  // INSERT statements written
   int failedQueries = 0;          // queries that failed: tables left out, without indexes or rows
   bool writeFailed = false;       // the dump file could not be opened or appended to
+  // The dump is incomplete as a whole: the table list could not be read, or
+  // the connection was lost (server gone, connection lost, timeout). Such a
+  // dump must never replace an earlier archive.
+  bool serverLost = false;
+  // Tables whose own queries failed while the connection stayed usable (a view
+  // on a dropped table, a column the login may not read), in dump order.
+  std::vector<std::string> failedTables;
+  // The server's (or the file's) error text of the first failure, for the
+  // caller to report; empty when nothing failed.
+  std::string cause;
 };
 
 // Appends the dump of the database selected on `connection` to the file at
