@@ -10,12 +10,12 @@
 #include <cstdio>
 #include <cstdlib>
 
-#define VW_ASSERT(cond)                                                                        \
-  do {                                                                                         \
-    if (!(cond)) {                                                                             \
-      std::fprintf(stderr, "%s:%d: assertion failed: %s\n", __FILE__, __LINE__, #cond);       \
-      std::abort();                                                                            \
-    }                                                                                          \
+#define VW_ASSERT(cond)                                                                 \
+  do {                                                                                  \
+    if (!(cond)) {                                                                      \
+      std::fprintf(stderr, "%s:%d: assertion failed: %s\n", __FILE__, __LINE__, #cond); \
+      std::abort();                                                                     \
+    }                                                                                   \
   } while (0)
 
 #else
