@@ -1,0 +1,275 @@
+#include "platform/settings_store.h"
+
+#include <fcntl.h>
+#include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "platform/settings_store_statement_internal.h"
+
+namespace vaultwick {
+namespace {
+
+// Marks a SQLite file as a settings store (PRAGMA application_id), so that
+// another program's database is never taken for an empty store.
+constexpr std::int64_t kApplicationId = 0x5657534B;  // "VWSK"
+
+// Migration steps: step i turns a store of schema version i into one of
+// version i + 1. A new store runs them all.
+constexpr const char* kMigrations[] = {
+    // 0 -> 1
+    "CREATE TABLE Connections("
+    " \"Name\" TEXT NOT NULL PRIMARY KEY COLLATE NOCASE,"
+    " \"Host\" TEXT, \"Login\" TEXT, \"Password\" TEXT, \"Database\" TEXT,"
+    " \"Start\" INTEGER, \"Period\" INTEGER);"
+    "CREATE TABLE Settings(Name TEXT NOT NULL PRIMARY KEY COLLATE NOCASE, Value);"
+    "CREATE TABLE History("
+    " Id INTEGER PRIMARY KEY, Connection TEXT NOT NULL, StartedBy TEXT NOT NULL,"
+    " StartedAt INTEGER NOT NULL, EndedAt INTEGER NOT NULL, Result TEXT NOT NULL,"
+    " EndText TEXT NOT NULL, Cause TEXT NOT NULL, ArchiveSize INTEGER NOT NULL,"
+    " Rows INTEGER NOT NULL, DurationMs INTEGER NOT NULL);"
+    "CREATE INDEX HistoryByConnection ON History(Connection COLLATE NOCASE, Id);",
+};
+static_assert(std::size(kMigrations) == SettingsStore::kSchemaVersion);
+
+std::string ParentFolder(const std::string& path) {
+  const std::size_t slash = path.find_last_of('/');
+  if (slash == std::string::npos) {
+    return ".";
+  }
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// Makes `folder` and any missing folder above it with mode 0700. Folders that
+// exist are left as they are. Returns 0 or the errno of the step that failed.
+int MakeFolders(const std::string& folder) {
+  struct stat info {};
+  if (::stat(folder.c_str(), &info) == 0) {
+    return S_ISDIR(info.st_mode) ? 0 : ENOTDIR;
+  }
+  if (errno != ENOENT) {
+    return errno;
+  }
+  const std::string parent = ParentFolder(folder);
+  if (parent != folder) {
+    if (int error = MakeFolders(parent); error != 0) {
+      return error;
+    }
+  }
+  if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
+    return errno;
+  }
+  return 0;
+}
+
+std::string Fallback(const char* variable, const std::string& otherwise) {
+  const char* value = std::getenv(variable);
+  return (value != nullptr && value[0] != '\0') ? std::string(value) : otherwise;
+}
+
+}  // namespace
+
+std::string DefaultSettingsStorePath() {
+  std::string configHome = Fallback("XDG_CONFIG_HOME", "");
+  if (configHome.empty() || configHome[0] != '/') {
+    const std::string home = Fallback("HOME", "");
+    if (home.empty()) {
+      throw SettingsStoreError(
+          "settings store: neither XDG_CONFIG_HOME nor HOME is set; name the store with --store "
+          "or VAULTWICK_STORE");
+    }
+    configHome = home + "/.config";
+  }
+  return configHome + "/tessaly-vaultwick/settings.sqlite";
+}
+
+std::string ChooseSettingsStorePath(std::string_view explicitPath) {
+  if (!explicitPath.empty()) {
+    return std::string(explicitPath);
+  }
+  const std::string fromEnvironment = Fallback("VAULTWICK_STORE", "");
+  return fromEnvironment.empty() ? DefaultSettingsStorePath() : fromEnvironment;
+}
+
+std::unique_ptr<SettingsStore> SettingsStore::Open(const std::string& path) {
+  const std::string prefix = "settings store " + path + ": ";
+  if (path.empty()) {
+    throw SettingsStoreError("settings store: no file named");
+  }
+  if (int error = MakeFolders(ParentFolder(path)); error != 0) {
+    throw SettingsStoreError(prefix + "cannot make its folder: " + std::strerror(error));
+  }
+  // SQLite would make a new file readable by everyone; the store holds passwords.
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  if (fd >= 0) {
+    ::close(fd);
+  } else if (errno != EEXIST) {
+    throw SettingsStoreError(prefix + "cannot create it: " + std::strerror(errno));
+  }
+  sqlite3* db = nullptr;
+  int code = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
+  if (code != SQLITE_OK) {
+    std::string why = StoreStatement::Describe(db, code);
+    sqlite3_close(db);
+    throw SettingsStoreError(prefix + why);
+  }
+  std::unique_ptr<SettingsStore> store(new SettingsStore(path, db));
+  sqlite3_busy_timeout(db, kBusyTimeoutMs);
+  store->Initialise();
+  return store;
+}
+
+SettingsStore::~SettingsStore() {
+  sqlite3_close(db_);
+}
+
+void SettingsStore::Fail(std::string_view what) const {
+  std::string message = "settings store " + path_ + ": ";
+  message.append(what);
+  throw SettingsStoreError(message);
+}
+
+void SettingsStore::Execute(const char* sql) {
+  int code = sqlite3_exec(db_, sql, nullptr, nullptr, nullptr);
+  if (code != SQLITE_OK) {
+    Fail(StoreStatement::Describe(db_, code));
+  }
+}
+
+void SettingsStore::Initialise() {
+  auto readPragma = [this](const char* sql) {
+    StoreStatement pragma(*this, sql);
+    pragma.Step();
+    return pragma.Integer(0).value_or(0);
+  };
+  auto check = [&] {
+    const std::int64_t applicationId = readPragma("PRAGMA application_id");
+    const std::int64_t tables = readPragma("SELECT count(*) FROM sqlite_schema");
+    const std::int64_t version = readPragma("PRAGMA user_version");
+    if (applicationId != kApplicationId && (applicationId != 0 || tables != 0)) {
+      Fail("not a settings store (left as it is)");
+    }
+    if (version > kSchemaVersion) {
+      Fail("made by a newer version of this program (schema " + std::to_string(version) +
+           ", this program knows " + std::to_string(kSchemaVersion) + "); left as it is");
+    }
+    return version;
+  };
+  // Look before writing anything: a file that is not ours is never touched.
+  const std::int64_t version = check();
+  Execute("PRAGMA journal_mode=WAL");
+  if (version == kSchemaVersion) {
+    return;
+  }
+  // Another program may be making or migrating the same store: look again
+  // under the write lock.
+  WriteTransaction([&] {
+    for (std::int64_t step = check(); step < kSchemaVersion; ++step) {
+      Execute(kMigrations[step]);
+    }
+    Execute(("PRAGMA application_id=" + std::to_string(kApplicationId)).c_str());
+    Execute(("PRAGMA user_version=" + std::to_string(kSchemaVersion)).c_str());
+  });
+}
+
+void SettingsStore::WriteTransaction(const std::function<void()>& body) {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  if (transactionDepth_ > 0) {
+    ++transactionDepth_;
+    try {
+      body();
+    } catch (...) {
+      --transactionDepth_;
+      throw;
+    }
+    --transactionDepth_;
+    return;
+  }
+  // IMMEDIATE takes the write lock at once, so a reader that later wants to
+  // write can never be refused without the busy timeout being honoured.
+  Execute("BEGIN IMMEDIATE");
+  transactionDepth_ = 1;
+  try {
+    body();
+    transactionDepth_ = 0;
+    Execute("COMMIT");
+  } catch (...) {
+    transactionDepth_ = 0;
+    sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    throw;
+  }
+}
+
+StoreStatement::StoreStatement(SettingsStore& store, std::string_view sql) : store_(store) {
+  Check(sqlite3_prepare_v2(store.db_, sql.data(), static_cast<int>(sql.size()), &statement_,
+                           nullptr));
+}
+
+StoreStatement& StoreStatement::Bind(int index, std::string_view text) {
+  Check(sqlite3_bind_text(statement_, index, text.data(), static_cast<int>(text.size()),
+                          SQLITE_TRANSIENT));
+  return *this;
+}
+
+StoreStatement& StoreStatement::Bind(int index, std::int64_t value) {
+  Check(sqlite3_bind_int64(statement_, index, value));
+  return *this;
+}
+
+bool StoreStatement::Step() {
+  int code = sqlite3_step(statement_);
+  if (code == SQLITE_ROW) {
+    return true;
+  }
+  if (code != SQLITE_DONE) {
+    Check(code);
+  }
+  return false;
+}
+
+std::optional<std::string> StoreStatement::Text(int column) const {
+  if (sqlite3_column_type(statement_, column) == SQLITE_NULL) {
+    return std::nullopt;
+  }
+  const unsigned char* text = sqlite3_column_text(statement_, column);
+  const int size = sqlite3_column_bytes(statement_, column);
+  return std::string(reinterpret_cast<const char*>(text), static_cast<std::size_t>(size));
+}
+
+std::optional<std::int64_t> StoreStatement::Integer(int column) const {
+  if (sqlite3_column_type(statement_, column) == SQLITE_NULL) {
+    return std::nullopt;
+  }
+  return sqlite3_column_int64(statement_, column);
+}
+
+void StoreStatement::Check(int code) const {
+  if (code != SQLITE_OK) {
+    store_.Fail(Describe(store_.db_, code));
+  }
+}
+
+std::string StoreStatement::Describe(sqlite3* db, int code) {
+  switch (code & 0xFF) {
+    case SQLITE_NOTADB:
+    case SQLITE_CORRUPT:
+      return "damaged or not a settings store (left as it is)";
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+      return "busy: another program kept it locked for too long";
+    case SQLITE_CANTOPEN:
+      return "cannot open it";
+    case SQLITE_READONLY:
+    case SQLITE_PERM:
+      return "cannot write to it";
+    default:
+      return db != nullptr ? sqlite3_errmsg(db) : sqlite3_errstr(code);
+  }
+}
+
+}  // namespace vaultwick

@@ -1,0 +1,124 @@
+#pragma once
+
+// The settings store: one SQLite file that keeps the connections, the target
+// folder and the history of jobs, shared at once by the desktop program, the
+// commands and the scheduler (write-ahead log, busy timeout). It holds
+// passwords, so a new file is made 0600 in a folder made 0700.
+//
+// A file that is not a settings store, is damaged, or was made by a newer
+// version of the program is refused with an error naming it; it is never
+// changed, overwritten or deleted.
+//
+// Values are kept as given; what they mean (normalising a schedule, default
+// names, checks) is the shell's business. Every call is atomic with respect
+// to other threads of the process; a call fails with SettingsStoreError when
+// the file cannot be used (unreadable, damaged, locked past the busy timeout,
+// disk full), and its what() names the file.
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/settings_store_layout.h"
+
+struct sqlite3;
+
+namespace vaultwick {
+
+class SettingsStoreError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// $XDG_CONFIG_HOME/tessaly-vaultwick/settings.sqlite, or the same under
+// ~/.config when XDG_CONFIG_HOME is unset or not absolute.
+std::string DefaultSettingsStorePath();
+
+// The store a program uses: `explicitPath` (from --store) when not empty,
+// else VAULTWICK_STORE when set and not empty, else the default.
+std::string ChooseSettingsStorePath(std::string_view explicitPath);
+
+struct ConnectionRow {
+  std::string name;
+  std::string host{settings::kHost.defaultText};
+  std::string login{settings::kLogin.defaultText};
+  std::string password{settings::kPassword.defaultText};
+  std::string database{settings::kDatabase.defaultText};
+  std::int64_t start = settings::kStart.defaultInteger;
+  std::int64_t period = settings::kPeriod.defaultInteger;
+};
+
+// One job, as the history keeps it. Times are seconds since 1970.
+struct HistoryRow {
+  std::int64_t id = 0;  // given by the store; higher is newer
+  std::string connection;
+  std::string startedBy;
+  std::int64_t startedAt = 0;
+  std::int64_t endedAt = 0;
+  std::string result;
+  std::string endText;
+  std::string cause;
+  std::int64_t archiveSize = 0;
+  std::int64_t rows = 0;
+  std::int64_t durationMs = 0;
+};
+
+class SettingsStore {
+ public:
+  // The schema version this program writes (kept in the file's user_version).
+  static constexpr int kSchemaVersion = 1;
+  // The history keeps this many of the newest rows.
+  static constexpr int kHistoryRowsKept = 10000;
+  // How long a call waits for another program's write to end.
+  static constexpr int kBusyTimeoutMs = 5000;
+
+  // Opens the store at `path`, making the file (and its folder) when missing.
+  static std::unique_ptr<SettingsStore> Open(const std::string& path);
+  ~SettingsStore();
+  SettingsStore(const SettingsStore&) = delete;
+  SettingsStore& operator=(const SettingsStore&) = delete;
+
+  const std::string& path() const { return path_; }
+
+  // Runs `body` as one write transaction: other programs see all of it or
+  // nothing, and if `body` throws nothing of it is kept. The store's other
+  // calls may be used inside; nested transactions join the outer one.
+  void WriteTransaction(const std::function<void()>& body);
+
+  // Connection names as stored, sorted without regard to letter case.
+  std::vector<std::string> ConnectionNames();
+  // Name lookups ignore letter case. A missing value reads as its default.
+  std::optional<ConnectionRow> ReadConnection(std::string_view name);
+  // False when a connection of that name (letter case ignored) exists.
+  bool InsertConnection(const ConnectionRow& row);
+  // True when there was one to delete.
+  bool DeleteConnection(std::string_view name);
+
+  // A program-wide text value; its default when missing.
+  std::string ReadText(const SettingDefinition& setting);
+  void WriteText(const SettingDefinition& setting, std::string_view value);
+
+  void AppendHistory(const HistoryRow& row);
+  // Newest first; all connections when `connection` is empty (letter case ignored).
+  std::vector<HistoryRow> ReadHistory(std::string_view connection, int limit);
+
+ private:
+  friend class StoreStatement;
+  SettingsStore(std::string path, sqlite3* db) : path_(std::move(path)), db_(db) {}
+  void Initialise();
+  [[noreturn]] void Fail(std::string_view what) const;
+  void Execute(const char* sql);
+
+  std::string path_;
+  sqlite3* db_;
+  std::recursive_mutex mutex_;
+  int transactionDepth_ = 0;
+};
+
+}  // namespace vaultwick

@@ -1,0 +1,44 @@
+#pragma once
+
+// Every value the settings store keeps: the name it is stored under, its type
+// and what a reader gets when it is missing (also what a new connection
+// starts with). These names appear nowhere else.
+//
+//   Connections  one row per connection: Name (unique without regard to
+//                letter case, kept as typed), Host, Login, Password,
+//                Database, Start, Period
+//   Settings     one row per program-wide value: SaveTo
+//   History      one row per job (columns in settings_store.cpp)
+
+#include <cstdint>
+#include <string_view>
+
+namespace vaultwick {
+
+enum class SettingType { Text, Integer };
+
+struct SettingDefinition {
+  std::string_view storedName;
+  SettingType type;
+  std::string_view defaultText;  // for Text
+  std::int64_t defaultInteger;   // for Integer
+};
+
+namespace settings {
+
+// Values of one connection, columns of Connections in this order.
+inline constexpr SettingDefinition kHost{"Host", SettingType::Text, "Host Name", 0};
+inline constexpr SettingDefinition kLogin{"Login", SettingType::Text, "Login", 0};
+inline constexpr SettingDefinition kPassword{"Password", SettingType::Text, "", 0};
+inline constexpr SettingDefinition kDatabase{"Database", SettingType::Text, "Database", 0};
+inline constexpr SettingDefinition kStart{"Start", SettingType::Integer, "", 0};
+inline constexpr SettingDefinition kPeriod{"Period", SettingType::Integer, "", 1};
+
+// Program-wide values, rows of Settings.
+inline constexpr SettingDefinition kSaveTo{"SaveTo", SettingType::Text, "", 0};
+
+// The connection's own name, the key of Connections.
+inline constexpr std::string_view kConnectionName = "Name";
+
+}  // namespace settings
+}  // namespace vaultwick

@@ -1,0 +1,177 @@
+// The rows of the settings store: connections, program-wide values, history.
+
+#include <string>
+
+#include "platform/settings_store.h"
+#include "platform/settings_store_statement_internal.h"
+
+namespace vaultwick {
+namespace {
+
+// The columns of Connections after Name, each bound to its field of ConnectionRow.
+struct ConnectionColumn {
+  const SettingDefinition& setting;
+  std::string ConnectionRow::*text;
+  std::int64_t ConnectionRow::*integer;
+};
+const ConnectionColumn kConnectionColumns[] = {
+    {settings::kHost, &ConnectionRow::host, nullptr},
+    {settings::kLogin, &ConnectionRow::login, nullptr},
+    {settings::kPassword, &ConnectionRow::password, nullptr},
+    {settings::kDatabase, &ConnectionRow::database, nullptr},
+    {settings::kStart, nullptr, &ConnectionRow::start},
+    {settings::kPeriod, nullptr, &ConnectionRow::period},
+};
+
+std::string Quoted(std::string_view name) {
+  std::string quoted = "\"";
+  quoted.append(name);
+  quoted += '"';
+  return quoted;
+}
+
+// "SELECT "Name", "Host", ... FROM Connections"
+std::string SelectConnectionSql() {
+  std::string sql = "SELECT " + Quoted(settings::kConnectionName);
+  for (const ConnectionColumn& column : kConnectionColumns) {
+    sql += ", " + Quoted(column.setting.storedName);
+  }
+  return sql + " FROM Connections WHERE " + Quoted(settings::kConnectionName) + " = ?1";
+}
+
+// "INSERT OR IGNORE INTO Connections("Name", "Host", ...) VALUES(?1, ?2, ...)"
+std::string InsertConnectionSql() {
+  std::string columns = Quoted(settings::kConnectionName);
+  std::string values = "?1";
+  int index = 1;
+  for (const ConnectionColumn& column : kConnectionColumns) {
+    columns += ", " + Quoted(column.setting.storedName);
+    values += ", ?" + std::to_string(++index);
+  }
+  return "INSERT OR IGNORE INTO Connections(" + columns + ") VALUES(" + values + ")";
+}
+
+// History columns in the order of HistoryRow after its id.
+constexpr const char* kHistoryColumns =
+    "Connection, StartedBy, StartedAt, EndedAt, Result, EndText, Cause, ArchiveSize, Rows, "
+    "DurationMs";
+
+}  // namespace
+
+std::vector<std::string> SettingsStore::ConnectionNames() {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  const std::string name = Quoted(settings::kConnectionName);
+  StoreStatement select(*this, "SELECT " + name + " FROM Connections ORDER BY " + name +
+                                   " COLLATE NOCASE, " + name + " COLLATE BINARY");
+  std::vector<std::string> names;
+  while (select.Step()) {
+    names.push_back(select.Text(0).value_or(""));
+  }
+  return names;
+}
+
+std::optional<ConnectionRow> SettingsStore::ReadConnection(std::string_view name) {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  StoreStatement select(*this, SelectConnectionSql());
+  select.Bind(1, name);
+  if (!select.Step()) {
+    return std::nullopt;
+  }
+  ConnectionRow row;
+  row.name = select.Text(0).value_or("");
+  int index = 0;
+  for (const ConnectionColumn& column : kConnectionColumns) {
+    ++index;
+    if (column.text != nullptr) {
+      row.*column.text = select.Text(index).value_or(std::string(column.setting.defaultText));
+    } else {
+      row.*column.integer = select.Integer(index).value_or(column.setting.defaultInteger);
+    }
+  }
+  return row;
+}
+
+bool SettingsStore::InsertConnection(const ConnectionRow& row) {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  StoreStatement insert(*this, InsertConnectionSql());
+  insert.Bind(1, row.name);
+  int index = 1;
+  for (const ConnectionColumn& column : kConnectionColumns) {
+    ++index;
+    if (column.text != nullptr) {
+      insert.Bind(index, row.*column.text);
+    } else {
+      insert.Bind(index, row.*column.integer);
+    }
+  }
+  insert.Step();
+  return sqlite3_changes(db_) > 0;
+}
+
+bool SettingsStore::DeleteConnection(std::string_view name) {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  StoreStatement remove(
+      *this, "DELETE FROM Connections WHERE " + Quoted(settings::kConnectionName) + " = ?1");
+  remove.Bind(1, name);
+  remove.Step();
+  return sqlite3_changes(db_) > 0;
+}
+
+std::string SettingsStore::ReadText(const SettingDefinition& setting) {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  StoreStatement select(*this, "SELECT Value FROM Settings WHERE Name = ?1");
+  select.Bind(1, setting.storedName);
+  std::optional<std::string> value;
+  if (select.Step()) {
+    value = select.Text(0);
+  }
+  return value.value_or(std::string(setting.defaultText));
+}
+
+void SettingsStore::WriteText(const SettingDefinition& setting, std::string_view value) {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  StoreStatement upsert(*this, "INSERT OR REPLACE INTO Settings(Name, Value) VALUES(?1, ?2)");
+  upsert.Bind(1, setting.storedName).Bind(2, value);
+  upsert.Step();
+}
+
+void SettingsStore::AppendHistory(const HistoryRow& row) {
+  WriteTransaction([&] {
+    StoreStatement insert(*this, std::string("INSERT INTO History(") + kHistoryColumns +
+                                     ") VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10)");
+    insert.Bind(1, row.connection).Bind(2, row.startedBy).Bind(3, row.startedAt);
+    insert.Bind(4, row.endedAt).Bind(5, row.result).Bind(6, row.endText).Bind(7, row.cause);
+    insert.Bind(8, row.archiveSize).Bind(9, row.rows).Bind(10, row.durationMs);
+    insert.Step();
+    StoreStatement prune(*this, "DELETE FROM History WHERE Id <= ?1");
+    prune.Bind(1, sqlite3_last_insert_rowid(db_) - kHistoryRowsKept);
+    prune.Step();
+  });
+}
+
+std::vector<HistoryRow> SettingsStore::ReadHistory(std::string_view connection, int limit) {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  StoreStatement select(*this, std::string("SELECT Id, ") + kHistoryColumns +
+                                   " FROM History WHERE ?1 = '' OR Connection = ?1 COLLATE NOCASE"
+                                   " ORDER BY Id DESC LIMIT ?2");
+  select.Bind(1, connection).Bind(2, static_cast<std::int64_t>(limit));
+  std::vector<HistoryRow> rows;
+  while (select.Step()) {
+    HistoryRow row;
+    row.id = select.Integer(0).value_or(0);
+    row.connection = select.Text(1).value_or("");
+    row.startedBy = select.Text(2).value_or("");
+    row.startedAt = select.Integer(3).value_or(0);
+    row.endedAt = select.Integer(4).value_or(0);
+    row.result = select.Text(5).value_or("");
+    row.endText = select.Text(6).value_or("");
+    row.cause = select.Text(7).value_or("");
+    row.archiveSize = select.Integer(8).value_or(0);
+    row.rows = select.Integer(9).value_or(0);
+    row.durationMs = select.Integer(10).value_or(0);
+    rows.push_back(std::move(row));
+  }
+  return rows;
+}
+
+}  // namespace vaultwick

@@ -1,0 +1,149 @@
+#include "shell/connections.h"
+
+#include <algorithm>
+#include <string>
+
+#include "backup/backup_request.h"
+
+namespace vaultwick {
+namespace {
+
+// The low byte of a stored schedule value, as a signed 8-bit number.
+int LowByte(std::int64_t stored) {
+  return static_cast<std::int8_t>(static_cast<std::uint8_t>(stored & 0xFF));
+}
+
+bool SameIgnoringCase(std::string_view a, std::string_view b) {
+  return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+    auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; };
+    return lower(x) == lower(y);
+  });
+}
+
+ConnectionRow ToRow(const ConnectionProfile& profile) {
+  ConnectionRow row;
+  row.name = profile.name;
+  row.host = profile.host;
+  row.login = profile.login;
+  row.password = profile.password;
+  row.database = profile.database;
+  row.start = profile.startHour;
+  row.period = profile.periodHours;
+  return row;
+}
+
+ChangeResult CheckProfile(const ConnectionProfile& profile) {
+  if (!IsUsableConnectionName(profile.name)) {
+    return ChangeResult::InvalidName;
+  }
+  if (profile.startHour < 0 || profile.startHour > 23) {
+    return ChangeResult::InvalidStartHour;
+  }
+  if (std::find(std::begin(kPeriodChoices), std::end(kPeriodChoices), profile.periodHours) ==
+      std::end(kPeriodChoices)) {
+    return ChangeResult::InvalidPeriod;
+  }
+  return ChangeResult::Done;
+}
+
+}  // namespace
+
+int NormaliseStartHour(std::int64_t stored) {
+  const int start = LowByte(stored) % 24;
+  return start < 0 ? start + 24 : start;
+}
+
+int NormalisePeriod(std::int64_t stored) {
+  return ((LowByte(stored) - 1) % 24) + 1;
+}
+
+const char* ChangeResultText(ChangeResult result) {
+  switch (result) {
+    case ChangeResult::Done:
+      return "";
+    case ChangeResult::NameExists:
+      return kTextConnectionExists;
+    case ChangeResult::InvalidName:
+      return kTextInvalidConnectionName;
+    case ChangeResult::InvalidStartHour:
+      return kTextInvalidStartHour;
+    case ChangeResult::InvalidPeriod:
+      return kTextInvalidPeriod;
+  }
+  return "";
+}
+
+bool IsUsableConnectionName(std::string_view name) {
+  const bool hasControlCharacter = std::any_of(name.begin(), name.end(), [](char c) {
+    return static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
+  });
+  // A backslash was never possible in a stored name, and a file name holding
+  // one is a trap on any system that shares the target folder.
+  const bool hasBackslash = name.find('\\') != std::string_view::npos;
+  return IsValidConnectionName(name) && !hasControlCharacter && !hasBackslash;
+}
+
+std::vector<std::string> ListConnections(SettingsStore& store) {
+  return store.ConnectionNames();
+}
+
+std::string AddConnection(SettingsStore& store) {
+  std::string added;
+  store.WriteTransaction([&] {
+    ConnectionRow row;
+    row.name = std::string(kNewConnectionName);
+    for (int n = 0; !store.InsertConnection(row); ++n) {
+      row.name = std::string(kNewConnectionName) + " " + std::to_string(n);
+    }
+    added = row.name;
+  });
+  return added;
+}
+
+ChangeResult AddConnectionNamed(SettingsStore& store, std::string_view name) {
+  if (!IsUsableConnectionName(name)) {
+    return ChangeResult::InvalidName;
+  }
+  ConnectionRow row;
+  row.name = std::string(name);
+  return store.InsertConnection(row) ? ChangeResult::Done : ChangeResult::NameExists;
+}
+
+std::optional<ConnectionProfile> LoadConnection(SettingsStore& store, std::string_view name) {
+  std::optional<ConnectionRow> row = store.ReadConnection(name);
+  if (!row) {
+    return std::nullopt;
+  }
+  ConnectionProfile profile;
+  profile.name = row->name;
+  profile.host = row->host;
+  profile.login = row->login;
+  profile.password = row->password;
+  profile.database = row->database;
+  profile.startHour = NormaliseStartHour(row->start);
+  profile.periodHours = NormalisePeriod(row->period);
+  return profile;
+}
+
+bool RemoveConnection(SettingsStore& store, std::string_view name) {
+  return store.DeleteConnection(name);
+}
+
+ChangeResult ApplyConnectionChanges(SettingsStore& store, std::string_view oldName,
+                                    const ConnectionProfile& changed) {
+  ChangeResult result = CheckProfile(changed);
+  if (result != ChangeResult::Done) {
+    return result;
+  }
+  store.WriteTransaction([&] {
+    if (!SameIgnoringCase(oldName, changed.name) && store.ReadConnection(changed.name)) {
+      result = ChangeResult::NameExists;
+      return;
+    }
+    store.DeleteConnection(oldName);
+    store.InsertConnection(ToRow(changed));
+  });
+  return result;
+}
+
+}  // namespace vaultwick

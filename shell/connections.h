@@ -1,0 +1,90 @@
+#pragma once
+
+// The stored connections and the operations both front ends perform on them:
+// list, add, load, remove and apply changes. Every operation goes to the
+// settings store at once; nothing is cached. Store failures throw
+// SettingsStoreError (its text names the file); a refused change is a result.
+//
+//   main window action      operation
+//   FillConnectionList      ListConnections
+//   OnAdd                   AddConnection
+//   OnSelectConnection      LoadConnection     (nullopt: kTextErrorAccessingStore)
+//   OnRemove                RemoveConnection
+//   OnApplyChanges          ApplyConnectionChanges
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/settings_store.h"
+
+namespace vaultwick {
+
+// One stored connection as a reader sees it: the schedule normalised.
+struct ConnectionProfile {
+  std::string name;
+  std::string host;
+  std::string login;
+  std::string password;
+  std::string database;
+  int startHour = 0;  // 0 to 23
+  // 1 to 24 for every value this program stores. A value written by other
+  // means can normalise to 0 (never due) or below 0 (due as its absolute value).
+  int periodHours = 1;
+  bool operator==(const ConnectionProfile&) const = default;
+};
+
+// The periods offered, in hours; each divides 24.
+inline constexpr int kPeriodChoices[] = {1, 2, 3, 4, 6, 8, 12, 24};
+
+inline constexpr std::string_view kNewConnectionName = "New Connection";
+inline constexpr const char* kTextErrorAccessingStore = "Error accessing registry";
+inline constexpr const char* kTextConnectionExists = "Connection with such name already exists";
+inline constexpr const char* kTextInvalidConnectionName =
+    "Invalid connection name: it must be usable as a file name and one line of text";
+inline constexpr const char* kTextInvalidStartHour = "The start hour must be between 0 and 23";
+inline constexpr const char* kTextInvalidPeriod =
+    "The period must be 1, 2, 3, 4, 6, 8, 12 or 24 hours";
+
+// A schedule as stored reads from the low byte of the value taken as a signed
+// 8-bit number b: start = b % 24 (brought into 0 to 23), period =
+// ((b - 1) % 24) + 1, with C's remainder. Values this program stores come
+// back unchanged; 30 reads as start 6, 25 as period 1, 48 as period 24.
+int NormaliseStartHour(std::int64_t stored);
+int NormalisePeriod(std::int64_t stored);
+
+enum class ChangeResult { Done, NameExists, InvalidName, InvalidStartHour, InvalidPeriod };
+// The message for a refused change; empty for Done.
+const char* ChangeResultText(ChangeResult result);
+
+// A name that can stem the job's file names and stays one line in a list.
+bool IsUsableConnectionName(std::string_view name);
+
+// Stored names, sorted without regard to letter case.
+std::vector<std::string> ListConnections(SettingsStore& store);
+
+// Adds a connection with the default values under the first free name of
+// "New Connection", "New Connection 0", "New Connection 1", ... (letter case
+// ignored when comparing) and returns that name.
+std::string AddConnection(SettingsStore& store);
+
+// Adds a connection with the default values under `name`.
+ChangeResult AddConnectionNamed(SettingsStore& store, std::string_view name);
+
+// The connection of that name (letter case ignored), or nullopt when there is none.
+std::optional<ConnectionProfile> LoadConnection(SettingsStore& store, std::string_view name);
+
+// True when there was one to remove.
+bool RemoveConnection(SettingsStore& store, std::string_view name);
+
+// Replaces the connection `oldName` with `changed` (which may carry a new
+// name) as one transaction: a refusal or a failure leaves the store as it
+// was. A new name that another connection has (letter case ignored) is
+// refused; a change of letter case only is not. When `oldName` is not
+// stored (removed meanwhile), `changed` is stored as a new connection.
+ChangeResult ApplyConnectionChanges(SettingsStore& store, std::string_view oldName,
+                                    const ConnectionProfile& changed);
+
+}  // namespace vaultwick

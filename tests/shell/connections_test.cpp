@@ -1,0 +1,124 @@
+// The connection operations and the target folder against a real store file.
+
+#include "shell/connections.h"
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <filesystem>
+
+#include "shell/target_folder.h"
+#include "tests/shell/shell_test_support.h"
+
+namespace vaultwick::test {
+namespace {
+
+class ConnectionsTest : public ::testing::Test {
+ protected:
+  ScratchFolder scratch_;
+  std::unique_ptr<SettingsStore> store_ = SettingsStore::Open(scratch_.File("s.sqlite"));
+
+  ConnectionProfile Profile(const std::string& name) {
+    return ConnectionProfile{name, "db.example", "backup", "pw", "shop", 22, 8};
+  }
+};
+
+TEST_F(ConnectionsTest, AddPicksTheFirstFreeNameIgnoringCaseWithDefaults) {
+  ASSERT_EQ(AddConnectionNamed(*store_, "new connection"), ChangeResult::Done);
+  EXPECT_EQ(AddConnection(*store_), "New Connection 0");
+  EXPECT_EQ(AddConnection(*store_), "New Connection 1");
+  EXPECT_EQ(AddConnectionNamed(*store_, "NEW CONNECTION 1"), ChangeResult::NameExists);
+  EXPECT_EQ(ListConnections(*store_),
+            (std::vector<std::string>{"new connection", "New Connection 0", "New Connection 1"}));
+  EXPECT_EQ(LoadConnection(*store_, "New Connection 0"),
+            (ConnectionProfile{"New Connection 0", "Host Name", "Login", "", "Database", 0, 1}));
+  EXPECT_FALSE(LoadConnection(*store_, "nothing"));
+}
+
+TEST_F(ConnectionsTest, ListIsSortedWithoutRegardToCase) {
+  for (const char* name : {"beta", "Alpha", "gamma", "Delta"}) {
+    ASSERT_EQ(AddConnectionNamed(*store_, name), ChangeResult::Done);
+  }
+  EXPECT_EQ(ListConnections(*store_),
+            (std::vector<std::string>{"Alpha", "beta", "Delta", "gamma"}));
+  EXPECT_TRUE(RemoveConnection(*store_, "DELTA"));
+  EXPECT_FALSE(RemoveConnection(*store_, "Delta"));
+}
+
+TEST_F(ConnectionsTest, ApplyRenamesInOneStepAndRefusesWithoutChangingAnything) {
+  ASSERT_EQ(AddConnectionNamed(*store_, "A"), ChangeResult::Done);
+  ASSERT_EQ(AddConnectionNamed(*store_, "B"), ChangeResult::Done);
+
+  // A change of letter case only passes the duplicate check.
+  EXPECT_EQ(ApplyConnectionChanges(*store_, "A", Profile("a")), ChangeResult::Done);
+  EXPECT_EQ(ListConnections(*store_), (std::vector<std::string>{"a", "B"}));
+  EXPECT_EQ(LoadConnection(*store_, "a"), Profile("a"));
+
+  const std::vector<std::string> before = ListConnections(*store_);
+  EXPECT_EQ(ApplyConnectionChanges(*store_, "a", Profile("b")), ChangeResult::NameExists);
+  ConnectionProfile bad = Profile("a");
+  bad.startHour = 24;
+  EXPECT_EQ(ApplyConnectionChanges(*store_, "a", bad), ChangeResult::InvalidStartHour);
+  bad = Profile("a");
+  bad.periodHours = 5;
+  EXPECT_EQ(ApplyConnectionChanges(*store_, "a", bad), ChangeResult::InvalidPeriod);
+  for (const char* name : {"", ".", "..", "x/y", "x\\y", "two\nlines"}) {
+    EXPECT_EQ(ApplyConnectionChanges(*store_, "a", Profile(name)), ChangeResult::InvalidName)
+        << name;
+  }
+  EXPECT_EQ(ListConnections(*store_), before);
+  EXPECT_EQ(LoadConnection(*store_, "a"), Profile("a"));
+
+  EXPECT_EQ(ApplyConnectionChanges(*store_, "a", Profile("Shop")), ChangeResult::Done);
+  EXPECT_EQ(ListConnections(*store_), (std::vector<std::string>{"B", "Shop"}));
+  EXPECT_STREQ(ChangeResultText(ChangeResult::NameExists),
+               "Connection with such name already exists");
+}
+
+TEST_F(ConnectionsTest, StoredScheduleNormalisesOnTheLowByte) {
+  struct Case {
+    std::int64_t stored;
+    int start;
+    int period;
+  };
+  for (const Case& c : {Case{0, 0, 0}, Case{1, 1, 1}, Case{23, 23, 23}, Case{24, 0, 24},
+                        Case{25, 1, 1}, Case{30, 6, 6}, Case{48, 0, 24}, Case{256 + 30, 6, 6},
+                        Case{-1, 23, -1}, Case{-24, 0, 0}, Case{200, 16, -8}}) {
+    EXPECT_EQ(NormaliseStartHour(c.stored), c.start) << c.stored;
+    EXPECT_EQ(NormalisePeriod(c.stored), c.period) << c.stored;
+  }
+  ASSERT_EQ(AddConnectionNamed(*store_, "odd"), ChangeResult::Done);
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(store_->path().c_str(), &db), SQLITE_OK);
+  sqlite3_exec(db, "UPDATE Connections SET Start = 30, Period = 48", nullptr, nullptr, nullptr);
+  sqlite3_close(db);
+  std::optional<ConnectionProfile> odd = LoadConnection(*store_, "odd");
+  EXPECT_EQ(odd->startHour, 6);
+  EXPECT_EQ(odd->periodHours, 24);
+}
+
+TEST_F(ConnectionsTest, TargetFolderIsMadeOneLevelDeepAndMustBeAFolder) {
+  namespace fs = std::filesystem;
+  const std::string made = scratch_.File("archives");
+  EXPECT_EQ(CheckTargetFolder(made + "/"), made);
+  EXPECT_TRUE(fs::is_directory(made));
+  EXPECT_EQ(ModeOf(made), 0700);
+  EXPECT_FALSE(CheckTargetFolder(scratch_.File("missing/archives")));
+  EXPECT_FALSE(fs::exists(scratch_.File("missing")));
+  EXPECT_FALSE(CheckTargetFolder(""));
+  WriteFileBytes(scratch_.File("plain"), "x");
+  EXPECT_FALSE(CheckTargetFolder(scratch_.File("plain")));
+  EXPECT_FALSE(CheckTargetFolder(std::string(kMaxTargetFolderBytes + 1, 'a')));
+
+  const fs::path here = fs::current_path();
+  fs::current_path(scratch_.path());
+  EXPECT_EQ(CheckTargetFolder("archives"), made);
+  fs::current_path(here);
+
+  EXPECT_EQ(LoadTargetFolder(*store_), "");
+  SaveTargetFolder(*store_, made);
+  EXPECT_EQ(LoadTargetFolder(*store_), made);
+}
+
+}  // namespace
+}  // namespace vaultwick::test

@@ -1,0 +1,142 @@
+// The settings store as a file: modes, files it must refuse and leave alone,
+// missing values, and two processes writing at once.
+
+#include "platform/settings_store.h"
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <set>
+
+#include "shell/connections.h"
+#include "tests/shell/shell_test_support.h"
+
+namespace vaultwick::test {
+namespace {
+
+// Runs SQL on the file with a plain SQLite connection, as another program would.
+void RunForeignSql(const std::string& path, const char* sql) {
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+  EXPECT_EQ(sqlite3_exec(db, sql, nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
+  sqlite3_close(db);
+}
+
+TEST(SettingsStoreTest, NewStoreIsPrivateAndKeepsWhatWasWritten) {
+  ScratchFolder scratch;
+  const std::string folder = scratch.File("config/tessaly-vaultwick");
+  const std::string path = folder + "/settings.sqlite";
+  {
+    auto store = SettingsStore::Open(path);
+    ConnectionRow row;
+    row.name = "Shop";
+    row.password = "secret";
+    ASSERT_TRUE(store->InsertConnection(row));
+    store->WriteText(settings::kSaveTo, "/backups");
+    EXPECT_EQ(ModeOf(path), 0600);
+    EXPECT_EQ(ModeOf(path + "-wal"), 0600);
+  }
+  EXPECT_EQ(ModeOf(folder), 0700);
+  EXPECT_EQ(ModeOf(scratch.File("config")), 0700);
+  auto again = SettingsStore::Open(path);
+  EXPECT_EQ(again->ReadConnection("SHOP")->password, "secret");
+  EXPECT_EQ(again->ReadText(settings::kSaveTo), "/backups");
+}
+
+TEST(SettingsStoreTest, RefusesFilesItDidNotMakeAndLeavesThemAlone) {
+  ScratchFolder scratch;
+  const std::string text = scratch.File("notes.txt");
+  WriteFileBytes(text, std::string(4096, 'x'));
+  const std::string foreign = scratch.File("other.sqlite");
+  RunForeignSql(foreign, "CREATE TABLE t(a); INSERT INTO t VALUES(1)");
+  const std::string newer = scratch.File("newer.sqlite");
+  SettingsStore::Open(newer).reset();
+  RunForeignSql(newer, "PRAGMA user_version=99");
+  const std::string damaged = scratch.File("damaged.sqlite");
+  {
+    auto store = SettingsStore::Open(damaged);
+    AddConnection(*store);
+  }
+  std::string bytes = FileBytes(damaged);
+  ASSERT_GT(bytes.size(), 12288u);
+  bytes.replace(4096, 8192, std::string(8192, '\x5a'));  // Connections and its index
+  WriteFileBytes(damaged, bytes);
+
+  struct Case {
+    std::string path;
+    std::string why;
+  };
+  for (const Case& c :
+       {Case{text, "damaged or not a settings store"}, Case{foreign, "not a settings store"},
+        Case{newer, "newer version"}, Case{damaged, "damaged"}}) {
+    SCOPED_TRACE(c.path);
+    const std::string before = FileBytes(c.path);
+    try {
+      auto store = SettingsStore::Open(c.path);
+      ListConnections(*store);
+      ADD_FAILURE() << "opened and read";
+    } catch (const SettingsStoreError& error) {
+      EXPECT_NE(std::string(error.what()).find(c.path), std::string::npos) << error.what();
+      EXPECT_NE(std::string(error.what()).find(c.why), std::string::npos) << error.what();
+    }
+    EXPECT_EQ(FileBytes(c.path), before);
+  }
+}
+
+TEST(SettingsStoreTest, MissingValuesReadAsTheirDefaults) {
+  ScratchFolder scratch;
+  const std::string path = scratch.File("s.sqlite");
+  SettingsStore::Open(path).reset();
+  RunForeignSql(path, "INSERT INTO Connections(Name) VALUES('bare')");
+  auto store = SettingsStore::Open(path);
+  std::optional<ConnectionRow> row = store->ReadConnection("bare");
+  ASSERT_TRUE(row);
+  EXPECT_EQ(row->host, "Host Name");
+  EXPECT_EQ(row->password, "");
+  EXPECT_EQ(row->period, 1);
+  EXPECT_EQ(store->ReadText(settings::kSaveTo), "");
+}
+
+// Two programs adding connections at the same moment each get names of their
+// own: none lost, none twice.
+TEST(SettingsStoreTest, TwoProcessesShareOneStore) {
+  ScratchFolder scratch;
+  const std::string path = scratch.File("shared.sqlite");
+  SettingsStore::Open(path).reset();
+  constexpr int kEach = 40;
+  pid_t children[2];
+  for (pid_t& child : children) {
+    child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      int status = 0;
+      try {
+        auto store = SettingsStore::Open(path);
+        HistoryRow row;
+        row.connection = "x";
+        for (int i = 0; i < kEach; ++i) {
+          AddConnection(*store);
+          store->AppendHistory(row);
+        }
+      } catch (...) {
+        status = 1;
+      }
+      ::_exit(status);
+    }
+  }
+  for (pid_t child : children) {
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+  auto store = SettingsStore::Open(path);
+  const std::vector<std::string> names = ListConnections(*store);
+  EXPECT_EQ(std::set<std::string>(names.begin(), names.end()).size(), 2u * kEach);
+  EXPECT_TRUE(store->ReadConnection("New Connection " + std::to_string(2 * kEach - 2)));
+  EXPECT_EQ(store->ReadHistory("", 1000).size(), 2u * kEach);
+}
+
+}  // namespace
+}  // namespace vaultwick::test
