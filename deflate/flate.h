@@ -1,8 +1,14 @@
 #pragma once
 
 // The Deflate compressor: turns the bytes of one archive member into a raw
-// Deflate stream (RFC 1951). The caller owns one FlateState per member, fills
-// its header, and drives it with
+// Deflate stream (RFC 1951). One call compresses a member from start to end:
+//
+//   FlateJob job;                          // caller's functions and buffer
+//   ...
+//   FlateOutcome out = flate_member(job);  // null error_text: a sound member
+//
+// It creates the member's FlateState and drives it with the four steps below,
+// which stay public for tests of the single pieces:
 //
 //   bits_init(state, buffer, capacity);   // caller's output buffer
 //   ct_init(state);                       // code tables, fixed trees
@@ -10,12 +16,13 @@
 //   size = flate_run(state);              // compress to the end of input
 //
 // then looks at state->error_text: null means the member is sound and `size`
-// is its compressed size. The compressor never allocates, never blocks on
-// anything but the caller's two functions, and keeps no mutable global state,
-// so members on different threads need nothing but their own FlateState.
+// is its compressed size. The compressor never allocates beyond its state,
+// never blocks on anything but the caller's two functions, and keeps no
+// mutable global state, so members on different threads need nothing but
+// their own FlateState.
 //
-// FlateState is about 370 KiB: allocate it on the heap (std::make_unique or
-// new), never on a thread's stack.
+// FlateState is about 370 KiB: allocate it on the heap, value-initialised
+// (`new FlateState()`), never on a thread's stack.
 
 #include <cstdint>
 
@@ -148,6 +155,27 @@ struct FlateState {
   std::uint16_t chain_head[FLATE_HASH_SIZE];   // newest position per hash key, 0 = none
   std::uint16_t chain_prev[FLATE_CHAIN_SIZE];  // next older position with the same key
 };
+
+// What flate_member needs to compress one member.
+struct FlateJob {
+  void* param = nullptr;  // handed back to both functions (read_input finds it in state->param)
+  FlateReadFn read_input = nullptr;
+  FlateWriteFn write_output = nullptr;
+  std::uint8_t* buffer = nullptr;  // output buffer, at least 2 bytes
+  std::uint32_t capacity = 0;
+  int level = 8;                        // 1 to 8
+  std::uint16_t* flags_word = nullptr;  // the member's ZIP flags; the level's bits are ORed in
+  void (*before_run)(FlateState*) = nullptr;  // test seam: runs just before the parse starts
+};
+
+struct FlateOutcome {
+  std::uint32_t size = 0;            // compressed bytes (modulo 2^32)
+  const char* error_text = nullptr;  // null when the member is sound
+};
+
+// Compresses one member from its first input byte to the end of its stream.
+// A state that cannot be allocated fails the member ("out of memory").
+FlateOutcome flate_member(const FlateJob& job);
 
 // Sets up the bit writer with the caller's output buffer.
 void bits_init(FlateState* state, std::uint8_t* buffer, std::uint32_t capacity);

@@ -66,22 +66,20 @@ bool our_write(void* param, const std::uint8_t* data, std::uint32_t* count) {
 
 Figure run_ours(const std::vector<std::uint8_t>& input, std::vector<std::uint8_t>& sink) {
   std::vector<std::uint8_t> buffer(kOutputBuffer);
-  auto state = std::make_unique<vaultwick::FlateState>();
   OurSession session{&input, 0, 0, &sink};
   const auto start = Clock::now();
-  state->param = &session;
-  state->pack_level = 8;
-  state->read_input = our_read;
-  state->write_output = our_write;
-  std::uint16_t flags = 0;
-  vaultwick::bits_init(state.get(), buffer.data(), kOutputBuffer);
-  vaultwick::ct_init(state.get());
-  vaultwick::match_init(state.get(), 8, &flags);
-  const std::uint32_t size = vaultwick::flate_run(state.get());
+  vaultwick::FlateJob job;
+  job.param = &session;
+  job.read_input = our_read;
+  job.write_output = our_write;
+  job.buffer = buffer.data();
+  job.capacity = kOutputBuffer;
+  job.level = 8;
+  const vaultwick::FlateOutcome outcome = vaultwick::flate_member(job);
   const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-  if (state->error_text != nullptr || size != session.written) {
+  if (outcome.error_text != nullptr || outcome.size != session.written) {
     std::fprintf(stderr, "our compressor failed: %s\n",
-                 state->error_text ? state->error_text : "size mismatch");
+                 outcome.error_text ? outcome.error_text : "size mismatch");
     std::exit(1);
   }
   return {session.written, seconds};

@@ -5,6 +5,8 @@
 #include <random>
 #include <string>
 
+#include "bench/deflate/sql_dump_generator.h"
+
 namespace vaultwick::test {
 
 namespace {
@@ -54,19 +56,18 @@ Compressed compress(const std::vector<std::uint8_t>& input, int level,
   std::vector<std::uint8_t> buffer(options.buffer_size);
   session.buffer = buffer.data();
 
-  auto state = std::make_unique<FlateState>();
-  state->param = &session;
-  state->pack_level = level;
-  state->read_input = read_input;
-  state->write_output = write_output;
-  bits_init(state.get(), buffer.data(), options.buffer_size);
-  ct_init(state.get());
-  match_init(state.get(), level, &out.flags);
-  if (options.after_init != nullptr) {
-    options.after_init(state.get());
-  }
-  out.returned_size = flate_run(state.get());
-  out.error_text = state->error_text;
+  FlateJob job;
+  job.param = &session;
+  job.read_input = read_input;
+  job.write_output = write_output;
+  job.buffer = buffer.data();
+  job.capacity = options.buffer_size;
+  job.level = level;
+  job.flags_word = &out.flags;
+  job.before_run = options.after_init;
+  const FlateOutcome outcome = flate_member(job);
+  out.returned_size = outcome.size;
+  out.error_text = outcome.error_text;
   return out;
 }
 
@@ -132,6 +133,37 @@ std::vector<std::uint8_t> skewed_bytes(std::size_t size) {
   while (out.size() < size) {
     out.insert(out.end(), alphabet.begin(), alphabet.end());
   }
+  out.resize(size);
+  return out;
+}
+
+std::vector<std::uint8_t> binary_records(std::size_t size) {
+  std::vector<std::uint8_t> out;
+  for (std::uint32_t i = 0; out.size() < size; ++i) {
+    const std::uint32_t record[4] = {i, i * 2654435761u, i % 13, 0xDEADBEEF};
+    const auto* p = reinterpret_cast<const std::uint8_t*>(record);
+    out.insert(out.end(), p, p + sizeof record);
+  }
+  out.resize(size);
+  return out;
+}
+
+std::vector<std::uint8_t> byte_runs(std::size_t size, std::uint32_t seed) {
+  std::mt19937 gen(seed);
+  std::vector<std::uint8_t> out;
+  while (out.size() < size) {
+    out.insert(out.end(), 1 + gen() % 700, static_cast<std::uint8_t>(gen() % 4));
+    for (std::uint32_t n = gen() % 5; n != 0; --n) {
+      out.push_back(static_cast<std::uint8_t>(gen()));
+    }
+  }
+  out.resize(size);
+  return out;
+}
+
+std::vector<std::uint8_t> sql_dump(std::size_t size) {
+  const std::string dump = bench::generate_sql_dump(size);
+  std::vector<std::uint8_t> out(dump.begin(), dump.end());
   out.resize(size);
   return out;
 }

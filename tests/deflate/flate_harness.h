@@ -24,7 +24,7 @@ struct HarnessOptions {
   std::uint32_t buffer_size = 16384;
   std::uint32_t read_piece = 0xFFFFFFFF;            // largest piece read_input hands out at a time
   std::uint32_t refuse_writes_after = 0xFFFFFFFF;   // bytes accepted before writes fail
-  void (*after_init)(FlateState* state) = nullptr;  // runs between match_init and flate_run
+  void (*after_init)(FlateState* state) = nullptr;  // runs just before the parse starts
 };
 
 Compressed compress(const std::vector<std::uint8_t>& input, int level,
@@ -36,5 +36,10 @@ std::vector<std::uint8_t> random_bytes(std::size_t size, std::uint32_t seed);
 std::vector<std::uint8_t> english_text(std::size_t size, std::uint32_t seed);
 std::vector<std::uint8_t> source_code(std::size_t size);
 std::vector<std::uint8_t> skewed_bytes(std::size_t size);
+std::vector<std::uint8_t> binary_records(std::size_t size);
+// Runs of one byte, 1 to 700 long, with a few literal bytes between them.
+std::vector<std::uint8_t> byte_runs(std::size_t size, std::uint32_t seed);
+// The benchmark's generated SQL dump.
+std::vector<std::uint8_t> sql_dump(std::size_t size);
 
 }  // namespace vaultwick::test

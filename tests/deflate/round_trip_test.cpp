@@ -26,13 +26,7 @@ std::vector<NamedInput> inputs() {
   all.push_back({"random", test::random_bytes(70000, 2)});
   all.push_back({"long run", std::vector<std::uint8_t>(200000, 0)});
   all.push_back({"skewed", test::skewed_bytes(120000)});
-  std::vector<std::uint8_t> binary;
-  for (std::uint32_t i = 0; binary.size() < 100000; ++i) {
-    const std::uint32_t record[4] = {i, i * 2654435761u, i % 13, 0xDEADBEEF};
-    const auto* p = reinterpret_cast<const std::uint8_t*>(record);
-    binary.insert(binary.end(), p, p + sizeof record);
-  }
-  all.push_back({"binary records", binary});
+  all.push_back({"binary records", test::binary_records(100000)});
   for (std::size_t size : {65273u, 65274u, 65275u, 65536u, 65537u, 98304u, 131072u}) {
     all.push_back({"text of " + std::to_string(size), test::english_text(size, 3)});
   }

@@ -150,6 +150,17 @@ TEST(ZipFailures, FullDeviceFailsOnlyTheMemberInProgress) {
   EXPECT_EQ(closeZipWriter(handle), ZipResult::WriteFailed);
 }
 
+// A failed check inside the compressor is the compressor's failure, not a write error.
+TEST(ZipFailures, CompressorFailureIsReportedAsSuch) {
+  char block[4096] = {};
+  ZipHandle* handle = openZipWriter(block, sizeof block, ZipTargetKind::Memory);
+  ASSERT_NE(handle, nullptr);
+  handle->writer->packLevel = 0;  // the compressor records "bad pack level"
+  EXPECT_EQ(addZipMember(handle, "a.txt", "abc", 3, ZipSourceKind::Memory),
+            ZipResult::DeflateFailed);
+  EXPECT_EQ(closeZipWriter(handle), ZipResult::Ok);
+}
+
 // A stored member of unknown size cannot go to a pipe: its header is out before its
 // length is known, and nothing can go back to correct it.
 TEST(ZipFailures, StoredMemberOfUnknownSizeFromAPipeToAPipe) {

@@ -110,16 +110,16 @@ ZipResult addMember(ZipWriter& writer, const char* name, const void* source, std
   }
   const std::uint64_t firstCompressedSize = entry.compressedSize;
 
-  bool dataWritten = true;
+  ZipResult dataResult = ZipResult::Ok;
   if (!folder) {
-    dataWritten = stored ? storeMemberData(writer) : deflateMemberData(writer, entry);
+    dataResult = stored ? storeMemberData(writer) : deflateMemberData(writer, entry);
   }
   writer.input.reset();
   if (writer.failed()) {
     return writer.stickyError;
   }
-  if (!dataWritten) {
-    return ZipResult::WriteFailed;
+  if (dataResult != ZipResult::Ok) {
+    return dataResult;
   }
 
   entry.crc32 = writer.crc;

@@ -2,35 +2,38 @@
 
 namespace vaultwick {
 
-bool storeMemberData(ZipWriter& writer) {
+ZipResult storeMemberData(ZipWriter& writer) {
   for (;;) {
     const std::uint32_t got = readMemberInput(writer, writer.buffer.data(), kWriterBufferSize);
     if (got == 0) {
-      return true;
+      return ZipResult::Ok;
     }
     const std::uint32_t written = zipWriteCallback(&writer, writer.buffer.data(), got);
     writer.compressedSize += written;
     if (written != got) {
-      return false;
+      return ZipResult::WriteFailed;
     }
   }
 }
 
-bool deflateMemberData(ZipWriter& writer, ZipEntry& entry) {
-  // About 370 KiB: too large for a worker thread's stack.
-  auto state = std::make_unique<FlateState>();
-  state->param = &writer;
-  state->pack_level = writer.packLevel;
-  state->read_input = zipReadCallback;
-  state->write_output = zipFlushCallback;
-  state->error_text = nullptr;
-  bits_init(state.get(), writer.buffer.data(), kWriterBufferSize);
-  ct_init(state.get());
-  match_init(state.get(), writer.packLevel, &entry.generalFlags);
+ZipResult deflateMemberData(ZipWriter& writer, ZipEntry& entry) {
+  FlateJob job;
+  job.param = &writer;
+  job.read_input = zipReadCallback;
+  job.write_output = zipFlushCallback;
+  job.buffer = writer.buffer.data();
+  job.capacity = kWriterBufferSize;
+  job.level = writer.packLevel;
+  job.flags_word = &entry.generalFlags;
   // The compressor counts in 32 bits; the flush callback has counted every byte
   // that reached the output, which also holds for members past 4 GiB.
-  static_cast<void>(flate_run(state.get()));
-  return state->error_text == nullptr && !writer.dataWriteFailed;
+  const FlateOutcome outcome = flate_member(job);
+  // Output that did not reach the archive is a write failure, even though the
+  // compressor notes it too; any other failed check is the compressor's own.
+  if (writer.dataWriteFailed) {
+    return ZipResult::WriteFailed;
+  }
+  return outcome.error_text == nullptr ? ZipResult::Ok : ZipResult::DeflateFailed;
 }
 
 }  // namespace vaultwick

@@ -69,9 +69,10 @@ std::uint32_t zipWriteCallback(ZipWriter* writer, const std::uint8_t* data, std:
 // Reads the member's input, keeping its CRC-32 and length.
 std::uint32_t readMemberInput(ZipWriter& writer, std::uint8_t* destination, std::uint32_t wanted);
 
-// Produce a member's data; false when the member failed.
-bool storeMemberData(ZipWriter& writer);
-bool deflateMemberData(ZipWriter& writer, ZipEntry& entry);
+// Produce a member's data: Ok, WriteFailed, or DeflateFailed when a check of
+// the compressor failed.
+ZipResult storeMemberData(ZipWriter& writer);
+ZipResult deflateMemberData(ZipWriter& writer, ZipEntry& entry);
 
 ZipResult addMember(ZipWriter& writer, const char* name, const void* source, std::uint32_t size,
                     ZipSourceKind kind);

@@ -1,0 +1,30 @@
+#include "deflate/flate.h"
+
+#include <memory>
+#include <new>
+
+namespace vaultwick {
+
+FlateOutcome flate_member(const FlateJob& job) {
+  // Value-initialised: bytes of the window past the input, which a match
+  // scan may read before its result is cut to the input, are then defined.
+  std::unique_ptr<FlateState> state(new (std::nothrow) FlateState());
+  if (!state) {
+    return {0, "out of memory"};
+  }
+  state->param = job.param;
+  state->pack_level = job.level;
+  state->read_input = job.read_input;
+  state->write_output = job.write_output;
+  std::uint16_t ignored_flags = 0;
+  bits_init(state.get(), job.buffer, job.capacity);
+  ct_init(state.get());
+  match_init(state.get(), job.level, job.flags_word != nullptr ? job.flags_word : &ignored_flags);
+  if (job.before_run != nullptr) {
+    job.before_run(state.get());
+  }
+  const std::uint32_t size = flate_run(state.get());
+  return {size, state->error_text};
+}
+
+}  // namespace vaultwick
