@@ -13,13 +13,6 @@ int LowByte(std::int64_t stored) {
   return static_cast<std::int8_t>(static_cast<std::uint8_t>(stored & 0xFF));
 }
 
-bool SameIgnoringCase(std::string_view a, std::string_view b) {
-  return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-    auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; };
-    return lower(x) == lower(y);
-  });
-}
-
 ConnectionRow ToRow(const ConnectionProfile& profile) {
   ConnectionRow row;
   row.name = profile.name;
@@ -83,6 +76,13 @@ bool IsUsableConnectionName(std::string_view name) {
   return IsValidConnectionName(name) && !hasControlCharacter && !hasBackslash;
 }
 
+bool SameConnectionName(std::string_view a, std::string_view b) {
+  return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+    auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; };
+    return lower(x) == lower(y);
+  });
+}
+
 std::vector<std::string> ListConnections(SettingsStore& store) {
   return store.ConnectionNames();
 }
@@ -136,7 +136,7 @@ ChangeResult ApplyConnectionChanges(SettingsStore& store, std::string_view oldNa
     return result;
   }
   store.WriteTransaction([&] {
-    if (!SameIgnoringCase(oldName, changed.name) && store.ReadConnection(changed.name)) {
+    if (!SameConnectionName(oldName, changed.name) && store.ReadConnection(changed.name)) {
       result = ChangeResult::NameExists;
       return;
     }

@@ -62,6 +62,10 @@ const char* ChangeResultText(ChangeResult result);
 // A name that can stem the job's file names and stays one line in a list.
 bool IsUsableConnectionName(std::string_view name);
 
+// Whether two names are the same connection: letter case is ignored, as the
+// store ignores it.
+bool SameConnectionName(std::string_view a, std::string_view b);
+
 // Stored names, sorted without regard to letter case.
 std::vector<std::string> ListConnections(SettingsStore& store);
 

@@ -1,0 +1,78 @@
+#include "shell/history.h"
+
+namespace vaultwick {
+
+const char* JobOriginName(JobOrigin origin) {
+  switch (origin) {
+    case JobOrigin::Schedule:
+      return "schedule";
+    case JobOrigin::DownloadNow:
+      return "download now";
+    case JobOrigin::Command:
+      return "command";
+  }
+  return "";
+}
+
+const char* BackupResultName(BackupResult result) {
+  // A result added later reads as "Failed" here until it is named; its end
+  // text and cause still go into the history.
+  switch (result) {
+    case BackupResult::Complete:
+      return "Complete";
+    case BackupResult::CompleteWithErrors:
+      return "CompleteWithErrors";
+    case BackupResult::InvalidName:
+      return "InvalidName";
+    case BackupResult::NoTempFolder:
+      return "NoTempFolder";
+    case BackupResult::ConnectFailed:
+      return "ConnectFailed";
+    case BackupResult::SelectFailed:
+      return "SelectFailed";
+    case BackupResult::Cancelled:
+      return "Cancelled";
+    case BackupResult::ErrorOccurred:
+      return "ErrorOccurred";
+    case BackupResult::DumpWriteFailed:
+      return "DumpWriteFailed";
+    case BackupResult::ArchiveFailed:
+      return "ArchiveFailed";
+    case BackupResult::CopyFailed:
+      return "CopyFailed";
+    default:
+      return "Failed";
+  }
+}
+
+HistoryRow MakeHistoryRow(std::string_view connection, JobOrigin origin, WallTime startedAt,
+                          WallTime endedAt, std::int64_t durationMs, const BackupOutcome& outcome) {
+  HistoryRow row;
+  row.connection = std::string(connection);
+  row.startedBy = JobOriginName(origin);
+  row.startedAt = ToUnixSeconds(startedAt);
+  row.endedAt = ToUnixSeconds(endedAt);
+  row.result = BackupResultName(outcome.result);
+  row.endText = outcome.endText;
+  row.cause = outcome.cause;
+  row.archiveSize = static_cast<std::int64_t>(outcome.archiveSize);
+  row.rows = static_cast<std::int64_t>(outcome.rowsWritten);
+  row.durationMs = durationMs;
+  return row;
+}
+
+HistoryRow MakeNotStartedRow(std::string_view connection, JobOrigin origin, WallTime at) {
+  HistoryRow row;
+  row.connection = std::string(connection);
+  row.startedBy = JobOriginName(origin);
+  row.startedAt = row.endedAt = ToUnixSeconds(at);
+  row.result = kResultNotStarted;
+  row.endText = kTextPreviousRunStillGoing;
+  return row;
+}
+
+std::vector<HistoryRow> ReadHistory(SettingsStore& store, std::string_view connection, int limit) {
+  return store.ReadHistory(connection, limit);
+}
+
+}  // namespace vaultwick

@@ -1,0 +1,44 @@
+#pragma once
+
+// The history of jobs: one row per job in the settings store, written when
+// the job ends (or when the scheduler declines to start it), read back by the
+// front ends.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "backup/backup_request.h"
+#include "platform/clock.h"
+#include "platform/settings_store.h"
+
+namespace vaultwick {
+
+// What started a job.
+enum class JobOrigin { Schedule, DownloadNow, Command };
+
+// "schedule", "download now", "command".
+const char* JobOriginName(JobOrigin origin);
+
+// The result column for a job that ended: the BackupResult's own name
+// ("Complete", "CopyFailed", ...).
+const char* BackupResultName(BackupResult result);
+
+// The result column and end text for a scheduled run that was not started
+// because the connection's previous run was still going.
+inline constexpr const char* kResultNotStarted = "NotStarted";
+inline constexpr const char* kTextPreviousRunStillGoing =
+    "Not started: the previous backup of this connection is still running";
+
+// The history row of a job that ran from `startedAt` to `endedAt`.
+HistoryRow MakeHistoryRow(std::string_view connection, JobOrigin origin, WallTime startedAt,
+                          WallTime endedAt, std::int64_t durationMs, const BackupOutcome& outcome);
+
+// The row of a scheduled run that was not started.
+HistoryRow MakeNotStartedRow(std::string_view connection, JobOrigin origin, WallTime at);
+
+// Newest first; every connection when `connection` is empty.
+std::vector<HistoryRow> ReadHistory(SettingsStore& store, std::string_view connection, int limit);
+
+}  // namespace vaultwick

@@ -1,0 +1,173 @@
+#include "shell/job_runner.h"
+
+#include <algorithm>
+#include <condition_variable>
+#include <mutex>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#include "backup/run_backup_job.h"
+#include "shell/connections.h"
+
+namespace vaultwick {
+
+struct JobRunner::Job {
+  std::string name;
+  std::shared_ptr<std::atomic<bool>> stop;
+  std::thread thread;
+  bool ended = false;  // guarded by Shared::jobsMutex
+};
+
+// What the runner shares with its job threads. A thread that outlives the
+// runner (past the shutdown bound) keeps this alive, and finds runnerAlive
+// false, so it touches neither the store nor the observer.
+struct JobRunner::Shared {
+  std::mutex jobsMutex;
+  std::condition_variable jobEnded;
+  std::vector<std::shared_ptr<Job>> jobs;
+
+  std::mutex reportMutex;
+  bool runnerAlive = true;  // guarded by reportMutex
+  SettingsStore* history;
+  const Clock* clock;
+  Observer observer;
+
+  Shared(SettingsStore* store, const Clock& c, Observer o)
+      : history(store), clock(&c), observer(std::move(o)) {}
+
+  bool IsRunningLocked(std::string_view name) const {
+    return std::any_of(jobs.begin(), jobs.end(), [&](const std::shared_ptr<Job>& job) {
+      return !job->ended && SameConnectionName(job->name, name);
+    });
+  }
+
+  // Writes the row and tells the observer. `makeRow` gets the clock's time now.
+  template <class MakeRow>
+  void Report(MakeRow makeRow) {
+    std::lock_guard<std::mutex> lock(reportMutex);
+    if (!runnerAlive) {
+      return;
+    }
+    const HistoryRow row = makeRow(clock->Now());
+    std::string storeError;
+    if (history != nullptr) {
+      try {
+        history->AppendHistory(row);
+      } catch (const SettingsStoreError& error) {
+        storeError = error.what();
+      }
+    }
+    if (observer.ended) {
+      observer.ended(row, storeError);
+    }
+  }
+};
+
+JobRunner::JobRunner(SettingsStore* history, const Clock& clock, Observer observer)
+    : shared_(std::make_shared<Shared>(history, clock, std::move(observer))) {}
+
+JobRunner::~JobRunner() {
+  StopAll();
+  WaitForAll(kShutdownWait);
+  {
+    std::lock_guard<std::mutex> lock(shared_->jobsMutex);
+    for (const std::shared_ptr<Job>& job : shared_->jobs) {
+      job->thread.detach();
+    }
+  }
+  std::lock_guard<std::mutex> lock(shared_->reportMutex);
+  shared_->runnerAlive = false;
+}
+
+JobStart JobRunner::Start(std::unique_ptr<BackupRequest>& request, JobOrigin origin,
+                          StartRule rule) {
+  const std::string name = request->name;
+  std::unique_lock<std::mutex> lock(shared_->jobsMutex);
+  JoinEndedLocked();
+  if (rule == StartRule::UnlessRunning && shared_->IsRunningLocked(name)) {
+    lock.unlock();
+    shared_->Report([&](WallTime now) { return MakeNotStartedRow(name, origin, now); });
+    return JobStart::AlreadyRunning;
+  }
+
+  auto job = std::make_shared<Job>();
+  job->name = name;
+  job->stop = request->stopRequested;
+  const WallTime startedAt = shared_->clock->Now();
+  const auto steadyStart = std::chrono::steady_clock::now();
+  std::function<void(const BackupOutcome&)> callerOnOutcome = request->onOutcome;
+  request->onOutcome = [shared = shared_, name, origin, startedAt, steadyStart,
+                        callerOnOutcome](const BackupOutcome& outcome) {
+    const auto duration = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now() - steadyStart);
+    shared->Report([&](WallTime now) {
+      return MakeHistoryRow(name, origin, startedAt, now, duration.count(), outcome);
+    });
+    if (callerOnOutcome) {
+      callerOnOutcome(outcome);
+    }
+  };
+
+  BackupRequest* owned = request.get();
+  try {
+    job->thread = std::thread([shared = shared_, job, owned] {
+      RunBackupJob(owned);
+      std::lock_guard<std::mutex> ended(shared->jobsMutex);
+      job->ended = true;
+      shared->jobEnded.notify_all();
+    });
+  } catch (const std::system_error&) {
+    request->onOutcome = std::move(callerOnOutcome);
+    return JobStart::NoThread;
+  }
+  shared_->jobs.push_back(std::move(job));
+  request.release();  // the job owns it now
+  lock.unlock();
+  if (shared_->observer.started) {
+    shared_->observer.started(name, origin);
+  }
+  return JobStart::Started;
+}
+
+bool JobRunner::IsRunning(std::string_view name) const {
+  std::lock_guard<std::mutex> lock(shared_->jobsMutex);
+  return shared_->IsRunningLocked(name);
+}
+
+int JobRunner::RunningJobCount() const {
+  std::lock_guard<std::mutex> lock(shared_->jobsMutex);
+  return static_cast<int>(
+      std::count_if(shared_->jobs.begin(), shared_->jobs.end(),
+                    [](const std::shared_ptr<Job>& job) { return !job->ended; }));
+}
+
+void JobRunner::StopAll() {
+  std::lock_guard<std::mutex> lock(shared_->jobsMutex);
+  for (const std::shared_ptr<Job>& job : shared_->jobs) {
+    job->stop->store(true);
+  }
+}
+
+bool JobRunner::WaitForAll(std::chrono::milliseconds bound) {
+  std::unique_lock<std::mutex> lock(shared_->jobsMutex);
+  shared_->jobEnded.wait_for(lock, bound, [this] {
+    return std::all_of(shared_->jobs.begin(), shared_->jobs.end(),
+                       [](const std::shared_ptr<Job>& job) { return job->ended; });
+  });
+  JoinEndedLocked();
+  return shared_->jobs.empty();
+}
+
+// The ended thread set `ended` under the lock held here, and does nothing
+// after that but return, so joining it cannot wait for long.
+void JobRunner::JoinEndedLocked() {
+  auto ended = std::stable_partition(shared_->jobs.begin(), shared_->jobs.end(),
+                                     [](const std::shared_ptr<Job>& job) { return !job->ended; });
+  for (auto it = ended; it != shared_->jobs.end(); ++it) {
+    (*it)->thread.join();
+  }
+  shared_->jobs.erase(ended, shared_->jobs.end());
+}
+
+}  // namespace vaultwick

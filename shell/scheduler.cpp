@@ -1,0 +1,83 @@
+#include "shell/scheduler.h"
+
+#include "shell/connections.h"
+#include "shell/target_folder.h"
+
+namespace vaultwick {
+namespace {
+
+// Orders hours of local time: later hours give larger numbers.
+std::int64_t HourNumber(const LocalTime& time) {
+  return ((static_cast<std::int64_t>(time.year) * 100 + time.month) * 100 + time.day) * 100 +
+         time.hour;
+}
+
+// The job takes the name as the caller gave it, the rest from the profile.
+std::unique_ptr<BackupRequest> RequestFor(const std::string& name, const ConnectionProfile& profile,
+                                          std::string saveTo) {
+  auto request = std::make_unique<BackupRequest>();
+  request->name = name;
+  request->host = profile.host;
+  request->login = profile.login;
+  request->password = profile.password;
+  request->database = profile.database;
+  request->saveTo = std::move(saveTo);
+  return request;
+}
+
+}  // namespace
+
+bool IsDueAt(int hour, int startHour, int periodHours) {
+  return periodHours != 0 && (hour - startHour) % periodHours == 0;
+}
+
+bool HourlyGate::Opens(const std::optional<LocalTime>& now) {
+  if (!now) {
+    return false;
+  }
+  const std::int64_t hour = HourNumber(*now);
+  const bool minuteZeroPassed =
+      now->minute == 0 || (previousTickHour_ && *previousTickHour_ < hour);
+  previousTickHour_ = hour;
+  if (!minuteZeroPassed || openedHour_ == hour) {
+    return false;
+  }
+  openedHour_ = hour;
+  return true;
+}
+
+std::unique_ptr<BackupRequest> RequestFromStore(SettingsStore& store, const std::string& name) {
+  std::optional<ConnectionProfile> profile = LoadConnection(store, name);
+  return profile ? RequestFor(name, *profile, LoadTargetFolder(store)) : nullptr;
+}
+
+Scheduler::TickReport Scheduler::Tick(const std::vector<std::string>& scheduledNames) {
+  TickReport report;
+  const std::optional<LocalTime> now = clock_.ToLocalTime(clock_.Now());
+  if (!gate_.Opens(now)) {
+    return report;
+  }
+  report.opened = true;
+  for (const std::string& name : scheduledNames) {
+    std::unique_ptr<BackupRequest> request;
+    try {
+      std::optional<ConnectionProfile> profile = LoadConnection(store_, name);
+      if (!profile || !IsDueAt(now->hour, profile->startHour, profile->periodHours)) {
+        continue;
+      }
+      request = RequestFor(name, *profile, LoadTargetFolder(store_));
+    } catch (const SettingsStoreError& error) {
+      report.problems.push_back(name + ": " + error.what());
+      continue;
+    }
+    if (starter_.Start(request, JobOrigin::Schedule, StartRule::UnlessRunning) ==
+        JobStart::Started) {
+      report.started.push_back(name);
+    } else {
+      report.notStarted.push_back(name);
+    }
+  }
+  return report;
+}
+
+}  // namespace vaultwick

@@ -1,0 +1,76 @@
+#pragma once
+
+// The scheduler: once a minute a tick looks at the clock, and in the first
+// tick of an hour starts a backup for each connection due that hour, in the
+// order of the names it is given.
+//
+// A timer can fire early or late and a machine can sleep, so an hour's runs
+// are tied to the hour, not to one exact tick:
+//   - they start at most once per hour, however many ticks fall in minute 0;
+//   - they start at a tick in minute 0, or at the first tick of the hour
+//     when minute 0 passed between that tick and the one before it (a late
+//     tick, a machine waking up within the hour). Without a tick before it,
+//     a first tick after minute 0 starts nothing: the hour has passed.
+// A connection whose previous run is still going is not started again; the
+// history records that.
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "backup/backup_request.h"
+#include "platform/clock.h"
+#include "platform/settings_store.h"
+#include "shell/job_runner.h"
+
+namespace vaultwick {
+
+// True when a schedule starts a run in `hour`: (hour - start) is a whole
+// multiple of the period. A period of 0 is never due; a negative one acts as
+// its absolute value.
+bool IsDueAt(int hour, int startHour, int periodHours);
+
+// Decides, tick by tick, whether a tick opens its hour's runs (see above).
+class HourlyGate {
+ public:
+  // `now` is the tick's local time, nullopt when it could not be read.
+  bool Opens(const std::optional<LocalTime>& now);
+
+ private:
+  std::optional<std::int64_t> previousTickHour_;
+  std::optional<std::int64_t> openedHour_;
+};
+
+// The request a run of the stored connection `name` gets: its values and the
+// stored target folder (empty when none was saved). nullptr when there is no
+// such connection.
+std::unique_ptr<BackupRequest> RequestFromStore(SettingsStore& store, const std::string& name);
+
+class Scheduler {
+ public:
+  // What one tick did, in the order it did it.
+  struct TickReport {
+    bool opened = false;                  // the tick started its hour's runs
+    std::vector<std::string> started;     // jobs started
+    std::vector<std::string> notStarted;  // due, but the previous run still goes (or no thread)
+    std::vector<std::string> problems;    // connections that could not be read from the store
+  };
+
+  // All three must outlive the scheduler.
+  Scheduler(SettingsStore& store, JobStarter& starter, const Clock& clock)
+      : store_(store), starter_(starter), clock_(clock) {}
+
+  // One timer tick, walking `scheduledNames` (the connection list as the
+  // front end holds it). A name the store does not know is skipped.
+  TickReport Tick(const std::vector<std::string>& scheduledNames);
+
+ private:
+  SettingsStore& store_;
+  JobStarter& starter_;
+  const Clock& clock_;
+  HourlyGate gate_;
+};
+
+}  // namespace vaultwick

@@ -1,0 +1,136 @@
+// The scheduler's due rule, its once-per-hour gate, and a tick against a real
+// store with a starter that records what it is asked to start.
+
+#include "shell/scheduler.h"
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include "shell/connections.h"
+#include "shell/target_folder.h"
+#include "tests/shell/shell_test_support.h"
+
+namespace vaultwick::test {
+namespace {
+
+LocalTime At(int hour, int minute, int second = 0, int day = 1) {
+  return LocalTime{2024, 3, day, hour, minute, second};
+}
+
+std::vector<int> DueHours(int start, int period) {
+  std::vector<int> hours;
+  for (int hour = 0; hour < 24; ++hour) {
+    if (IsDueAt(hour, start, period)) {
+      hours.push_back(hour);
+    }
+  }
+  return hours;
+}
+
+TEST(SchedulerTest, DueHoursFollowStartAndPeriod) {
+  EXPECT_EQ(DueHours(0, 1).size(), 24u);
+  EXPECT_EQ(DueHours(3, 6), (std::vector<int>{3, 9, 15, 21}));
+  EXPECT_EQ(DueHours(22, 8), (std::vector<int>{6, 14, 22}));
+  EXPECT_EQ(DueHours(5, 24), (std::vector<int>{5}));
+  EXPECT_EQ(DueHours(13, 12), (std::vector<int>{1, 13}));
+  EXPECT_EQ(DueHours(22, -8), DueHours(22, 8));
+  EXPECT_TRUE(DueHours(0, 0).empty());
+}
+
+// Each case is a run of ticks and whether each one opens its hour.
+TEST(SchedulerTest, AnHourOpensOnceAtMinuteZeroOrAtTheFirstTickAfterIt) {
+  struct Tick {
+    std::optional<LocalTime> at;
+    bool opens;
+  };
+  const std::vector<std::vector<Tick>> runs = {
+      // Minimised at 09:59:30; a timer firing early gives two ticks in minute 0.
+      {{At(9, 59, 30), false},
+       {At(10, 0, 30), true},
+       {At(10, 0, 55), false},
+       {At(10, 1, 30), false},
+       {At(11, 0, 30), true}},
+      // Minimised at 10:00:10: no tick before, so hour 10 passes.
+      {{At(10, 1, 10), false}, {At(10, 2, 10), false}, {At(11, 0, 10), true}},
+      // A late tick skips minute 0; a machine wakes up hours later within an hour.
+      {{At(9, 59, 40), false},
+       {At(10, 1, 40), true},
+       {At(10, 2, 40), false},
+       {At(13, 25, 0), true},
+       {At(13, 26, 0), false},
+       {At(2, 30, 0, 2), true}},
+      // The clock cannot be read; the hour after it still opens once.
+      {{std::nullopt, false}, {At(10, 0, 1), true}, {std::nullopt, false}, {At(10, 0, 59), false}},
+  };
+  for (std::size_t r = 0; r < runs.size(); ++r) {
+    HourlyGate gate;
+    for (std::size_t t = 0; t < runs[r].size(); ++t) {
+      EXPECT_EQ(gate.Opens(runs[r][t].at), runs[r][t].opens) << "run " << r << " tick " << t;
+    }
+  }
+}
+
+class RecordingStarter : public JobStarter {
+ public:
+  JobStart Start(std::unique_ptr<BackupRequest>& request, JobOrigin origin,
+                 StartRule rule) override {
+    EXPECT_EQ(origin, JobOrigin::Schedule);
+    EXPECT_EQ(rule, StartRule::UnlessRunning);
+    if (request->name == busy) {
+      return JobStart::AlreadyRunning;
+    }
+    requests.push_back(std::move(request));
+    return JobStart::Started;
+  }
+  std::string busy;
+  std::vector<std::unique_ptr<BackupRequest>> requests;
+};
+
+TEST(SchedulerTest, TickStartsTheDueConnectionsInListOrderFromTheStore) {
+  ScratchFolder scratch;
+  auto store = SettingsStore::Open(scratch.File("s.sqlite"));
+  auto add = [&](const std::string& name, int start, int period) {
+    ASSERT_EQ(AddConnectionNamed(*store, name), ChangeResult::Done);
+    ASSERT_EQ(ApplyConnectionChanges(
+                  *store, name, {name, "db-" + name, "login", "pw-" + name, "d", start, period}),
+              ChangeResult::Done);
+  };
+  add("alpha", 22, 8);  // due at 06, 14, 22
+  add("beta", 0, 1);    // every hour
+  add("gamma", 5, 24);  // not at 14
+  add("zeta", 0, 2);
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(store->path().c_str(), &db), SQLITE_OK);
+  sqlite3_exec(db, "UPDATE Connections SET Period = 0 WHERE Name = 'zeta'", nullptr, nullptr,
+               nullptr);
+  sqlite3_close(db);
+
+  TestClock clock(At(13, 59, 30));
+  RecordingStarter starter;
+  Scheduler scheduler(*store, starter, clock);
+  const std::vector<std::string> names = {"alpha", "beta", "gamma", "removed", "zeta"};
+  EXPECT_FALSE(scheduler.Tick(names).opened);
+  clock.Set(At(14, 0, 30));
+  Scheduler::TickReport report = scheduler.Tick(names);
+  EXPECT_TRUE(report.opened);
+  EXPECT_EQ(report.started, (std::vector<std::string>{"alpha", "beta"}));
+  ASSERT_EQ(starter.requests.size(), 2u);
+  const BackupRequest& alpha = *starter.requests[0];
+  EXPECT_EQ(alpha.host, "db-alpha");
+  EXPECT_EQ(alpha.password, "pw-alpha");
+  EXPECT_EQ(alpha.database, "d");
+  EXPECT_EQ(alpha.saveTo, "");  // never saved: the job ends with its copy failure
+
+  // Next hour: the target folder now set, alpha's earlier run still going.
+  SaveTargetFolder(*store, scratch.path());
+  starter.busy = "alpha";
+  clock.Set(At(22, 0, 5));
+  report = scheduler.Tick(names);
+  EXPECT_EQ(report.started, (std::vector<std::string>{"beta"}));
+  EXPECT_EQ(report.notStarted, (std::vector<std::string>{"alpha"}));
+  EXPECT_EQ(starter.requests.back()->saveTo, scratch.path());
+  EXPECT_TRUE(scheduler.Tick(names).started.empty());  // the same minute 0 again
+}
+
+}  // namespace
+}  // namespace vaultwick::test
