@@ -12,25 +12,37 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "backup/job_ports.h"
 
 namespace vaultwick {
 
-// How a job ended. Several ways out share an end text (the two "Error occured"
-// ones), so callers decide on this, not on the text.
+// How a job ended. Several ways out share an end text (the "Error occured"
+// ones), so callers decide on this, not on the text. Only Complete and
+// CompleteWithErrors place an archive; every other way out leaves the target
+// folder as it was.
 enum class BackupResult {
-  Complete,            // "Backup complete"
-  CompleteWithErrors,  // "Backup complete with errors": some table's data could not be read
-  InvalidName,         // "Invalid connection name"
-  NoTempFolder,        // "Could not create temporary folder"
-  ConnectFailed,       // "Can't connect to MySQL server"
-  SelectFailed,        // "Can't select database " + database
-  Cancelled,           // "Error occured": the progress window was closed during the rows
-  ErrorOccurred,       // "Error occured": any other exception
-  DumpWriteFailed,     // "Could not write dump file"
-  ArchiveFailed,       // "Could not create archive"
-  CopyFailed,          // "Could not copy file to target directory"
+  Complete,  // "Backup complete"
+  // "Backup complete with errors": the archive is placed, but some tables'
+  // own queries failed (BackupOutcome::failedTables names them).
+  CompleteWithErrors,
+  InvalidName,      // "Invalid connection name"
+  NoTempFolder,     // "Could not create temporary folder"
+  ConnectFailed,    // "Can't connect to MySQL server"
+  SelectFailed,     // "Can't select database " + database
+  Cancelled,        // "Error occured": the progress window was closed during the rows
+  ErrorOccurred,    // "Error occured": any other exception
+  DumpWriteFailed,  // "Could not write dump file"
+  ArchiveFailed,    // "Could not create archive"
+  CopyFailed,       // "Could not copy file to target directory"
+  // "Error occured": the connection was lost (server gone, connection cut,
+  // read timeout) or the table list could not be read, so the dump is not
+  // whole and must not replace the last archive.
+  ServerLost,
+  // "Error occured": stopRequested was set before the archive was placed.
+  // The job stopped at its next step (see BackupRequest::stopRequested).
+  Stopped,
 };
 
 struct BackupOutcome {
@@ -42,6 +54,16 @@ struct BackupOutcome {
   std::string cause;
   std::uint64_t archiveSize = 0;  // bytes of the archive placed in the target folder, else 0
   std::uint64_t rowsWritten = 0;  // INSERT statements in the dump
+  // Tables whose own queries failed (CompleteWithErrors), in dump order.
+  std::vector<std::string> failedTables;
+};
+
+// How long the job waits for the server before it gives up on it, so that a
+// silent server cannot hold a job for ever. A read may wait for a long query's
+// first row (a large view, a table another session has locked), hence minutes.
+struct ConnectionTimeouts {
+  unsigned connectSeconds = 30;
+  unsigned readWriteSeconds = 300;
 };
 
 // Seams for tests: called on the worker thread at fixed points of a job.
@@ -66,6 +88,7 @@ class BackupRequest {
   std::string password;
   std::string database;
   std::string saveTo;  // target folder; the archive becomes saveTo + "/" + name + ".zip"
+  ConnectionTimeouts timeouts;
 
   // Set to 1 by the progress-window side when its window closes. Written under
   // handOverLock; the worker's other reads (status texts, cancel test) are
@@ -91,14 +114,24 @@ class BackupRequest {
 
   std::mutex handOverLock;
 
-  // Set by whoever wants the job to stop at its next step (a signal, the job
-  // runner at shutdown, the desktop program's exit). Shared, so that the
+  // Set to true by whoever wants the job to stop (a signal, the job runner at
+  // shutdown, the desktop program's exit); never set back. Shared, so that the
   // setter may keep it after the request has been handed over and freed.
+  // The job looks at it at every step: while it connects (at least every
+  // 100 ms, also when the server does not answer), at every data row, while a
+  // query waits for the server (the connection is cut), after the archive is
+  // made and while it copies. A job that sees it before its archive is placed
+  // removes its temporary folder, leaves the target folder as it was and ends
+  // Stopped with the end text "Error occured" (shown like every end text, in
+  // an open progress window) and the cause "Stopped on request". Once the
+  // archive is placed the job is complete and ends as such.
   std::shared_ptr<std::atomic<bool>> stopRequested = std::make_shared<std::atomic<bool>>(false);
 };
 
-// A name that can stem file names: not empty, not "." or "..", without '/'
-// or NUL. Anything else could make the job write outside its folders.
+// A name that can stem file names: not empty, not "." or "..", without '/',
+// backslash or NUL, and short enough that "<name>.zip" and "<name>.sql" fit
+// in one file name (NAME_MAX bytes). Anything else could make the job write
+// outside its folders or fail only after all its work.
 bool IsValidConnectionName(std::string_view name);
 
 // Worker side of the hand-over: sets jobFinished and returns whether the

@@ -3,13 +3,14 @@
 #include <mysql.h>
 
 #include <cerrno>
-#include <mutex>
+#include <exception>
 #include <optional>
 #include <system_error>
 #include <thread>
 #include <utility>
 
 #include "backup/dump_database.h"
+#include "backup/job_connection_internal.h"
 #include "backup/server_address_internal.h"
 #include "platform/files.h"
 #include "platform/temp_folder.h"
@@ -21,38 +22,42 @@ std::atomic<int> runningJobs{0};
 
 namespace {
 
-// The client library sets up process-wide state on first use; doing that from
-// several job threads at once is not safe, so it happens once, here.
-void InitClientLibraryOnce() {
-  static std::once_flag once;
-  std::call_once(once, [] { mysql_library_init(0, nullptr, nullptr); });
-}
+constexpr const char* kCauseStopped = "Stopped on request";
 
-// The job's client handle, closed on every way out. Close() releases it early
-// (the archive step does not need the server).
-class ClientConnection {
- public:
-  ClientConnection() : handle_(mysql_init(nullptr)) {}
-  ClientConnection(const ClientConnection&) = delete;
-  ClientConnection& operator=(const ClientConnection&) = delete;
-  ~ClientConnection() { Close(); }
-  MYSQL* get() const { return handle_; }
-  void Close() {
-    if (handle_ != nullptr) {
-      mysql_close(handle_);
-      handle_ = nullptr;
-    }
-  }
-
- private:
-  MYSQL* handle_;
-};
-
-BackupOutcome Ended(BackupResult result, std::string endText) {
+BackupOutcome Ended(BackupResult result, std::string endText, std::string cause = {}) {
   BackupOutcome outcome;
   outcome.result = result;
   outcome.endText = std::move(endText);
+  outcome.cause = std::move(cause);
   return outcome;
+}
+
+std::string ErrnoText(int error) {
+  return std::generic_category().message(error);
+}
+
+BackupOutcome StoppedOutcome() {
+  return Ended(BackupResult::Stopped, kTextErrorOccured, kCauseStopped);
+}
+
+bool ArchivePlaced(BackupResult result) {
+  return result == BackupResult::Complete || result == BackupResult::CompleteWithErrors;
+}
+
+// "Failed tables: `a`, `b` (<first error>)" for the tables the dump could not
+// read in full, or the dump's first error alone.
+std::string FailedTablesCause(const DumpOutcome& dump) {
+  if (dump.failedTables.empty()) {
+    return dump.cause;
+  }
+  std::string cause = "Failed tables: ";
+  for (std::size_t i = 0; i < dump.failedTables.size(); ++i) {
+    cause += (i == 0 ? "`" : ", `") + dump.failedTables[i] + "`";
+  }
+  if (!dump.cause.empty()) {
+    cause += " (" + dump.cause + ")";
+  }
+  return cause;
 }
 
 class BackupJob {
@@ -66,15 +71,20 @@ class BackupJob {
         echo_(request->statusEcho),
         messageBox_(request->messageBox),
         onOutcome_(std::move(request->onOutcome)),
-        hooks_(request->testHooks) {}
+        hooks_(request->testHooks),
+        stop_(request->stopRequested) {}
 
   void Run() {
     BackupOutcome outcome = Execute();
+    // The client library keeps state per thread (its TLS library's too) that
+    // only this releases; the job's thread ends soon after the job.
+    mysql_thread_end();
     Finish(outcome);
   }
 
  private:
   bool WindowClosed() const { return request_->windowClosed.load() != 0; }
+  bool StopRequested() const { return stop_->load(); }
 
   void Show(const std::string& text) {
     if (window_ && !WindowClosed()) {
@@ -86,27 +96,36 @@ class BackupJob {
   }
 
   // Every exception, the dump's cancel signal included, ends here; unwinding
-  // has closed the connection and removed the job's folder by then.
+  // has closed the connection and removed the job's folder by then. A stop
+  // that came before the archive was placed decides the outcome, whatever
+  // failure it caused on its way (a cut connection, a cancelled copy).
   BackupOutcome Execute() {
+    BackupOutcome outcome;
     try {
-      return Steps();
+      outcome = Steps();
     } catch (int signal) {
-      return Ended(signal == kCancelSignal ? BackupResult::Cancelled : BackupResult::ErrorOccurred,
-                   kTextErrorOccured);
+      outcome =
+          Ended(signal == kCancelSignal ? BackupResult::Cancelled : BackupResult::ErrorOccurred,
+                kTextErrorOccured);
+    } catch (const std::exception& error) {
+      outcome = Ended(BackupResult::ErrorOccurred, kTextErrorOccured, error.what());
     } catch (...) {
-      return Ended(BackupResult::ErrorOccurred, kTextErrorOccured);
+      outcome = Ended(BackupResult::ErrorOccurred, kTextErrorOccured);
     }
+    if (StopRequested() && !ArchivePlaced(outcome.result)) {
+      BackupOutcome stopped = StoppedOutcome();
+      stopped.rowsWritten = outcome.rowsWritten;
+      return stopped;
+    }
+    return outcome;
   }
 
   BackupOutcome Steps() {
     if (!IsValidConnectionName(request_->name)) {
       return Ended(BackupResult::InvalidName, kTextInvalidName);
     }
-    // Every file of the job lives in a folder made for it alone; leaving this
-    // function by any way removes the folder with whatever is in it.
-    std::optional<PrivateTempFolder> folder = PrivateTempFolder::Create();
-    if (!folder) {
-      return Ended(BackupResult::NoTempFolder, kTextNoTempFolder);
+    if (StopRequested()) {
+      return StoppedOutcome();
     }
     const std::string name = request_->name;
     const std::string host = request_->host;
@@ -114,31 +133,57 @@ class BackupJob {
     const std::string password = request_->password;
     const std::string database = request_->database;
     const std::string saveTo = request_->saveTo;
+    const ConnectionTimeouts timeouts = request_->timeouts;
+
+    // What jobs of processes that were killed half-way left behind.
+    PrivateTempFolder::RemoveAbandoned();
+    if (!saveTo.empty()) {
+      RemoveAbandonedPartFiles(saveTo);
+    }
+    // Every file of the job lives in a folder made for it alone; leaving this
+    // function by any way removes the folder with whatever is in it.
+    std::optional<PrivateTempFolder> folder = PrivateTempFolder::Create();
+    if (!folder) {
+      return Ended(BackupResult::NoTempFolder, kTextNoTempFolder, ErrnoText(errno));
+    }
     const std::string dumpPath = folder->FilePath(name + ".sql");
 
     Show(kTextConnecting);
-    InitClientLibraryOnce();
-    ClientConnection connection;
-    if (connection.get() == nullptr) {
-      return Ended(BackupResult::ConnectFailed, kTextCantConnect);
-    }
+    JobConnection connection(stop_);
     std::optional<ServerAddress> address = ParseServerAddress(host);
-    if (!address ||
-        mysql_real_connect(connection.get(), address->host.c_str(), login.c_str(), password.c_str(),
-                           nullptr, address->port, nullptr, 0) == nullptr) {
-      return Ended(BackupResult::ConnectFailed, kTextCantConnect);
+    if (!address) {
+      return Ended(BackupResult::ConnectFailed, kTextCantConnect,
+                   "Not a server address: \"" + host + "\"");
+    }
+    switch (connection.Open(*address, login, password, timeouts)) {
+      case JobConnection::Opened::Connected:
+        break;
+      case JobConnection::Opened::Stopped:
+        return StoppedOutcome();
+      case JobConnection::Opened::Failed:
+        return Ended(BackupResult::ConnectFailed, kTextCantConnect, connection.Error());
     }
     if (mysql_select_db(connection.get(), database.c_str()) != 0) {
-      return Ended(BackupResult::SelectFailed, kTextCantSelectPrefix + database);
+      return Ended(BackupResult::SelectFailed, kTextCantSelectPrefix + database,
+                   connection.Error());
     }
 
     Show(kTextGettingTables);
     DumpOutcome dump = DumpDatabase(
         connection.get(), dumpPath.c_str(), [this](const char* text) { Show(text); },
-        [this] { return WindowClosed(); });
+        [this] { return WindowClosed() || StopRequested(); });
     connection.Close();
+    if (StopRequested()) {
+      return StoppedOutcome();
+    }
     if (dump.writeFailed) {
-      BackupOutcome outcome = Ended(BackupResult::DumpWriteFailed, kTextDumpWriteFailed);
+      BackupOutcome outcome =
+          Ended(BackupResult::DumpWriteFailed, kTextDumpWriteFailed, dump.cause);
+      outcome.rowsWritten = dump.rowsWritten;
+      return outcome;
+    }
+    if (dump.serverLost) {
+      BackupOutcome outcome = Ended(BackupResult::ServerLost, kTextErrorOccured, dump.cause);
       outcome.rowsWritten = dump.rowsWritten;
       return outcome;
     }
@@ -153,9 +198,9 @@ class BackupJob {
     if (outcome.result == BackupResult::Complete && dump.failedQueries > 0) {
       outcome.result = BackupResult::CompleteWithErrors;
       outcome.endText = kTextCompleteWithErrors;
+      outcome.cause = FailedTablesCause(dump);
+      outcome.failedTables = dump.failedTables;
     }
-    DeleteFile(dumpPath);
-    DeleteFile(archivePath);
     return outcome;
   }
 
@@ -165,18 +210,25 @@ class BackupJob {
     if (ZipSingleFile(dumpPath.c_str(), archivePath.c_str())) {
       return Ended(BackupResult::ArchiveFailed, kTextArchiveFailed);
     }
+    if (StopRequested()) {
+      return StoppedOutcome();
+    }
     if (hooks_.beforeCopy) {
       hooks_.beforeCopy(archivePath);
     }
     // The separator goes in even when saveTo ends with one. An empty saveTo
     // would put the archive into the root folder, so it counts as a failed copy.
     const std::string finalPath = saveTo + "/" + request_->name + ".zip";
-    int copyError = saveTo.empty() ? ENOENT : CopyFileReplacing(archivePath, finalPath);
+    int copyError =
+        saveTo.empty() ? ENOENT : CopyFileReplacing(archivePath, finalPath, stop_.get());
+    if (copyError == ECANCELED) {
+      return StoppedOutcome();
+    }
     if (copyError != 0) {
       if (messageBox_) {
         messageBox_->ShowError(kTextCopyFailed);
       }
-      return Ended(BackupResult::CopyFailed, kTextCopyFailed);
+      return Ended(BackupResult::CopyFailed, kTextCopyFailed, ErrnoText(copyError));
     }
     BackupOutcome outcome = Ended(BackupResult::Complete, kTextComplete);
     outcome.archiveSize = FileSize(archivePath).value_or(0);
@@ -209,6 +261,7 @@ class BackupJob {
   std::shared_ptr<MessageBoxPort> messageBox_;
   std::function<void(const BackupOutcome&)> onOutcome_;
   BackupTestHooks hooks_;
+  std::shared_ptr<std::atomic<bool>> stop_;
 };
 
 }  // namespace
@@ -219,12 +272,11 @@ void RunBackupJob(BackupRequest* request) {
   job.Run();
 }
 
-bool StartBackupJob(BackupRequest* request) {
+std::thread StartBackupJob(BackupRequest* request) {
   try {
-    std::thread(RunBackupJob, request).detach();
-    return true;
+    return std::thread(RunBackupJob, request);
   } catch (const std::system_error&) {
-    return false;
+    return std::thread();
   }
 }
 

@@ -12,6 +12,7 @@
 // backup_request.h describes.
 
 #include <atomic>
+#include <thread>
 
 #include "backup/backup_request.h"
 
@@ -22,12 +23,16 @@ namespace vaultwick {
 extern std::atomic<int> runningJobs;
 
 // The worker thread procedure. Takes ownership of `request`; the request's
-// progressWindow must already be stored (or known to stay null).
+// progressWindow must already be stored (or known to stay null). Runs the
+// whole job on the calling thread and ends the client library's state for
+// that thread, so a thread that runs it should end soon after.
 void RunBackupJob(BackupRequest* request);
 
-// Starts RunBackupJob on a new thread that nobody waits for. Returns false
-// when no thread could be started; the caller then still owns the request.
-[[nodiscard]] bool StartBackupJob(BackupRequest* request);
+// Starts RunBackupJob on a new thread, which the caller must join (a process
+// that ends while a job thread is still ending loses that thread's cleanup).
+// The thread is not joinable when none could be started; the caller then
+// still owns the request.
+[[nodiscard]] std::thread StartBackupJob(BackupRequest* request);
 
 // The job's fixed texts.
 inline constexpr const char* kTextConnecting = "Connecting...";

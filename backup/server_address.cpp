@@ -42,6 +42,7 @@ std::optional<ServerAddress> ParseServerAddress(std::string_view text) {
       return std::nullopt;
     }
     address.port = *port;
+    address.portGiven = true;
     return address;
   }
   std::string_view::size_type colon = text.find(':');
@@ -55,6 +56,7 @@ std::optional<ServerAddress> ParseServerAddress(std::string_view text) {
   }
   address.host = std::string(text.substr(0, colon));
   address.port = *port;
+  address.portGiven = true;
   return address;
 }
 

@@ -16,6 +16,10 @@ inline constexpr unsigned kDefaultMysqlPort = 3306;
 struct ServerAddress {
   std::string host;
   unsigned port = kDefaultMysqlPort;
+  // A port written out means TCP to that port, also for "localhost", which
+  // the client library would otherwise reach through its default local socket
+  // (possibly another server's).
+  bool portGiven = false;
 };
 
 // nullopt when the text cannot name a server: an unclosed bracket, text after

@@ -1,12 +1,20 @@
 #include "cli/backup_command.h"
 
+#include <poll.h>
+#include <signal.h>
+#include <sys/eventfd.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <future>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
 
 #include "backup/run_backup_job.h"
 
@@ -35,6 +43,88 @@ class StandardErrorMessageBox : public MessageBoxPort {
     std::fprintf(stderr, "error: %s\n", text.c_str());
   }
 };
+
+// Exit statuses besides 0 (complete) and 2 (usage).
+constexpr int kExitFailed = 1;
+constexpr int kExitPlacedWithErrors = 3;
+constexpr int kExitSignalBase = 128;
+
+// SIGINT, SIGTERM and SIGHUP, taken from a descriptor instead of killing the
+// process: blocked here, before the job's thread starts, so that the thread
+// inherits the mask and no handler runs in the middle of the job. The old
+// mask comes back at the end, after any of them still pending were taken.
+class StopSignals {
+ public:
+  StopSignals() {
+    sigemptyset(&set_);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+      sigaddset(&set_, signal);
+    }
+    pthread_sigmask(SIG_BLOCK, &set_, &previous_);
+    fd_ = ::signalfd(-1, &set_, SFD_CLOEXEC | SFD_NONBLOCK);
+  }
+  StopSignals(const StopSignals&) = delete;
+  StopSignals& operator=(const StopSignals&) = delete;
+  ~StopSignals() {
+    while (Take() != 0) {
+    }
+    if (fd_ >= 0) {
+      ::close(fd_);
+    }
+    pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
+  }
+  int fd() const { return fd_; }
+  // The number of a pending signal of the set, taken; 0 when none is pending.
+  int Take() {
+    signalfd_siginfo info{};
+    if (fd_ < 0 || ::read(fd_, &info, sizeof info) != static_cast<ssize_t>(sizeof info)) {
+      return 0;
+    }
+    return static_cast<int>(info.ssi_signo);
+  }
+
+ private:
+  sigset_t set_{};
+  sigset_t previous_{};
+  int fd_ = -1;
+};
+
+// Waits until `jobEnded` is signalled. The first stop signal that comes
+// meanwhile asks the job to stop (it then ends at its next step) and is
+// returned; 0 when none came.
+int WaitForJob(int jobEnded, StopSignals& signals, std::atomic<bool>& stopRequested) {
+  int received = 0;
+  pollfd waits[2] = {{jobEnded, POLLIN, 0}, {signals.fd(), POLLIN, 0}};
+  for (;;) {
+    if (::poll(waits, signals.fd() >= 0 ? 2 : 1, -1) < 0) {
+      if (errno == EINTR) {
+        continue;
+      }
+      return received;  // cannot wait any more; the caller joins the job
+    }
+    if (int signal = (waits[1].revents & POLLIN) ? signals.Take() : 0;
+        signal != 0 && received == 0) {
+      received = signal;
+      stopRequested.store(true);
+    }
+    if (waits[0].revents & POLLIN) {
+      return received;
+    }
+  }
+}
+
+int ExitStatus(const BackupOutcome& outcome, int signal) {
+  switch (outcome.result) {
+    case BackupResult::Complete:
+      return 0;
+    case BackupResult::CompleteWithErrors:
+      return kExitPlacedWithErrors;
+    case BackupResult::Stopped:
+      return signal != 0 ? kExitSignalBase + signal : kExitFailed;
+    default:
+      return kExitFailed;
+  }
+}
 
 int UsageError(const char* problem, const char* detail) {
   std::fprintf(stderr, "vaultwick backup: %s%s\n%s", problem, detail, kUsage);
@@ -83,18 +173,41 @@ int runBackupCommand(int argc, char** argv) {
   request->saveTo = values["--save-to"];
   request->statusEcho = std::make_shared<StandardErrorStatus>();
   request->messageBox = std::make_shared<StandardErrorMessageBox>();
-  // Shared with the worker, which may still be leaving set_value when this
-  // thread has its outcome and returns.
-  auto finished = std::make_shared<std::promise<BackupOutcome>>();
-  std::future<BackupOutcome> outcome = finished->get_future();
-  request->onOutcome = [finished](const BackupOutcome& result) { finished->set_value(result); };
+  std::shared_ptr<std::atomic<bool>> stopRequested = request->stopRequested;
 
-  if (!StartBackupJob(request.get())) {
+  StopSignals signals;
+  const int jobEnded = ::eventfd(0, EFD_CLOEXEC);
+  if (jobEnded < 0) {
+    std::perror("vaultwick backup: eventfd");
+    return kExitFailed;
+  }
+  // Written by the job's thread as its last act; read here only after the
+  // thread was joined.
+  std::optional<BackupOutcome> outcome;
+  request->onOutcome = [&outcome, jobEnded](const BackupOutcome& result) {
+    outcome = result;
+    const std::uint64_t one = 1;
+    while (::write(jobEnded, &one, sizeof one) < 0 && errno == EINTR) {
+    }
+  };
+
+  std::thread job = StartBackupJob(request.get());
+  if (!job.joinable()) {
+    ::close(jobEnded);
     std::fprintf(stderr, "vaultwick backup: could not start the job's thread\n");
-    return 1;
+    return kExitFailed;
   }
   request.release();  // the job owns it now
-  return outcome.get().result == BackupResult::Complete ? 0 : 1;
+  const int signal = WaitForJob(jobEnded, signals, *stopRequested);
+  job.join();
+  ::close(jobEnded);
+  if (!outcome) {
+    return kExitFailed;
+  }
+  if (!outcome->cause.empty()) {
+    std::fprintf(stderr, "%s\n", outcome->cause.c_str());
+  }
+  return ExitStatus(*outcome, signal);
 }
 
 }  // namespace vaultwick

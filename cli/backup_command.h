@@ -4,10 +4,18 @@ namespace vaultwick {
 
 // `vaultwick backup --name NAME --host HOST[:PORT] --login LOGIN --database DB
 // --save-to DIR`: runs one backup job as the scheduler would (no progress
-// window), with the password from VAULTWICK_PASSWORD. Status texts, the end
-// text and the copy-failure message go to standard error as they happen.
-// `argv` holds the arguments after "backup". Returns 0 only when the backup
-// completed without errors, 1 when it did not, 2 for a usage error.
+// window), with the password from VAULTWICK_PASSWORD, on a thread it joins.
+// Status texts, the end text and the copy-failure message go to standard
+// error as they happen; the cause of a failure follows the end text on a line
+// of its own. `argv` holds the arguments after "backup". Returns
+//   0   the archive is placed and whole;
+//   3   the archive is placed, but some tables could not be read;
+//   1   the backup failed and nothing was placed;
+//   2   a usage error;
+//   130, 143, 129   SIGINT, SIGTERM or SIGHUP stopped the job before its
+//       archive was placed (nothing placed, no temporary files left).
+// The three signals are blocked while the command runs, so call it from the
+// main thread before any other thread starts.
 int runBackupCommand(int argc, char** argv);
 
 // One line for the program's overall usage text.

@@ -8,6 +8,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/files.h"
+
 namespace vaultwick {
 
 std::string SystemTempFolder() {
@@ -25,7 +27,7 @@ std::optional<PrivateTempFolder> PrivateTempFolder::Create(std::string_view pref
   if (pattern != "/") {
     pattern += '/';
   }
-  pattern.append(prefix);
+  pattern += ProcessOwnedPrefix(prefix);
   pattern += "XXXXXX";
   std::vector<char> buffer(pattern.begin(), pattern.end());
   buffer.push_back('\0');
@@ -35,6 +37,10 @@ std::optional<PrivateTempFolder> PrivateTempFolder::Create(std::string_view pref
     return std::nullopt;
   }
   return PrivateTempFolder(std::string(buffer.data()));
+}
+
+void PrivateTempFolder::RemoveAbandoned(std::string_view prefix) {
+  vaultwick::RemoveAbandoned(SystemTempFolder(), prefix, EntryKind::Folder);
 }
 
 PrivateTempFolder::PrivateTempFolder(PrivateTempFolder&& other) noexcept

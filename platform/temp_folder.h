@@ -3,7 +3,8 @@
 // Private temporary folders: one per backup job, made inside the system's
 // temporary folder with mode 0700 so that no other user can read a dump or
 // plant a file or link where the job writes. The folder and everything in it
-// is removed when its owner is done with it, on every way out.
+// is removed when its owner is done with it, on every way out; what a killed
+// process left is removed by the next one (RemoveAbandoned).
 
 #include <optional>
 #include <string>
@@ -17,9 +18,15 @@ std::string SystemTempFolder();
 
 class PrivateTempFolder {
  public:
-  // Makes a new folder "<SystemTempFolder()>/<prefix>XXXXXX" (mode 0700).
-  // nullopt when it cannot be made; errno tells why.
-  static std::optional<PrivateTempFolder> Create(std::string_view prefix = "vaultwick-");
+  static constexpr std::string_view kDefaultPrefix = "vaultwick-";
+
+  // Makes a new folder "<SystemTempFolder()>/<prefix><pid>-XXXXXX" (mode
+  // 0700). nullopt when it cannot be made; errno tells why.
+  static std::optional<PrivateTempFolder> Create(std::string_view prefix = kDefaultPrefix);
+
+  // Removes the folders of this kind (same prefix, this user) whose process
+  // no longer exists: what a job killed or crashed half-way left behind.
+  static void RemoveAbandoned(std::string_view prefix = kDefaultPrefix);
 
   PrivateTempFolder(PrivateTempFolder&& other) noexcept;
   PrivateTempFolder& operator=(PrivateTempFolder&& other) noexcept;

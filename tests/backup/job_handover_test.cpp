@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -25,26 +26,34 @@ TEST(ServerAddressTest, PortComesFromHostOrDefaults) {
   ASSERT_TRUE(plain);
   EXPECT_EQ(plain->host, "db.example");
   EXPECT_EQ(plain->port, 3306u);
+  EXPECT_FALSE(plain->portGiven);
   auto withPort = ParseServerAddress("127.0.0.1:3307");
   ASSERT_TRUE(withPort);
   EXPECT_EQ(withPort->host, "127.0.0.1");
   EXPECT_EQ(withPort->port, 3307u);
+  EXPECT_TRUE(withPort->portGiven);
   auto v6 = ParseServerAddress("[::1]:3307");
   ASSERT_TRUE(v6);
   EXPECT_EQ(v6->host, "::1");
   EXPECT_EQ(v6->port, 3307u);
+  EXPECT_TRUE(v6->portGiven);
   EXPECT_EQ(ParseServerAddress("[fe80::1]")->port, 3306u);
+  EXPECT_FALSE(ParseServerAddress("[fe80::1]")->portGiven);
   EXPECT_EQ(ParseServerAddress("fe80::1")->host, "fe80::1");
   for (const char* bad : {"h:", "h:0", "h:65536", "h:33o6", "[::1", "[::1]3307", "[::1]:"}) {
     EXPECT_FALSE(ParseServerAddress(bad)) << bad;
   }
 }
 
-TEST(ConnectionNameTest, NamesThatLeaveTheFolderAreRefused) {
+// Refused: names that leave the folder, that no file name can hold with
+// ".zip" or ".sql" after them, or with a backslash (never a stored name).
+TEST(ConnectionNameTest, NamesThatLeaveTheFolderOrCannotBeFilesAreRefused) {
   EXPECT_TRUE(IsValidConnectionName("shop"));
   EXPECT_TRUE(IsValidConnectionName("..shop"));
+  EXPECT_TRUE(IsValidConnectionName(std::string(251, 'n')));
   for (std::string bad :
-       std::vector<std::string>{"", ".", "..", "a/b", "/shop", "../shop", std::string("a\0b", 3)}) {
+       std::vector<std::string>{"", ".", "..", "a/b", "/shop", "../shop", std::string("a\0b", 3),
+                                "a\\b", std::string(252, 'n')}) {
     EXPECT_FALSE(IsValidConnectionName(bad)) << bad;
   }
 }
@@ -61,6 +70,43 @@ unsigned ClosedLoopbackPort() {
   ::close(fd);
   return ntohs(address.sin_port);
 }
+
+// A loopback server that takes connections and never says a word.
+class SilentServer {
+ public:
+  SilentServer() {
+    fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ::bind(fd_, reinterpret_cast<sockaddr*>(&address), length);
+    ::listen(fd_, 4);
+    ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length);
+    port_ = ntohs(address.sin_port);
+  }
+  ~SilentServer() {
+    for (int client : clients_) {
+      ::close(client);
+    }
+    ::close(fd_);
+  }
+  std::string Host() const { return "127.0.0.1:" + std::to_string(port_); }
+  // Waits up to `seconds` for a client to connect; false when none came.
+  bool AwaitClient(int seconds) {
+    pollfd waiting{fd_, POLLIN, 0};
+    if (::poll(&waiting, 1, seconds * 1000) != 1) {
+      return false;
+    }
+    clients_.push_back(::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC));
+    return true;
+  }
+
+ private:
+  int fd_ = -1;
+  unsigned port_ = 0;
+  std::vector<int> clients_;
+};
 
 class HandOverTest : public ::testing::Test {
  protected:
@@ -90,8 +136,10 @@ class HandOverTest : public ::testing::Test {
 
 TEST_F(HandOverTest, RefusedNameTouchesNothingAndWorkerFrees) {
   OutcomeBox box;
-  ASSERT_TRUE(StartBackupJob(NewRequest(true, box)));
+  std::thread job = StartBackupJob(NewRequest(true, box));
+  ASSERT_TRUE(job.joinable());
   auto outcome = box.Wait();
+  job.join();
   ASSERT_TRUE(outcome);
   EXPECT_EQ(outcome->result, BackupResult::InvalidName);
   EXPECT_EQ(outcome->endText, "Invalid connection name");
@@ -139,6 +187,38 @@ TEST_F(HandOverTest, ClosedWindowShowsNothingMoreAndWorkerFrees) {
   EXPECT_FALSE(window->FreedRequest());
   EXPECT_EQ(*frees_, 1);
   EXPECT_EQ(window->Texts(), std::vector<std::string>{"Connecting..."});
+}
+
+// A server that takes the connection and never answers holds neither a stop
+// (seen at once, long before the connect timeout of 30 s) nor the job (the
+// connect timeout ends it).
+TEST_F(HandOverTest, SilentServerHoldsNeitherAStopNorTheJob) {
+  SilentServer silent;
+  OutcomeBox stoppedBox;
+  CountedRequest* request = NewRequest(false, stoppedBox);
+  request->host = silent.Host();
+  std::shared_ptr<std::atomic<bool>> stop = request->stopRequested;
+  std::thread job = StartBackupJob(request);
+  EXPECT_TRUE(silent.AwaitClient(20));
+  stop->store(true);
+  std::optional<BackupOutcome> stopped = stoppedBox.Wait(20);
+  job.join();
+  ASSERT_TRUE(stopped) << "the stop waited for the connect timeout";
+  EXPECT_EQ(stopped->result, BackupResult::Stopped);
+  EXPECT_EQ(stopped->endText, "Error occured");
+
+  OutcomeBox timedOutBox;
+  request = NewRequest(false, timedOutBox);
+  request->host = silent.Host();
+  request->timeouts.connectSeconds = 1;
+  job = StartBackupJob(request);
+  std::optional<BackupOutcome> timedOut = timedOutBox.Wait(20);
+  job.join();
+  ASSERT_TRUE(timedOut);
+  EXPECT_EQ(timedOut->result, BackupResult::ConnectFailed);
+  EXPECT_FALSE(timedOut->cause.empty());
+  EXPECT_EQ(*frees_, 2);
+  EXPECT_TRUE(fs::is_empty(target_));
 }
 
 // Close and job end race in every order; count frees after each round.

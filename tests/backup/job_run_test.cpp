@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
 
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
@@ -101,9 +103,13 @@ class JobRunTest : public ::testing::Test {
   }
 
   BackupOutcome Run(BackupRequest* request, OutcomeBox& box) {
-    EXPECT_TRUE(StartBackupJob(request));
+    std::thread job = StartBackupJob(request);
+    EXPECT_TRUE(job.joinable());
     std::optional<BackupOutcome> outcome = box.Wait();
     EXPECT_TRUE(outcome) << "the job did not end";
+    if (job.joinable()) {
+      job.join();
+    }
     return outcome.value_or(BackupOutcome{});
   }
 
@@ -143,6 +149,16 @@ class JobRunTest : public ::testing::Test {
 };
 
 TEST_F(JobRunTest, ArchiveHoldsTheDumpRestoresEqualAndIsReplacedNextRun) {
+  // What a job killed half-way left: removed by this job, as nothing else
+  // would ever remove it.
+  pid_t dead = ::fork();
+  if (dead == 0) {
+    ::_exit(0);
+  }
+  ::waitpid(dead, nullptr, 0);
+  fs::create_directory(fs::path(tmpdir_) / ("vaultwick-" + std::to_string(dead) + "-Ab12Cd"));
+  std::ofstream(work_ / "target" / (".vaultwick-part-" + std::to_string(dead) + "-0")) << "part";
+
   OutcomeBox box;
   CountedRequest* request = NewRequest(box);
   KeepDump(request, work_ / "kept.sql");
@@ -331,15 +347,136 @@ TEST_F(JobRunTest, ClosingAfterTheRowsLetsTheJobFinishSilently) {
   EXPECT_TRUE(fs::exists(Archive()));
 }
 
+// "localhost" alone means the local socket; with a port it must mean TCP to
+// that port, never a socket that may belong to another server.
+TEST_F(JobRunTest, LocalhostWithAPortConnectsByTcpToThatPort) {
+  OutcomeBox box;
+  CountedRequest* request = NewRequest(box);
+  request->host = "localhost:" + std::to_string(server_.port);
+  BackupOutcome outcome = Run(request, box);
+  EXPECT_EQ(outcome.result, BackupResult::Complete) << outcome.cause;
+}
+
+// Calls `onText` with every status text of the job.
+class StatusTrigger : public StatusTextPort {
+ public:
+  explicit StatusTrigger(std::function<void(const std::string&)> onText)
+      : onText_(std::move(onText)) {}
+  void SetStatusText(const std::string& text) override { onText_(text); }
+
+ private:
+  std::function<void(const std::string&)> onText_;
+};
+
+// Wherever a stop comes, the job ends Stopped at its next step: the older
+// archive stays as it was and no temporary file is left.
+TEST_F(JobRunTest, StopAtAnyStepLeavesTargetAndTemporaryFolderUntouched) {
+  std::ofstream(Archive()) << "older";
+  struct Case {
+    const char* step;
+    std::function<void(BackupRequest&, std::shared_ptr<std::atomic<bool>>)> arm;
+  };
+  auto atText = [](const std::string& wanted) {
+    return [wanted](BackupRequest& request, std::shared_ptr<std::atomic<bool>> stop) {
+      request.statusEcho = std::make_shared<StatusTrigger>([wanted, stop](const std::string& text) {
+        if (text == wanted) {
+          stop->store(true);
+        }
+      });
+    };
+  };
+  const Case cases[] = {
+      {"before the start", [](BackupRequest&, auto stop) { stop->store(true); }},
+      {"connecting", atText("Connecting...")},
+      {"rows", atText("SELECT * FROM `item`")},
+      {"archive",
+       [](BackupRequest& request, auto stop) {
+         request.testHooks.afterDump = [stop](const std::string&, const std::string&) {
+           stop->store(true);
+         };
+       }},
+      {"copy",
+       [](BackupRequest& request, auto stop) {
+         request.testHooks.beforeCopy = [stop](const std::string&) { stop->store(true); };
+       }},
+  };
+  for (const Case& c : cases) {
+    OutcomeBox box;
+    CountedRequest* request = NewRequest(box);
+    c.arm(*request, request->stopRequested);
+    BackupOutcome outcome = Run(request, box);
+    EXPECT_EQ(outcome.result, BackupResult::Stopped) << c.step;
+    EXPECT_EQ(outcome.endText, "Error occured") << c.step;
+    EXPECT_EQ(outcome.cause, "Stopped on request") << c.step;
+    EXPECT_EQ(ReadWholeFile(Archive().string()), "older") << c.step;
+    EXPECT_EQ(fs::directory_iterator(work_ / "target")->path(), Archive()) << c.step;
+    EXPECT_TRUE(fs::is_empty(tmpdir_)) << c.step;
+  }
+  EXPECT_TRUE(messages_->Messages().empty());
+}
+
+// Holds a write lock on a table of the test database, so that a job's query
+// of it waits in the server until the lock is released.
+class TableLock {
+ public:
+  TableLock(const TestDatabase& db, const std::string& table) : db_(db) {
+    std::string error;
+    connection_ = db.OpenConnection(&error);
+    EXPECT_TRUE(connection_ != nullptr) << error;
+    std::string lock = "LOCK TABLES `" + table + "` WRITE";
+    EXPECT_EQ(mysql_query(connection_, lock.c_str()), 0) << mysql_error(connection_);
+  }
+  ~TableLock() { mysql_close(connection_); }
+
+  // The id of the connection whose query waits for this lock, once there is
+  // one; nullopt when none came within 20 s.
+  std::optional<std::string> AwaitWaitingQuery() const {
+    const std::string query = "SELECT ID FROM information_schema.PROCESSLIST WHERE DB = '" +
+                              db_.name() + "' AND STATE = 'Waiting for table metadata lock'";
+    for (int attempt = 0; attempt < 2000; ++attempt) {
+      std::vector<ResultRow> rows;
+      if (db_.Query(query, &rows) && !rows.empty() && rows[0][0]) {
+        return *rows[0][0];
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return std::nullopt;
+  }
+
+ private:
+  const TestDatabase& db_;
+  MYSQL* connection_ = nullptr;
+};
+
+// A query the server holds (a locked table) must not hold a stop until the
+// read timeout of minutes: the job cuts its connection.
+TEST_F(JobRunTest, StopWhileTheServerHoldsAQueryEndsTheJobAtOnce) {
+  TableLock lock(*db_, "item");
+  OutcomeBox box;
+  CountedRequest* request = NewRequest(box);
+  std::shared_ptr<std::atomic<bool>> stop = request->stopRequested;
+  std::thread job = StartBackupJob(request);
+  EXPECT_TRUE(lock.AwaitWaitingQuery());
+  stop->store(true);
+  std::optional<BackupOutcome> outcome = box.Wait(20);
+  job.join();
+  ASSERT_TRUE(outcome) << "the stop waited for the server";
+  EXPECT_EQ(outcome->result, BackupResult::Stopped);
+  EXPECT_FALSE(fs::exists(Archive()));
+}
+
 TEST_F(JobRunTest, JobsAtOnceWithDifferentAndSameNamesAllComplete) {
   const char* names[] = {"alpha", "beta", "shop", "shop"};
   OutcomeBox boxes[4];
+  std::thread jobs[4];
   for (int i = 0; i < 4; ++i) {
     CountedRequest* request = NewRequest(boxes[i], names[i]);
     KeepDump(request, work_ / ("dump" + std::to_string(i)));
-    ASSERT_TRUE(StartBackupJob(request));
+    jobs[i] = StartBackupJob(request);
+    ASSERT_TRUE(jobs[i].joinable());
   }
   for (int i = 0; i < 4; ++i) {
+    jobs[i].join();
     auto outcome = boxes[i].Wait();
     ASSERT_TRUE(outcome);
     EXPECT_EQ(outcome->result, BackupResult::Complete) << names[i];

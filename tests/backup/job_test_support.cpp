@@ -27,7 +27,8 @@ void StandInProgressWindow::ThreadMain() {
     request_->progressWindow = self;
   }
   // From here on the worker may free the request (no window, or closed).
-  workerStarted_ = StartBackupJob(request_);
+  worker_ = StartBackupJob(request_);
+  workerStarted_ = worker_.joinable();
   if (options_.failToCreate || !workerStarted_) {
     return;
   }
@@ -72,13 +73,16 @@ void StandInProgressWindow::Close() {
 }
 
 void StandInProgressWindow::Join() {
-  if (!thread_.joinable()) {
-    return;
-  }
-  if (thread_.get_id() == std::this_thread::get_id()) {
-    thread_.detach();  // the last reference went with the request it freed
-  } else {
-    thread_.join();
+  // The window's thread first: it is the one that stores worker_.
+  for (std::thread* thread : {&thread_, &worker_}) {
+    if (!thread->joinable()) {
+      continue;
+    }
+    if (thread->get_id() == std::this_thread::get_id()) {
+      thread->detach();  // the last reference went with this very thread
+    } else {
+      thread->join();
+    }
   }
 }
 

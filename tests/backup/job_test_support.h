@@ -41,7 +41,7 @@ class StandInProgressWindow : public StatusTextPort,
   void SetStatusText(const std::string& text) override;
   // The user closes the window (from any thread; returns at once).
   void Close();
-  // Waits for the window's thread to end.
+  // Waits for the window's thread and the job's thread to end.
   void Join();
 
   std::vector<std::string> Texts() const;
@@ -56,6 +56,7 @@ class StandInProgressWindow : public StatusTextPort,
   BackupRequest* request_;
   Options options_;
   std::thread thread_;
+  std::thread worker_;
   mutable std::mutex mutex_;
   std::condition_variable changed_;
   std::deque<std::string> pending_;

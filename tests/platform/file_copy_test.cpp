@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -110,6 +111,84 @@ TEST_F(FileCopyTest, RenameOntoAFolderFailsAndCleansUp) {
   EXPECT_NE(CopyFileReplacing((base_ / "a.zip").string(), (base_ / "target/shop.zip").string()), 0);
   EXPECT_TRUE(fs::is_directory(base_ / "target/shop.zip"));
   EXPECT_EQ(TargetNames(), std::vector<std::string>{"shop.zip"});
+}
+
+// An archive holds a whole database: a new one is for its owner alone, and a
+// replaced one keeps what its owner chose. The part file's name does not grow
+// with the target's, so a target name of the longest length still works.
+TEST_F(FileCopyTest, NewTargetIsPrivateReplacedOneKeepsItsModeLongNamesWork) {
+  ::umask(022);
+  WriteAll(base_ / "a.zip", "archive");
+  fs::path fresh = base_ / "target" / (std::string(251, 'n') + ".zip");
+  ASSERT_EQ(CopyFileReplacing((base_ / "a.zip").string(), fresh.string()), 0);
+  EXPECT_EQ(fs::status(fresh).permissions(), fs::perms(0600));
+
+  fs::path older = base_ / "target" / "shared.zip";
+  WriteAll(older, "older");
+  fs::permissions(older, fs::perms(0640));
+  ASSERT_EQ(CopyFileReplacing((base_ / "a.zip").string(), older.string()), 0);
+  EXPECT_EQ(fs::status(older).permissions(), fs::perms(0640));
+  EXPECT_EQ(ReadAll(older), "archive");
+}
+
+TEST_F(FileCopyTest, StopLeavesOlderTargetAndNoPartFile) {
+  WriteAll(base_ / "a.zip", std::string(3 << 20, 'a'));
+  WriteAll(base_ / "target/shop.zip", "old archive");
+  std::atomic<bool> stop{true};
+  EXPECT_EQ(
+      CopyFileReplacing((base_ / "a.zip").string(), (base_ / "target/shop.zip").string(), &stop),
+      ECANCELED);
+  EXPECT_EQ(ReadAll(base_ / "target/shop.zip"), "old archive");
+  EXPECT_EQ(TargetNames(), std::vector<std::string>{"shop.zip"});
+}
+
+// The pid of a process that has ended and been reaped.
+pid_t DeadPid() {
+  pid_t child = ::fork();
+  if (child == 0) {
+    ::_exit(0);
+  }
+  ::waitpid(child, nullptr, 0);
+  return child;
+}
+
+// Only entries of the right name and kind, of this user and of a process that
+// is gone, are removed: never a live process's, never through a link.
+TEST_F(FileCopyTest, AbandonedEntriesOfDeadProcessesGoAllOthersStay) {
+  const std::string dead = std::to_string(DeadPid());
+  const std::string live = std::to_string(::getpid());
+  const fs::path folder = base_ / "target";
+  auto makeFolder = [&](const std::string& name) {
+    fs::create_directories(folder / name / "inner");
+    WriteAll(folder / name / "inner" / "shop.sql", "dump");
+  };
+  makeFolder("vaultwick-" + dead + "-a1B2c3");
+  makeFolder("vaultwick-" + live + "-a1B2c3");
+  makeFolder("vaultwick-1-a1B2c3");  // init lives
+  makeFolder("vaultwick-" + dead);
+  makeFolder("vaultwick-0-a1B2c3");
+  makeFolder("other-" + dead + "-a1B2c3");
+  WriteAll(folder / ("vaultwick-" + dead + "-file"), "not a folder");
+  makeFolder("elsewhere");
+  fs::create_directory_symlink(folder / "elsewhere", folder / ("vaultwick-" + dead + "-link"));
+  WriteAll(folder / (".vaultwick-part-" + dead + "-0"), "part");
+  WriteAll(folder / (".vaultwick-part-" + live + "-0"), "part");
+  fs::create_directory(folder / (".vaultwick-part-" + dead + "-1"));
+  WriteAll(folder / "shop.zip", "archive");
+  std::vector<std::string> kept = TargetNames();
+  kept.erase(std::find(kept.begin(), kept.end(), "vaultwick-" + dead + "-a1B2c3"));
+  kept.erase(std::find(kept.begin(), kept.end(), ".vaultwick-part-" + dead + "-0"));
+  if (::geteuid() == 0) {  // another user's folder can only be made by root
+    makeFolder("vaultwick-" + dead + "-other");
+    ASSERT_EQ(::chown((folder / ("vaultwick-" + dead + "-other")).c_str(), 65534, 65534), 0);
+    kept.push_back("vaultwick-" + dead + "-other");
+    std::sort(kept.begin(), kept.end());
+  }
+
+  RemoveAbandoned(folder.string(), "vaultwick-", EntryKind::Folder);
+  RemoveAbandonedPartFiles(folder.string());
+  EXPECT_EQ(TargetNames(), kept);
+  EXPECT_EQ(ReadAll(folder / "elsewhere" / "inner" / "shop.sql"), "dump");
 }
 
 TEST_F(FileCopyTest, DeleteFileAcceptsMissingFilesAndRefusesFolders) {
