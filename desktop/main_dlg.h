@@ -1,0 +1,132 @@
+#pragma once
+
+// The main window: the list of stored connections, the details of the
+// selected one with its schedule, the buttons that act on it, and the shared
+// target folder. Laid out from the main dialog template; every action goes
+// through the shell's operations. Its handlers are spread over a few files by
+// subject: main_dlg.cpp (start-up, data exchange, enable rule),
+// main_dlg_connections.cpp (Add, select, Remove, Apply), main_dlg_target.cpp
+// (the target folder), main_dlg_tray.cpp (tray, scheduler, exit) and
+// main_dlg_download.cpp (Download now).
+
+#include <QComboBox>
+#include <QDialog>
+#include <QIcon>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QStringList>
+#include <QSystemTrayIcon>
+#include <QTimer>
+#include <functional>
+
+#include "desktop/dialog_template.h"
+#include "platform/settings_store.h"
+
+namespace vaultwick {
+
+class JobMessageBoxes;
+
+// Asks the user for a folder, starting at `current`; empty when cancelled.
+using FolderChooser = std::function<QString(QWidget* owner, const QString& current)>;
+
+struct MainDlgOptions {
+  SettingsStore* store = nullptr;
+  // Whether the desktop shows tray icons; without one, minimising leaves the
+  // window in the task bar instead of hiding it.
+  bool trayAvailable = false;
+  // The platform's folder dialog unless a test puts another here.
+  FolderChooser chooseFolder;
+};
+
+class CMainDlg : public QDialog {
+ public:
+  explicit CMainDlg(MainDlgOptions options, QWidget* parent = nullptr);
+  ~CMainDlg() override;
+
+  // The connection names the scheduler walks, copied at every minimise.
+  const QStringList& ScheduledNames() const { return scheduledNames_; }
+  bool SchedulerRunning() const { return scheduleTimer_.isActive(); }
+  QSystemTrayIcon* TrayIcon() const { return trayIcon_; }
+
+  // Data exchange between the controls and the members. TransferIn checks the
+  // start hour first and, when it is not an integer from 0 to 23, says so and
+  // changes no member. The target folder is not taken here: it changes only
+  // through its check (main_dlg_target.cpp).
+  [[nodiscard]] bool TransferIn();
+  void TransferOut();
+
+  // Enables the details controls and the three action buttons exactly while a
+  // connection is selected; with none selected it also empties the details.
+  void UpdateDetailControls();
+  void FillConnectionList();
+
+  // Handlers, named as the window's command table names them.
+  void OnAdd();
+  void OnSelectConnection();
+  void OnRemove();
+  void OnApplyChanges();
+  void OnBrowse();
+  void OnDownloadNow();
+  void OnTrayNotify(QSystemTrayIcon::ActivationReason reason);
+  void OnSize(bool minimized);
+  void OnTargetFolderKillFocus();
+  void OnCancel();
+  void OnOK() {}
+
+  // Starts hidden in the tray (or minimised where there is no tray), as
+  // minimising would; for a start at login.
+  void StartInTray();
+
+  // QDialog's accept and reject are the window's Enter and Esc.
+  void accept() override { OnOK(); }
+  void reject() override { OnCancel(); }
+
+ protected:
+  void changeEvent(QEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  QWidget* Control(int id) const { return controls_.value(id); }
+  QLineEdit* Edit(int id) const;
+  void OnInitDialog();
+  void ConnectHandlers();
+  void ShowError(const QString& text);
+  // Runs `body`; a store that cannot be used is reported, and false returned.
+  bool WithStore(const std::function<void()>& body);
+  void SelectEntry(const QString& name);
+  bool AcceptTargetFolder(const QString& candidate);
+  bool CommitTargetField();
+  void GoToTray();
+  void RestoreFromTray();
+  void OnScheduleTick();
+  void StopJobsAndEnd();
+  void EndDialog();
+
+  MainDlgOptions options_;
+  SettingsStore& store_;
+  DialogControls controls_;
+  QIcon appIcon;
+  QListWidget* connectionList = nullptr;
+  QComboBox* periodList = nullptr;
+
+  // The members the controls exchange their values with.
+  QString nameText;
+  QString hostText;
+  QString loginText;
+  QString passwordText;
+  QString selectedName;
+  QString periodText;
+  QString saveToText;
+  QString databaseText;
+  int startHourValue = 0;
+
+  QSystemTrayIcon* trayIcon_ = nullptr;
+  QTimer scheduleTimer_;
+  QStringList scheduledNames_;
+  JobMessageBoxes* jobMessageBoxes_ = nullptr;
+  bool targetCheckPending_ = false;
+  bool ending_ = false;
+};
+
+}  // namespace vaultwick

@@ -1,0 +1,142 @@
+// The main window's two lives and its end: minimised, it hides in the tray
+// (or, where the desktop has no tray, stays minimised in the task bar) and
+// the scheduler runs; brought back, the scheduler stops. Closing saves the
+// target folder and, while backups run, asks first; on Yes the jobs are asked
+// to stop and the program ends once they have, or after a few seconds.
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QMessageBox>
+
+#include "backup/run_backup_job.h"
+#include "desktop/job_message_boxes.h"
+#include "desktop/main_dialog_template.h"
+#include "desktop/main_dlg.h"
+#include "desktop/progress_window.h"
+#include "shell/target_folder.h"
+
+namespace vaultwick {
+
+namespace {
+
+constexpr int kScheduleIntervalMs = 60'000;
+constexpr const char* kTrayTip = "Corvane tool";
+constexpr const char* kExitQuestion = "Backup in progress.\nExit program?";
+// How long the exit waits for stopped jobs to clean up, and how often it looks.
+constexpr int kStopWaitMs = 5'000;
+constexpr int kStopPollMs = 50;
+
+}  // namespace
+
+void CMainDlg::OnSize(bool minimized) {
+  if (minimized) {
+    GoToTray();
+  } else {
+    scheduleTimer_.stop();
+  }
+}
+
+// Copies the names the scheduler walks and starts its timer; the first tick
+// comes a full interval later. Minimising again restarts the interval.
+void CMainDlg::GoToTray() {
+  scheduledNames_.clear();
+  for (int row = 0; row < connectionList->count(); ++row) {
+    scheduledNames_.append(connectionList->item(row)->text());
+  }
+  scheduleTimer_.start(kScheduleIntervalMs);
+  if (options_.trayAvailable) {
+    if (trayIcon_ == nullptr) {
+      trayIcon_ = new QSystemTrayIcon(appIcon, this);
+      trayIcon_->setToolTip(QString::fromLatin1(kTrayTip));
+      connect(trayIcon_, &QSystemTrayIcon::activated, this, &CMainDlg::OnTrayNotify);
+    }
+    trayIcon_->show();
+    // Hidden once the minimise has run its course: a show that is part of
+    // it (showMinimized) would otherwise bring the window back.
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+          if (trayIcon_->isVisible()) {
+            hide();
+          }
+        },
+        Qt::QueuedConnection);
+  }
+}
+
+void CMainDlg::StartInTray() {
+  if (options_.trayAvailable) {
+    GoToTray();
+  } else {
+    showMinimized();
+  }
+}
+
+// A click (or the first click of a double click) brings the window back; the
+// context button and the middle button do nothing.
+void CMainDlg::OnTrayNotify(QSystemTrayIcon::ActivationReason reason) {
+  if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick) {
+    RestoreFromTray();
+  }
+}
+
+void CMainDlg::RestoreFromTray() {
+  if (trayIcon_ == nullptr || !trayIcon_->isVisible()) {
+    return;
+  }
+  trayIcon_->hide();
+  scheduleTimer_.stop();
+  showNormal();
+  raise();
+  activateWindow();
+}
+
+void CMainDlg::OnCancel() {
+  if (ending_ || !CommitTargetField()) {
+    return;
+  }
+  WithStore([this] { SaveTargetFolder(store_, saveToText.toStdString()); });
+  if (runningJobs.load() == 0) {
+    EndDialog();
+    return;
+  }
+  auto* question =
+      new QMessageBox(QMessageBox::Warning, QCoreApplication::applicationName(),
+                      QString::fromLatin1(kExitQuestion), QMessageBox::Yes | QMessageBox::No, this);
+  question->setAttribute(Qt::WA_DeleteOnClose);
+  connect(question, &QMessageBox::finished, this, [this](int answer) {
+    if (answer == QMessageBox::Yes) {
+      StopJobsAndEnd();
+    }
+  });
+  question->open();
+}
+
+// Jobs are asked to stop and their windows closed; the GUI thread keeps
+// running meanwhile (a stopping job may still want it), and the window ends
+// when no job runs any more or the time is up.
+void CMainDlg::StopJobsAndEnd() {
+  ending_ = true;
+  setEnabled(false);
+  jobMessageBoxes_->ShutDown();
+  CFtpDown::CloseAll();
+  auto* poll = new QTimer(this);
+  const QDeadlineTimer deadline(kStopWaitMs);
+  connect(poll, &QTimer::timeout, this, [this, deadline] {
+    if (runningJobs.load() == 0 || deadline.hasExpired()) {
+      EndDialog();
+    }
+  });
+  poll->start(kStopPollMs);
+}
+
+void CMainDlg::EndDialog() {
+  ending_ = true;
+  scheduleTimer_.stop();
+  if (trayIcon_ != nullptr) {
+    trayIcon_->hide();
+  }
+  done(QDialog::Rejected);
+}
+
+}  // namespace vaultwick

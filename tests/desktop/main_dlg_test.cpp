@@ -1,0 +1,333 @@
+// The main window against a settings store of its own: layout from the
+// template, the enable rule, the connection actions with their messages, the
+// start-hour check, the target folder check, tray and scheduler, and the exit.
+
+#include <QComboBox>
+#include <QDir>
+#include <QFontMetrics>
+#include <QListWidget>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+
+#include "backup/run_backup_job.h"
+#include "shell/connections.h"
+#include "shell/target_folder.h"
+#include "tests/desktop/desktop_test_support.h"
+
+namespace vaultwick::test {
+
+namespace {
+
+const int kDetailIds[] = {1008, 1009, 1010, 1011, 1014, 1012, 1013, 1007, 1017, 1018};
+
+QStringList ListTexts(QListWidget* list) {
+  QStringList texts;
+  for (int row = 0; row < list->count(); ++row) {
+    texts.append(list->item(row)->text());
+  }
+  return texts;
+}
+
+}  // namespace
+
+class MainDlgTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void StartsEmptyWithTheDetailsDisabled() {
+    MainWindowUnderTest window;
+    CMainDlg& dialog = window.Open();
+    QCOMPARE(dialog.windowTitle(), QString("Tessaly Vaultwick"));
+    QCOMPARE(window.Control<QListWidget>(1005)->count(), 0);
+    for (int id : kDetailIds) {
+      QVERIFY2(!window.Control<QWidget>(id)->isEnabled(), qPrintable(QString::number(id)));
+    }
+    for (int id : {1005, 1006, 1015, 1016}) {
+      QVERIFY(window.Control<QWidget>(id)->isEnabled());
+    }
+    QCOMPARE(window.Control<QLineEdit>(1015)->text(), QString());
+    QCOMPARE(window.Control<QLineEdit>(1019)->text(), QString("00"));
+    QVERIFY(!window.Control<QLineEdit>(1019)->isEnabled());
+    auto* period = window.Control<QComboBox>(1013);
+    QCOMPARE(period->currentText(), QString("1"));
+    QVERIFY(!period->isEditable());
+    QStringList periods;
+    for (int i = 0; i < period->count(); ++i) {
+      periods.append(period->itemText(i));
+    }
+    QCOMPARE(periods, QStringList({"1", "2", "3", "4", "6", "8", "12", "24"}));
+    QCOMPARE(window.Control<QLineEdit>(1011)->echoMode(), QLineEdit::Password);
+    const int limits[][2] = {{1008, 100}, {1009, 100}, {1010, 32},
+                             {1011, 32},  {1012, 100}, {1014, 2}};
+    for (const auto& [id, limit] : limits) {
+      QCOMPARE(window.Control<QLineEdit>(id)->maxLength(), limit);
+    }
+  }
+
+  // Positions in pixels from dialog units: a quarter of the average letter
+  // width across, an eighth of the line height down, each edge rounded.
+  void LaysOutTheTemplateInDialogUnits() {
+    MainWindowUnderTest window;
+    CMainDlg& dialog = window.Open();
+    const QFontMetrics metrics(dialog.font());
+    const int baseX =
+        (metrics.horizontalAdvance("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz") / 26 +
+         1) /
+        2;
+    const int baseY = metrics.height();
+    auto x = [&](int units) { return (units * baseX + 2) / 4; };
+    auto y = [&](int units) { return (units * baseY + 4) / 8; };
+    auto rect = [&](int left, int top, int width, int height) {
+      return QRect(QPoint(x(left), y(top)), QPoint(x(left + width) - 1, y(top + height) - 1));
+    };
+    QCOMPARE(dialog.size(), QSize(x(309), y(214)));
+    QCOMPARE(dialog.minimumSize(), dialog.maximumSize());
+    QCOMPARE(window.Control<QWidget>(1005)->geometry(), rect(11, 52, 90, 105));
+    QCOMPARE(window.Control<QWidget>(1018)->geometry(), rect(235, 144, 59, 13));
+    QCOMPARE(window.Control<QWidget>(1012)->geometry(), rect(168, 104, 96, 12));
+    QCOMPARE(window.Control<QWidget>(1024)->geometry(), rect(5, 5, 299, 31));
+
+    // The tab order is the template's order.
+    const int tabOrder[] = {1005, 1006, 1007, 1008, 1009, 1010, 1011, 1014,
+                            1013, 1018, 1017, 1015, 1016, 1019, 1012};
+    QWidget* widget = window.Control<QWidget>(tabOrder[0]);
+    for (std::size_t i = 1; i < std::size(tabOrder); ++i) {
+      widget = widget->nextInFocusChain();
+      while (!(widget->focusPolicy() & Qt::TabFocus) || widget->parentWidget() != &dialog) {
+        widget = widget->nextInFocusChain();
+      }
+      QCOMPARE(widget->objectName(), QString::number(tabOrder[i]));
+    }
+  }
+
+  void EnterDoesNothingAndEscapeEnds() {
+    MainWindowUnderTest window;
+    CMainDlg& dialog = window.Open();
+    QSignalSpy finished(&dialog, &QDialog::finished);
+    QTest::keyClick(window.Control<QLineEdit>(1015), Qt::Key_Return);
+    QTest::keyClick(&dialog, Qt::Key_Enter);
+    QVERIFY(dialog.isVisible());
+    QCOMPARE(finished.count(), 0);
+    QTest::keyClick(&dialog, Qt::Key_Escape);
+    QCOMPARE(finished.count(), 1);
+    QVERIFY(!dialog.isVisible());
+  }
+
+  void AddSelectApplyRemove() {
+    MainWindowUnderTest window;
+    window.Open();
+    auto* list = window.Control<QListWidget>(1005);
+    window.Control<QPushButton>(1006)->click();
+    window.Control<QPushButton>(1006)->click();
+    QCOMPARE(ListTexts(list), QStringList({"New Connection", "New Connection 0"}));
+    QVERIFY(list->selectedItems().isEmpty());
+    QVERIFY(!window.Control<QWidget>(1008)->isEnabled());
+
+    window.Select("New Connection");
+    for (int id : kDetailIds) {
+      QVERIFY(window.Control<QWidget>(id)->isEnabled());
+    }
+    QCOMPARE(window.Control<QLineEdit>(1009)->text(), QString("Host Name"));
+    QCOMPARE(window.Control<QLineEdit>(1010)->text(), QString("Login"));
+    QCOMPARE(window.Control<QLineEdit>(1011)->text(), QString());
+    QCOMPARE(window.Control<QLineEdit>(1012)->text(), QString("Database"));
+    QCOMPARE(window.Control<QLineEdit>(1014)->text(), QString("0"));
+
+    window.Control<QLineEdit>(1008)->setText("shop");
+    window.Control<QLineEdit>(1009)->setText("db.example:3307");
+    window.Control<QLineEdit>(1014)->setText("5");
+    window.Control<QComboBox>(1013)->setCurrentText("6");
+    window.Control<QPushButton>(1017)->click();
+    QCOMPARE(TakeMessages(&window.dialog()), QStringList());
+    QCOMPARE(ListTexts(list), QStringList({"New Connection 0", "shop"}));
+    QCOMPARE(list->currentItem()->text(), QString("shop"));
+    const ConnectionProfile stored = *LoadConnection(window.store(), "shop");
+    QCOMPARE(stored.host, std::string("db.example:3307"));
+    QCOMPARE(stored.startHour, 5);
+    QCOMPARE(stored.periodHours, 6);
+
+    // Taking another connection's name is refused and changes nothing; the
+    // next Apply still replaces the connection shown, not a second one.
+    window.Control<QLineEdit>(1008)->setText("new connection 0");
+    window.Control<QPushButton>(1017)->click();
+    QCOMPARE(TakeMessages(&window.dialog()),
+             QStringList({"Connection with such name already exists"}));
+    QCOMPARE(ListConnections(window.store()),
+             std::vector<std::string>({"New Connection 0", "shop"}));
+    window.Control<QLineEdit>(1008)->setText("Shop floor");
+    window.Control<QPushButton>(1017)->click();
+    QCOMPARE(ListConnections(window.store()),
+             std::vector<std::string>({"New Connection 0", "Shop floor"}));
+
+    // After Remove nothing is selected, although "Shop floor" begins with
+    // the name of the one removed.
+    window.Control<QPushButton>(1006)->click();
+    window.Select("New Connection");
+    window.Control<QLineEdit>(1008)->setText("Shop");
+    window.Control<QPushButton>(1017)->click();
+    QCOMPARE(list->currentItem()->text(), QString("Shop"));
+    window.Control<QPushButton>(1007)->click();
+    QCOMPARE(ListTexts(list), QStringList({"New Connection 0", "Shop floor"}));
+    QVERIFY(list->selectedItems().isEmpty());
+    for (int id : kDetailIds) {
+      QVERIFY(!window.Control<QWidget>(id)->isEnabled());
+    }
+    QCOMPARE(window.Control<QLineEdit>(1008)->text(), QString());
+    QCOMPARE(window.Control<QLineEdit>(1009)->text(), QString());
+  }
+
+  void StartHourOutsideTheDayIsRefused() {
+    MainWindowUnderTest window;
+    (void)AddConnectionNamed(window.store(), "shop");
+    window.Open();
+    window.Select("shop");
+    auto* startHour = window.Control<QLineEdit>(1014);
+    startHour->clear();
+    QTest::keyClicks(startHour, "1x234");
+    QCOMPARE(startHour->text(), QString("12"));
+    for (const char* typed : {"24", ""}) {
+      startHour->setText(typed);
+      window.Control<QLineEdit>(1009)->setText("changed");
+      window.Control<QPushButton>(1017)->click();
+      QCOMPARE(TakeMessages(&window.dialog()),
+               QStringList({"Please enter an integer between 0 and 23."}));
+      QCOMPARE(LoadConnection(window.store(), "shop")->host, std::string("Host Name"));
+    }
+  }
+
+  void ConnectionGoneFromTheStoreCannotBeLoaded() {
+    MainWindowUnderTest window;
+    (void)AddConnectionNamed(window.store(), "shop");
+    window.Open();
+    RemoveConnection(window.store(), "shop");
+    window.Select("shop");
+    QCOMPARE(TakeMessages(&window.dialog()), QStringList({"Error accessing registry"}));
+  }
+
+  // A period the list does not offer leaves the list as it was.
+  void PeriodIsSelectedByPrefix() {
+    MainWindowUnderTest window;
+    ConnectionRow odd;
+    odd.name = "odd";
+    odd.period = 5;
+    window.store().InsertConnection(odd);
+    ConnectionRow twelve;
+    twelve.name = "twelve";
+    twelve.period = 12;
+    window.store().InsertConnection(twelve);
+    window.Open();
+    window.Select("twelve");
+    QCOMPARE(window.Control<QComboBox>(1013)->currentText(), QString("12"));
+    window.Select("odd");
+    QCOMPARE(window.Control<QComboBox>(1013)->currentText(), QString("12"));
+  }
+
+  void TargetFolderIsCheckedAndSavedAtOnce() {
+    QString chosen;
+    MainWindowUnderTest window(false, [&](QWidget*, const QString&) { return chosen; });
+    window.Open();
+    auto* saveTo = window.Control<QLineEdit>(1015);
+    auto leaveField = [&](const QString& text) {
+      window.dialog().activateWindow();
+      QVERIFY(QTest::qWaitForWindowActive(&window.dialog()));
+      saveTo->setFocus();
+      saveTo->setText(text);
+      window.Control<QPushButton>(1016)->setFocus();
+      QCoreApplication::processEvents();
+    };
+    // Empty with nothing held before: refused, every time.
+    leaveField("");
+    QCOMPARE(TakeMessages(&window.dialog()),
+             QStringList({"Target directory does not exist and could not be created"}));
+
+    const QString made = window.Path("made");
+    leaveField(made);
+    QCOMPARE(TakeMessages(&window.dialog()), QStringList());
+    QVERIFY(QDir(made).exists());
+    QCOMPARE(LoadTargetFolder(window.store()), made.toStdString());
+
+    leaveField(window.Path("missing/below"));
+    QCOMPARE(TakeMessages(&window.dialog()).size(), 1);
+    QCOMPARE(saveTo->text(), made);
+    QCOMPARE(LoadTargetFolder(window.store()), made.toStdString());
+
+    chosen = window.Path("chosen");
+    window.Control<QPushButton>(1016)->click();
+    QCOMPARE(saveTo->text(), chosen);
+    QCOMPARE(LoadTargetFolder(window.store()), chosen.toStdString());
+    // Cancelled: the folder held is checked again (and made again).
+    QDir(chosen).removeRecursively();
+    chosen.clear();
+    window.Control<QPushButton>(1016)->click();
+    QVERIFY(QDir(window.Path("chosen")).exists());
+    QCOMPARE(TakeMessages(&window.dialog()), QStringList());
+  }
+
+  void MinimisedToTheTrayTheSchedulerRuns() {
+    MainWindowUnderTest window(true);
+    (void)AddConnectionNamed(window.store(), "b");
+    (void)AddConnectionNamed(window.store(), "a");
+    CMainDlg& dialog = window.Open();
+    dialog.showMinimized();
+    QTRY_VERIFY(!dialog.isVisible());
+    QVERIFY(dialog.TrayIcon() != nullptr && dialog.TrayIcon()->isVisible());
+    QCOMPARE(dialog.TrayIcon()->toolTip(), QString("Corvane tool"));
+    QVERIFY(dialog.SchedulerRunning());
+    QCOMPARE(dialog.ScheduledNames(), QStringList({"a", "b"}));
+    for (auto reason : {QSystemTrayIcon::Context, QSystemTrayIcon::MiddleClick}) {
+      emit dialog.TrayIcon()->activated(reason);
+      QVERIFY(!dialog.isVisible());
+    }
+    emit dialog.TrayIcon()->activated(QSystemTrayIcon::Trigger);
+    QVERIFY(dialog.isVisible());
+    QVERIFY(!dialog.isMinimized());
+    QVERIFY(!dialog.TrayIcon()->isVisible());
+    QVERIFY(!dialog.SchedulerRunning());
+  }
+
+  // Without a tray the window must stay reachable: it stays minimised in the
+  // task bar while the scheduler runs, and restoring it stops the scheduler.
+  void WithoutATrayTheWindowStaysInTheTaskBar() {
+    MainWindowUnderTest window(false);
+    CMainDlg& dialog = window.Open();
+    dialog.showMinimized();
+    QVERIFY(dialog.isVisible());
+    QVERIFY(dialog.isMinimized());
+    QVERIFY(dialog.TrayIcon() == nullptr);
+    QVERIFY(dialog.SchedulerRunning());
+    dialog.showNormal();
+    QVERIFY(!dialog.SchedulerRunning());
+  }
+
+  void ExitAsksWhileJobsRun() {
+    MainWindowUnderTest window;
+    const QString folder = window.Path("target");
+    QDir().mkpath(folder);
+    SaveTargetFolder(window.store(), folder.toStdString());
+    CMainDlg& dialog = window.Open();
+    SaveTargetFolder(window.store(), "elsewhere");
+    QSignalSpy finished(&dialog, &QDialog::finished);
+    runningJobs.fetch_add(1);
+    dialog.close();
+    QList<QMessageBox*> question = OpenMessageBoxes(&dialog);
+    QCOMPARE(question.size(), 1);
+    QCOMPARE(question[0]->text(), QString("Backup in progress.\nExit program?"));
+    question[0]->button(QMessageBox::No)->click();
+    QVERIFY(dialog.isVisible());
+    QCOMPARE(LoadTargetFolder(window.store()), folder.toStdString());
+
+    QTest::keyClick(&dialog, Qt::Key_Escape);
+    question = OpenMessageBoxes(&dialog);
+    QCOMPARE(question.size(), 1);
+    question[0]->button(QMessageBox::Yes)->click();
+    QCOMPARE(finished.count(), 0);
+    runningJobs.fetch_sub(1);
+    QVERIFY(finished.wait(5000));
+  }
+};
+
+}  // namespace vaultwick::test
+
+QTEST_MAIN(vaultwick::test::MainDlgTest)
+#include "main_dlg_test.moc"
