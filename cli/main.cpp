@@ -4,41 +4,60 @@
 #include <string_view>
 
 #include "cli/backup_command.h"
+#include "cli/connections_command.h"
+#include "cli/history_command.h"
+#include "cli/scheduler_command.h"
+#include "cli/target_command.h"
 #include "cli/zip_command.h"
 
 namespace {
 
-void printUsage(std::FILE* out) {
-  std::fprintf(out,
-               "usage: vaultwick COMMAND [ARGUMENTS...]\n"
-               "\n"
-               "Commands:\n"
-               "%s\n"
-               "%s\n"
-               "\n"
-               "Run 'vaultwick COMMAND --help' for the arguments of a command.\n",
-               vaultwick::kBackupCommandSummary, vaultwick::kZipCommandSummary);
+void PrintUsage(std::FILE* out) {
+  std::fprintf(
+      out,
+      "usage: vaultwick COMMAND [ARGUMENTS...]\n"
+      "\n"
+      "Commands:\n"
+      "%s\n%s\n%s\n%s\n%s\n%s\n"
+      "\n"
+      "Run 'vaultwick COMMAND --help' for the arguments of a command.\n"
+      "Commands that use the stored connections take --store FILE; without it\n"
+      "they use $VAULTWICK_STORE, else $XDG_CONFIG_HOME/tessaly-vaultwick/settings.sqlite.\n",
+      vaultwick::kConnectionsCommandSummary, vaultwick::kTargetCommandSummary,
+      vaultwick::kBackupCommandSummary, vaultwick::kSchedulerCommandSummary,
+      vaultwick::kHistoryCommandSummary, vaultwick::kZipCommandSummary);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc < 2) {
-    printUsage(stderr);
+    PrintUsage(stderr);
     return 2;
   }
   const std::string_view command = argv[1];
   if (command == "--help" || command == "-h" || command == "help") {
-    printUsage(stdout);
+    PrintUsage(stdout);
     return 0;
   }
-  if (command == "backup") {
-    return vaultwick::runBackupCommand(argc - 2, argv + 2);
-  }
-  if (command == "zip") {
-    return vaultwick::runZipCommand(argc - 2, argv + 2);
+  struct Entry {
+    std::string_view name;
+    int (*run)(int, char**);
+  };
+  static constexpr Entry kCommands[] = {
+      {"backup", vaultwick::runBackupCommand},
+      {"zip", vaultwick::runZipCommand},
+      {"connections", [](int n, char** v) { return vaultwick::RunConnectionsCommand(n, v); }},
+      {"target", [](int n, char** v) { return vaultwick::RunTargetCommand(n, v); }},
+      {"scheduler", [](int n, char** v) { return vaultwick::RunSchedulerCommand(n, v); }},
+      {"history", [](int n, char** v) { return vaultwick::RunHistoryCommand(n, v); }},
+  };
+  for (const Entry& entry : kCommands) {
+    if (entry.name == command) {
+      return entry.run(argc - 2, argv + 2);
+    }
   }
   std::fprintf(stderr, "vaultwick: unknown command '%s'\n", argv[1]);
-  printUsage(stderr);
+  PrintUsage(stderr);
   return 2;
 }

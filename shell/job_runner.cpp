@@ -26,6 +26,7 @@ struct JobRunner::Shared {
   std::mutex jobsMutex;
   std::condition_variable jobEnded;
   std::vector<std::shared_ptr<Job>> jobs;
+  bool shutDown = false;  // guarded by jobsMutex
 
   std::mutex reportMutex;
   bool runnerAlive = true;  // guarded by reportMutex
@@ -68,22 +69,38 @@ JobRunner::JobRunner(SettingsStore* history, const Clock& clock, Observer observ
     : shared_(std::make_shared<Shared>(history, clock, std::move(observer))) {}
 
 JobRunner::~JobRunner() {
+  Shutdown(kShutdownWait);
+}
+
+bool JobRunner::Shutdown(std::chrono::milliseconds bound) {
+  {
+    std::lock_guard<std::mutex> lock(shared_->jobsMutex);
+    if (shared_->shutDown) {
+      return shared_->jobs.empty();
+    }
+    shared_->shutDown = true;
+  }
   StopAll();
-  WaitForAll(kShutdownWait);
+  const bool allEnded = WaitForAll(bound);
   {
     std::lock_guard<std::mutex> lock(shared_->jobsMutex);
     for (const std::shared_ptr<Job>& job : shared_->jobs) {
       job->thread.detach();
     }
+    shared_->jobs.clear();
   }
   std::lock_guard<std::mutex> lock(shared_->reportMutex);
   shared_->runnerAlive = false;
+  return allEnded;
 }
 
 JobStart JobRunner::Start(std::unique_ptr<BackupRequest>& request, JobOrigin origin,
                           StartRule rule) {
   const std::string name = request->name;
   std::unique_lock<std::mutex> lock(shared_->jobsMutex);
+  if (shared_->shutDown) {
+    return JobStart::NoThread;
+  }
   JoinEndedLocked();
   if (rule == StartRule::UnlessRunning && shared_->IsRunningLocked(name)) {
     lock.unlock();

@@ -58,9 +58,7 @@ class JobRunner final : public JobStarter {
   // `history` may be null (then nothing is written); it and `clock` must
   // outlive the runner.
   JobRunner(SettingsStore* history, const Clock& clock, Observer observer = {});
-  // Asks every job to stop and waits up to kShutdownWait. A job thread that
-  // has not ended by then is left to end with the process, and writes
-  // nothing more. Must not run on a thread a job may be waiting for.
+  // Shutdown(kShutdownWait), unless Shutdown ran already.
   ~JobRunner() override;
   JobRunner(const JobRunner&) = delete;
   JobRunner& operator=(const JobRunner&) = delete;
@@ -68,6 +66,7 @@ class JobRunner final : public JobStarter {
   // Starts RunBackupJob on a thread of the runner's. The job counts as
   // running from before its thread starts until the thread has ended. A
   // request's own onOutcome still runs, after the history row is written.
+  // After Shutdown nothing starts (NoThread).
   JobStart Start(std::unique_ptr<BackupRequest>& request, JobOrigin origin,
                  StartRule rule) override;
 
@@ -80,6 +79,12 @@ class JobRunner final : public JobStarter {
   // Waits until every job has ended or `bound` has passed; joins the threads
   // of the jobs that ended. True when none is left.
   bool WaitForAll(std::chrono::milliseconds bound);
+
+  // Asks every job to stop and waits for them up to `bound`. A job thread
+  // that has not ended by then is left to end with the process, and writes
+  // nothing more anywhere. True when every job ended. Must not run on a
+  // thread that a job may be waiting for (a window's thread).
+  bool Shutdown(std::chrono::milliseconds bound);
 
  private:
   struct Shared;

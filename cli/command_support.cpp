@@ -1,0 +1,85 @@
+#include "cli/command_support.h"
+
+#include <time.h>
+
+#include <charconv>
+
+namespace vaultwick {
+
+std::optional<std::string> ParsedArguments::Value(std::string_view option) const {
+  auto found = options.find(option);
+  if (found == options.end()) {
+    return std::nullopt;
+  }
+  return found->second;
+}
+
+std::optional<ParsedArguments> ParseArguments(int argc, char** argv,
+                                              std::span<const OptionSpec> options,
+                                              std::string* error) {
+  ParsedArguments parsed;
+  for (int i = 0; i < argc; ++i) {
+    const std::string_view argument = argv[i];
+    if (argument == "--help" || argument == "-h") {
+      parsed.help = true;
+      continue;
+    }
+    if (argument.size() < 2 || argument.substr(0, 2) != "--") {
+      parsed.positional.emplace_back(argument);
+      continue;
+    }
+    const OptionSpec* spec = nullptr;
+    for (const OptionSpec& candidate : options) {
+      if (candidate.name == argument) {
+        spec = &candidate;
+      }
+    }
+    if (spec == nullptr) {
+      *error = "unknown option " + std::string(argument);
+      return std::nullopt;
+    }
+    if (spec->takesValue && i + 1 >= argc) {
+      *error = "missing value for " + std::string(argument);
+      return std::nullopt;
+    }
+    parsed.options[std::string(argument)] = spec->takesValue ? argv[++i] : "";
+  }
+  return parsed;
+}
+
+std::optional<int> ParseNumber(std::string_view text, int min, int max) {
+  int value = 0;
+  auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (text.empty() || error != std::errc() || end != text.data() + text.size() || value < min ||
+      value > max) {
+    return std::nullopt;
+  }
+  return value;
+}
+
+std::unique_ptr<SettingsStore> OpenCommandStore(const ParsedArguments& arguments,
+                                                const CommandIo& io, std::string_view command) {
+  try {
+    return SettingsStore::Open(ChooseSettingsStorePath(arguments.Value("--store").value_or("")));
+  } catch (const SettingsStoreError& error) {
+    PrintError(io, command, error.what());
+    return nullptr;
+  }
+}
+
+void PrintError(const CommandIo& io, std::string_view command, std::string_view message) {
+  std::fprintf(io.err, "vaultwick %.*s: %.*s\n", static_cast<int>(command.size()), command.data(),
+               static_cast<int>(message.size()), message.data());
+}
+
+std::string FormatLocalTime(std::int64_t unixSeconds) {
+  const time_t seconds = static_cast<time_t>(unixSeconds);
+  struct tm parts {};
+  char text[32] = "?";
+  if (localtime_r(&seconds, &parts) != nullptr) {
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &parts);
+  }
+  return text;
+}
+
+}  // namespace vaultwick

@@ -1,0 +1,69 @@
+#pragma once
+
+// What the commands over the settings store share: where they read and
+// write, their argument parsing, and opening the store that --store,
+// VAULTWICK_STORE or the default names.
+
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/settings_store.h"
+
+namespace vaultwick {
+
+// Exit statuses of the store commands.
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitFailed = 1;
+inline constexpr int kExitUsage = 2;
+
+// Where a command reads and writes; tests put memory streams here.
+struct CommandIo {
+  std::FILE* in = stdin;
+  std::FILE* out = stdout;
+  std::FILE* err = stderr;
+};
+
+struct OptionSpec {
+  std::string_view name;  // "--host"
+  bool takesValue;
+};
+
+// The option every store command takes.
+inline constexpr OptionSpec kStoreOption{"--store", true};
+
+struct ParsedArguments {
+  std::vector<std::string> positional;
+  std::map<std::string, std::string, std::less<>> options;  // a flag maps to ""
+  bool help = false;
+
+  bool Has(std::string_view option) const { return options.find(option) != options.end(); }
+  std::optional<std::string> Value(std::string_view option) const;
+};
+
+// Parses argv against `options` (--help and -h are always known). nullopt
+// with the reason in *error for an unknown option or a missing value.
+std::optional<ParsedArguments> ParseArguments(int argc, char** argv,
+                                              std::span<const OptionSpec> options,
+                                              std::string* error);
+
+// A whole decimal number in [min, max], else nullopt.
+std::optional<int> ParseNumber(std::string_view text, int min, int max);
+
+// Opens the store the arguments name. On failure writes "vaultwick COMMAND:
+// <why>" to io.err and returns nullptr.
+std::unique_ptr<SettingsStore> OpenCommandStore(const ParsedArguments& arguments,
+                                                const CommandIo& io, std::string_view command);
+
+// Writes "vaultwick COMMAND: MESSAGE" and a newline to io.err.
+void PrintError(const CommandIo& io, std::string_view command, std::string_view message);
+
+// "YYYY-MM-DD HH:MM:SS" in the process's time zone.
+std::string FormatLocalTime(std::int64_t unixSeconds);
+
+}  // namespace vaultwick

@@ -1,0 +1,178 @@
+#include "cli/connections_command.h"
+
+#include <string>
+
+#include "shell/connections.h"
+
+namespace vaultwick {
+namespace {
+
+constexpr std::string_view kCommand = "connections";
+
+constexpr const char* kUsage =
+    "usage: vaultwick connections list [--store FILE]\n"
+    "       vaultwick connections add [NAME] [--store FILE]\n"
+    "       vaultwick connections show NAME [--store FILE]\n"
+    "       vaultwick connections set NAME [--name NEW] [--host HOST[:PORT]] [--login LOGIN]\n"
+    "                 [--database DB] [--start-hour 0-23] [--period 1|2|3|4|6|8|12|24]\n"
+    "                 [--password-stdin] [--store FILE]\n"
+    "       vaultwick connections remove NAME [--store FILE]\n"
+    "\n"
+    "add without NAME picks \"New Connection\", \"New Connection 0\", ... Every new\n"
+    "connection starts with host \"Host Name\", login \"Login\", no password, database\n"
+    "\"Database\", start hour 0 and period 1. --password-stdin reads the password from\n"
+    "the first line of standard input; a password is never taken from the command line.\n"
+    "The store is --store FILE, else $VAULTWICK_STORE, else\n"
+    "$XDG_CONFIG_HOME/tessaly-vaultwick/settings.sqlite.\n";
+
+constexpr OptionSpec kOptions[] = {
+    kStoreOption,         {"--name", true},       {"--host", true},   {"--login", true},
+    {"--database", true}, {"--start-hour", true}, {"--period", true}, {"--password-stdin", false},
+};
+
+int Usage(const CommandIo& io, const std::string& problem) {
+  PrintError(io, kCommand, problem);
+  std::fputs(kUsage, io.err);
+  return kExitUsage;
+}
+
+int Refused(const CommandIo& io, ChangeResult result, const std::string& name) {
+  PrintError(io, kCommand, std::string(ChangeResultText(result)) + ": " + name);
+  return kExitFailed;
+}
+
+int NoSuchConnection(const CommandIo& io, const std::string& name) {
+  PrintError(io, kCommand, "no connection named '" + name + "'");
+  return kExitFailed;
+}
+
+// The first line of the input, without its line end.
+std::string ReadPasswordLine(std::FILE* in) {
+  std::string line;
+  for (int c = std::fgetc(in); c != EOF && c != '\n'; c = std::fgetc(in)) {
+    line += static_cast<char>(c);
+  }
+  if (!line.empty() && line.back() == '\r') {
+    line.pop_back();
+  }
+  return line;
+}
+
+int Show(SettingsStore& store, const std::string& name, const CommandIo& io) {
+  std::optional<ConnectionProfile> profile = LoadConnection(store, name);
+  if (!profile) {
+    return NoSuchConnection(io, name);
+  }
+  std::fprintf(io.out,
+               "Name:          %s\nHost:          %s\nLogin:         %s\nPassword:      %s\n"
+               "Database:      %s\nStart at:      %02d:00\nUpdate every:  %d hour(s)\n",
+               profile->name.c_str(), profile->host.c_str(), profile->login.c_str(),
+               profile->password.empty() ? "(none)" : "********", profile->database.c_str(),
+               profile->startHour, profile->periodHours);
+  return kExitOk;
+}
+
+int Set(SettingsStore& store, const std::string& name, const ParsedArguments& arguments,
+        const CommandIo& io) {
+  // Numbers are read first: text that is no number is a usage error whatever
+  // is stored. Out-of-range numbers reach the shell's check, which names the rule.
+  std::optional<int> numbers[2];
+  const char* numberOptions[2] = {"--start-hour", "--period"};
+  for (int i = 0; i < 2; ++i) {
+    if (std::optional<std::string> text = arguments.Value(numberOptions[i])) {
+      numbers[i] = ParseNumber(*text, -1000, 1000);
+      if (!numbers[i]) {
+        return Usage(io,
+                     std::string(numberOptions[i]) + " needs a whole number, not '" + *text + "'");
+      }
+    }
+  }
+  std::optional<ConnectionProfile> profile = LoadConnection(store, name);
+  if (!profile) {
+    return NoSuchConnection(io, name);
+  }
+  ConnectionProfile changed = *profile;
+  changed.name = arguments.Value("--name").value_or(changed.name);
+  changed.host = arguments.Value("--host").value_or(changed.host);
+  changed.login = arguments.Value("--login").value_or(changed.login);
+  changed.database = arguments.Value("--database").value_or(changed.database);
+  changed.startHour = numbers[0].value_or(changed.startHour);
+  changed.periodHours = numbers[1].value_or(changed.periodHours);
+  if (arguments.Has("--password-stdin")) {
+    changed.password = ReadPasswordLine(io.in);
+  }
+  ChangeResult result = ApplyConnectionChanges(store, profile->name, changed);
+  return result == ChangeResult::Done ? kExitOk : Refused(io, result, changed.name);
+}
+
+int Run(SettingsStore& store, const std::string& action, const std::string& name,
+        const ParsedArguments& arguments, const CommandIo& io) {
+  if (action == "list") {
+    for (const std::string& each : ListConnections(store)) {
+      std::fprintf(io.out, "%s\n", each.c_str());
+    }
+    return kExitOk;
+  }
+  if (action == "add") {
+    if (name.empty()) {
+      std::fprintf(io.out, "%s\n", AddConnection(store).c_str());
+      return kExitOk;
+    }
+    ChangeResult result = AddConnectionNamed(store, name);
+    if (result != ChangeResult::Done) {
+      return Refused(io, result, name);
+    }
+    std::fprintf(io.out, "%s\n", name.c_str());
+    return kExitOk;
+  }
+  if (action == "show") {
+    return Show(store, name, io);
+  }
+  if (action == "set") {
+    return Set(store, name, arguments, io);
+  }
+  return RemoveConnection(store, name) ? kExitOk : NoSuchConnection(io, name);
+}
+
+}  // namespace
+
+int RunConnectionsCommand(int argc, char** argv, const CommandIo& io) {
+  std::string problem;
+  std::optional<ParsedArguments> arguments = ParseArguments(argc, argv, kOptions, &problem);
+  if (!arguments) {
+    return Usage(io, problem);
+  }
+  if (arguments->help) {
+    std::fputs(kUsage, io.out);
+    return kExitOk;
+  }
+  const std::vector<std::string>& words = arguments->positional;
+  if (words.empty()) {
+    return Usage(io, "missing action");
+  }
+  const std::string& action = words[0];
+  const bool needsName = action == "show" || action == "set" || action == "remove";
+  const bool mayName = needsName || action == "add";
+  if (!mayName && action != "list") {
+    return Usage(io, "unknown action " + action);
+  }
+  if (words.size() > (mayName ? 2u : 1u) || (needsName && words.size() < 2)) {
+    return Usage(io, needsName ? action + " takes one NAME" : "too many arguments");
+  }
+  const bool setsValues = arguments->options.size() > (arguments->Has("--store") ? 1u : 0u);
+  if (setsValues && action != "set") {
+    return Usage(io, "only set takes options other than --store");
+  }
+  std::unique_ptr<SettingsStore> store = OpenCommandStore(*arguments, io, kCommand);
+  if (!store) {
+    return kExitFailed;
+  }
+  try {
+    return Run(*store, action, words.size() > 1 ? words[1] : "", *arguments, io);
+  } catch (const SettingsStoreError& error) {
+    PrintError(io, kCommand, error.what());
+    return kExitFailed;
+  }
+}
+
+}  // namespace vaultwick

@@ -1,0 +1,172 @@
+#include "cli/scheduler_command.h"
+
+#include <signal.h>
+#include <string.h>
+#include <time.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <mutex>
+
+#include "shell/connections.h"
+#include "shell/job_runner.h"
+#include "shell/scheduler.h"
+
+namespace vaultwick {
+namespace {
+
+constexpr std::string_view kCommand = "scheduler";
+
+constexpr const char* kUsage =
+    "usage: vaultwick scheduler [--store FILE]\n"
+    "Runs in the foreground. In the first minute of every hour it backs up each\n"
+    "stored connection that is due, into the stored target folder, and logs one\n"
+    "line per start and per outcome; `vaultwick history` shows them later.\n"
+    "SIGTERM, SIGINT (Ctrl-C) or SIGHUP stop it after asking running backups to\n"
+    "stop. A systemd user unit, vaultwick-scheduler.service, runs it as a service.\n";
+
+constexpr OptionSpec kOptions[] = {kStoreOption, {"--test-clock", true}};
+
+// One line per event, each flushed at once so a pipe or journal sees it.
+class Log {
+ public:
+  Log(std::FILE* out, const Clock& clock) : out_(out), clock_(clock) {}
+
+  void Line(const std::string& text) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::fprintf(out_, "%s %s\n", Stamp().c_str(), text.c_str());
+    std::fflush(out_);
+  }
+
+ private:
+  std::string Stamp() const {
+    std::optional<LocalTime> now = clock_.ToLocalTime(clock_.Now());
+    char text[32] = "?";
+    if (now) {
+      std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", now->year, now->month,
+                    now->day, now->hour, now->minute, now->second);
+    }
+    return text;
+  }
+
+  std::FILE* out_;
+  const Clock& clock_;
+  std::mutex mutex_;
+};
+
+std::string OutcomeLine(const HistoryRow& row, const std::string& storeError) {
+  std::string line = row.connection + ": " + row.endText;
+  if (!row.cause.empty()) {
+    line += " (" + row.cause + ")";
+  }
+  if (row.result != kResultNotStarted) {
+    char figures[96];
+    std::snprintf(figures, sizeof figures, "; %lld rows, %lld bytes, %.1f s",
+                  static_cast<long long>(row.rows), static_cast<long long>(row.archiveSize),
+                  static_cast<double>(row.durationMs) / 1000.0);
+    line += figures;
+  }
+  if (!storeError.empty()) {
+    line += "; not in the history: " + storeError;
+  }
+  return line;
+}
+
+// Time until one second past the next whole minute of the system clock, so
+// that every tick falls early in its minute.
+struct timespec UntilNextTick() {
+  using namespace std::chrono;
+  const auto now = system_clock::now();
+  const auto minute = floor<minutes>(now);
+  const auto wait = duration_cast<nanoseconds>(minute + minutes(1) + seconds(1) - now);
+  struct timespec timeout {};
+  timeout.tv_sec = static_cast<time_t>(wait.count() / 1000000000);
+  timeout.tv_nsec = static_cast<long>(wait.count() % 1000000000);
+  return timeout;
+}
+
+void RunTick(SettingsStore& store, Scheduler& scheduler, Log& log) {
+  std::vector<std::string> names;
+  try {
+    names = ListConnections(store);
+  } catch (const SettingsStoreError& error) {
+    log.Line(std::string("cannot read the connections: ") + error.what());
+    return;
+  }
+  for (const std::string& problem : scheduler.Tick(names).problems) {
+    log.Line("skipped " + problem);
+  }
+}
+
+}  // namespace
+
+int RunSchedulerCommand(int argc, char** argv, const CommandIo& io) {
+  std::string problem;
+  std::optional<ParsedArguments> arguments = ParseArguments(argc, argv, kOptions, &problem);
+  std::optional<LocalTime> testTime;
+  if (arguments && arguments->Has("--test-clock")) {
+    testTime = ParseLocalTime(*arguments->Value("--test-clock"));
+    problem = "--test-clock needs YYYY-MM-DDTHH:MM:SS";
+  }
+  if (!arguments || (arguments->Has("--test-clock") && !testTime) ||
+      !arguments->positional.empty()) {
+    PrintError(io, kCommand, arguments && problem.empty() ? "too many arguments" : problem);
+    std::fputs(kUsage, io.err);
+    return kExitUsage;
+  }
+  if (arguments->help) {
+    std::fputs(kUsage, io.out);
+    return kExitOk;
+  }
+
+  // Blocked before any job thread starts, so every thread inherits the mask
+  // and the signals arrive only where this loop waits for them.
+  sigset_t stopSignals;
+  sigemptyset(&stopSignals);
+  for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    sigaddset(&stopSignals, signal);
+  }
+  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+  std::unique_ptr<SettingsStore> store = OpenCommandStore(*arguments, io, kCommand);
+  if (!store) {
+    return kExitFailed;
+  }
+  SystemClock systemClock;
+  TestClock testClock(testTime.value_or(LocalTime{}));
+  const Clock& clock = testTime ? static_cast<const Clock&>(testClock) : systemClock;
+  Log log(io.out, clock);
+
+  JobRunner::Observer observer;
+  observer.started = [&log](const std::string& name, JobOrigin origin) {
+    log.Line(name + ": started (" + JobOriginName(origin) + ")");
+  };
+  observer.ended = [&log](const HistoryRow& row, const std::string& storeError) {
+    log.Line(OutcomeLine(row, storeError));
+  };
+  JobRunner runner(store.get(), clock, observer);
+  Scheduler scheduler(*store, runner, clock);
+  log.Line("scheduler running on the store " + store->path());
+
+  bool tickNow = testTime.has_value();
+  int stopSignal = 0;
+  while (stopSignal == 0) {
+    if (tickNow) {
+      RunTick(*store, scheduler, log);
+    }
+    const struct timespec timeout = UntilNextTick();
+    stopSignal = sigtimedwait(&stopSignals, nullptr, &timeout);
+    tickNow = stopSignal < 0 && errno == EAGAIN;
+    stopSignal = std::max(stopSignal, 0);
+  }
+
+  const int running = runner.RunningJobCount();
+  log.Line(std::string("stopping on SIG") + sigabbrev_np(stopSignal) +
+           (running > 0 ? "; asking " + std::to_string(running) + " backup(s) to stop" : ""));
+  const bool allEnded = runner.Shutdown(JobRunner::kShutdownWait);
+  log.Line(allEnded ? "stopped" : "stopped; a backup did not end in time");
+  return allEnded ? kExitOk : kExitFailed;
+}
+
+}  // namespace vaultwick

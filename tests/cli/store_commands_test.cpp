@@ -1,0 +1,161 @@
+// The store commands called in-process, as `vaultwick` calls them, with
+// memory streams for standard input, output and error.
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <cstdio>
+#include <filesystem>
+
+#include "cli/connections_command.h"
+#include "cli/history_command.h"
+#include "cli/target_command.h"
+#include "tests/shell/shell_test_support.h"
+
+namespace vaultwick::test {
+namespace {
+
+struct CommandRun {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+using Command = int (*)(int, char**, const CommandIo&);
+
+CommandRun Call(Command command, std::vector<std::string> arguments,
+                const std::string& input = "") {
+  std::vector<char*> argv;
+  for (std::string& argument : arguments) {
+    argv.push_back(argument.data());
+  }
+  char* outBuffer = nullptr;
+  char* errBuffer = nullptr;
+  std::size_t outSize = 0;
+  std::size_t errSize = 0;
+  std::string inputCopy = input + '\0';
+  CommandIo io;
+  io.in = ::fmemopen(inputCopy.data(), input.size() + 1, "r");
+  io.out = ::open_memstream(&outBuffer, &outSize);
+  io.err = ::open_memstream(&errBuffer, &errSize);
+  CommandRun run;
+  run.status = command(static_cast<int>(argv.size()), argv.data(), io);
+  for (std::FILE* stream : {io.in, io.out, io.err}) {
+    std::fclose(stream);
+  }
+  run.out.assign(outBuffer, outSize);
+  run.err.assign(errBuffer, errSize);
+  std::free(outBuffer);
+  std::free(errBuffer);
+  return run;
+}
+
+class StoreCommandsTest : public ::testing::Test {
+ protected:
+  CommandRun Connections(std::vector<std::string> arguments, const std::string& input = "") {
+    arguments.insert(arguments.end(), {"--store", store_});
+    return Call(RunConnectionsCommand, std::move(arguments), input);
+  }
+  ScratchFolder scratch_;
+  std::string store_ = scratch_.File("s.sqlite");
+};
+
+TEST_F(StoreCommandsTest, ConnectionsAddListShowSetRemove) {
+  EXPECT_EQ(Connections({"add"}).out, "New Connection\n");
+  EXPECT_EQ(Connections({"add", "shop"}).out, "shop\n");
+  EXPECT_EQ(Connections({"add"}).out, "New Connection 0\n");
+  EXPECT_EQ(Connections({"list"}).out, "New Connection\nNew Connection 0\nshop\n");
+
+  CommandRun set = Connections(
+      {"set", "SHOP", "--name", "Shop", "--host", "db:3307", "--login", "bk", "--database", "sales",
+       "--start-hour", "22", "--period", "8", "--password-stdin"},
+      "s3cret\nignored\n");
+  EXPECT_EQ(set.status, 0) << set.err;
+  CommandRun show = Connections({"show", "shop"});
+  EXPECT_EQ(show.out,
+            "Name:          Shop\nHost:          db:3307\nLogin:         bk\n"
+            "Password:      ********\nDatabase:      sales\nStart at:      22:00\n"
+            "Update every:  8 hour(s)\n");
+  EXPECT_EQ(show.out.find("s3cret"), std::string::npos);
+
+  CommandRun refused = Connections({"set", "Shop", "--period", "5"});
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_EQ(refused.err,
+            "vaultwick connections: The period must be 1, 2, 3, 4, 6, 8, 12 or 24 "
+            "hours: Shop\n");
+  EXPECT_EQ(Connections({"set", "Shop", "--name", "new connection"}).status, 1);
+  EXPECT_EQ(Connections({"remove", "shop"}).status, 0);
+  EXPECT_EQ(Connections({"remove", "shop"}).err,
+            "vaultwick connections: no connection named 'shop'\n");
+  EXPECT_EQ(Connections({"show", "shop"}).status, 1);
+
+  for (std::vector<std::string> usage : {std::vector<std::string>{},
+                                         {"rename", "x"},
+                                         {"show"},
+                                         {"list", "--host", "h"},
+                                         {"set", "x", "--start-hour", "ten"},
+                                         {"set", "x", "--password", "p"},
+                                         {"add", "a", "b"}}) {
+    EXPECT_EQ(Connections(usage).status, 2) << ::testing::PrintToString(usage);
+  }
+  EXPECT_EQ(Connections({"list"}).out, "New Connection\nNew Connection 0\n");
+}
+
+TEST_F(StoreCommandsTest, TargetChecksBeforeItStoresAndHistoryListsNewestFirst) {
+  const std::string arch = scratch_.File("arch");
+  CommandRun refused = Call(RunTargetCommand, {scratch_.File("no/arch"), "--store", store_});
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_EQ(refused.err,
+            "vaultwick target: Target directory does not exist and could not be "
+            "created: " +
+                scratch_.File("no/arch") + "\n");
+  const std::filesystem::path here = std::filesystem::current_path();
+  std::filesystem::current_path(scratch_.path());
+  CommandRun set = Call(RunTargetCommand, {"arch/", "--store", store_});
+  std::filesystem::current_path(here);
+  EXPECT_EQ(set.out, arch + "\n");
+  EXPECT_EQ(Call(RunTargetCommand, {"--store", store_}).out, arch + "\n");
+
+  {
+    auto store = SettingsStore::Open(store_);
+    HistoryRow row;
+    row.startedBy = "schedule";
+    row.connection = "old";
+    row.result = "Complete";
+    row.endText = "Backup complete";
+    store->AppendHistory(row);
+    row.connection = "new";
+    row.result = "ConnectFailed";
+    row.endText = "Can't connect to MySQL server";
+    row.cause = "Access denied";
+    row.durationMs = 1500;
+    store->AppendHistory(row);
+  }
+  CommandRun all = Call(RunHistoryCommand, {"--store", store_});
+  EXPECT_EQ(all.status, 0);
+  EXPECT_LT(all.out.find("new "), all.out.find("old "));
+  EXPECT_NE(all.out.find("1.5 s"), std::string::npos);
+  EXPECT_NE(all.out.find("Can't connect to MySQL server (Access denied)\n"), std::string::npos);
+  CommandRun one = Call(RunHistoryCommand, {"OLD", "--limit", "5", "--store", store_});
+  EXPECT_EQ(one.out.find("new "), std::string::npos);
+  EXPECT_NE(one.out.find("old "), std::string::npos);
+  EXPECT_EQ(Call(RunHistoryCommand, {"--limit", "0", "--store", store_}).status, 2);
+}
+
+TEST_F(StoreCommandsTest, TheStoreComesFromTheOptionElseTheEnvironment) {
+  const std::string other = scratch_.File("other.sqlite");
+  ::setenv("VAULTWICK_STORE", other.c_str(), 1);
+  EXPECT_EQ(Call(RunConnectionsCommand, {"add", "env"}).status, 0);
+  EXPECT_EQ(Connections({"list"}).out, "");
+  EXPECT_EQ(Call(RunConnectionsCommand, {"list"}).out, "env\n");
+  ::unsetenv("VAULTWICK_STORE");
+
+  WriteFileBytes(store_, "not a store");
+  CommandRun damaged = Connections({"list"});
+  EXPECT_EQ(damaged.status, 1);
+  EXPECT_NE(damaged.err.find(store_), std::string::npos);
+  EXPECT_EQ(FileBytes(store_), "not a store");
+}
+
+}  // namespace
+}  // namespace vaultwick::test
