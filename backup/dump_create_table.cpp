@@ -1,15 +1,47 @@
 #include "backup/dump_create_table_internal.h"
 
+#include <strings.h>
+
 #include "backup/dump_sql_text_internal.h"
 
 namespace vaultwick::dump {
 namespace {
 
+bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
+  return text.size() >= prefix.size() &&
+         strncasecmp(text.data(), prefix.data(), prefix.size()) == 0;
+}
+
+bool EqualsNoCase(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && StartsWithNoCase(a, b);
+}
+
+std::string_view Trimmed(std::string_view text) {
+  while (!text.empty() && text.front() == ' ')
+    text.remove_prefix(1);
+  while (!text.empty() && text.back() == ' ')
+    text.remove_suffix(1);
+  return text;
+}
+
 void AppendColumnLine(std::string& text, const ColumnDefinition& column) {
+  const ColumnExtra extra = ParseColumnExtra(column.extra);
   text += "\n\t";
   AppendQuotedIdentifier(text, column.name);
   text += ' ';
   text += column.type;
+  if (!column.collation.empty()) {
+    text += " CHARACTER SET ";
+    text += column.characterSet;
+    text += " COLLATE ";
+    text += column.collation;
+  }
+  if (!extra.generatedKind.empty() && column.generationExpression) {
+    text += " GENERATED ALWAYS AS (";
+    text += *column.generationExpression;
+    text += ") ";
+    text += extra.generatedKind;
+  }
   if (column.null != "YES")
     text += " NOT NULL";
   // An empty default reads the same as none in DESCRIBE, so neither gets a clause.
@@ -25,7 +57,7 @@ void AppendColumnLine(std::string& text, const ColumnDefinition& column) {
     }
   }
   text += ' ';
-  text += column.extra;
+  text += extra.clause;
   text += ',';
 }
 
@@ -56,6 +88,36 @@ void AppendIndexOpening(std::string& text, const IndexColumn& index) {
 }
 
 }  // namespace
+
+ColumnExtra ParseColumnExtra(std::string_view extra) {
+  ColumnExtra parsed;
+  while (!extra.empty()) {
+    std::size_t comma = extra.find(',');
+    std::string_view item = Trimmed(extra.substr(0, comma));
+    extra = comma == std::string_view::npos ? std::string_view() : extra.substr(comma + 1);
+    // Expression defaults are written as such; the marker itself is no syntax.
+    if (StartsWithNoCase(item, "DEFAULT_GENERATED"))
+      item = Trimmed(item.substr(sizeof "DEFAULT_GENERATED" - 1));
+    for (const char* kind : {"VIRTUAL", "STORED", "PERSISTENT"}) {
+      if (EqualsNoCase(item, std::string(kind) + " GENERATED")) {
+        parsed.generatedKind = kind;
+        item = {};
+      }
+    }
+    if (item.empty())
+      continue;
+    if (EqualsNoCase(item, "INVISIBLE"))
+      parsed.invisible = true;
+    if (!parsed.clause.empty())
+      parsed.clause += ' ';
+    parsed.clause += item;
+  }
+  return parsed;
+}
+
+bool IsFloatColumn(const ColumnDefinition& column) {
+  return StartsWithNoCase(column.type, "float");
+}
 
 void AppendCreateTable(std::string& text, std::string_view tableName,
                        const std::optional<std::string>& autoIncrement,

@@ -1,7 +1,8 @@
 #pragma once
 
 // Rebuilds a table's CREATE TABLE statement from what the server's column
-// list (DESCRIBE) and index list (SHOW KEYS) say about it.
+// list (DESCRIBE), its information_schema details and its index list
+// (SHOW KEYS) say about it.
 
 #include <optional>
 #include <string>
@@ -10,14 +11,20 @@
 
 namespace vaultwick::dump {
 
-// One row of DESCRIBE, plus whether its default is an expression.
+// One row of DESCRIBE, plus what only information_schema tells.
 struct ColumnDefinition {
   std::string name;
   std::string type;                         // written unchanged
   std::string null;                         // "YES" when the column admits NULL
   std::optional<std::string> defaultValue;  // nullopt when the column has none
   bool defaultIsExpression = false;         // e.g. current_timestamp(): written unquoted
-  std::string extra;                        // e.g. auto_increment; written unchanged
+  std::string extra;                        // e.g. "auto_increment, INVISIBLE"
+  // The expression of a generated column (Extra "VIRTUAL GENERATED" or
+  // "STORED GENERATED"), as the server prints it.
+  std::optional<std::string> generationExpression;
+  // Set only when the column's collation differs from its table's default.
+  std::string characterSet;
+  std::string collation;
 };
 
 // One row of SHOW KEYS: one column of one index.
@@ -30,10 +37,26 @@ struct IndexColumn {
   std::string indexType;               // "FULLTEXT" for a full-text index
 };
 
+// What DESCRIBE's Extra says about a column, and what of it goes into the
+// column's line: the server lists attributes separated by ", " (a syntax
+// error in a column definition) and names generated columns and expression
+// defaults with words no CREATE TABLE accepts.
+struct ColumnExtra {
+  std::string generatedKind;  // "VIRTUAL", "STORED" or "PERSISTENT"; empty for stored data
+  bool invisible = false;     // left out of SELECT *: the dump names its columns
+  std::string clause;         // the rest, attributes separated by single spaces
+};
+ColumnExtra ParseColumnExtra(std::string_view extra);
+
+// FLOAT values reach a text result rounded to six digits; such columns are
+// read as DOUBLE.
+bool IsFloatColumn(const ColumnDefinition& column);
+
 // Appends the statement, ending in ";\n":
 //
 //   CREATE TABLE `t`(
-//   \t`col` type[ NOT NULL][ DEFAULT 'literal'| DEFAULT expression] extra,   one per column
+//   \t`col` type[ CHARACTER SET cs COLLATE co][ GENERATED ALWAYS AS (expr) kind]
+//          [ NOT NULL][ DEFAULT 'literal'| DEFAULT expression] extra,     one per column
 //   \tPRIMARY KEY (`a`,`b`(10)),                                           one per index
 //   \tUNIQUE KEY `k` (...), \tFULLTEXT `k` (...), \tKEY `k` (...)
 //   )[ AUTO_INCREMENT=n];

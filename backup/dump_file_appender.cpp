@@ -1,5 +1,6 @@
 #include "backup/dump_file_appender_internal.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -22,11 +23,21 @@ bool DumpFileAppender::Append(std::string_view text) {
   }
 
   std::FILE* file = std::fopen(path_, "ab");
-  if (file == nullptr)
+  if (file == nullptr) {
+    error_ = errno;
     return false;
+  }
   bool written = std::fwrite(converted_.data(), 1, converted_.size(), file) == converted_.size();
+  if (!written)
+    error_ = errno;
   bool closed = std::fclose(file) == 0;
-  return written && closed;
+  if (written && !closed)
+    error_ = errno;
+  if (written && closed)
+    return true;
+  if (error_ == 0)
+    error_ = EIO;
+  return false;
 }
 
 }  // namespace vaultwick::dump

@@ -16,11 +16,13 @@ class DumpFileAppender {
   explicit DumpFileAppender(const char* path) : path_(path) {}
 
   // Creates the file when missing and appends `text`. False when the file
-  // could not be opened, written or closed.
+  // could not be opened, written or closed; error() then holds the errno.
   bool Append(std::string_view text);
+  int error() const { return error_; }
 
  private:
   const char* path_;
+  int error_ = 0;
   std::string converted_;  // reused between pieces
 };
 

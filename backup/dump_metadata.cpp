@@ -96,6 +96,26 @@ bool ContainsNoCase(std::string_view text, std::string_view word) {
   return false;
 }
 
+// The byte that a backslash followed by `letter` stands for in a literal.
+char UnescapedByte(char letter) {
+  switch (letter) {
+    case '0':
+      return '\0';
+    case 'n':
+      return '\n';
+    case 'r':
+      return '\r';
+    case 't':
+      return '\t';
+    case 'b':
+      return '\b';
+    case 'Z':
+      return '\x1A';
+    default:
+      return letter;
+  }
+}
+
 }  // namespace
 
 bool ReadTableList(MYSQL* connection, std::vector<TableStatus>* tables) {
@@ -106,11 +126,12 @@ bool ReadTableList(MYSQL* connection, std::vector<TableStatus>* tables) {
   FieldPositions fields(result.get());
   int name = fields.Find("Name");
   int autoIncrement = fields.Find("Auto_increment");
+  int collation = fields.Find("Collation");
   if (name < 0)
     return false;
   while (MYSQL_ROW row = mysql_fetch_row(result.get())) {
     RowReader reader(row, mysql_fetch_lengths(result.get()));
-    tables->push_back({reader.Text(name), reader.Optional(autoIncrement)});
+    tables->push_back({reader.Text(name), reader.Optional(autoIncrement), reader.Text(collation)});
   }
   return true;
 }
@@ -172,17 +193,46 @@ bool IsQuotedStyleExpression(std::string_view columnDefault) {
   return !IsNumericLiteral(columnDefault);
 }
 
-bool MarkExpressionDefaults(MYSQL* connection, std::string_view tableName,
-                            std::vector<ColumnDefinition>* columns) {
-  std::string escapedName(tableName.size() * 2 + 1, '\0');
-  escapedName.resize(mysql_real_escape_string(connection, escapedName.data(), tableName.data(),
-                                              static_cast<unsigned long>(tableName.size())));
+std::optional<std::string> UnquotedLiteral(std::string_view quoted) {
+  if (quoted.size() < 2 || quoted.front() != '\'' || quoted.back() != '\'')
+    return std::nullopt;
+  quoted = quoted.substr(1, quoted.size() - 2);
+  std::string bytes;
+  bytes.reserve(quoted.size());
+  for (std::size_t i = 0; i < quoted.size(); ++i) {
+    char c = quoted[i];
+    bool hasNext = i + 1 < quoted.size();
+    if (c == '\\' && hasNext) {
+      c = UnescapedByte(quoted[++i]);
+    } else if (c == '\'' && hasNext && quoted[i + 1] == '\'') {
+      ++i;
+    }
+    bytes += c;
+  }
+  return bytes;
+}
+
+bool ReadColumnDetails(MYSQL* connection, const TableStatus& table,
+                       std::vector<ColumnDefinition>* columns) {
+  std::string escapedName(table.name.size() * 2 + 1, '\0');
+  escapedName.resize(mysql_real_escape_string(connection, escapedName.data(), table.name.data(),
+                                              static_cast<unsigned long>(table.name.size())));
+  // Every field, found by name: older servers lack some (and then have no
+  // generated columns either).
   ResultPtr result = StoreQuery(connection,
-                                "SELECT COLUMN_NAME, COLUMN_DEFAULT, EXTRA FROM "
-                                "information_schema.COLUMNS WHERE TABLE_SCHEMA = DATABASE() "
-                                "AND TABLE_NAME = '" +
+                                "SELECT * FROM information_schema.COLUMNS "
+                                "WHERE TABLE_SCHEMA = DATABASE() AND TABLE_NAME = '" +
                                     escapedName + "'");
   if (!result)
+    return false;
+  FieldPositions fields(result.get());
+  const int name = fields.Find("COLUMN_NAME");
+  const int columnDefault = fields.Find("COLUMN_DEFAULT");
+  const int extra = fields.Find("EXTRA");
+  const int generation = fields.Find("GENERATION_EXPRESSION");
+  const int characterSet = fields.Find("CHARACTER_SET_NAME");
+  const int collation = fields.Find("COLLATION_NAME");
+  if (name < 0)
     return false;
 
   const char* serverInfo = mysql_get_server_info(connection);
@@ -190,18 +240,34 @@ bool MarkExpressionDefaults(MYSQL* connection, std::string_view tableName,
                         mysql_get_server_version(connection) >= kFirstQuotingMariaDb;
   while (MYSQL_ROW row = mysql_fetch_row(result.get())) {
     RowReader reader(row, mysql_fetch_lengths(result.get()));
-    std::string name = reader.Text(0);
-    std::optional<std::string> columnDefault = reader.Optional(1);
-    std::string extra = reader.Text(2);
+    const std::string columnName = reader.Text(name);
     for (ColumnDefinition& column : *columns) {
-      if (column.name != name || !column.defaultValue)
+      if (column.name != columnName)
         continue;
+      if (std::optional<std::string> expression = reader.Optional(generation);
+          expression && !expression->empty()) {
+        column.generationExpression = std::move(expression);
+      }
+      if (std::optional<std::string> collationName = reader.Optional(collation);
+          collationName && *collationName != table.collation) {
+        column.characterSet = reader.Text(characterSet);
+        column.collation = std::move(*collationName);
+      }
+      if (!column.defaultValue)
+        continue;
+      std::optional<std::string> defaultText = reader.Optional(columnDefault);
       if (quotesLiterals) {
-        column.defaultIsExpression = columnDefault && IsQuotedStyleExpression(*columnDefault);
+        column.defaultIsExpression = defaultText && IsQuotedStyleExpression(*defaultText);
+        // DESCRIBE shows the literal default of a BLOB or TEXT column quoted;
+        // information_schema quotes every literal, so it alone is unambiguous.
+        if (std::optional<std::string> literal =
+                defaultText ? UnquotedLiteral(*defaultText) : std::nullopt) {
+          column.defaultValue = std::move(literal);
+        }
       } else {
         // Other servers mark expression defaults in EXTRA, or (older ones)
         // allow no expression but the current timestamp.
-        column.defaultIsExpression = ContainsNoCase(extra, "DEFAULT_GENERATED") ||
+        column.defaultIsExpression = ContainsNoCase(reader.Text(extra), "DEFAULT_GENERATED") ||
                                      ContainsNoCase(*column.defaultValue, "CURRENT_TIMESTAMP");
       }
     }

@@ -1,7 +1,8 @@
 #pragma once
 
 // What the dump asks the server about the database: the table list, each
-// table's columns and indexes, and which column defaults are expressions.
+// table's columns and indexes, and the column details only information_schema
+// holds (expression defaults, generation expressions, collations).
 // Every answer is read whole (mysql_store_result) and fields are found by
 // name, so servers that add or move fields are read correctly.
 
@@ -25,6 +26,7 @@ using ResultPtr = std::unique_ptr<MYSQL_RES, ResultDeleter>;
 struct TableStatus {
   std::string name;
   std::optional<std::string> autoIncrement;  // next auto-increment value, when the table has one
+  std::string collation;                     // the table's default collation
 };
 
 // "SHOW TABLE STATUS", in the server's order. False when the query fails.
@@ -37,15 +39,23 @@ bool ReadColumns(MYSQL* connection, const std::string& query,
 // Runs `query` (a SHOW KEYS) and reads the index list. False when it fails.
 bool ReadIndexes(MYSQL* connection, const std::string& query, std::vector<IndexColumn>* indexes);
 
-// DESCRIBE shows literal and expression defaults alike; information_schema
-// tells them apart. Sets defaultIsExpression on the columns whose default is
-// an expression. False when the query fails (the defaults then stay literals).
-bool MarkExpressionDefaults(MYSQL* connection, std::string_view tableName,
-                            std::vector<ColumnDefinition>* columns);
+// Completes what DESCRIBE said about the columns of `table` from
+// information_schema: which defaults are expressions (DESCRIBE shows literal
+// and expression defaults alike, and shows BLOB and TEXT literals quoted),
+// the expression of each generated column, and the character set and
+// collation of each column whose collation differs from the table's. False
+// when the query fails (the columns then stay as DESCRIBE gave them).
+bool ReadColumnDetails(MYSQL* connection, const TableStatus& table,
+                       std::vector<ColumnDefinition>* columns);
 
 // How a default shows in information_schema.COLUMNS.COLUMN_DEFAULT on servers
 // that quote literals: quoted text and bare numbers are literals, NULL is no
 // default, anything else (current_timestamp(), b'101', (1 + 1)) an expression.
 bool IsQuotedStyleExpression(std::string_view columnDefault);
+
+// The bytes of a quoted literal as the server prints one ('it\'s' gives
+// it's): the quotes go, each backslash escape and each doubled quote becomes
+// its byte. nullopt when the text is not a quoted literal.
+std::optional<std::string> UnquotedLiteral(std::string_view quoted);
 
 }  // namespace vaultwick::dump

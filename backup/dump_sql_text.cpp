@@ -1,5 +1,6 @@
 #include "backup/dump_sql_text_internal.h"
 
+#include <algorithm>
 #include <array>
 
 namespace vaultwick::dump {
@@ -53,12 +54,24 @@ void AppendEscapedValue(std::string& text, const char* value, std::size_t length
   text.append(value + runStart, length - runStart);
 }
 
-void AppendInsertStatement(std::string& text, std::string_view quotedTable,
-                           const char* const* values, const unsigned long* lengths,
-                           unsigned count) {
-  text += "INSERT INTO ";
-  text += quotedTable;
-  text += " VALUES(";
+bool AppendInsertStatement(std::string& text, std::string_view insertHead,
+                           const char* const* values, const unsigned long* lengths, unsigned count,
+                           std::size_t pieceSize, const FlushFn& flush) {
+  // Bytes of this statement already handed to the file.
+  std::size_t flushed = 0;
+  std::size_t statementStart = text.size();
+  auto flushIfLong = [&] {
+    if (text.size() <= pieceSize || flushed + text.size() - statementStart <= pieceSize)
+      return true;
+    flushed += text.size() - statementStart;
+    if (!flush())
+      return false;
+    // From now on the text holds nothing but this statement.
+    statementStart = 0;
+    return true;
+  };
+
+  text += insertHead;
   for (unsigned i = 0; i < count; ++i) {
     if (i != 0)
       text += ',';
@@ -67,10 +80,17 @@ void AppendInsertStatement(std::string& text, std::string_view quotedTable,
       continue;
     }
     text += '\'';
-    AppendEscapedValue(text, values[i], lengths[i]);
+    for (std::size_t done = 0; done < lengths[i];) {
+      std::size_t slice = std::min<std::size_t>(lengths[i] - done, pieceSize);
+      AppendEscapedValue(text, values[i] + done, slice);
+      done += slice;
+      if (!flushIfLong())
+        return false;
+    }
     text += '\'';
   }
   text += ");\n";
+  return true;
 }
 
 }  // namespace vaultwick::dump

@@ -5,6 +5,7 @@
 // single LF; the file appender turns them into CR LF.
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -19,9 +20,21 @@ std::string QuotedIdentifier(std::string_view name);
 // and Ctrl-Z become \\, \', \0, \n, \r and \Z; every other byte is copied.
 void AppendEscapedValue(std::string& text, const char* value, std::size_t length);
 
-// Appends "INSERT INTO " quotedTable " VALUES(" v1,v2,... ");\n": each value
+// Hands the text built so far to the dump file and empties it; false when
+// the file could not be written.
+using FlushFn = std::function<bool()>;
+
+// Appends insertHead ("INSERT INTO `t` VALUES(") v1,v2,... ");\n": each value
 // between apostrophes and escaped, a null pointer as NULL.
-void AppendInsertStatement(std::string& text, std::string_view quotedTable,
-                           const char* const* values, const unsigned long* lengths, unsigned count);
+//
+// A statement longer than `pieceSize` is the one thing that may reach the file
+// in several pieces: once the statement has passed that size, values are
+// escaped in slices of pieceSize bytes and `flush` is called whenever the text
+// has grown past pieceSize again, so a huge value never sits in the text
+// whole. Shorter statements are never split. False when a flush failed; the
+// statement is then incomplete.
+bool AppendInsertStatement(std::string& text, std::string_view insertHead,
+                           const char* const* values, const unsigned long* lengths, unsigned count,
+                           std::size_t pieceSize, const FlushFn& flush);
 
 }  // namespace vaultwick::dump

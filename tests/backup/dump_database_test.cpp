@@ -3,6 +3,7 @@
 
 #include "backup/dump_database.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -15,6 +16,13 @@ namespace vaultwick {
 namespace {
 
 using test::TestDatabase;
+using ::testing::HasSubstr;
+
+// Every dump opens with these lines and ends with the trailer.
+const std::string kHeader =
+    "SET NAMES utf8mb4;\r\nSET time_zone = '+00:00';\r\n"
+    "SET sql_mode = 'NO_AUTO_VALUE_ON_ZERO,ALLOW_INVALID_DATES';\r\nSET autocommit = 0;\r\n";
+const std::string kTrailer = "COMMIT;\r\n";
 
 struct DumpRun {
   DumpOutcome outcome;
@@ -46,21 +54,22 @@ TEST(DumpDatabase, WritesTheCustomerExampleByteForByte) {
                  "CREATE TABLE note (txt text)"));
 
   DumpRun run = Dump(db.connection());
-  EXPECT_EQ(run.file,
-            "CREATE TABLE `customer`(\r\n"
-            "\t`id` int(11) NOT NULL auto_increment,\r\n"
-            "\t`name` varchar(40) NOT NULL ,\r\n"
-            "\t`city` varchar(30) ,\r\n"
-            "\t`credit` decimal(8,2) NOT NULL DEFAULT '0.00' ,\r\n"
-            "\tPRIMARY KEY (`id`),\r\n"
-            "\tKEY `name_city` (`name`,`city`),\r\n"
-            "\tFULLTEXT `ft_name` (`name`)\r\n"
-            ") AUTO_INCREMENT=3;\r\n"
-            "INSERT INTO `customer` VALUES('1','O\\'Hara','Cork','12.50');\r\n"
-            "INSERT INTO `customer` VALUES('2','Smith\\\\Jones',NULL,'0.00');\r\n"
-            "CREATE TABLE `note`(\r\n"
-            "\t`txt` text \r\n"
-            ");\r\n");
+  EXPECT_EQ(run.file, kHeader +
+                          "CREATE TABLE `customer`(\r\n"
+                          "\t`id` int(11) NOT NULL auto_increment,\r\n"
+                          "\t`name` varchar(40) NOT NULL ,\r\n"
+                          "\t`city` varchar(30) ,\r\n"
+                          "\t`credit` decimal(8,2) NOT NULL DEFAULT '0.00' ,\r\n"
+                          "\tPRIMARY KEY (`id`),\r\n"
+                          "\tKEY `name_city` (`name`,`city`),\r\n"
+                          "\tFULLTEXT `ft_name` (`name`)\r\n"
+                          ") AUTO_INCREMENT=3;\r\n"
+                          "INSERT INTO `customer` VALUES('1','O\\'Hara','Cork','12.50');\r\n"
+                          "INSERT INTO `customer` VALUES('2','Smith\\\\Jones',NULL,'0.00');\r\n"
+                          "CREATE TABLE `note`(\r\n"
+                          "\t`txt` text \r\n"
+                          ");\r\n" +
+                          kTrailer);
   EXPECT_EQ(run.outcome.rowsWritten, 2u);
   EXPECT_EQ(run.outcome.failedQueries, 0);
   EXPECT_FALSE(run.outcome.writeFailed);
@@ -70,22 +79,26 @@ TEST(DumpDatabase, WritesTheCustomerExampleByteForByte) {
                                       "SHOW KEYS FROM `note`", "SELECT * FROM `note`"}));
 }
 
-TEST(DumpDatabase, DatabaseWithoutTablesOrTableListGivesAnEmptyFile) {
+TEST(DumpDatabase, DatabaseWithoutTablesGivesTheHeaderAndAFailedTableListIsFatal) {
   VAULTWICK_REQUIRE_TEST_SERVER(server);
   TestDatabase db(server, "empty");
   ASSERT_TRUE(db.ok()) << db.error();
   DumpRun run = Dump(db.connection());
-  EXPECT_EQ(run.file, "");
+  EXPECT_EQ(run.file, kHeader + kTrailer);
   EXPECT_EQ(run.outcome.failedQueries, 0);
+  EXPECT_FALSE(run.outcome.serverLost);
+  EXPECT_EQ(run.outcome.cause, "");
 
-  // With no database selected the table list cannot be read.
+  // With no database selected the table list cannot be read: the dump as a
+  // whole is worthless.
   std::string error;
   MYSQL* bare = test::ConnectToTestServer(server, nullptr, &error);
   ASSERT_NE(bare, nullptr) << error;
   run = Dump(bare);
   mysql_close(bare);
-  EXPECT_EQ(run.file, "");
-  EXPECT_EQ(run.outcome.failedQueries, 1);
+  EXPECT_TRUE(run.outcome.serverLost);
+  EXPECT_THAT(run.outcome.cause, HasSubstr("database"));
+  EXPECT_TRUE(run.outcome.failedTables.empty());
   EXPECT_FALSE(run.outcome.writeFailed);
 }
 
@@ -121,9 +134,9 @@ TEST(DumpDatabase, PiecesMakeTheSameFileAndCancelKeepsOnlyWholePieces) {
   ASSERT_EQ(whole.outcome.rowsWritten, 3000u);
   ASSERT_GT(whole.file.size(), 3000000u);
   // Written in pieces, the file is still exactly one statement per row.
-  std::string expected =
-      "CREATE TABLE `wide`(\r\n\t`n` int(11) NOT NULL ,\r\n\t`body` text ,"
-      "\r\n\tPRIMARY KEY (`n`)\r\n);\r\n";
+  std::string expected = kHeader +
+                         "CREATE TABLE `wide`(\r\n\t`n` int(11) NOT NULL ,\r\n\t`body` text ,"
+                         "\r\n\tPRIMARY KEY (`n`)\r\n);\r\n";
   std::string body;
   for (int i = 0; i < 90; ++i)
     body += "line\\n\\'q\\'\\\\";
@@ -131,6 +144,7 @@ TEST(DumpDatabase, PiecesMakeTheSameFileAndCancelKeepsOnlyWholePieces) {
     expected += "INSERT INTO `wide` VALUES('" + std::to_string(n) + "','" + body +
                 std::to_string(n) + "');\r\n";
   }
+  expected += kTrailer;
   EXPECT_TRUE(whole.file == expected) << "dump differs from the statements written at once";
 
   // Cancel a few rows after the first piece went out: only that piece stays.
@@ -183,7 +197,7 @@ TEST(DumpDatabase, FailedQueriesLeaveTablesOutOrWithoutRows) {
   std::string user = "vw_limited_" + std::to_string(getpid());
   ASSERT_TRUE(
       db.Execute("CREATE TABLE a_gone (x int); CREATE VIEW b_broken AS SELECT x FROM a_gone;"
-                 "DROP TABLE a_gone; CREATE TABLE c_secret (id int, pin int);"
+                 "DROP TABLE a_gone; CREATE TABLE c_secret (id int, pin float);"
                  "INSERT INTO c_secret VALUES (1, 1234); CREATE TABLE d_open (v int);"
                  "INSERT INTO d_open VALUES (7);"
                  "DROP USER IF EXISTS '" +
@@ -209,13 +223,96 @@ TEST(DumpDatabase, FailedQueriesLeaveTablesOutOrWithoutRows) {
   EXPECT_TRUE(db.Execute("DROP USER '" + user + "'@'%'"));
 
   // The broken view cannot be described, so it is left out; the secret table
-  // shows only the granted column and cannot be read whole, so it has no rows.
-  EXPECT_EQ(run.file,
-            "CREATE TABLE `c_secret`(\r\n\t`id` int(11) \r\n);\r\n"
-            "CREATE TABLE `d_open`(\r\n\t`v` int(11) \r\n);\r\n"
-            "INSERT INTO `d_open` VALUES('7');\r\n");
+  // shows only the granted column and cannot be read whole, so it has no rows
+  // (its FLOAT column, read by name, must not hide that).
+  EXPECT_EQ(run.file, kHeader +
+                          "CREATE TABLE `c_secret`(\r\n\t`id` int(11) \r\n);\r\n"
+                          "CREATE TABLE `d_open`(\r\n\t`v` int(11) \r\n);\r\n"
+                          "INSERT INTO `d_open` VALUES('7');\r\n" +
+                          kTrailer);
   EXPECT_EQ(run.outcome.failedQueries, 2);
   EXPECT_EQ(run.outcome.rowsWritten, 1u);
+  EXPECT_FALSE(run.outcome.serverLost);
+  EXPECT_EQ(run.outcome.failedTables, (std::vector<std::string>{"b_broken", "c_secret"}));
+  EXPECT_THAT(run.outcome.cause, HasSubstr("b_broken"));
+}
+
+// Cuts the dump's connection from another one, as a server restart would.
+void Kill(const TestDatabase& db, MYSQL* victim) {
+  ASSERT_TRUE(db.Execute("KILL CONNECTION " + std::to_string(mysql_thread_id(victim))));
+}
+
+TEST(DumpDatabase, LostConnectionStopsTheDumpAtOnce) {
+  VAULTWICK_REQUIRE_TEST_SERVER(server);
+  TestDatabase db(server, "lost");
+  ASSERT_TRUE(db.Execute("CREATE TABLE after_wide (v int); INSERT INTO after_wide VALUES (1)"));
+  // About 10 MB, more than the socket buffers hold at once, so the cut lands
+  // inside the row stream.
+  FillWideTable(db, 10000);
+  std::string error;
+
+  // Between tables.
+  MYSQL* connection = db.OpenConnection(&error);
+  ASSERT_NE(connection, nullptr) << error;
+  std::string path = test::ScratchPath("lost");
+  DumpOutcome outcome = DumpDatabase(
+      connection, path.c_str(),
+      [&](const char* text) {
+        if (std::string(text) == "SELECT * FROM `wide`")
+          Kill(db, connection);
+      },
+      nullptr);
+  mysql_close(connection);
+  EXPECT_TRUE(outcome.serverLost);
+  EXPECT_NE(outcome.cause, "");
+  EXPECT_TRUE(outcome.failedTables.empty());
+  EXPECT_EQ(outcome.rowsWritten, 1u);
+  std::remove(path.c_str());
+
+  // Inside the rows of a table.
+  connection = db.OpenConnection(&error);
+  ASSERT_NE(connection, nullptr) << error;
+  int rows = 0;
+  outcome = DumpDatabase(connection, path.c_str(), nullptr, [&] {
+    if (++rows == 5)
+      Kill(db, connection);
+    return false;
+  });
+  mysql_close(connection);
+  EXPECT_TRUE(outcome.serverLost);
+  EXPECT_NE(outcome.cause, "");
+  EXPECT_TRUE(outcome.failedTables.empty());
+  EXPECT_LT(outcome.rowsWritten, 10001u);
+  std::remove(path.c_str());
+}
+
+TEST(DumpDatabase, AllTablesComeFromOneSnapshot) {
+  VAULTWICK_REQUIRE_TEST_SERVER(server);
+  TestDatabase db(server, "snapshot");
+  ASSERT_TRUE(
+      db.Execute("CREATE TABLE a_parent (id int PRIMARY KEY) ENGINE=InnoDB;"
+                 "CREATE TABLE b_child (id int PRIMARY KEY, parent int) ENGINE=InnoDB;"
+                 "INSERT INTO a_parent VALUES (1); INSERT INTO b_child VALUES (1, 1)"));
+  std::string error;
+  MYSQL* connection = db.OpenConnection(&error);
+  ASSERT_NE(connection, nullptr) << error;
+  // A parent and its child arrive after the parents were read.
+  std::string path = test::ScratchPath("snapshot");
+  DumpOutcome outcome = DumpDatabase(
+      connection, path.c_str(),
+      [&](const char* text) {
+        if (std::string(text) == "DESCRIBE `b_child`") {
+          EXPECT_TRUE(
+              db.Execute("INSERT INTO a_parent VALUES (2); INSERT INTO b_child VALUES (2, 2)"));
+        }
+      },
+      nullptr);
+  mysql_close(connection);
+  std::string file = test::ReadWholeFile(path).value_or("<no file>");
+  std::remove(path.c_str());
+  EXPECT_EQ(outcome.rowsWritten, 2u);
+  EXPECT_THAT(file, HasSubstr("INSERT INTO `b_child` VALUES('1','1');"));
+  EXPECT_THAT(file, ::testing::Not(HasSubstr("VALUES('2'")));
 }
 
 TEST(DumpDatabase, UnwritableFileIsReported) {

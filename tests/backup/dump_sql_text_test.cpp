@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 
 #include "backup/dump_create_table_internal.h"
@@ -44,15 +45,66 @@ TEST(DumpSqlText, InsertWritesNullBareAndEverythingElseQuoted) {
   const char* values[] = {"1", nullptr, "", "x\0y"};
   unsigned long lengths[] = {1, 0, 0, 3};
   std::string text;
-  AppendInsertStatement(text, "`t`", values, lengths, 4);
+  EXPECT_TRUE(
+      AppendInsertStatement(text, "INSERT INTO `t` VALUES(", values, lengths, 4, 1000, nullptr));
   EXPECT_EQ(text, "INSERT INTO `t` VALUES('1',NULL,'','x\\0y');\n");
+}
+
+// A huge value must never sit in memory whole, escaped beside the client's
+// copy; ordinary statements must never be split (a cancelled dump keeps only
+// whole statements).
+TEST(DumpSqlText, OnlyAStatementLongerThanAPieceReachesTheFileInPieces) {
+  constexpr std::size_t kPiece = 1000;
+  std::string huge;
+  for (int i = 0; huge.size() < 50 * kPiece; ++i)
+    huge += i % 7 == 0 ? std::string("'\\\0\n", 4) : "plain text ";
+  const char* values[] = {"1", huge.data(), nullptr};
+  unsigned long lengths[] = {1, static_cast<unsigned long>(huge.size()), 0};
+  std::string whole;
+  ASSERT_TRUE(AppendInsertStatement(whole, "INSERT INTO `t` VALUES(", values, lengths, 3,
+                                    huge.size() * 3, nullptr));
+
+  std::string text = "INSERT INTO `t` VALUES('earlier');\n";
+  const std::string earlier = text;
+  std::string file;
+  std::size_t longestPiece = 0;
+  int pieces = 0;
+  FlushFn flush = [&] {
+    longestPiece = std::max(longestPiece, text.size());
+    ++pieces;
+    file += text;
+    text.clear();
+    return true;
+  };
+  ASSERT_TRUE(
+      AppendInsertStatement(text, "INSERT INTO `t` VALUES(", values, lengths, 3, kPiece, flush));
+  EXPECT_EQ(file + text, earlier + whole);
+  EXPECT_GT(pieces, 20);
+  EXPECT_LE(longestPiece, 4 * kPiece);
+
+  // A short statement stays whole even when the text passes a piece's size.
+  text.assign(kPiece - 10, 'x');
+  pieces = 0;
+  ASSERT_TRUE(
+      AppendInsertStatement(text, "INSERT INTO `t` VALUES(", values, lengths, 1, kPiece, flush));
+  EXPECT_EQ(pieces, 0);
+
+  // A failed write ends the statement early.
+  EXPECT_FALSE(AppendInsertStatement(text, "INSERT INTO `t` VALUES(", values, lengths, 3, kPiece,
+                                     [] { return false; }));
 }
 
 ColumnDefinition Column(std::string name, std::string type, std::string null,
                         std::optional<std::string> defaultValue = std::nullopt,
                         std::string extra = "", bool expression = false) {
-  return {std::move(name),         std::move(type), std::move(null),
-          std::move(defaultValue), expression,      std::move(extra)};
+  ColumnDefinition column;
+  column.name = std::move(name);
+  column.type = std::move(type);
+  column.null = std::move(null);
+  column.defaultValue = std::move(defaultValue);
+  column.defaultIsExpression = expression;
+  column.extra = std::move(extra);
+  return column;
 }
 
 TEST(DumpCreateTable, TableWithoutIndexesKeepsTheTrailingSpaceOfItsLastColumn) {
@@ -103,6 +155,15 @@ TEST(DumpMetadata, TellsQuotedLiteralsFromExpressions) {
   for (const char* expression : {"current_timestamp()", "b'101'", "(1 + 1)", "uuid()", "1e"}) {
     EXPECT_TRUE(IsQuotedStyleExpression(expression)) << expression;
   }
+}
+
+TEST(DumpMetadata, UnquotesLiteralsAsTheServerQuotesThem) {
+  EXPECT_EQ(UnquotedLiteral("'it\\'s \\\\ x'"), "it's \\ x");
+  EXPECT_EQ(UnquotedLiteral("'a''b'"), "a'b");
+  EXPECT_EQ(UnquotedLiteral("'\\0\\n\\r\\Z\\t\\\"'"), std::string("\0\n\r\x1A\t\"", 6));
+  EXPECT_EQ(UnquotedLiteral("''"), "");
+  EXPECT_EQ(UnquotedLiteral("current_timestamp()"), std::nullopt);
+  EXPECT_EQ(UnquotedLiteral("'"), std::nullopt);
 }
 
 TEST(DumpFileAppender, WritesLineFeedsAsCrLfAndAppendsPieces) {

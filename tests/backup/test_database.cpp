@@ -192,7 +192,8 @@ MYSQL* TestDatabase::OpenConnection(std::string* error) const {
 }
 
 ::testing::AssertionResult TestDatabase::RunClient(const std::string& inputPath,
-                                                   std::string* output) const {
+                                                   std::string* output,
+                                                   const std::string& characterSet) const {
   int input = open(inputPath.c_str(), O_RDONLY | O_CLOEXEC);
   if (input < 0) {
     return ::testing::AssertionFailure()
@@ -205,7 +206,7 @@ MYSQL* TestDatabase::OpenConnection(std::string* error) const {
   }
   std::vector<std::string> args = {"mariadb",
                                    "--no-defaults",
-                                   "--default-character-set=utf8mb4",
+                                   "--default-character-set=" + characterSet,
                                    "--batch",
                                    "--host=" + server_.host,
                                    "--port=" + std::to_string(server_.port),
@@ -277,7 +278,8 @@ MYSQL* TestDatabase::OpenConnection(std::string* error) const {
     }
     auto columns = database.Query(
         "SELECT COLUMN_NAME, COLUMN_TYPE, IS_NULLABLE, COLUMN_DEFAULT, EXTRA, "
-        "COLLATION_NAME FROM information_schema.COLUMNS WHERE TABLE_SCHEMA = " +
+        "COLLATION_NAME, GENERATION_EXPRESSION FROM information_schema.COLUMNS WHERE TABLE_SCHEMA "
+        "= " +
             schema + " AND TABLE_NAME = " + literal + " ORDER BY ORDINAL_POSITION",
         &rows);
     if (!columns)

@@ -68,9 +68,10 @@ class TestDatabase {
   ::testing::AssertionResult Query(const std::string& sql, std::vector<ResultRow>* rows) const;
 
   // Feeds the file at inputPath to the `mariadb` client on stdin, connected to
-  // this database with utf8mb4. Client output (stdout and stderr) goes to *output.
-  ::testing::AssertionResult RunClient(const std::string& inputPath,
-                                       std::string* output = nullptr) const;
+  // this database with the given character set. Client output (stdout and
+  // stderr) goes to *output.
+  ::testing::AssertionResult RunClient(const std::string& inputPath, std::string* output = nullptr,
+                                       const std::string& characterSet = "utf8mb4") const;
 
  private:
   TestServer server_;
@@ -83,7 +84,8 @@ class TestDatabase {
 struct TableSummary {
   std::string name;
   std::string checksum;  // CHECKSUM TABLE; empty for a view
-  std::string columns;   // one line per column: name, type, nullability, default, extra, collation
+  std::string columns;   // one line per column: name, type, nullability, default, extra,
+                         // collation, generation expression
   std::string
       indexes;  // one line per index column: name, uniqueness, position, column, prefix, type
   bool operator==(const TableSummary&) const = default;
