@@ -207,7 +207,7 @@ class BackupJob {
   // Packs the dump and puts the archive into the target folder.
   BackupOutcome PlaceArchive(const std::string& dumpPath, const std::string& archivePath,
                              const std::string& saveTo) {
-    if (ZipSingleFile(dumpPath.c_str(), archivePath.c_str())) {
+    if (ZipSingleFile(dumpPath.c_str(), archivePath.c_str()) != ZipResult::Ok) {
       return Ended(BackupResult::ArchiveFailed, kTextArchiveFailed);
     }
     if (StopRequested()) {

@@ -17,6 +17,7 @@ namespace vaultwick::zip_format {
 // General-purpose flag bits.
 inline constexpr std::uint16_t kFlagDataDescriptor = 0x0008;  // CRC and sizes follow the data
 inline constexpr std::uint16_t kFlagMaximumCompression = 0x0002;
+inline constexpr std::uint16_t kFlagUtf8Name = 0x0800;  // the name is UTF-8, not code page 437
 
 inline constexpr std::uint16_t kMethodStored = 0;
 inline constexpr std::uint16_t kMethodDeflated = 8;

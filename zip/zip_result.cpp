@@ -1,4 +1,4 @@
-#include "zip/zip_writer.h"
+#include "zip/zip_result.h"
 
 #include <cstring>
 

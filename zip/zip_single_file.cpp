@@ -2,25 +2,30 @@
 
 #include <cstring>
 
+#include "zip/detail/zip_writer_internal.h"
 #include "zip/zip_writer.h"
 
 namespace vaultwick {
 
-bool ZipSingleFile(const char* sourcePath, const char* archivePath) {
+ZipResult ZipSingleFile(const char* sourcePath, const char* archivePath,
+                        const std::atomic<bool>* stop) {
   if (sourcePath == nullptr || archivePath == nullptr) {
-    return true;
+    return ZipResult::BadArguments;
   }
   const char* slash = std::strrchr(sourcePath, '/');
   const char* memberName = slash != nullptr ? slash + 1 : sourcePath;
-  ZipHandle* handle = openZipWriter(archivePath, 0, ZipTargetKind::FileName);
+  ZipResult opened = ZipResult::Ok;
+  ZipHandle* handle =
+      openWriter(archivePath, 0, ZipTargetKind::FileName, kDefaultPackLevel, opened);
   if (handle == nullptr) {
-    return true;
+    return opened;
   }
+  handle->writer->stop = stop;
   const ZipResult added = addZipMember(handle, memberName, sourcePath, 0, ZipSourceKind::FileName);
   // A central directory that could not be written (disk full) leaves an archive no
   // reader can open, so a failed close fails the whole job too.
   const ZipResult closed = closeZipWriter(handle);
-  return added != ZipResult::Ok || closed != ZipResult::Ok;
+  return added != ZipResult::Ok ? added : closed;
 }
 
 }  // namespace vaultwick

@@ -30,30 +30,34 @@ std::unique_ptr<ZipTarget> openTarget(const void* target, std::uint32_t size, Zi
 
 }  // namespace
 
-ZipHandle* openZipWriter(const void* target, std::uint32_t size, ZipTargetKind kind, int level) {
+ZipHandle* openWriter(const void* target, std::uint32_t size, ZipTargetKind kind, int level,
+                      ZipResult& result) {
   // The "UT" times read calendar fields as local time: take the zone as it is now.
   refreshTimeZone();
   if (level < 1 || level > kDefaultPackLevel) {
-    report(ZipResult::BadArguments);
+    result = report(ZipResult::BadArguments);
     return nullptr;
   }
-  std::unique_ptr<ZipHandle> handle(new (std::nothrow) ZipHandle);
-  if (handle) {
-    handle->writer.reset(new (std::nothrow) ZipWriter);
-  }
-  if (!handle || !handle->writer) {
-    report(ZipResult::NoMemory);
+  try {
+    auto handle = std::make_unique<ZipHandle>();
+    handle->writer = std::make_unique<ZipWriter>();
+    handle->writer->output = openTarget(target, size, kind, result);
+    if (!handle->writer->output) {
+      report(result);
+      return nullptr;
+    }
+    handle->writer->packLevel = level;
+    result = report(ZipResult::Ok);
+    return handle.release();
+  } catch (const std::bad_alloc&) {
+    result = report(ZipResult::NoMemory);
     return nullptr;
   }
-  ZipResult result = ZipResult::BadArguments;
-  handle->writer->output = openTarget(target, size, kind, result);
-  if (!handle->writer->output) {
-    report(result);
-    return nullptr;
-  }
-  handle->writer->packLevel = level;
-  report(ZipResult::Ok);
-  return handle.release();
+}
+
+ZipHandle* openZipWriter(const void* target, std::uint32_t size, ZipTargetKind kind, int level) {
+  ZipResult result = ZipResult::Ok;
+  return openWriter(target, size, kind, level, result);
 }
 
 ZipResult addZipMember(ZipHandle* handle, const char* name, const void* source, std::uint32_t size,

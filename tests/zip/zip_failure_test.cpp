@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <thread>
 
 #include "tests/zip/zip_test_support.h"
@@ -159,6 +160,36 @@ TEST(ZipFailures, CompressorFailureIsReportedAsSuch) {
   EXPECT_EQ(addZipMember(handle, "a.txt", "abc", 3, ZipSourceKind::Memory),
             ZipResult::DeflateFailed);
   EXPECT_EQ(closeZipWriter(handle), ZipResult::Ok);
+}
+
+// A source that cannot be read, a file not as long as it said, and the archive's own
+// file each fail their member, which stays out of the directory.
+TEST(ZipFailures, SourcesThatCannotBeReadWholeOrAreTheArchiveItself) {
+  ScratchDir dir;
+  const std::string archive = dir.path("a.zip");
+  const std::string content = testing::textContent(120000, 3);
+  testing::writeFile(dir.path("data.sql"), content);
+  ZipHandle* handle = openZipWriter(archive.c_str(), 0, ZipTargetKind::FileName);
+  ASSERT_NE(handle, nullptr);
+  const int writeOnly = open(dir.path("data.sql").c_str(), O_WRONLY);
+  ASSERT_GE(writeOnly, 0);
+  EXPECT_EQ(addZipMember(handle, "deflated.sql", &writeOnly, 0, ZipSourceKind::Handle),
+            ZipResult::ReadFailed);
+  EXPECT_EQ(addZipMember(handle, "stored.gz", &writeOnly, 0, ZipSourceKind::Handle),
+            ZipResult::ReadFailed);
+  close(writeOnly);
+  // The file system says 0 bytes, reading gives more.
+  EXPECT_EQ(addZipMember(handle, "status", "/proc/self/status", 0, ZipSourceKind::FileName),
+            ZipResult::SizeMismatch);
+  EXPECT_EQ(addZipMember(handle, "self.sql", archive.c_str(), 0, ZipSourceKind::FileName),
+            ZipResult::BadArguments);
+  EXPECT_EQ(
+      addZipMember(handle, "data.sql", dir.path("data.sql").c_str(), 0, ZipSourceKind::FileName),
+      ZipResult::Ok);
+  EXPECT_EQ(closeZipWriter(handle), ZipResult::Ok);
+  const std::string listing = testing::pythonListing(archive);
+  EXPECT_EQ(std::count(listing.begin(), listing.end(), '\n'), 1) << listing;
+  EXPECT_EQ(testing::pythonExtract(archive, "data.sql"), content);
 }
 
 // A stored member of unknown size cannot go to a pipe: its header is out before its

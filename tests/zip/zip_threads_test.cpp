@@ -1,12 +1,15 @@
 // Archives written on several threads at once share nothing but lastZipResult:
-// each comes out whole and holds what its own thread put in.
+// each comes out whole and holds what its own thread put in. A stop asked for on
+// another thread ends an archive at once.
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <thread>
 #include <vector>
 
 #include "tests/zip/zip_test_support.h"
+#include "zip/zip_single_file.h"
 #include "zip/zip_writer.h"
 
 namespace vaultwick {
@@ -50,6 +53,16 @@ TEST(ZipThreads, ArchivesOnSeveralThreadsAreIndependent) {
   for (int t = 0; t < kThreads; ++t) {
     EXPECT_EQ(failures[t], "") << "thread " << t;
   }
+}
+
+// Without the stop this archive would never end: the source has no end.
+TEST(ZipThreads, StopEndsASingleFileArchiveOfAnEndlessSource) {
+  testing::ScratchDir dir;
+  std::atomic<bool> stop{false};
+  std::thread stopper([&stop] { stop.store(true); });
+  const ZipResult result = ZipSingleFile("/dev/zero", dir.path("zero.zip").c_str(), &stop);
+  stopper.join();
+  EXPECT_EQ(result, ZipResult::ReadFailed);
 }
 
 }  // namespace

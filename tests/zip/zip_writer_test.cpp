@@ -51,7 +51,7 @@ TEST(ZipWriter, BackupJobCaseIsOneDeflatedMemberWithoutDescriptor) {
   const std::string content = testing::textContent(300000, 1);
   testing::writeFile(dump, content);
   const std::string archive = dir.path("shop.zip");
-  ASSERT_FALSE(ZipSingleFile(dump.c_str(), archive.c_str()));
+  ASSERT_EQ(ZipSingleFile(dump.c_str(), archive.c_str()), ZipResult::Ok);
 
   const ParsedArchive parsed = testing::parseArchiveFile(archive);
   ASSERT_EQ(parsed.members.size(), 1u);
@@ -73,9 +73,44 @@ TEST(ZipWriter, BackupJobCaseIsOneDeflatedMemberWithoutDescriptor) {
   EXPECT_EQ(m.dataOffset + m.compressedSize, parsed.directoryOffset);
   expectReadsBack(archive, {{"shop.sql", content}});
 
-  EXPECT_TRUE(ZipSingleFile(dir.path("missing.sql").c_str(), dir.path("m.zip").c_str()));
-  EXPECT_TRUE(ZipSingleFile(dump.c_str(), dir.path("no/such/folder/x.zip").c_str()));
-  EXPECT_TRUE(ZipSingleFile(dump.c_str(), "/dev/full"));  // nothing can be written
+  EXPECT_EQ(ZipSingleFile(dir.path("missing.sql").c_str(), dir.path("m.zip").c_str()),
+            ZipResult::CannotOpen);
+  EXPECT_EQ(ZipSingleFile(dump.c_str(), dir.path("no/such/folder/x.zip").c_str()),
+            ZipResult::CannotOpen);
+  EXPECT_EQ(ZipSingleFile(dump.c_str(), "/dev/full"), ZipResult::WriteFailed);
+}
+
+// Names beyond ASCII carry the UTF-8 flag, or readers show them in the DOS code page;
+// bytes that are no UTF-8 at all are left unflagged.
+TEST(ZipWriter, NamesBeyondAsciiAreMarkedUtf8) {
+  ScratchDir dir;
+  const std::string archive = dir.path("names.zip");
+  ZipHandle* handle = openZipWriter(archive.c_str(), 0, ZipTargetKind::FileName);
+  ASSERT_NE(handle, nullptr);
+  const std::map<std::string, std::uint16_t> names = {
+      {"plain.sql", 0x0000},
+      {"caf\xC3\xA9-\xE6\x97\xA5\xE6\x9C\xAC-\xF0\x9F\x98\x80.sql", 0x0800},
+      {"latin1-\xE9t\xE9.sql", 0x0000},   // not UTF-8
+      {"overlong-\xC0\xAF.sql", 0x0000},  // overlong form of '/'
+      {"cut-\xE6\x97", 0x0000},           // sequence cut off by the end
+      {"surrogate-\xED\xA0\x80.sql", 0x0000},
+  };
+  for (const auto& [name, flag] : names) {
+    ASSERT_EQ(addZipMember(handle, name.c_str(), "abc", 3, ZipSourceKind::Memory), ZipResult::Ok);
+  }
+  ASSERT_EQ(closeZipWriter(handle), ZipResult::Ok);
+  auto members = byName(testing::parseArchiveFile(archive));
+  for (const auto& [name, flag] : names) {
+    EXPECT_EQ(members[name].flags & 0x0800, flag) << name;
+    EXPECT_EQ(members[name].localFlags & 0x0800, flag) << name;
+  }
+  const std::string utf8 = "caf\xC3\xA9-\xE6\x97\xA5\xE6\x9C\xAC-\xF0\x9F\x98\x80.sql";
+  EXPECT_NE(testing::pythonListing(archive).find(utf8 + "\t"), std::string::npos);
+  int status = 0;
+  const std::string tarNames =
+      testing::runCommand("LC_ALL=C.UTF-8 bsdtar -tf " + testing::shellQuote(archive), &status);
+  EXPECT_EQ(status, 0);
+  EXPECT_NE(tarNames.find(utf8 + "\n"), std::string::npos) << tarNames;
 }
 
 TEST(ZipWriter, MixedMembersToAFile) {

@@ -1,5 +1,7 @@
 #include "zip/detail/zip_writer_internal.h"
 
+#include <sys/stat.h>
+
 #include "zip/detail/zip_names.h"
 
 namespace vaultwick {
@@ -17,6 +19,7 @@ ZipResult openMemberInput(ZipWriter& writer, const void* source, std::uint32_t s
   writer.crc = 0;
   writer.compressedSize = 0;
   writer.dataWriteFailed = false;
+  writer.inputResult = ZipResult::Ok;
   ZipResult result = ZipResult::BadArguments;
   switch (kind) {
     case ZipSourceKind::FileName:
@@ -36,6 +39,17 @@ ZipResult openMemberInput(ZipWriter& writer, const void* source, std::uint32_t s
   return result;
 }
 
+// A member read from the archive's own file would grow with every byte written.
+bool readsOwnOutput(const ZipWriter& writer) {
+  const int in = writer.input ? writer.input->descriptor() : -1;
+  const int out = writer.output->descriptor();
+  struct stat source {};
+  struct stat target {};
+  return in >= 0 && out >= 0 && fstat(in, &source) == 0 && fstat(out, &target) == 0 &&
+         S_ISREG(source.st_mode) && source.st_dev == target.st_dev &&
+         source.st_ino == target.st_ino;
+}
+
 // The header values before the data is known (the "first writing").
 void fillFirstValues(ZipEntry& entry, const ZipWriter& writer) {
   const MemberFacts& facts = writer.facts;
@@ -43,8 +57,10 @@ void fillFirstValues(ZipEntry& entry, const ZipWriter& writer) {
   const auto expected = static_cast<std::uint64_t>(facts.expectedSize);
   entry.versionMadeBy = fmt::kVersionMadeBy;
   entry.versionNeeded = fmt::kVersionNeeded;
-  entry.generalFlags = fmt::kFlagDataDescriptor;
-  entry.localFlags = fmt::kFlagDataDescriptor;
+  const std::uint16_t nameFlag =
+      isUtf8BeyondAscii(entry.name.data(), entry.nameLength) ? fmt::kFlagUtf8Name : 0;
+  entry.generalFlags = fmt::kFlagDataDescriptor | nameFlag;
+  entry.localFlags = entry.generalFlags;
   entry.dosStamp = facts.dosStamp;
   entry.crc32 = 0;
   entry.compressedSize = entry.method == fmt::kMethodStored && sizeKnown ? expected : 0;
@@ -98,6 +114,10 @@ ZipResult addMember(ZipWriter& writer, const char* name, const void* source, std
   if (result != ZipResult::Ok) {
     return result;
   }
+  if (readsOwnOutput(writer)) {
+    writer.input.reset();
+    return ZipResult::BadArguments;
+  }
   fillFirstValues(entry, writer);
 
   if (!writeLocalHeader(writer, entry)) {
@@ -118,8 +138,15 @@ ZipResult addMember(ZipWriter& writer, const char* name, const void* source, std
   if (writer.failed()) {
     return writer.stickyError;
   }
+  if (writer.inputResult != ZipResult::Ok) {
+    return writer.inputResult;
+  }
   if (dataResult != ZipResult::Ok) {
     return dataResult;
+  }
+  if (writer.facts.exactSize &&
+      writer.bytesRead != static_cast<std::uint64_t>(writer.facts.expectedSize)) {
+    return ZipResult::SizeMismatch;
   }
 
   entry.crc32 = writer.crc;

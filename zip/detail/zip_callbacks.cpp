@@ -45,9 +45,14 @@ std::uint32_t readMemberInput(ZipWriter& writer, std::uint8_t* destination, std:
     writer.stickyError = ZipResult::NotInitialised;
     return 0;
   }
-  std::uint32_t got = writer.input->read(destination, wanted);
-  if (got == 0xFFFFFFFF) {
-    got = 0;
+  if (writer.stop != nullptr && writer.stop->load(std::memory_order_relaxed)) {
+    writer.inputResult = ZipResult::ReadFailed;
+    return 0;
+  }
+  const std::uint32_t got = writer.input->read(destination, wanted);
+  if (got == kSourceReadFailed) {
+    writer.inputResult = ZipResult::ReadFailed;
+    return 0;
   }
   writer.bytesRead += got;
   writer.crc = crc32Update(writer.crc, destination, got);

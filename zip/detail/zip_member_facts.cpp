@@ -85,6 +85,7 @@ ZipResult readFileFacts(int fd, MemberFacts& facts) {
   const auto size = static_cast<std::uint64_t>(info.st_size);
   facts.externalAttributes = attributesOf(info);
   facts.expectedSize = static_cast<std::int64_t>(size);
+  facts.exactSize = S_ISREG(info.st_mode);
   if (S_ISREG(info.st_mode) && looksExecutable(fd, size)) {
     facts.externalAttributes |= attr::kUnixOwnerExecute;
   }

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "zip/zip_writer.h"
+#include "zip/zip_result.h"
 
 namespace vaultwick {
 
@@ -15,6 +15,9 @@ struct MemberFacts {
   std::uint32_t modificationTime = 0;
   std::uint32_t creationTime = 0;
   std::uint32_t dosStamp = 0;
+  // The expected size is the file's own, so reading any other count means the
+  // file changed under the writer (or lies about its size).
+  bool exactSize = false;
 };
 
 // A descriptor the file system holds (regular file or folder): its facts can be read

@@ -7,16 +7,21 @@
 #include <memory>
 
 #include "zip/detail/zip_member_facts.h"
-#include "zip/zip_writer.h"
+#include "zip/zip_result.h"
 
 namespace vaultwick {
+
+// What ZipSource::read answers when the source could not be read.
+inline constexpr std::uint32_t kSourceReadFailed = 0xFFFFFFFF;
 
 class ZipSource {
  public:
   virtual ~ZipSource() = default;
-  // Copies up to `count` bytes into `destination`; 0 means the data has ended (a
-  // failing read ends it too).
+  // Copies up to `count` bytes into `destination`; 0 means the data has ended,
+  // kSourceReadFailed that it could not be read.
   virtual std::uint32_t read(std::uint8_t* destination, std::uint32_t count) = 0;
+  // The descriptor read from, or -1 for memory.
+  virtual int descriptor() const { return -1; }
 };
 
 // Each sets `result` and the member's facts, and returns null on failure.

@@ -4,6 +4,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <new>
+
 #include "zip/zip_format.h"
 
 namespace vaultwick {
@@ -25,9 +27,11 @@ class DescriptorSource final : public ZipSource {
       if (got < 0 && errno == EINTR) {
         continue;
       }
-      return got > 0 ? static_cast<std::uint32_t>(got) : 0;
+      return got >= 0 ? static_cast<std::uint32_t>(got) : kSourceReadFailed;
     }
   }
+
+  int descriptor() const override { return fd_; }
 
  private:
   int fd_;
@@ -66,11 +70,15 @@ std::unique_ptr<ZipSource> openFileNameSource(const char* path, MemberFacts& fac
     return nullptr;
   }
   result = prepareDescriptor(fd, 0, facts);
-  if (result != ZipResult::Ok) {
-    close(fd);
-    return nullptr;
+  std::unique_ptr<ZipSource> source;
+  if (result == ZipResult::Ok) {
+    source.reset(new (std::nothrow) DescriptorSource(fd, true));
+    result = source ? ZipResult::Ok : ZipResult::NoMemory;
   }
-  return std::make_unique<DescriptorSource>(fd, true);
+  if (!source) {
+    close(fd);
+  }
+  return source;
 }
 
 std::unique_ptr<ZipSource> openHandleSource(const int* fd, std::uint32_t sizeHint,

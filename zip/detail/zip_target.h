@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "zip/zip_writer.h"
+#include "zip/zip_result.h"
 
 namespace vaultwick {
 
@@ -25,6 +25,8 @@ class ZipTarget {
   virtual bool seek(std::uint64_t position, ZipResult& sticky) = 0;
   // The memory block of a memory target, else null.
   virtual void* memory() const { return nullptr; }
+  // The descriptor written to, or -1 for memory.
+  virtual int descriptor() const { return -1; }
 };
 
 // Each sets `result` and returns null on failure.

@@ -5,6 +5,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <new>
+
 namespace vaultwick {
 
 namespace {
@@ -18,6 +20,7 @@ class DescriptorTarget final : public ZipTarget {
 
   bool seekable() const override { return seekable_; }
   std::uint64_t baseOffset() const override { return baseOffset_; }
+  int descriptor() const override { return fd_; }
 
   std::uint32_t write(const std::uint8_t* data, std::uint32_t count, ZipResult&) override {
     std::uint32_t done = 0;
@@ -53,6 +56,17 @@ bool isRegularFile(int fd) {
   return fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
 }
 
+// The target owns `fd` from here on; without memory for it, `fd` is closed at once.
+std::unique_ptr<ZipTarget> adoptDescriptor(int fd, bool seekable, std::uint64_t base,
+                                           ZipResult& result) {
+  std::unique_ptr<ZipTarget> target(new (std::nothrow) DescriptorTarget(fd, seekable, base));
+  if (!target) {
+    close(fd);
+  }
+  result = target ? ZipResult::Ok : ZipResult::NoMemory;
+  return target;
+}
+
 }  // namespace
 
 std::unique_ptr<ZipTarget> openFileNameTarget(const char* path, ZipResult& result) {
@@ -63,8 +77,7 @@ std::unique_ptr<ZipTarget> openFileNameTarget(const char* path, ZipResult& resul
   }
   // A path may name a pipe or a device too; only a regular file can be rewritten.
   const bool seekable = isRegularFile(fd) && lseek(fd, 0, SEEK_CUR) >= 0;
-  result = ZipResult::Ok;
-  return std::make_unique<DescriptorTarget>(fd, seekable, 0);
+  return adoptDescriptor(fd, seekable, 0, result);
 }
 
 std::unique_ptr<ZipTarget> openHandleTarget(const int* fd, ZipResult& result) {
@@ -84,8 +97,7 @@ std::unique_ptr<ZipTarget> openHandleTarget(const int* fd, ZipResult& result) {
     seekable = position >= 0 && !appending;
     base = position >= 0 ? static_cast<std::uint64_t>(position) : 0;
   }
-  result = ZipResult::Ok;
-  return std::make_unique<DescriptorTarget>(copy, seekable, base);
+  return adoptDescriptor(copy, seekable, base, result);
 }
 
 }  // namespace vaultwick

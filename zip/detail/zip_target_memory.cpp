@@ -3,6 +3,7 @@
 #include <sys/mman.h>
 
 #include <cstring>
+#include <new>
 
 namespace vaultwick {
 
@@ -65,8 +66,13 @@ std::unique_ptr<ZipTarget> openMemoryTarget(void* buffer, std::uint32_t size, Zi
     }
     owned = true;
   }
-  result = ZipResult::Ok;
-  return std::make_unique<MemoryTarget>(static_cast<std::uint8_t*>(buffer), size, owned);
+  std::unique_ptr<ZipTarget> target(
+      new (std::nothrow) MemoryTarget(static_cast<std::uint8_t*>(buffer), size, owned));
+  if (!target && owned) {
+    munmap(buffer, size);
+  }
+  result = target ? ZipResult::Ok : ZipResult::NoMemory;
+  return target;
 }
 
 }  // namespace vaultwick

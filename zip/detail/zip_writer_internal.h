@@ -3,6 +3,7 @@
 // The state of one archive being written, and the writer's internal steps.
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -37,6 +38,8 @@ struct ZipWriter final : ZipSink {
   // Archive bytes emitted so far at the end of the output, not counting the base offset.
   std::uint64_t bytesWritten = 0;
   int packLevel = kDefaultPackLevel;
+  // When set, reading a member's input stops and the member fails as unread.
+  const std::atomic<bool>* stop = nullptr;
   // Members added successfully, in order of addition.
   std::vector<ZipEntry> entries;
 
@@ -47,6 +50,8 @@ struct ZipWriter final : ZipSink {
   std::uint32_t crc = 0;
   std::uint64_t compressedSize = 0;
   bool dataWriteFailed = false;
+  // ReadFailed once the input could not be read or a stop was asked for.
+  ZipResult inputResult = ZipResult::Ok;
 
   std::array<std::uint8_t, kWriterBufferSize> buffer{};
 
@@ -66,13 +71,19 @@ bool zipFlushCallback(void* param, const std::uint8_t* data, std::uint32_t* coun
 // Every archive byte passes here; returns the number written.
 std::uint32_t zipWriteCallback(ZipWriter* writer, const std::uint8_t* data, std::uint32_t count);
 
-// Reads the member's input, keeping its CRC-32 and length.
+// Reads the member's input, keeping its CRC-32 and length. A failed read or a
+// stop request gives 0, ending the data, and is kept in inputResult.
 std::uint32_t readMemberInput(ZipWriter& writer, std::uint8_t* destination, std::uint32_t wanted);
 
 // Produce a member's data: Ok, WriteFailed, or DeflateFailed when a check of
 // the compressor failed.
 ZipResult storeMemberData(ZipWriter& writer);
 ZipResult deflateMemberData(ZipWriter& writer, ZipEntry& entry);
+
+// openZipWriter that also hands its result to the caller: with archives made on
+// other threads, lastZipResult may already hold another one when the caller looks.
+ZipHandle* openWriter(const void* target, std::uint32_t size, ZipTargetKind kind, int level,
+                      ZipResult& result);
 
 ZipResult addMember(ZipWriter& writer, const char* name, const void* source, std::uint32_t size,
                     ZipSourceKind kind);
