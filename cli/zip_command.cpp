@@ -1,10 +1,15 @@
 #include "cli/zip_command.h"
 
+#include <errno.h>
+#include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -18,7 +23,8 @@ namespace {
 constexpr const char* kUsage =
     "usage: vaultwick zip [--level N] ARCHIVE FILE...\n"
     "\n"
-    "Packs the files into a new ZIP archive; an existing ARCHIVE is replaced.\n"
+    "Packs the files into a new ZIP archive. An existing ARCHIVE is replaced only\n"
+    "once the new one is whole, and keeps its permissions; a failure leaves it as it was.\n"
     "\n"
     "  ARCHIVE     the archive to write, or - for standard output\n"
     "  FILE        a file, added under its path as given less any leading '/';\n"
@@ -82,6 +88,88 @@ int parseOptions(int argc, char** argv, ZipOptions& options) {
   return -1;
 }
 
+struct FileIdentity {
+  dev_t device;
+  ino_t inode;
+};
+
+std::optional<FileIdentity> identityOf(int statResult, const struct stat& info) {
+  if (statResult != 0 || !S_ISREG(info.st_mode)) {
+    return std::nullopt;
+  }
+  return FileIdentity{info.st_dev, info.st_ino};
+}
+
+// The regular file an argument names ("-": standard input or output), if any.
+std::optional<FileIdentity> identityOf(const char* path, int standardStream) {
+  struct stat info {};
+  const int got = std::string_view(path) == "-" ? fstat(standardStream, &info) : stat(path, &info);
+  return identityOf(got, info);
+}
+
+// A file packed into the archive that is being written over it would be read
+// while it grows, without end.
+const char* sourceThatIsTheArchive(const ZipOptions& options) {
+  const std::optional<FileIdentity> archive = identityOf(options.archive, STDOUT_FILENO);
+  if (!archive) {
+    return nullptr;
+  }
+  for (const char* file : options.files) {
+    const std::optional<FileIdentity> source = identityOf(file, STDIN_FILENO);
+    if (source && source->device == archive->device && source->inode == archive->inode) {
+      return file;
+    }
+  }
+  return nullptr;
+}
+
+// The hidden file beside the archive that becomes the archive once whole. Its path
+// lives in static storage so that a signal can remove it on the way out.
+char partialPath[4096];
+struct sigaction previousActions[3];
+constexpr int kStopSignals[3] = {SIGINT, SIGTERM, SIGHUP};
+
+void removePartialAndDie(int signal) {
+  unlink(partialPath);
+  ::signal(signal, SIG_DFL);
+  raise(signal);
+}
+
+void watchSignals(bool on) {
+  for (int i = 0; i < 3; ++i) {
+    if (on) {
+      struct sigaction action {};
+      action.sa_handler = removePartialAndDie;
+      sigaction(kStopSignals[i], &action, &previousActions[i]);
+    } else {
+      sigaction(kStopSignals[i], &previousActions[i], nullptr);
+    }
+  }
+}
+
+// Creates the partial file beside `archive` (hidden, exclusive, unique to this
+// process). Returns its descriptor, or -1 with errno set.
+int createPartial(const std::string& archive) {
+  const std::string::size_type slash = archive.rfind('/');
+  const std::string folder = slash == std::string::npos ? "" : archive.substr(0, slash + 1);
+  const std::string base = slash == std::string::npos ? archive : archive.substr(slash + 1);
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const std::string path =
+        folder + "." + base + ".part-" + std::to_string(getpid()) + "-" + std::to_string(attempt);
+    if (path.size() >= sizeof partialPath) {
+      errno = ENAMETOOLONG;
+      return -1;
+    }
+    std::memcpy(partialPath, path.c_str(), path.size() + 1);
+    const int fd = open(partialPath, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd >= 0 || errno != EEXIST) {
+      return fd;
+    }
+  }
+  errno = EEXIST;
+  return -1;
+}
+
 ZipResult addFile(ZipHandle* handle, const char* path) {
   static const int kStandardInput = STDIN_FILENO;
   if (std::string_view(path) == "-") {
@@ -98,6 +186,65 @@ ZipResult addFile(ZipHandle* handle, const char* path) {
   return addZipMember(handle, name, path, 0, ZipSourceKind::FileName);
 }
 
+// Adds every file and finishes the archive; prints the first failure.
+bool writeArchive(ZipHandle* handle, const ZipOptions& options) {
+  if (handle == nullptr) {
+    std::fprintf(stderr, "vaultwick zip: %s: %s\n", options.archive,
+                 resultText(lastZipResult.load()).c_str());
+    return false;
+  }
+  for (const char* file : options.files) {
+    const ZipResult added = addFile(handle, file);
+    if (added != ZipResult::Ok) {
+      std::fprintf(stderr, "vaultwick zip: %s: %s\n", file, resultText(added).c_str());
+      static_cast<void>(closeZipWriter(handle));
+      return false;
+    }
+  }
+  const ZipResult closed = closeZipWriter(handle);
+  if (closed != ZipResult::Ok) {
+    std::fprintf(stderr, "vaultwick zip: %s: %s\n", options.archive, resultText(closed).c_str());
+    return false;
+  }
+  return true;
+}
+
+// Makes the whole partial file the archive: the mode of the archive it replaces,
+// on disk, then renamed over it. Closes `fd`.
+bool placePartial(int fd, const struct stat* replaced, const char* archive) {
+  bool placed = replaced == nullptr || fchmod(fd, replaced->st_mode & 07777) == 0;
+  placed = placed && fsync(fd) == 0;
+  placed = close(fd) == 0 && placed;
+  placed = placed && rename(partialPath, archive) == 0;
+  if (!placed) {
+    std::fprintf(stderr, "vaultwick zip: %s: %s\n", archive, std::strerror(errno));
+  }
+  return placed;
+}
+
+// Writes the archive beside ARCHIVE and renames it over ARCHIVE once whole.
+int writeBeside(const ZipOptions& options, const struct stat* replaced) {
+  watchSignals(true);
+  const int fd = createPartial(options.archive);
+  bool written = false;
+  if (fd < 0) {
+    std::fprintf(stderr, "vaultwick zip: %s: %s\n", options.archive, std::strerror(errno));
+  } else {
+    written = writeArchive(openZipWriter(&fd, 0, ZipTargetKind::Handle, options.level), options);
+    if (written) {
+      written = placePartial(fd, replaced, options.archive);
+    } else {
+      close(fd);
+    }
+    if (!written) {
+      unlink(partialPath);
+    }
+  }
+  watchSignals(false);
+  partialPath[0] = '\0';
+  return written ? 0 : 1;
+}
+
 }  // namespace
 
 int runZipCommand(int argc, char** argv) {
@@ -106,36 +253,27 @@ int runZipCommand(int argc, char** argv) {
   if (status >= 0) {
     return status;
   }
-  const bool toStandardOutput = std::string_view(options.archive) == "-";
-  static const int kStandardOutput = STDOUT_FILENO;
-  ZipHandle* handle =
-      toStandardOutput ? openZipWriter(&kStandardOutput, 0, ZipTargetKind::Handle, options.level)
-                       : openZipWriter(options.archive, 0, ZipTargetKind::FileName, options.level);
-  if (handle == nullptr) {
-    std::fprintf(stderr, "vaultwick zip: %s: %s\n", options.archive,
-                 resultText(lastZipResult.load()).c_str());
-    return 1;
+  if (const char* self = sourceThatIsTheArchive(options)) {
+    std::fprintf(stderr, "vaultwick zip: %s: is the archive itself\n", self);
+    return 2;
   }
-  for (const char* file : options.files) {
-    const ZipResult added = addFile(handle, file);
-    if (added != ZipResult::Ok) {
-      std::fprintf(stderr, "vaultwick zip: %s: %s\n", file, resultText(added).c_str());
-      static_cast<void>(closeZipWriter(handle));
-      if (!toStandardOutput) {
-        unlink(options.archive);  // no half-made archive is left behind
-      }
-      return 1;
-    }
+  if (std::string_view(options.archive) == "-") {
+    static const int kStandardOutput = STDOUT_FILENO;
+    return writeArchive(openZipWriter(&kStandardOutput, 0, ZipTargetKind::Handle, options.level),
+                        options)
+               ? 0
+               : 1;
   }
-  const ZipResult closed = closeZipWriter(handle);
-  if (closed != ZipResult::Ok) {
-    std::fprintf(stderr, "vaultwick zip: %s: %s\n", options.archive, resultText(closed).c_str());
-    if (!toStandardOutput) {
-      unlink(options.archive);
-    }
-    return 1;
+  struct stat existing {};
+  const bool exists = stat(options.archive, &existing) == 0;
+  if (exists && !S_ISREG(existing.st_mode)) {
+    // A pipe or device is written straight through: it cannot be replaced.
+    return writeArchive(openZipWriter(options.archive, 0, ZipTargetKind::FileName, options.level),
+                        options)
+               ? 0
+               : 1;
   }
-  return 0;
+  return writeBeside(options, exists ? &existing : nullptr);
 }
 
 }  // namespace vaultwick
