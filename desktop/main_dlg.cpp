@@ -8,6 +8,7 @@
 
 #include "desktop/byte_limit_validator.h"
 #include "desktop/dialog_units.h"
+#include "desktop/gui_thread_calls.h"
 #include "desktop/job_message_boxes.h"
 #include "desktop/main_dialog_template.h"
 #include "shell/connections.h"
@@ -56,10 +57,36 @@ std::optional<int> ParseStartHour(const QString& text) {
   return hour;
 }
 
+const Clock& SystemClockInstance() {
+  static const SystemClock clock;
+  return clock;
+}
+
+// Starts jobs through the runner; every job of the desktop program shows its
+// copy-failure message in a message box.
+class DesktopJobStarter : public JobStarter {
+ public:
+  DesktopJobStarter(JobRunner& runner, std::shared_ptr<MessageBoxPort> messageBox)
+      : runner_(runner), messageBox_(std::move(messageBox)) {}
+
+  JobStart Start(std::unique_ptr<BackupRequest>& request, JobOrigin origin,
+                 StartRule rule) override {
+    request->messageBox = messageBox_;
+    return runner_.Start(request, origin, rule);
+  }
+
+ private:
+  JobRunner& runner_;
+  std::shared_ptr<MessageBoxPort> messageBox_;
+};
+
 }  // namespace
 
 CMainDlg::CMainDlg(MainDlgOptions options, QWidget* parent)
-    : QDialog(parent), options_(std::move(options)), store_(*options_.store) {
+    : QDialog(parent),
+      options_(std::move(options)),
+      store_(*options_.store),
+      clock_(options_.clock != nullptr ? *options_.clock : SystemClockInstance()) {
   RegisterDesktopResources();
   appIcon.addFile(QStringLiteral(":/vaultwick/icon-32.png"));
   setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
@@ -73,12 +100,31 @@ CMainDlg::CMainDlg(MainDlgOptions options, QWidget* parent)
     periodList->addItem(QString::number(period));
   }
   jobMessageBoxes_ = new JobMessageBoxes(this);
+  calls_ = GuiThreadCalls::For(this);
+  JobRunner::Observer observer;
+  observer.ended = [calls = calls_, this](const HistoryRow& row, const std::string&) {
+    calls->Post([this, row] { OnJobEnded(row); });
+  };
+  runner_ = std::make_unique<JobRunner>(&store_, clock_, std::move(observer));
+  starter_ = std::make_unique<DesktopJobStarter>(*runner_, jobMessageBoxes_->Port());
+  scheduler_ = std::make_unique<Scheduler>(store_, *starter_, clock_);
   scheduleTimer_.setTimerType(Qt::PreciseTimer);
   ConnectHandlers();
   OnInitDialog();
 }
 
-CMainDlg::~CMainDlg() = default;
+// No job may be left waiting for this thread while the runner waits for the
+// jobs: message boxes are released and nothing more is posted here first.
+CMainDlg::~CMainDlg() {
+  jobMessageBoxes_->ShutDown();
+  calls_->Detach();
+  if (stopWaiter_.joinable()) {
+    stopWaiter_.join();
+  }
+  scheduler_.reset();
+  starter_.reset();
+  runner_.reset();
+}
 
 QLineEdit* CMainDlg::Edit(int id) const {
   return static_cast<QLineEdit*>(Control(id));

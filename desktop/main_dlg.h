@@ -19,12 +19,19 @@
 #include <QSystemTrayIcon>
 #include <QTimer>
 #include <functional>
+#include <memory>
+#include <thread>
 
 #include "desktop/dialog_template.h"
+#include "platform/clock.h"
 #include "platform/settings_store.h"
+#include "shell/history.h"
+#include "shell/job_runner.h"
+#include "shell/scheduler.h"
 
 namespace vaultwick {
 
+class GuiThreadCalls;
 class JobMessageBoxes;
 
 // Asks the user for a folder, starting at `current`; empty when cancelled.
@@ -37,6 +44,11 @@ struct MainDlgOptions {
   bool trayAvailable = false;
   // The platform's folder dialog unless a test puts another here.
   FolderChooser chooseFolder;
+  // The scheduler's clock; the system's when null.
+  const Clock* clock = nullptr;
+  // Makes the request of a Download now; a plain one when empty (tests put
+  // requests here that they can watch).
+  std::function<std::unique_ptr<BackupRequest>()> newRequest;
 };
 
 class CMainDlg : public QDialog {
@@ -48,6 +60,7 @@ class CMainDlg : public QDialog {
   const QStringList& ScheduledNames() const { return scheduledNames_; }
   bool SchedulerRunning() const { return scheduleTimer_.isActive(); }
   QSystemTrayIcon* TrayIcon() const { return trayIcon_; }
+  JobRunner& Runner() { return *runner_; }
 
   // Data exchange between the controls and the members. TransferIn checks the
   // start hour first and, when it is not an integer from 0 to 23, says so and
@@ -73,6 +86,8 @@ class CMainDlg : public QDialog {
   void OnTargetFolderKillFocus();
   void OnCancel();
   void OnOK() {}
+  // The scheduler's timer: one tick over the names copied at the minimise.
+  void OnScheduleTick();
 
   // Starts hidden in the tray (or minimised where there is no tray), as
   // minimising would; for a start at login.
@@ -99,12 +114,14 @@ class CMainDlg : public QDialog {
   bool CommitTargetField();
   void GoToTray();
   void RestoreFromTray();
-  void OnScheduleTick();
+  void OnJobEnded(const HistoryRow& row);
+  QString TrayTip() const;
   void StopJobsAndEnd();
   void EndDialog();
 
   MainDlgOptions options_;
   SettingsStore& store_;
+  const Clock& clock_;
   DialogControls controls_;
   QIcon appIcon;
   QListWidget* connectionList = nullptr;
@@ -124,9 +141,18 @@ class CMainDlg : public QDialog {
   QSystemTrayIcon* trayIcon_ = nullptr;
   QTimer scheduleTimer_;
   QStringList scheduledNames_;
+  QString lastScheduledOutcome_;
   JobMessageBoxes* jobMessageBoxes_ = nullptr;
   bool targetCheckPending_ = false;
   bool ending_ = false;
+
+  // Job threads report to the window through these calls; declared before
+  // the runner and the scheduler, which use them.
+  std::shared_ptr<GuiThreadCalls> calls_;
+  std::unique_ptr<JobRunner> runner_;
+  std::unique_ptr<JobStarter> starter_;
+  std::unique_ptr<Scheduler> scheduler_;
+  std::thread stopWaiter_;
 };
 
 }  // namespace vaultwick

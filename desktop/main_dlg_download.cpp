@@ -2,7 +2,6 @@
 // yet applied included), at once, with a progress window.
 
 #include "backup/run_backup_job.h"
-#include "desktop/job_message_boxes.h"
 #include "desktop/main_dlg.h"
 #include "desktop/progress_window.h"
 
@@ -12,23 +11,27 @@ void CMainDlg::OnDownloadNow() {
   if (!CommitTargetField() || !TransferIn()) {
     return;
   }
-  auto* request = new BackupRequest;
+  std::unique_ptr<BackupRequest> request =
+      options_.newRequest ? options_.newRequest() : std::make_unique<BackupRequest>();
   request->name = nameText.toStdString();
   request->host = hostText.toStdString();
   request->login = loginText.toStdString();
   request->password = passwordText.toStdString();
   request->database = databaseText.toStdString();
   request->saveTo = saveToText.toStdString();
-  request->messageBox = jobMessageBoxes_->Port();
-  CFtpDown::Open(request);
-  if (!StartBackupJob(request)) {
-    // No worker: the job ends here, and the window, still open, keeps the
-    // request until it closes.
-    MarkJobFinished(*request);
-    request->progressWindow->SetStatusText(kTextErrorOccured);
+  BackupRequest* shared = request.get();
+  // The window is in the request before the worker starts.
+  CFtpDown::Open(shared);
+  const JobStart started =
+      starter_->Start(request, JobOrigin::DownloadNow, StartRule::UnlessRunning);
+  if (started != JobStart::Started) {
+    // No job runs: it ends here, and the window, still open, frees the
+    // request when it closes.
+    MarkJobFinished(*shared);
+    shared->progressWindow->SetStatusText(
+        started == JobStart::AlreadyRunning ? kTextPreviousRunStillGoing : kTextErrorOccured);
+    request.release();
   }
 }
-
-void CMainDlg::OnScheduleTick() {}
 
 }  // namespace vaultwick

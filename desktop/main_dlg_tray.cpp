@@ -5,10 +5,9 @@
 // to stop and the program ends once they have, or after a few seconds.
 
 #include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QMessageBox>
 
-#include "backup/run_backup_job.h"
+#include "desktop/gui_thread_calls.h"
 #include "desktop/job_message_boxes.h"
 #include "desktop/main_dialog_template.h"
 #include "desktop/main_dlg.h"
@@ -22,9 +21,8 @@ namespace {
 constexpr int kScheduleIntervalMs = 60'000;
 constexpr const char* kTrayTip = "Corvane tool";
 constexpr const char* kExitQuestion = "Backup in progress.\nExit program?";
-// How long the exit waits for stopped jobs to clean up, and how often it looks.
-constexpr int kStopWaitMs = 5'000;
-constexpr int kStopPollMs = 50;
+// How long the exit waits for stopped jobs to clean up.
+constexpr std::chrono::seconds kStopWait{5};
 
 }  // namespace
 
@@ -47,7 +45,7 @@ void CMainDlg::GoToTray() {
   if (options_.trayAvailable) {
     if (trayIcon_ == nullptr) {
       trayIcon_ = new QSystemTrayIcon(appIcon, this);
-      trayIcon_->setToolTip(QString::fromLatin1(kTrayTip));
+      trayIcon_->setToolTip(TrayTip());
       connect(trayIcon_, &QSystemTrayIcon::activated, this, &CMainDlg::OnTrayNotify);
     }
     trayIcon_->show();
@@ -96,7 +94,7 @@ void CMainDlg::OnCancel() {
     return;
   }
   WithStore([this] { SaveTargetFolder(store_, saveToText.toStdString()); });
-  if (runningJobs.load() == 0) {
+  if (runner_->RunningJobCount() == 0) {
     EndDialog();
     return;
   }
@@ -112,22 +110,51 @@ void CMainDlg::OnCancel() {
   question->open();
 }
 
-// Jobs are asked to stop and their windows closed; the GUI thread keeps
-// running meanwhile (a stopping job may still want it), and the window ends
-// when no job runs any more or the time is up.
+// Jobs are asked to stop and their windows closed. The wait for them runs
+// on a thread of its own, so the GUI thread stays free for anything a
+// stopping job still hands it; the window ends when no job runs any more or
+// the time is up.
 void CMainDlg::StopJobsAndEnd() {
   ending_ = true;
   setEnabled(false);
   jobMessageBoxes_->ShutDown();
   CFtpDown::CloseAll();
-  auto* poll = new QTimer(this);
-  const QDeadlineTimer deadline(kStopWaitMs);
-  connect(poll, &QTimer::timeout, this, [this, deadline] {
-    if (runningJobs.load() == 0 || deadline.hasExpired()) {
-      EndDialog();
-    }
+  runner_->StopAll();
+  stopWaiter_ = std::thread([runner = runner_.get(), calls = calls_, this] {
+    runner->WaitForAll(kStopWait);
+    calls->Post([this] { EndDialog(); });
   });
-  poll->start(kStopPollMs);
+}
+
+void CMainDlg::OnScheduleTick() {
+  std::vector<std::string> names;
+  for (const QString& name : scheduledNames_) {
+    names.push_back(name.toStdString());
+  }
+  WithStore([&] { scheduler_->Tick(names); });
+}
+
+// The tray tip tells how the last scheduled backup ended; one that did not
+// complete also shows a notification (the history keeps them all).
+void CMainDlg::OnJobEnded(const HistoryRow& row) {
+  if (row.startedBy != JobOriginName(JobOrigin::Schedule)) {
+    return;
+  }
+  const QString name = QString::fromStdString(row.connection);
+  const QString endText = QString::fromStdString(row.endText);
+  lastScheduledOutcome_ = name + ": " + endText;
+  if (trayIcon_ != nullptr) {
+    trayIcon_->setToolTip(TrayTip());
+    if (row.result != BackupResultName(BackupResult::Complete) && row.result != kResultNotStarted) {
+      trayIcon_->showMessage(QStringLiteral("Backup of %1").arg(name), endText,
+                             QSystemTrayIcon::Critical);
+    }
+  }
+}
+
+QString CMainDlg::TrayTip() const {
+  const QString tip = QString::fromLatin1(kTrayTip);
+  return lastScheduledOutcome_.isEmpty() ? tip : tip + "\n" + lastScheduledOutcome_;
 }
 
 void CMainDlg::EndDialog() {

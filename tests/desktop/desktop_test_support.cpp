@@ -39,6 +39,40 @@ void MainWindowUnderTest::Select(const QString& name) {
   list->setCurrentItem(found.first());
 }
 
+void HoldingStatusEcho::SetStatusText(const std::string& text) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  texts_.push_back(text);
+  if (!held_ && !holdAt_.empty() && text.starts_with(holdAt_)) {
+    held_ = true;
+    changed_.notify_all();
+    changed_.wait(lock, [this] { return released_; });
+  }
+}
+
+bool HoldingStatusEcho::WaitUntilHeld(int ms) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  return changed_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return held_; });
+}
+
+void HoldingStatusEcho::Release() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  released_ = true;
+  changed_.notify_all();
+}
+
+std::vector<std::string> HoldingStatusEcho::Texts() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return texts_;
+}
+
+void EchoDownloadNow(MainDlgOptions& options, std::shared_ptr<HoldingStatusEcho> echo) {
+  options.newRequest = [echo] {
+    auto request = std::make_unique<BackupRequest>();
+    request->statusEcho = echo;
+    return request;
+  };
+}
+
 QList<QMessageBox*> OpenMessageBoxes(QWidget* owner) {
   QList<QMessageBox*> open;
   if (owner == nullptr) {

@@ -7,7 +7,11 @@
 #include <QMessageBox>
 #include <QTemporaryDir>
 #include <QWidget>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
 
 #include "desktop/main_dlg.h"
 #include "platform/settings_store.h"
@@ -19,6 +23,8 @@ class MainWindowUnderTest {
   explicit MainWindowUnderTest(bool trayAvailable = false, FolderChooser chooser = {});
   ~MainWindowUnderTest();
 
+  // Set before Open.
+  MainDlgOptions& options() { return options_; }
   // Makes and shows the window; stored values put in before this show at start.
   CMainDlg& Open();
   CMainDlg& dialog() { return *dialog_; }
@@ -38,6 +44,29 @@ class MainWindowUnderTest {
   MainDlgOptions options_;
   std::unique_ptr<CMainDlg> dialog_;
 };
+
+// Every status text of a job, on the job's thread. The job is held at the
+// first text that begins with `holdAt` until Release (never, when empty).
+class HoldingStatusEcho : public StatusTextPort {
+ public:
+  explicit HoldingStatusEcho(std::string holdAt) : holdAt_(std::move(holdAt)) {}
+  void SetStatusText(const std::string& text) override;
+  // Waits (on the test's thread) until the job is held; false after `ms`.
+  bool WaitUntilHeld(int ms);
+  void Release();
+  std::vector<std::string> Texts() const;
+
+ private:
+  const std::string holdAt_;
+  mutable std::mutex mutex_;
+  std::condition_variable changed_;
+  std::vector<std::string> texts_;
+  bool held_ = false;
+  bool released_ = false;
+};
+
+// Download now requests of the window carry `echo`.
+void EchoDownloadNow(MainDlgOptions& options, std::shared_ptr<HoldingStatusEcho> echo);
 
 // The message boxes open over `owner`, oldest first.
 QList<QMessageBox*> OpenMessageBoxes(QWidget* owner);

@@ -10,7 +10,6 @@
 #include <QSignalSpy>
 #include <QTest>
 
-#include "backup/run_backup_job.h"
 #include "shell/connections.h"
 #include "shell/target_folder.h"
 #include "tests/desktop/desktop_test_support.h"
@@ -300,15 +299,24 @@ class MainDlgTest : public QObject {
     QVERIFY(!dialog.SchedulerRunning());
   }
 
-  void ExitAsksWhileJobsRun() {
+  // No is a way back; Yes asks the job to stop and ends once it has.
+  void ExitAsksWhileAJobRuns() {
     MainWindowUnderTest window;
+    auto echo = std::make_shared<HoldingStatusEcho>("Connecting...");
+    EchoDownloadNow(window.options(), echo);
     const QString folder = window.Path("target");
     QDir().mkpath(folder);
     SaveTargetFolder(window.store(), folder.toStdString());
+    ConnectionProfile shop{"shop", "127.0.0.1:1", "nobody", "", "shop", 0, 1};
+    (void)AddConnectionNamed(window.store(), "shop");
+    (void)ApplyConnectionChanges(window.store(), "shop", shop);
     CMainDlg& dialog = window.Open();
+    window.Select("shop");
+    window.Control<QPushButton>(1018)->click();
+    QVERIFY(echo->WaitUntilHeld(10'000));
+
     SaveTargetFolder(window.store(), "elsewhere");
     QSignalSpy finished(&dialog, &QDialog::finished);
-    runningJobs.fetch_add(1);
     dialog.close();
     QList<QMessageBox*> question = OpenMessageBoxes(&dialog);
     QCOMPARE(question.size(), 1);
@@ -322,8 +330,10 @@ class MainDlgTest : public QObject {
     QCOMPARE(question.size(), 1);
     question[0]->button(QMessageBox::Yes)->click();
     QCOMPARE(finished.count(), 0);
-    runningJobs.fetch_sub(1);
-    QVERIFY(finished.wait(5000));
+    echo->Release();
+    QVERIFY(finished.wait(10'000));
+    QCOMPARE(dialog.Runner().RunningJobCount(), 0);
+    QCOMPARE(echo->Texts().back(), std::string("Error occured"));
   }
 };
 
