@@ -17,6 +17,7 @@
 #include <thread>
 
 #include "backup/run_backup_job.h"
+#include "cli/backup_connection.h"
 
 namespace vaultwick {
 namespace {
@@ -24,14 +25,19 @@ namespace {
 constexpr const char* kUsage =
     "usage: vaultwick backup --name NAME --host HOST[:PORT] --login LOGIN --database DB "
     "--save-to DIR\n"
+    "       vaultwick backup --connection NAME [--store FILE]\n"
     "The password is read from the environment variable VAULTWICK_PASSWORD (empty when unset).\n"
     "HOST may be host, host:port or [IPv6-address]:port; the port defaults to 3306.\n"
     "With a port the connection is made by TCP, also to localhost.\n"
     "Exit status: 0 archive placed; 3 archive placed, but some tables could not be read;\n"
     "1 failed, the older archive stays; 2 usage error; 128 + signal number when SIGINT,\n"
-    "SIGTERM or SIGHUP stopped it (nothing placed, no temporary files left).\n";
+    "SIGTERM or SIGHUP stopped it (nothing placed, no temporary files left).\n"
+    "With --connection, the stored connection NAME and the stored target folder give\n"
+    "every value, password included, and the outcome goes into the history (see\n"
+    "vaultwick connections, target and history).\n";
 
 constexpr const char* kOptions[] = {"--name", "--host", "--login", "--database", "--save-to"};
+constexpr const char* kStoredOptions[] = {"--connection", "--store"};
 
 // Each line goes out whole, so texts of the job never interleave mid-line.
 class StandardErrorStatus : public StatusTextPort {
@@ -153,6 +159,9 @@ int runBackupCommand(int argc, char** argv) {
     for (const char* name : kOptions) {
       known = known || option == name;
     }
+    for (const char* name : kStoredOptions) {
+      known = known || option == name;
+    }
     if (!known) {
       return UsageError("unknown argument ", argv[i]);
     }
@@ -161,20 +170,32 @@ int runBackupCommand(int argc, char** argv) {
     }
     values[option] = argv[++i];
   }
+  std::optional<StoredBackup> stored;
+  if (values.count("--connection") != 0) {
+    if (values.size() != 1 + values.count("--store")) {
+      return UsageError("--connection takes no other option but --store", "");
+    }
+    stored = PrepareStoredBackup(values["--connection"], values["--store"]);
+    if (!stored) {
+      return kExitFailed;
+    }
+  }
   for (const char* name : kOptions) {
-    if (values.count(name) == 0) {
+    if (!stored && values.count(name) == 0) {
       return UsageError("missing ", name);
     }
   }
 
-  auto request = std::make_unique<BackupRequest>();
-  request->name = values["--name"];
-  request->host = values["--host"];
-  request->login = values["--login"];
-  const char* password = std::getenv("VAULTWICK_PASSWORD");
-  request->password = password != nullptr ? password : "";
-  request->database = values["--database"];
-  request->saveTo = values["--save-to"];
+  auto request = stored ? std::move(stored->request) : std::make_unique<BackupRequest>();
+  if (!stored) {
+    request->name = values["--name"];
+    request->host = values["--host"];
+    request->login = values["--login"];
+    const char* password = std::getenv("VAULTWICK_PASSWORD");
+    request->password = password != nullptr ? password : "";
+    request->database = values["--database"];
+    request->saveTo = values["--save-to"];
+  }
   request->statusEcho = std::make_shared<StandardErrorStatus>();
   request->messageBox = std::make_shared<StandardErrorMessageBox>();
   std::shared_ptr<std::atomic<bool>> stopRequested = request->stopRequested;
@@ -194,6 +215,9 @@ int runBackupCommand(int argc, char** argv) {
     while (::write(jobEnded, &one, sizeof one) < 0 && errno == EINTR) {
     }
   };
+  if (stored) {
+    stored->RecordInHistory(*request);
+  }
 
   std::thread job = StartBackupJob(request.get());
   if (!job.joinable()) {

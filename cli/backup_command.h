@@ -14,6 +14,8 @@ namespace vaultwick {
 //   2   a usage error;
 //   130, 143, 129   SIGINT, SIGTERM or SIGHUP stopped the job before its
 //       archive was placed (nothing placed, no temporary files left).
+// `vaultwick backup --connection NAME [--store FILE]` takes the six values
+// from the settings store instead, and records the outcome in its history.
 // The three signals are blocked while the command runs, so call it from the
 // main thread before any other thread starts.
 int runBackupCommand(int argc, char** argv);
@@ -22,6 +24,7 @@ int runBackupCommand(int argc, char** argv);
 inline constexpr const char* kBackupCommandSummary =
     "  backup --name NAME --host HOST[:PORT] --login LOGIN --database DB --save-to DIR\n"
     "                                    back up one database into DIR/NAME.zip\n"
-    "                                    (password from VAULTWICK_PASSWORD)";
+    "                                    (password from VAULTWICK_PASSWORD)\n"
+    "  backup --connection NAME          back up a stored connection";
 
 }  // namespace vaultwick

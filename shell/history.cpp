@@ -40,6 +40,10 @@ const char* BackupResultName(BackupResult result) {
       return "ArchiveFailed";
     case BackupResult::CopyFailed:
       return "CopyFailed";
+    case BackupResult::ServerLost:
+      return "ServerLost";
+    case BackupResult::Stopped:
+      return "Stopped";
     default:
       return "Failed";
   }
@@ -69,6 +73,30 @@ HistoryRow MakeNotStartedRow(std::string_view connection, JobOrigin origin, Wall
   row.result = kResultNotStarted;
   row.endText = kTextPreviousRunStillGoing;
   return row;
+}
+
+void RecordInHistory(BackupRequest& request, SettingsStore& store, const Clock& clock,
+                     JobOrigin origin, std::function<void(const std::string&)> storeError) {
+  const WallTime startedAt = clock.Now();
+  const auto steadyStart = std::chrono::steady_clock::now();
+  request.onOutcome = [&store, &clock, name = request.name, origin, startedAt, steadyStart,
+                       storeError = std::move(storeError),
+                       callerOnOutcome =
+                           std::move(request.onOutcome)](const BackupOutcome& outcome) {
+    const auto duration = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now() - steadyStart);
+    try {
+      store.AppendHistory(
+          MakeHistoryRow(name, origin, startedAt, clock.Now(), duration.count(), outcome));
+    } catch (const SettingsStoreError& error) {
+      if (storeError) {
+        storeError(error.what());
+      }
+    }
+    if (callerOnOutcome) {
+      callerOnOutcome(outcome);
+    }
+  };
 }
 
 std::vector<HistoryRow> ReadHistory(SettingsStore& store, std::string_view connection, int limit) {

@@ -5,6 +5,7 @@
 // front ends.
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -37,6 +38,14 @@ HistoryRow MakeHistoryRow(std::string_view connection, JobOrigin origin, WallTim
 
 // The row of a scheduled run that was not started.
 HistoryRow MakeNotStartedRow(std::string_view connection, JobOrigin origin, WallTime at);
+
+// Has the job of `request`, about to start, write its history row when it
+// ends, as a job of `origin` started now. The request's own onOutcome still
+// runs, after the row. A row that cannot be written goes to `storeError`
+// instead (on the job's thread). `store` and `clock` must outlive the job.
+// (The job runner records its jobs itself; this is for a job started without it.)
+void RecordInHistory(BackupRequest& request, SettingsStore& store, const Clock& clock,
+                     JobOrigin origin, std::function<void(const std::string&)> storeError);
 
 // Newest first; every connection when `connection` is empty.
 std::vector<HistoryRow> ReadHistory(SettingsStore& store, std::string_view connection, int limit);

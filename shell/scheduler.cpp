@@ -48,7 +48,7 @@ bool HourlyGate::Opens(const std::optional<LocalTime>& now) {
 
 std::unique_ptr<BackupRequest> RequestFromStore(SettingsStore& store, const std::string& name) {
   std::optional<ConnectionProfile> profile = LoadConnection(store, name);
-  return profile ? RequestFor(name, *profile, LoadTargetFolder(store)) : nullptr;
+  return profile ? RequestFor(profile->name, *profile, LoadTargetFolder(store)) : nullptr;
 }
 
 Scheduler::TickReport Scheduler::Tick(const std::vector<std::string>& scheduledNames) {

@@ -43,9 +43,9 @@ class HourlyGate {
   std::optional<std::int64_t> openedHour_;
 };
 
-// The request a run of the stored connection `name` gets: its values and the
-// stored target folder (empty when none was saved). nullptr when there is no
-// such connection.
+// The request a run of the stored connection `name` (letter case ignored)
+// gets: its stored name and values and the stored target folder (empty when
+// none was saved). nullptr when there is no such connection.
 std::unique_ptr<BackupRequest> RequestFromStore(SettingsStore& store, const std::string& name);
 
 class Scheduler {

@@ -1,0 +1,29 @@
+#pragma once
+
+// `vaultwick backup --connection NAME [--store FILE]`: the backup of a stored
+// connection, recorded in the history like every other job.
+
+#include <memory>
+#include <optional>
+#include <string_view>
+
+#include "backup/backup_request.h"
+#include "platform/settings_store.h"
+
+namespace vaultwick {
+
+struct StoredBackup {
+  std::unique_ptr<SettingsStore> store;
+  std::unique_ptr<BackupRequest> request;  // filled from the store, target folder included
+
+  // Has the job of `job` (this request, taken out) write its history row
+  // into the store. Call once its onOutcome is in place, just before it starts.
+  void RecordInHistory(BackupRequest& job);
+};
+
+// Opens the store (`storePath`, else VAULTWICK_STORE, else the default) and
+// fills a request for the connection `name`. nullopt, after writing why to
+// standard error, when the store or the connection cannot be read.
+std::optional<StoredBackup> PrepareStoredBackup(std::string_view name, std::string_view storePath);
+
+}  // namespace vaultwick

@@ -1,0 +1,126 @@
+// The commands that back up stored connections, as processes against the
+// private server: `vaultwick backup --connection`, and `vaultwick scheduler`
+// with one forced tick at a due hour, stopped by SIGTERM with no private
+// folder left behind.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+
+#include "shell/connections.h"
+#include "shell/history.h"
+#include "shell/target_folder.h"
+#include "tests/backup/test_database.h"
+#include "tests/shell/shell_test_support.h"
+
+extern char** environ;
+
+namespace vaultwick::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+// A store with the connection "nightly" (due at 10 every day) on a scratch
+// database of the private server, and a target folder.
+class StoredConnectionCommandsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    VAULTWICK_REQUIRE_TEST_SERVER(server);
+    db_ = std::make_unique<TestDatabase>(server, "storedcmd");
+    ASSERT_TRUE(db_->ok()) << db_->error();
+    ASSERT_TRUE(
+        db_->Execute("CREATE TABLE t(id INT PRIMARY KEY, s TEXT);"
+                     "INSERT INTO t SELECT seq, REPEAT('x', 100) FROM seq_1_to_20000"));
+    auto store = SettingsStore::Open(storePath_);
+    SaveTargetFolder(*store, CheckTargetFolder(scratch_.File("arch")).value_or(""));
+    ASSERT_EQ(AddConnectionNamed(*store, "nightly"), ChangeResult::Done);
+    ASSERT_EQ(ApplyConnectionChanges(*store, "nightly",
+                                     {"nightly", server.host + ":" + std::to_string(server.port),
+                                      server.user, server.password, db_->name(), 10, 24}),
+              ChangeResult::Done);
+  }
+
+  std::vector<HistoryRow> History() {
+    return ReadHistory(*SettingsStore::Open(storePath_), "nightly", 10);
+  }
+
+  ScratchFolder scratch_;
+  std::string storePath_ = scratch_.File("s.sqlite");
+  std::unique_ptr<TestDatabase> db_;
+};
+
+// The exit status of `vaultwick ARGUMENTS` with standard output and error dropped.
+int RunQuietly(const std::string& arguments) {
+  const std::string command = std::string(VAULTWICK_PROGRAM) + " " + arguments + " >/dev/null 2>&1";
+  const int status = std::system(command.c_str());
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST_F(StoredConnectionCommandsTest, BackupOfAStoredConnectionGoesIntoTheHistory) {
+  EXPECT_EQ(RunQuietly("backup --connection NIGHTLY --store " + storePath_), 0);
+  EXPECT_TRUE(fs::exists(scratch_.File("arch/nightly.zip")));
+  std::vector<HistoryRow> rows = History();
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0].startedBy, "command");
+  EXPECT_EQ(rows[0].result, "Complete");
+  EXPECT_EQ(rows[0].rows, 20000);
+  EXPECT_EQ(RunQuietly("backup --connection other --store " + storePath_), 1);
+  EXPECT_EQ(RunQuietly("backup --connection nightly --host h --store " + storePath_), 2);
+}
+
+TEST_F(StoredConnectionCommandsTest, SchedulerForcedTickBacksUpAndSigtermStopsCleanly) {
+  const std::string temp = scratch_.File("tmp");
+  fs::create_directory(temp);
+  ::setenv("TMPDIR", temp.c_str(), 1);
+
+  int pipeFds[2];
+  ASSERT_EQ(::pipe(pipeFds), 0);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
+  posix_spawn_file_actions_addclose(&actions, pipeFds[0]);
+  std::string program = VAULTWICK_PROGRAM;
+  std::vector<std::string> arguments = {program,    "scheduler",    "--store",
+                                        storePath_, "--test-clock", "2024-03-01T10:00:20"};
+  std::vector<char*> argv;
+  for (std::string& argument : arguments) {
+    argv.push_back(argument.data());
+  }
+  argv.push_back(nullptr);
+  pid_t pid = 0;
+  const int spawned = ::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  ::unsetenv("TMPDIR");
+  ::close(pipeFds[1]);
+  ASSERT_EQ(spawned, 0);
+
+  std::FILE* output = ::fdopen(pipeFds[0], "r");
+  std::string log;
+  char line[4096];
+  bool signalled = false;
+  while (std::fgets(line, sizeof line, output) != nullptr) {
+    log += line;
+    if (!signalled && std::string(line).find("nightly: started (schedule)") != std::string::npos) {
+      ::kill(pid, SIGTERM);
+      signalled = true;
+    }
+  }
+  std::fclose(output);
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  EXPECT_TRUE(signalled) << log;
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << log;
+  EXPECT_NE(log.find("stopping on SIGTERM"), std::string::npos) << log;
+  EXPECT_NE(log.find(" stopped\n"), std::string::npos) << log;
+  EXPECT_TRUE(fs::is_empty(temp)) << "a private folder was left behind";
+  EXPECT_EQ(History().size(), 1u);
+}
+
+}  // namespace
+}  // namespace vaultwick::test
