@@ -57,13 +57,38 @@ std::optional<int> ParseNumber(std::string_view text, int min, int max) {
   return value;
 }
 
-std::unique_ptr<SettingsStore> OpenCommandStore(const ParsedArguments& arguments,
-                                                const CommandIo& io, std::string_view command) {
+std::variant<ParsedArguments, int> StartCommand(const CommandSpec& spec, int argc, char** argv,
+                                                const CommandIo& io) {
+  std::string problem;
+  std::optional<ParsedArguments> arguments = ParseArguments(argc, argv, spec.options, &problem);
+  if (!arguments) {
+    return UsageError(spec, io, problem);
+  }
+  if (arguments->help) {
+    std::fputs(spec.usage, io.out);
+    return kExitOk;
+  }
+  if (arguments->positional.size() > spec.mostPositional) {
+    return UsageError(spec, io, "too many arguments");
+  }
+  return std::move(*arguments);
+}
+
+int UsageError(const CommandSpec& spec, const CommandIo& io, std::string_view problem) {
+  PrintError(io, spec.name, problem);
+  std::fputs(spec.usage, io.err);
+  return kExitUsage;
+}
+
+int WithStore(const CommandSpec& spec, const ParsedArguments& arguments, const CommandIo& io,
+              const std::function<int(SettingsStore&)>& body) {
   try {
-    return SettingsStore::Open(ChooseSettingsStorePath(arguments.Value("--store").value_or("")));
+    std::unique_ptr<SettingsStore> store =
+        SettingsStore::Open(ChooseSettingsStorePath(arguments.Value("--store").value_or("")));
+    return body(*store);
   } catch (const SettingsStoreError& error) {
-    PrintError(io, command, error.what());
-    return nullptr;
+    PrintError(io, spec.name, error.what());
+    return kExitFailed;
   }
 }
 

@@ -5,12 +5,14 @@
 // VAULTWICK_STORE or the default names.
 
 #include <cstdio>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
 #include <span>
 #include <string>
 #include <string_view>
+#include <variant>
 #include <vector>
 
 #include "platform/settings_store.h"
@@ -55,10 +57,28 @@ std::optional<ParsedArguments> ParseArguments(int argc, char** argv,
 // A whole decimal number in [min, max], else nullopt.
 std::optional<int> ParseNumber(std::string_view text, int min, int max);
 
-// Opens the store the arguments name. On failure writes "vaultwick COMMAND:
-// <why>" to io.err and returns nullptr.
-std::unique_ptr<SettingsStore> OpenCommandStore(const ParsedArguments& arguments,
-                                                const CommandIo& io, std::string_view command);
+// What each store command declares about itself.
+struct CommandSpec {
+  std::string_view name;  // "target"
+  const char* usage;      // the --help text
+  std::span<const OptionSpec> options;
+  std::size_t mostPositional;  // words that are not options
+};
+
+// The start every store command shares: parses argv against `spec`. Returns
+// the arguments, or the exit status to return at once: kExitUsage after the
+// problem and the usage text on io.err, kExitOk after --help on io.out.
+std::variant<ParsedArguments, int> StartCommand(const CommandSpec& spec, int argc, char** argv,
+                                                const CommandIo& io);
+
+// Writes "vaultwick NAME: PROBLEM" and the usage text to io.err; kExitUsage.
+int UsageError(const CommandSpec& spec, const CommandIo& io, std::string_view problem);
+
+// Opens the store the arguments name (--store, else VAULTWICK_STORE, else the
+// default) and runs `body` on it. A store that cannot be opened or fails
+// during `body` is reported as "vaultwick NAME: <why>" and gives kExitFailed.
+int WithStore(const CommandSpec& spec, const ParsedArguments& arguments, const CommandIo& io,
+              const std::function<int(SettingsStore&)>& body);
 
 // Writes "vaultwick COMMAND: MESSAGE" and a newline to io.err.
 void PrintError(const CommandIo& io, std::string_view command, std::string_view message);

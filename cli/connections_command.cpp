@@ -7,8 +7,6 @@
 namespace vaultwick {
 namespace {
 
-constexpr std::string_view kCommand = "connections";
-
 constexpr const char* kUsage =
     "usage: vaultwick connections list [--store FILE]\n"
     "       vaultwick connections add [NAME] [--store FILE]\n"
@@ -29,20 +27,15 @@ constexpr OptionSpec kOptions[] = {
     kStoreOption,         {"--name", true},       {"--host", true},   {"--login", true},
     {"--database", true}, {"--start-hour", true}, {"--period", true}, {"--password-stdin", false},
 };
-
-int Usage(const CommandIo& io, const std::string& problem) {
-  PrintError(io, kCommand, problem);
-  std::fputs(kUsage, io.err);
-  return kExitUsage;
-}
+constexpr CommandSpec kSpec{"connections", kUsage, kOptions, 2};
 
 int Refused(const CommandIo& io, ChangeResult result, const std::string& name) {
-  PrintError(io, kCommand, std::string(ChangeResultText(result)) + ": " + name);
+  PrintError(io, kSpec.name, std::string(ChangeResultText(result)) + ": " + name);
   return kExitFailed;
 }
 
 int NoSuchConnection(const CommandIo& io, const std::string& name) {
-  PrintError(io, kCommand, "no connection named '" + name + "'");
+  PrintError(io, kSpec.name, "no connection named '" + name + "'");
   return kExitFailed;
 }
 
@@ -82,8 +75,9 @@ int Set(SettingsStore& store, const std::string& name, const ParsedArguments& ar
     if (std::optional<std::string> text = arguments.Value(numberOptions[i])) {
       numbers[i] = ParseNumber(*text, -1000, 1000);
       if (!numbers[i]) {
-        return Usage(io,
-                     std::string(numberOptions[i]) + " needs a whole number, not '" + *text + "'");
+        return UsageError(
+            kSpec, io,
+            std::string(numberOptions[i]) + " needs a whole number, not '" + *text + "'");
       }
     }
   }
@@ -137,42 +131,30 @@ int Run(SettingsStore& store, const std::string& action, const std::string& name
 }  // namespace
 
 int RunConnectionsCommand(int argc, char** argv, const CommandIo& io) {
-  std::string problem;
-  std::optional<ParsedArguments> arguments = ParseArguments(argc, argv, kOptions, &problem);
-  if (!arguments) {
-    return Usage(io, problem);
+  auto started = StartCommand(kSpec, argc, argv, io);
+  if (const int* status = std::get_if<int>(&started)) {
+    return *status;
   }
-  if (arguments->help) {
-    std::fputs(kUsage, io.out);
-    return kExitOk;
-  }
-  const std::vector<std::string>& words = arguments->positional;
+  const ParsedArguments& arguments = std::get<ParsedArguments>(started);
+  const std::vector<std::string>& words = arguments.positional;
   if (words.empty()) {
-    return Usage(io, "missing action");
+    return UsageError(kSpec, io, "missing action");
   }
   const std::string& action = words[0];
   const bool needsName = action == "show" || action == "set" || action == "remove";
-  const bool mayName = needsName || action == "add";
-  if (!mayName && action != "list") {
-    return Usage(io, "unknown action " + action);
+  if (!needsName && action != "add" && action != "list") {
+    return UsageError(kSpec, io, "unknown action " + action);
   }
-  if (words.size() > (mayName ? 2u : 1u) || (needsName && words.size() < 2)) {
-    return Usage(io, needsName ? action + " takes one NAME" : "too many arguments");
+  if ((needsName && words.size() < 2) || (action == "list" && words.size() > 1)) {
+    return UsageError(kSpec, io, needsName ? action + " takes one NAME" : "too many arguments");
   }
-  const bool setsValues = arguments->options.size() > (arguments->Has("--store") ? 1u : 0u);
+  const bool setsValues = arguments.options.size() > (arguments.Has("--store") ? 1u : 0u);
   if (setsValues && action != "set") {
-    return Usage(io, "only set takes options other than --store");
+    return UsageError(kSpec, io, "only set takes options other than --store");
   }
-  std::unique_ptr<SettingsStore> store = OpenCommandStore(*arguments, io, kCommand);
-  if (!store) {
-    return kExitFailed;
-  }
-  try {
-    return Run(*store, action, words.size() > 1 ? words[1] : "", *arguments, io);
-  } catch (const SettingsStoreError& error) {
-    PrintError(io, kCommand, error.what());
-    return kExitFailed;
-  }
+  const std::string name = words.size() > 1 ? words[1] : "";
+  return WithStore(kSpec, arguments, io,
+                   [&](SettingsStore& store) { return Run(store, action, name, arguments, io); });
 }
 
 }  // namespace vaultwick

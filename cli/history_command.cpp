@@ -8,7 +8,6 @@
 namespace vaultwick {
 namespace {
 
-constexpr std::string_view kCommand = "history";
 constexpr int kDefaultLimit = 20;
 
 constexpr const char* kUsage =
@@ -19,6 +18,7 @@ constexpr const char* kUsage =
     "text with the cause behind it.\n";
 
 constexpr OptionSpec kOptions[] = {kStoreOption, {"--limit", true}};
+constexpr CommandSpec kSpec{"history", kUsage, kOptions, 1};
 
 std::string Duration(std::int64_t milliseconds) {
   char text[32];
@@ -44,37 +44,8 @@ Line LineOf(const HistoryRow& row) {
           end};
 }
 
-}  // namespace
-
-int RunHistoryCommand(int argc, char** argv, const CommandIo& io) {
-  std::string problem;
-  std::optional<ParsedArguments> arguments = ParseArguments(argc, argv, kOptions, &problem);
-  std::optional<int> limit = kDefaultLimit;
-  if (arguments && arguments->Has("--limit")) {
-    limit = ParseNumber(*arguments->Value("--limit"), 1, 1000000);
-    problem = "--limit needs a number from 1 up";
-  }
-  if (!arguments || !limit || arguments->positional.size() > 1) {
-    PrintError(io, kCommand, arguments && limit ? "too many arguments" : problem);
-    std::fputs(kUsage, io.err);
-    return kExitUsage;
-  }
-  if (arguments->help) {
-    std::fputs(kUsage, io.out);
-    return kExitOk;
-  }
-  std::unique_ptr<SettingsStore> store = OpenCommandStore(*arguments, io, kCommand);
-  if (!store) {
-    return kExitFailed;
-  }
-  std::vector<HistoryRow> rows;
-  try {
-    rows =
-        ReadHistory(*store, arguments->positional.empty() ? "" : arguments->positional[0], *limit);
-  } catch (const SettingsStoreError& error) {
-    PrintError(io, kCommand, error.what());
-    return kExitFailed;
-  }
+// One line per row under a header, in columns as wide as their widest entry.
+void PrintRows(const std::vector<HistoryRow>& rows, std::FILE* out) {
   std::vector<Line> lines = {
       {"STARTED", "CONNECTION", "BY", "RESULT", "TOOK", "BYTES", "ROWS", "END"}};
   for (const HistoryRow& row : rows) {
@@ -88,11 +59,31 @@ int RunHistoryCommand(int argc, char** argv, const CommandIo& io) {
   }
   for (const Line& line : lines) {
     for (int c = 0; c + 1 < kColumns; ++c) {
-      std::fprintf(io.out, "%-*s  ", static_cast<int>(widths[c]), line[c].c_str());
+      std::fprintf(out, "%-*s  ", static_cast<int>(widths[c]), line[c].c_str());
     }
-    std::fprintf(io.out, "%s\n", line[kColumns - 1].c_str());
+    std::fprintf(out, "%s\n", line[kColumns - 1].c_str());
   }
-  return kExitOk;
+}
+
+}  // namespace
+
+int RunHistoryCommand(int argc, char** argv, const CommandIo& io) {
+  auto started = StartCommand(kSpec, argc, argv, io);
+  if (const int* status = std::get_if<int>(&started)) {
+    return *status;
+  }
+  const ParsedArguments& arguments = std::get<ParsedArguments>(started);
+  const std::optional<int> limit = arguments.Has("--limit")
+                                       ? ParseNumber(*arguments.Value("--limit"), 1, 1000000)
+                                       : std::optional<int>(kDefaultLimit);
+  if (!limit) {
+    return UsageError(kSpec, io, "--limit needs a number from 1 up");
+  }
+  const std::string name = arguments.positional.empty() ? "" : arguments.positional[0];
+  return WithStore(kSpec, arguments, io, [&](SettingsStore& store) {
+    PrintRows(ReadHistory(store, name, *limit), io.out);
+    return kExitOk;
+  });
 }
 
 }  // namespace vaultwick

@@ -16,8 +16,6 @@
 namespace vaultwick {
 namespace {
 
-constexpr std::string_view kCommand = "scheduler";
-
 constexpr const char* kUsage =
     "usage: vaultwick scheduler [--store FILE]\n"
     "Runs in the foreground. In the first minute of every hour it backs up each\n"
@@ -27,6 +25,7 @@ constexpr const char* kUsage =
     "stop. A systemd user unit, vaultwick-scheduler.service, runs it as a service.\n";
 
 constexpr OptionSpec kOptions[] = {kStoreOption, {"--test-clock", true}};
+constexpr CommandSpec kSpec{"scheduler", kUsage, kOptions, 0};
 
 // One line per event, each flushed at once so a pipe or journal sees it.
 class Log {
@@ -99,27 +98,9 @@ void RunTick(SettingsStore& store, Scheduler& scheduler, Log& log) {
   }
 }
 
-}  // namespace
-
-int RunSchedulerCommand(int argc, char** argv, const CommandIo& io) {
-  std::string problem;
-  std::optional<ParsedArguments> arguments = ParseArguments(argc, argv, kOptions, &problem);
-  std::optional<LocalTime> testTime;
-  if (arguments && arguments->Has("--test-clock")) {
-    testTime = ParseLocalTime(*arguments->Value("--test-clock"));
-    problem = "--test-clock needs YYYY-MM-DDTHH:MM:SS";
-  }
-  if (!arguments || (arguments->Has("--test-clock") && !testTime) ||
-      !arguments->positional.empty()) {
-    PrintError(io, kCommand, arguments && problem.empty() ? "too many arguments" : problem);
-    std::fputs(kUsage, io.err);
-    return kExitUsage;
-  }
-  if (arguments->help) {
-    std::fputs(kUsage, io.out);
-    return kExitOk;
-  }
-
+// The scheduler's life: ticks once a minute until a stop signal, then asks
+// the running jobs to stop and waits for them.
+int Schedule(SettingsStore& store, const std::optional<LocalTime>& testTime, const CommandIo& io) {
   // Blocked before any job thread starts, so every thread inherits the mask
   // and the signals arrive only where this loop waits for them.
   sigset_t stopSignals;
@@ -129,10 +110,6 @@ int RunSchedulerCommand(int argc, char** argv, const CommandIo& io) {
   }
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
-  std::unique_ptr<SettingsStore> store = OpenCommandStore(*arguments, io, kCommand);
-  if (!store) {
-    return kExitFailed;
-  }
   SystemClock systemClock;
   TestClock testClock(testTime.value_or(LocalTime{}));
   const Clock& clock = testTime ? static_cast<const Clock&>(testClock) : systemClock;
@@ -145,15 +122,15 @@ int RunSchedulerCommand(int argc, char** argv, const CommandIo& io) {
   observer.ended = [&log](const HistoryRow& row, const std::string& storeError) {
     log.Line(OutcomeLine(row, storeError));
   };
-  JobRunner runner(store.get(), clock, observer);
-  Scheduler scheduler(*store, runner, clock);
-  log.Line("scheduler running on the store " + store->path());
+  JobRunner runner(&store, clock, observer);
+  Scheduler scheduler(store, runner, clock);
+  log.Line("scheduler running on the store " + store.path());
 
   bool tickNow = testTime.has_value();
   int stopSignal = 0;
   while (stopSignal == 0) {
     if (tickNow) {
-      RunTick(*store, scheduler, log);
+      RunTick(store, scheduler, log);
     }
     const struct timespec timeout = UntilNextTick();
     stopSignal = sigtimedwait(&stopSignals, nullptr, &timeout);
@@ -167,6 +144,25 @@ int RunSchedulerCommand(int argc, char** argv, const CommandIo& io) {
   const bool allEnded = runner.Shutdown(JobRunner::kShutdownWait);
   log.Line(allEnded ? "stopped" : "stopped; a backup did not end in time");
   return allEnded ? kExitOk : kExitFailed;
+}
+
+}  // namespace
+
+int RunSchedulerCommand(int argc, char** argv, const CommandIo& io) {
+  auto started = StartCommand(kSpec, argc, argv, io);
+  if (const int* status = std::get_if<int>(&started)) {
+    return *status;
+  }
+  const ParsedArguments& arguments = std::get<ParsedArguments>(started);
+  std::optional<LocalTime> testTime;
+  if (arguments.Has("--test-clock")) {
+    testTime = ParseLocalTime(*arguments.Value("--test-clock"));
+    if (!testTime) {
+      return UsageError(kSpec, io, "--test-clock needs YYYY-MM-DDTHH:MM:SS");
+    }
+  }
+  return WithStore(kSpec, arguments, io,
+                   [&](SettingsStore& store) { return Schedule(store, testTime, io); });
 }
 
 }  // namespace vaultwick

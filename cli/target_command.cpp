@@ -5,56 +5,45 @@
 namespace vaultwick {
 namespace {
 
-constexpr std::string_view kCommand = "target";
-
 constexpr const char* kUsage =
     "usage: vaultwick target [DIR] [--store FILE]\n"
     "Without DIR prints the target folder every connection's archive goes to.\n"
     "With DIR makes the folder when only its last level is missing and keeps it.\n";
 
 constexpr OptionSpec kOptions[] = {kStoreOption};
+constexpr CommandSpec kSpec{"target", kUsage, kOptions, 1};
+
+int ShowOrSet(SettingsStore& store, const ParsedArguments& arguments, const CommandIo& io) {
+  if (arguments.positional.empty()) {
+    const std::string folder = LoadTargetFolder(store);
+    if (folder.empty()) {
+      PrintError(io, kSpec.name, "no target folder is set");
+    } else {
+      std::fprintf(io.out, "%s\n", folder.c_str());
+    }
+    return kExitOk;
+  }
+  const std::string& typed = arguments.positional[0];
+  std::optional<std::string> accepted = CheckTargetFolder(typed);
+  if (!accepted) {
+    PrintError(io, kSpec.name, std::string(kTextTargetFolderMissing) + ": " + typed);
+    return kExitFailed;
+  }
+  SaveTargetFolder(store, *accepted);
+  std::fprintf(io.out, "%s\n", accepted->c_str());
+  return kExitOk;
+}
 
 }  // namespace
 
 int RunTargetCommand(int argc, char** argv, const CommandIo& io) {
-  std::string problem;
-  std::optional<ParsedArguments> arguments = ParseArguments(argc, argv, kOptions, &problem);
-  if (!arguments || arguments->positional.size() > 1) {
-    PrintError(io, kCommand, arguments ? "too many arguments" : problem);
-    std::fputs(kUsage, io.err);
-    return kExitUsage;
+  auto started = StartCommand(kSpec, argc, argv, io);
+  if (const int* status = std::get_if<int>(&started)) {
+    return *status;
   }
-  if (arguments->help) {
-    std::fputs(kUsage, io.out);
-    return kExitOk;
-  }
-  std::unique_ptr<SettingsStore> store = OpenCommandStore(*arguments, io, kCommand);
-  if (!store) {
-    return kExitFailed;
-  }
-  try {
-    if (arguments->positional.empty()) {
-      const std::string folder = LoadTargetFolder(*store);
-      if (folder.empty()) {
-        PrintError(io, kCommand, "no target folder is set");
-      } else {
-        std::fprintf(io.out, "%s\n", folder.c_str());
-      }
-      return kExitOk;
-    }
-    const std::string& typed = arguments->positional[0];
-    std::optional<std::string> accepted = CheckTargetFolder(typed);
-    if (!accepted) {
-      PrintError(io, kCommand, std::string(kTextTargetFolderMissing) + ": " + typed);
-      return kExitFailed;
-    }
-    SaveTargetFolder(*store, *accepted);
-    std::fprintf(io.out, "%s\n", accepted->c_str());
-    return kExitOk;
-  } catch (const SettingsStoreError& error) {
-    PrintError(io, kCommand, error.what());
-    return kExitFailed;
-  }
+  const ParsedArguments& arguments = std::get<ParsedArguments>(started);
+  return WithStore(kSpec, arguments, io,
+                   [&](SettingsStore& store) { return ShowOrSet(store, arguments, io); });
 }
 
 }  // namespace vaultwick
