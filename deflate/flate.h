@@ -21,7 +21,7 @@
 // mutable global state, so members on different threads need nothing but
 // their own FlateState.
 //
-// FlateState is about 370 KiB: allocate it on the heap, value-initialised
+// FlateState is about 630 KiB: allocate it on the heap, value-initialised
 // (`new FlateState()`), never on a thread's stack.
 
 #include <cstdint>
@@ -89,11 +89,12 @@ struct FlateState {
 
   // ---- Window scalars ----
   std::uint32_t window_bytes;
-  std::uint32_t lookahead;   // valid input bytes from cur_pos on
-  std::uint32_t hash_key;    // rolling hash of three bytes
-  std::uint32_t held_len;    // match length at the previous position (2 = none)
-  std::uint32_t match_pos;   // start of the best match find_match found
-  std::uint32_t input_done;  // read_input reported the end
+  std::uint32_t lookahead;    // valid input bytes from cur_pos on
+  std::uint32_t hash_key;     // rolling hash of three bytes
+  std::uint32_t held_len;     // match length at the previous position (2 = none)
+  std::uint32_t match_pos;    // start of the best match find_match found
+  std::uint32_t input_done;   // read_input reported the end
+  std::uint32_t insert_next;  // lazy parse: the next position to link into its chain
   std::uint32_t chain_limit;
   std::uint32_t lazy_limit;
   std::uint32_t ample_len;
@@ -154,6 +155,10 @@ struct FlateState {
   std::uint8_t window[FLATE_WINDOW_SIZE];
   std::uint16_t chain_head[FLATE_HASH_SIZE];   // newest position per hash key, 0 = none
   std::uint16_t chain_prev[FLATE_CHAIN_SIZE];  // next older position with the same key
+  // Lazy parse from level 5 on: the positions two and four links back, so a
+  // walk can follow a chain in four lanes.
+  std::uint16_t chain_prev2[FLATE_CHAIN_SIZE];
+  std::uint16_t chain_prev4[FLATE_CHAIN_SIZE];
 };
 
 // What flate_member needs to compress one member.

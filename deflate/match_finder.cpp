@@ -12,13 +12,18 @@
 //
 // Invariants: position 0 means "no candidate", so the window's first byte
 // never starts a match source. Every chain entry is older than cur_pos, and
-// every link older than the position it belongs to. No
-// match reaches back more than MAX_DIST (32506) bytes, so when cur_pos passes
-// SLIDE_POINT (65274) the upper half can move down by 32768 without losing a
-// byte any match still needs: the lower half's links are replaced by the
-// upper half's, and entries that pointed into the lower half become 0. find_match is called with
-// cur_pos <= 65274, so its scan, which reads up to 258 bytes past cur_pos and may run past the
-// valid input, stays inside the window; callers cut its result to lookahead.
+// every link older than the position it belongs to; a link never changes once
+// made, so the lazy parse may link positions ahead of its search (a search at
+// p reads only links of positions below p). No match reaches back more than
+// MAX_DIST (32506) bytes, so when cur_pos passes SLIDE_POINT (65274) the
+// upper half can move down by 32768 without losing a byte any match still
+// needs: the lower half's links are replaced by the upper half's, and entries
+// that pointed into the lower half become 0. find_match is called with
+// cur_pos <= 65274, so its scan, which reads up to 258 bytes past cur_pos and
+// may run past the valid input, stays inside the window; callers cut its
+// result to lookahead. Every read fills the window's free room (the caller's
+// function is asked again until the room is full or the input has ended), so
+// the window, and with it the stream, depends only on the member's bytes.
 //
 // Why these numbers: three shifts of 5 bits push a byte out of the 15-bit
 // key, so a key is a function of exactly three bytes, and two equal leading
@@ -28,109 +33,75 @@
 // they differ most often) before its prefix is measured, in runs of 8 bytes:
 // the 256 bytes after the first three are 32 runs exactly.
 //
-// Speed: at level 8 most time goes into walking chains, one dependent load of
-// chain_prev per step plus a look into the window; a step is seven
-// instructions. That is why chain entries are 16 bits (the live tables and
-// the window's live half take 160 KiB instead of 288), why chain_prev has an
-// entry per window position rather than per half (no masking on the
-// dependent load; a link is still read only for a position inside the
-// distance range, whose twin 32768 bytes on has not been inserted yet), and
-// why the "no future" check sits where links are made: chains then only run
-// backwards, and a step tests only the lower end of the allowed range.
+// Speed: at level 8 most time goes into walking chains, and a walk spends it
+// waiting for its next link to arrive from memory, since each link's address
+// is the link before. So the lazy parse keeps, beside chain_prev, the links
+// two and four back (chain_prev2, chain_prev4) and walks a chain in four
+// lanes: candidates 1, 5, 9, ... follow chain_prev4 in one lane, 2, 6, 10, ...
+// in the next, and so on, so four loads are under way at once while the
+// candidates are still examined in chain order, giving the one-link walk's
+// result. The shortest budgets (level 4) walk one link at a time: there the
+// extra links cost more than they save. Chain entries are 16 bits (the live
+// tables stay small), chain_prev has an entry per window position (no
+// masking on the dependent load), and the "no future" check sits where links
+// are made: chains then only run backwards, and a step tests only the lower
+// end of the allowed range.
 
-#include <bit>
 #include <cstring>
+#include <initializer_list>
 
 #include "common/check.h"
+#include "deflate/detail/chain_walk.h"
 #include "deflate/detail/level_table.h"
 
 namespace vaultwick {
 
 namespace {
 
-inline std::uint64_t load64(const std::uint8_t* p) {
-  std::uint64_t v;
-  std::memcpy(&v, p, sizeof v);
-  return v;
-}
-
-inline std::uint16_t load16(const std::uint8_t* p) {
-  std::uint16_t v;
-  std::memcpy(&v, p, sizeof v);
-  return v;
-}
-
-// Length of the common prefix of scan and match, given that their first three
-// bytes are equal; at most MAX_MATCH.
-inline std::uint32_t common_length(const std::uint8_t* scan, const std::uint8_t* match) {
-  static_assert(std::endian::native == std::endian::little);
-  for (std::uint32_t offset = MIN_MATCH; offset < MAX_MATCH + 1; offset += 8) {
-    const std::uint64_t diff = load64(scan + offset) ^ load64(match + offset);
-    if (diff != 0) {
-      const std::uint32_t length = offset + (std::countr_zero(diff) >> 3);
-      return length < MAX_MATCH ? length : MAX_MATCH;
-    }
+// A search as find_match describes it, in four lanes with kLanes.
+template <bool kLanes>
+std::uint32_t search_chain(FlateState* state, std::uint32_t candidate) {
+  const std::uint32_t held = state->held_len;
+  std::uint32_t chain = state->chain_limit;
+  if (held >= state->ample_len) {
+    chain >>= 2;  // a good match is held already: search less
   }
-  return MAX_MATCH;
+  const std::uint32_t cur_pos = state->cur_pos;
+  if (cur_pos > state->window_bytes - MIN_LOOKAHEAD) [[unlikely]] {
+    record_failure(state, "insufficient lookahead");
+    return held;
+  }
+  // The last run of 8 compares bytes up to offset MAX_MATCH.
+  if (cur_pos + MAX_MATCH > FLATE_WINDOW_SIZE - 1) [[unlikely]] {
+    record_failure(state, "wild scan");
+    return held;
+  }
+  // Every link is older than its position, so once the first candidate lies
+  // before cur_pos the walk only moves back.
+  if (candidate >= cur_pos) [[unlikely]] {
+    record_failure(state, "no future");
+    return held;
+  }
+  ChainWalk walk = start_walk(state->window, cur_pos, candidate, held, chain, state->stop_len);
+  if constexpr (kLanes) {
+    run_walk4(walk, state->window, state->chain_prev, state->chain_prev2, state->chain_prev4);
+  } else {
+    run_walk(walk, state->window, state->chain_prev);
+  }
+  if (walk.best > held) {
+    state->match_pos = walk.match_pos;
+  }
+  return walk.best;
 }
 
 }  // namespace
 
 std::uint32_t find_match(FlateState* state, std::uint32_t candidate) {
-  std::uint32_t best = state->held_len;
-  std::uint32_t chain = state->chain_limit;
-  if (state->held_len >= state->ample_len) {
-    chain >>= 2;  // a good match is held already: search less
-  }
-  const std::uint32_t cur_pos = state->cur_pos;
-  const std::uint32_t lower_bound = cur_pos > MAX_DIST ? cur_pos - MAX_DIST : 0;
+  return search_chain<false>(state, candidate);
+}
 
-  if (cur_pos > state->window_bytes - MIN_LOOKAHEAD) [[unlikely]] {
-    record_failure(state, "insufficient lookahead");
-    return best;
-  }
-  // The last run of 8 compares bytes up to offset MAX_MATCH.
-  if (cur_pos + MAX_MATCH > FLATE_WINDOW_SIZE - 1) [[unlikely]] {
-    record_failure(state, "wild scan");
-    return best;
-  }
-
-  const std::uint8_t* const window = state->window;
-  const std::uint8_t* const scan = window + cur_pos;
-  const std::uint16_t scan_start = load16(scan);
-  // Bytes best - 1 and best of the candidate at c are at end_base + c.
-  const std::uint8_t* end_base = window + best - 1;
-  std::uint16_t scan_end = load16(scan + best - 1);
-  const std::uint32_t stop_len = state->stop_len;
-  const std::uint16_t* const chain_prev = state->chain_prev;
-
-  // Every link is older than its position (hash insertion makes sure of it),
-  // so once the first candidate lies before cur_pos the walk only moves back
-  // and each step need only test the lower end of the allowed range.
-  std::size_t c = candidate;
-  if (c >= cur_pos) [[unlikely]] {
-    record_failure(state, "no future");
-    return best;
-  }
-  for (;;) {
-    if (load16(end_base + c) == scan_end && load16(window + c) == scan_start) {
-      const std::uint32_t length = common_length(scan, window + c);
-      if (length > best) {
-        state->match_pos = static_cast<std::uint32_t>(c);
-        best = length;
-        if (length >= stop_len) {
-          break;
-        }
-        end_base = window + best - 1;
-        scan_end = load16(scan + best - 1);
-      }
-    }
-    c = chain_prev[c];
-    if (c <= lower_bound || --chain == 0) {
-      break;
-    }
-  }
-  return best;
+std::uint32_t find_match_lanes(FlateState* state, std::uint32_t candidate) {
+  return search_chain<true>(state, candidate);
 }
 
 namespace {
@@ -142,6 +113,7 @@ void slide_window(FlateState* state) {
   state->match_pos -= WINDOW_HALF;
   state->cur_pos -= WINDOW_HALF;
   state->block_origin -= static_cast<std::int32_t>(WINDOW_HALF);
+  state->insert_next = state->insert_next >= WINDOW_HALF ? state->insert_next - WINDOW_HALF : 0;
   // A subtraction that stops at 0: one saturating vector instruction per 8
   // entries.
   auto slide = [](std::uint16_t v) {
@@ -152,13 +124,34 @@ void slide_window(FlateState* state) {
   }
   // Only positions below the slide point have links; the upper half's links
   // move down with their positions and the upper half waits to be rewritten.
-  for (std::uint32_t p = 0; p < WINDOW_HALF; ++p) {
-    state->chain_prev[p] = slide(state->chain_prev[p + WINDOW_HALF]);
+  for (std::uint16_t* links : {state->chain_prev, state->chain_prev2, state->chain_prev4}) {
+    for (std::uint32_t p = 0; p < WINDOW_HALF; ++p) {
+      links[p] = slide(links[p + WINDOW_HALF]);
+    }
   }
 }
 
 constexpr bool no_more_input(std::uint32_t n) {
   return n == 0 || n == 0xFFFFFFFFu;
+}
+
+// Reads until `room` bytes have come or the input has ended (which sets
+// input_done) and returns how many came. Filling the whole room, however
+// the caller's function hands its bytes out (a pipe gives what it holds at
+// the moment), makes the window, and with it the stream, depend only on the
+// bytes of the member.
+std::uint32_t read_fill(FlateState* state, std::uint8_t* destination, std::uint32_t room) {
+  std::uint32_t got = 0;
+  while (got < room) {
+    const std::uint32_t n = state->read_input(state, destination + got, room - got);
+    if (no_more_input(n)) {
+      state->input_done = 1;
+      break;
+    }
+    VW_ASSERT(n <= room - got);
+    got += n;
+  }
+  return got;
 }
 
 }  // namespace
@@ -181,14 +174,7 @@ void top_up_window(FlateState* state) {
         return;
       }
     }
-    const std::uint32_t n =
-        state->read_input(state, state->window + state->cur_pos + state->lookahead, room);
-    if (no_more_input(n)) {
-      state->input_done = 1;
-    } else {
-      VW_ASSERT(n <= room);
-      state->lookahead += n;
-    }
+    state->lookahead += read_fill(state, state->window + state->cur_pos + state->lookahead, room);
   } while (state->lookahead < MIN_LOOKAHEAD && state->input_done == 0);
 }
 
@@ -220,15 +206,13 @@ void match_init(FlateState* state, int level, std::uint16_t* flags_word) {
   state->held_len = MIN_MATCH - 1;
   state->match_pos = 0;
   state->hash_key = 0;
+  state->insert_next = 0;
 
-  state->lookahead = state->read_input(state, state->window, FLATE_WINDOW_SIZE);
-  if (no_more_input(state->lookahead)) {
-    state->input_done = 1;
-    state->lookahead = 0;
+  state->input_done = 0;
+  state->lookahead = read_fill(state, state->window, FLATE_WINDOW_SIZE);
+  if (state->lookahead == 0) {
     return;
   }
-  VW_ASSERT(state->lookahead <= FLATE_WINDOW_SIZE);
-  state->input_done = 0;
   if (state->lookahead < MIN_LOOKAHEAD) {
     top_up_window(state);
   }

@@ -6,7 +6,9 @@
 // coder. The lazy loop (levels 4 to 8) holds each match for one byte: if the
 // string starting one byte later matches longer, the held match's first byte
 // goes out as a literal and the longer match is held instead. The fast loop
-// (levels 1 to 3) takes every match at once.
+// (levels 1 to 3) takes every match at once. The lazy loop links every
+// position of the input into its chain, so it links them ahead, a window's
+// worth at a time, and finds each position's first candidate in chain_prev.
 //
 // Invariants: lookahead counts the valid bytes from cur_pos on; the window is
 // topped up whenever it falls below MIN_LOOKAHEAD, so a match is never cut
@@ -21,7 +23,9 @@
 // positions inside a match longer than lazy_limit and restarts the hash
 // after it instead, which is where its speed comes from.
 
+#include "common/check.h"
 #include "deflate/detail/block_coder.h"
+#include "deflate/detail/chain_walk.h"
 #include "deflate/detail/match_finder.h"
 
 namespace vaultwick {
@@ -43,51 +47,50 @@ std::uint32_t close_block_at_cursor(FlateState* state, int final) {
 }
 
 // Searches from candidate, with stop_len and the result capped at lookahead.
+template <std::uint32_t (*kFind)(FlateState*, std::uint32_t)>
 inline std::uint32_t search(FlateState* state, std::uint32_t candidate) {
   if (state->stop_len > state->lookahead) {
     state->stop_len = state->lookahead;
   }
-  const std::uint32_t length = find_match(state, candidate);
+  const std::uint32_t length = kFind(state, candidate);
   return length > state->lookahead ? state->lookahead : length;
 }
 
+constexpr std::uint32_t kLanesFrom = 32;  // chain budget from which walks use four lanes
+
+template <bool kLanes>
 std::uint32_t lazy_parse(FlateState* state) {
   std::uint8_t* const window = state->window;
-  std::uint32_t candidate = 0;
   bool pending = false;  // the byte before cur_pos awaits: literal or held match start
   std::uint32_t length = MIN_MATCH - 1;
+  insert_ahead<kLanes>(state);
 
   while (state->lookahead != 0) {
+    const std::uint32_t cur = state->cur_pos;
+    // Every position with three bytes of input is linked; past the last one
+    // the candidate of the last stays, as it did when positions were linked
+    // one step at a time.
+    std::uint32_t candidate;
     if (state->lookahead >= MIN_MATCH) {
-      candidate = hash_insert(state, state->cur_pos);
+      candidate = state->chain_prev[cur];
+    } else {
+      candidate = state->insert_next != 0 ? state->chain_prev[state->insert_next - 1] : 0;
     }
     state->held_len = length;
     const std::uint32_t held_start = state->match_pos;
     length = MIN_MATCH - 1;
 
-    if (candidate != 0 && state->held_len < state->lazy_limit &&
-        state->cur_pos - candidate <= MAX_DIST) {
-      length = search(state, candidate);
-      if (length == MIN_MATCH && state->cur_pos - state->match_pos > FAR_SHORT_MATCH) {
+    if (candidate != 0 && state->held_len < state->lazy_limit && cur - candidate <= MAX_DIST) {
+      length = search < kLanes ? find_match_lanes : find_match > (state, candidate);
+      if (length == MIN_MATCH && cur - state->match_pos > FAR_SHORT_MATCH) {
         length = MIN_MATCH - 1;
       }
     }
 
     if (state->held_len >= MIN_MATCH && length <= state->held_len) {
       // The held match, from the byte before cur_pos, is at least as long.
-      const std::uint32_t insert_limit = state->cur_pos + state->lookahead - MIN_MATCH;
-      const bool flush =
-          ct_tally(state, state->cur_pos - 1 - held_start, state->held_len - MIN_MATCH);
+      const bool flush = ct_tally(state, cur - 1 - held_start, state->held_len - MIN_MATCH);
       state->lookahead -= state->held_len - 1;
-      // Insert the positions inside the match, as far as three bytes are known.
-      const std::uint32_t first = state->cur_pos + 1;
-      std::uint32_t last = state->cur_pos + state->held_len - 2;
-      if (last > insert_limit) {
-        last = insert_limit;
-      }
-      if (first <= last) {
-        candidate = hash_insert_run(state, first, last);
-      }
       state->cur_pos += state->held_len - 1;
       pending = false;
       length = MIN_MATCH - 1;
@@ -96,7 +99,7 @@ std::uint32_t lazy_parse(FlateState* state) {
       }
     } else if (pending) {
       // The byte before cur_pos found nothing better to start: a literal.
-      if (ct_tally(state, 0, window[state->cur_pos - 1])) {
+      if (ct_tally(state, 0, window[cur - 1])) {
         close_block_at_cursor(state, 0);
       }
       state->cur_pos += 1;
@@ -109,6 +112,7 @@ std::uint32_t lazy_parse(FlateState* state) {
 
     if (state->lookahead < MIN_LOOKAHEAD) {
       top_up_window(state);
+      insert_ahead<kLanes>(state);
     }
   }
   if (pending) {
@@ -128,7 +132,7 @@ std::uint32_t fast_parse(FlateState* state) {
       candidate = hash_insert(state, state->cur_pos);
     }
     if (candidate != 0 && state->cur_pos - candidate <= MAX_DIST) {
-      length = search(state, candidate);
+      length = search<find_match>(state, candidate);
     }
 
     bool flush;
@@ -165,7 +169,12 @@ std::uint32_t fast_parse(FlateState* state) {
 }  // namespace
 
 std::uint32_t flate_run(FlateState* state) {
-  return state->pack_level <= 3 ? fast_parse(state) : lazy_parse(state);
+  if (state->pack_level <= 3) {
+    return fast_parse(state);
+  }
+  // Four lanes pay where chains are walked far; their extra links cost more
+  // than they save at the shortest budgets.
+  return state->chain_limit >= kLanesFrom ? lazy_parse<true>(state) : lazy_parse<false>(state);
 }
 
 }  // namespace vaultwick

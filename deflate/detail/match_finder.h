@@ -54,10 +54,51 @@ inline std::uint32_t hash_insert_run(FlateState* state, std::uint32_t first, std
   return candidate;
 }
 
+// Links, in order, every position not linked yet whose three bytes are in the
+// window. The lazy parse links every position of the input, so it can link
+// them ahead of the parse, in one tight loop per read, and find a position's
+// first candidate later in chain_prev. With kLanes it also keeps the links
+// two and four back for walks in four lanes.
+template <bool kLanes>
+inline void insert_ahead(FlateState* state) {
+  const std::uint32_t fill = state->cur_pos + state->lookahead;
+  if (fill < MIN_MATCH || state->insert_next > fill - MIN_MATCH) {
+    return;
+  }
+  const std::uint32_t first = state->insert_next;
+  const std::uint32_t last = fill - MIN_MATCH;
+  const std::uint8_t* const window = state->window;
+  std::uint16_t* const chain_head = state->chain_head;
+  std::uint16_t* const chain_prev = state->chain_prev;
+  std::uint16_t* const chain_prev2 = state->chain_prev2;
+  std::uint16_t* const chain_prev4 = state->chain_prev4;
+  std::uint32_t key = UPDATE_HASH(window[first], window[first + 1]);
+  for (std::uint32_t p = first; p <= last; ++p) {
+    key = UPDATE_HASH(key, window[p + 2]);
+    std::uint32_t candidate = chain_head[key];
+    if (candidate > p) [[unlikely]] {
+      candidate = link_to_future(state);
+    }
+    chain_prev[p] = static_cast<std::uint16_t>(candidate);
+    chain_head[key] = static_cast<std::uint16_t>(p);
+    if constexpr (kLanes) {
+      // 0 ends every chain, so it is its own successor.
+      const std::uint16_t back2 = candidate != 0 ? chain_prev[candidate] : 0;
+      chain_prev2[p] = back2;
+      chain_prev4[p] = back2 != 0 ? chain_prev2[back2] : 0;
+    }
+  }
+  state->hash_key = key;
+  state->insert_next = last + 1;
+}
+
 // Follows the hash chain from `candidate` for a match at cur_pos longer than
 // held_len; returns its length (held_len if none is longer) and leaves its
 // start in match_pos. The length may exceed lookahead; callers clamp it.
 std::uint32_t find_match(FlateState* state, std::uint32_t candidate);
+// The same search in four lanes, for a parse that keeps chain_prev2 and
+// chain_prev4.
+std::uint32_t find_match_lanes(FlateState* state, std::uint32_t candidate);
 
 // Slides the window when cur_pos has reached the slide point and reads input
 // until at least MIN_LOOKAHEAD bytes wait or the input has ended.
