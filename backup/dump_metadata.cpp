@@ -127,11 +127,97 @@ bool ReadTableList(MYSQL* connection, std::vector<TableStatus>* tables) {
   int name = fields.Find("Name");
   int autoIncrement = fields.Find("Auto_increment");
   int collation = fields.Find("Collation");
+  int engine = fields.Find("Engine");
+  int createOptions = fields.Find("Create_options");
+  int comment = fields.Find("Comment");
   if (name < 0)
     return false;
   while (MYSQL_ROW row = mysql_fetch_row(result.get())) {
     RowReader reader(row, mysql_fetch_lengths(result.get()));
-    tables->push_back({reader.Text(name), reader.Optional(autoIncrement), reader.Text(collation)});
+    TableStatus table;
+    table.name = reader.Text(name);
+    table.autoIncrement = reader.Optional(autoIncrement);
+    table.collation = reader.Text(collation);
+    table.engine = reader.Text(engine);
+    table.createOptions = reader.Text(createOptions);
+    table.comment = reader.Text(comment);
+    tables->push_back(std::move(table));
+  }
+  return true;
+}
+
+bool ReadTableTypes(MYSQL* connection, std::vector<TableStatus>* tables) {
+  ResultPtr result = StoreQuery(connection,
+                                "SELECT TABLE_NAME, TABLE_TYPE FROM information_schema.TABLES "
+                                "WHERE TABLE_SCHEMA = DATABASE()");
+  if (!result)
+    return false;
+  while (MYSQL_ROW row = mysql_fetch_row(result.get())) {
+    RowReader reader(row, mysql_fetch_lengths(result.get()));
+    const std::string name = reader.Text(0);
+    for (TableStatus& table : *tables) {
+      if (table.name == name)
+        table.type = reader.Text(1);
+    }
+  }
+  return true;
+}
+
+bool ReadDatabaseDefaults(MYSQL* connection, std::string* characterSet, std::string* collation) {
+  ResultPtr result = StoreQuery(connection,
+                                "SELECT DEFAULT_CHARACTER_SET_NAME, DEFAULT_COLLATION_NAME "
+                                "FROM information_schema.SCHEMATA WHERE SCHEMA_NAME = DATABASE()");
+  if (!result)
+    return false;
+  if (MYSQL_ROW row = mysql_fetch_row(result.get())) {
+    RowReader reader(row, mysql_fetch_lengths(result.get()));
+    *characterSet = reader.Text(0);
+    *collation = reader.Text(1);
+  }
+  return true;
+}
+
+bool ReadPartitioning(MYSQL* connection, const std::string& quotedTable, std::string* clause) {
+  clause->clear();
+  ResultPtr result = StoreQuery(connection, "SHOW CREATE TABLE " + quotedTable);
+  if (!result)
+    return false;
+  MYSQL_ROW row = mysql_fetch_row(result.get());
+  if (row == nullptr || mysql_num_fields(result.get()) < 2)
+    return false;
+  const std::string statement = RowReader(row, mysql_fetch_lengths(result.get())).Text(1);
+  // The column list closes on a line of its own that carries the table
+  // options; the partitioning is everything after that line. No line inside
+  // the column list starts with ')': the server escapes line feeds in texts.
+  std::size_t close = statement.find("\n)");
+  std::size_t lineEnd = close == std::string::npos ? close : statement.find('\n', close + 1);
+  if (lineEnd == std::string::npos)
+    return true;
+  std::size_t start = statement.find_first_not_of(' ', lineEnd + 1);
+  if (start != std::string::npos)
+    *clause = statement.substr(start);
+  return true;
+}
+
+bool ReadCheckConstraints(MYSQL* connection, std::vector<CheckConstraint>* checks) {
+  checks->clear();
+  ResultPtr result = StoreQuery(connection,
+                                "SELECT * FROM information_schema.CHECK_CONSTRAINTS "
+                                "WHERE CONSTRAINT_SCHEMA = DATABASE() "
+                                "ORDER BY TABLE_NAME, CONSTRAINT_NAME");
+  if (!result)
+    return false;
+  FieldPositions fields(result.get());
+  const int table = fields.Find("TABLE_NAME");
+  const int name = fields.Find("CONSTRAINT_NAME");
+  const int clause = fields.Find("CHECK_CLAUSE");
+  const int level = fields.Find("LEVEL");  // absent where every check is the table's
+  if (table < 0 || name < 0 || clause < 0)
+    return false;
+  while (MYSQL_ROW row = mysql_fetch_row(result.get())) {
+    RowReader reader(row, mysql_fetch_lengths(result.get()));
+    checks->push_back({reader.Text(table), reader.Text(name), reader.Text(clause),
+                       reader.Text(level) == "Column"});
   }
   return true;
 }
@@ -175,12 +261,24 @@ bool ReadIndexes(MYSQL* connection, const std::string& query, std::vector<IndexC
   int columnName = fields.Find("Column_name");
   int subPart = fields.Find("Sub_part");
   int indexType = fields.Find("Index_type");
+  int collation = fields.Find("Collation");
+  int comment = fields.Find("Index_comment");
+  int ignored = fields.Find("Ignored");
   if (keyName < 0 || seqInIndex < 0 || columnName < 0)
     return false;
   while (MYSQL_ROW row = mysql_fetch_row(result.get())) {
     RowReader reader(row, mysql_fetch_lengths(result.get()));
-    indexes->push_back({reader.Text(nonUnique), reader.Text(keyName), reader.Text(seqInIndex),
-                        reader.Text(columnName), reader.Optional(subPart), reader.Text(indexType)});
+    IndexColumn index;
+    index.nonUnique = reader.Text(nonUnique);
+    index.keyName = reader.Text(keyName);
+    index.seqInIndex = reader.Text(seqInIndex);
+    index.columnName = reader.Text(columnName);
+    index.subPart = reader.Optional(subPart);
+    index.indexType = reader.Text(indexType);
+    index.collation = reader.Text(collation);
+    index.comment = reader.Text(comment);
+    index.ignored = reader.Text(ignored);
+    indexes->push_back(std::move(index));
   }
   return true;
 }
@@ -232,6 +330,7 @@ bool ReadColumnDetails(MYSQL* connection, const TableStatus& table,
   const int generation = fields.Find("GENERATION_EXPRESSION");
   const int characterSet = fields.Find("CHARACTER_SET_NAME");
   const int collation = fields.Find("COLLATION_NAME");
+  const int comment = fields.Find("COLUMN_COMMENT");
   if (name < 0)
     return false;
 
@@ -253,6 +352,7 @@ bool ReadColumnDetails(MYSQL* connection, const TableStatus& table,
         column.characterSet = reader.Text(characterSet);
         column.collation = std::move(*collationName);
       }
+      column.comment = reader.Text(comment);
       if (!column.defaultValue)
         continue;
       std::optional<std::string> defaultText = reader.Optional(columnDefault);
@@ -263,8 +363,11 @@ bool ReadColumnDetails(MYSQL* connection, const TableStatus& table,
         if (std::optional<std::string> literal =
                 defaultText ? UnquotedLiteral(*defaultText) : std::nullopt) {
           column.defaultValue = std::move(literal);
+          column.defaultIsEmptyText = column.defaultValue->empty();
         }
       } else {
+        // These servers show no default as NULL, so an empty text is one.
+        column.defaultIsEmptyText = defaultText && defaultText->empty();
         // Other servers mark expression defaults in EXTRA, or (older ones)
         // allow no expression but the current timestamp.
         column.defaultIsExpression = ContainsNoCase(reader.Text(extra), "DEFAULT_GENERATED") ||

@@ -27,10 +27,41 @@ struct TableStatus {
   std::string name;
   std::optional<std::string> autoIncrement;  // next auto-increment value, when the table has one
   std::string collation;                     // the table's default collation
+  std::string engine;
+  std::string createOptions;  // "row_format=COMPACT partitioned", as SHOW TABLE STATUS has them
+  std::string comment;
+  // information_schema's TABLE_TYPE: "BASE TABLE", "VIEW", "SEQUENCE" or
+  // "SYSTEM VERSIONED" (SHOW TABLE STATUS lists them all alike).
+  std::string type;
 };
 
 // "SHOW TABLE STATUS", in the server's order. False when the query fails.
 bool ReadTableList(MYSQL* connection, std::vector<TableStatus>* tables);
+
+// Sets the type of each table from information_schema.TABLES. False when the
+// query fails.
+bool ReadTableTypes(MYSQL* connection, std::vector<TableStatus>* tables);
+
+// The selected database's default character set and collation. False when
+// the query fails; both stay empty when no database is selected.
+bool ReadDatabaseDefaults(MYSQL* connection, std::string* characterSet, std::string* collation);
+
+// The PARTITION BY clause of a partitioned table, as the server's own CREATE
+// TABLE statement ends with it. False when the query fails.
+bool ReadPartitioning(MYSQL* connection, const std::string& quotedTable, std::string* clause);
+
+// One CHECK constraint: a table's own, or one column's (a JSON column's).
+struct CheckConstraint {
+  std::string table;
+  std::string name;  // the column's name for a column's own constraint
+  std::string clause;
+  bool columnLevel = false;
+};
+
+// Every CHECK constraint of the selected database, by table in the server's
+// order. False when the query fails; servers without CHECK constraints have
+// no such table, and fail with ER_UNKNOWN_TABLE.
+bool ReadCheckConstraints(MYSQL* connection, std::vector<CheckConstraint>* checks);
 
 // Runs `query` (a DESCRIBE) and reads the column list. False when it fails.
 bool ReadColumns(MYSQL* connection, const std::string& query,

@@ -107,6 +107,19 @@ ColumnDefinition Column(std::string name, std::string type, std::string null,
   return column;
 }
 
+IndexColumn Index(std::string nonUnique, std::string keyName, std::string seqInIndex,
+                  std::string columnName, std::optional<std::string> subPart,
+                  std::string indexType) {
+  IndexColumn index;
+  index.nonUnique = std::move(nonUnique);
+  index.keyName = std::move(keyName);
+  index.seqInIndex = std::move(seqInIndex);
+  index.columnName = std::move(columnName);
+  index.subPart = std::move(subPart);
+  index.indexType = std::move(indexType);
+  return index;
+}
+
 TEST(DumpCreateTable, TableWithoutIndexesKeepsTheTrailingSpaceOfItsLastColumn) {
   std::string text;
   AppendCreateTable(text, "t", std::nullopt,
@@ -117,12 +130,12 @@ TEST(DumpCreateTable, TableWithoutIndexesKeepsTheTrailingSpaceOfItsLastColumn) {
 TEST(DumpCreateTable, IndexClausesCompositePrefixAndKinds) {
   std::string text;
   std::vector<IndexColumn> indexes = {
-      {"0", "PRIMARY", "1", "a", std::nullopt, "BTREE"},
-      {"0", "PRIMARY", "2", "b", std::nullopt, "BTREE"},
-      {"0", "u`x", "1", "c", "10", "BTREE"},
-      {"1", "ft", "1", "c", std::nullopt, "FULLTEXT"},
-      {"1", "k", "1", "b", std::nullopt, "BTREE"},
-      {"1", "k", "2", "c", "4", "BTREE"},
+      Index("0", "PRIMARY", "1", "a", std::nullopt, "BTREE"),
+      Index("0", "PRIMARY", "2", "b", std::nullopt, "BTREE"),
+      Index("0", "u`x", "1", "c", "10", "BTREE"),
+      Index("1", "ft", "1", "c", std::nullopt, "FULLTEXT"),
+      Index("1", "k", "1", "b", std::nullopt, "BTREE"),
+      Index("1", "k", "2", "c", "4", "BTREE"),
   };
   AppendCreateTable(text, "t", "7",
                     {Column("a", "int(11)", "", std::nullopt, "auto_increment"),

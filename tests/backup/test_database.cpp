@@ -300,6 +300,107 @@ MYSQL* TestDatabase::OpenConnection(std::string* error) const {
   return ::testing::AssertionSuccess();
 }
 
+::testing::AssertionResult SummarizeSchema(const TestDatabase& database, SchemaSummary* summary) {
+  summary->clear();
+  const std::string schema = QuoteLiteral(database.connection(), database.name());
+  const std::pair<const char*, std::string> aspects[] = {
+      {"database",
+       "SELECT DEFAULT_CHARACTER_SET_NAME, DEFAULT_COLLATION_NAME FROM "
+       "information_schema.SCHEMATA WHERE SCHEMA_NAME = " +
+           schema},
+      {"tables",
+       "SELECT TABLE_NAME, TABLE_TYPE, ENGINE, ROW_FORMAT, TABLE_COLLATION, CREATE_OPTIONS, "
+       "TABLE_COMMENT, AUTO_INCREMENT FROM information_schema.TABLES WHERE TABLE_SCHEMA = " +
+           schema + " ORDER BY TABLE_NAME"},
+      {"columns",
+       "SELECT TABLE_NAME, ORDINAL_POSITION, COLUMN_NAME, COLUMN_TYPE, IS_NULLABLE, "
+       "COLUMN_DEFAULT, EXTRA, CHARACTER_SET_NAME, COLLATION_NAME, COLUMN_COMMENT, IS_GENERATED, "
+       "GENERATION_EXPRESSION FROM information_schema.COLUMNS WHERE TABLE_SCHEMA = " +
+           schema + " ORDER BY TABLE_NAME, ORDINAL_POSITION"},
+      {"indexes",
+       "SELECT TABLE_NAME, INDEX_NAME, SEQ_IN_INDEX, NON_UNIQUE, COLUMN_NAME, COLLATION, SUB_PART, "
+       "INDEX_TYPE, INDEX_COMMENT, IGNORED FROM information_schema.STATISTICS WHERE "
+       "TABLE_SCHEMA = " +
+           schema + " ORDER BY TABLE_NAME, INDEX_NAME, SEQ_IN_INDEX"},
+      {"constraints",
+       "SELECT TABLE_NAME, CONSTRAINT_NAME, CONSTRAINT_TYPE FROM "
+       "information_schema.TABLE_CONSTRAINTS WHERE CONSTRAINT_SCHEMA = " +
+           schema + " ORDER BY TABLE_NAME, CONSTRAINT_NAME"},
+      {"foreign keys",
+       "SELECT r.TABLE_NAME, r.CONSTRAINT_NAME, r.REFERENCED_TABLE_NAME, "
+       "r.UNIQUE_CONSTRAINT_NAME, r.MATCH_OPTION, r.UPDATE_RULE, r.DELETE_RULE, k.COLUMN_NAME, "
+       "k.ORDINAL_POSITION, k.REFERENCED_COLUMN_NAME FROM "
+       "information_schema.REFERENTIAL_CONSTRAINTS "
+       "r JOIN information_schema.KEY_COLUMN_USAGE k ON k.CONSTRAINT_SCHEMA = r.CONSTRAINT_SCHEMA "
+       "AND k.TABLE_NAME = r.TABLE_NAME AND k.CONSTRAINT_NAME = r.CONSTRAINT_NAME WHERE "
+       "r.CONSTRAINT_SCHEMA = " +
+           schema + " ORDER BY r.TABLE_NAME, r.CONSTRAINT_NAME, k.ORDINAL_POSITION"},
+      {"checks",
+       "SELECT TABLE_NAME, CONSTRAINT_NAME, LEVEL, CHECK_CLAUSE FROM "
+       "information_schema.CHECK_CONSTRAINTS WHERE CONSTRAINT_SCHEMA = " +
+           schema + " ORDER BY TABLE_NAME, CONSTRAINT_NAME"},
+      {"views", "SELECT TABLE_NAME, REPLACE(VIEW_DEFINITION, CONCAT('`', " + schema +
+                    ", '`'), '`DB`'), CHECK_OPTION, IS_UPDATABLE, SECURITY_TYPE, ALGORITHM FROM "
+                    "information_schema.VIEWS WHERE TABLE_SCHEMA = " +
+                    schema + " ORDER BY TABLE_NAME"},
+      {"routines",
+       "SELECT ROUTINE_NAME, ROUTINE_TYPE, DTD_IDENTIFIER, ROUTINE_BODY, ROUTINE_DEFINITION, "
+       "IS_DETERMINISTIC, SQL_DATA_ACCESS, SECURITY_TYPE, SQL_MODE, ROUTINE_COMMENT FROM "
+       "information_schema.ROUTINES WHERE ROUTINE_SCHEMA = " +
+           schema + " ORDER BY ROUTINE_TYPE, ROUTINE_NAME"},
+      {"parameters",
+       "SELECT SPECIFIC_NAME, ROUTINE_TYPE, ORDINAL_POSITION, PARAMETER_MODE, PARAMETER_NAME, "
+       "DTD_IDENTIFIER FROM information_schema.PARAMETERS WHERE SPECIFIC_SCHEMA = " +
+           schema + " ORDER BY ROUTINE_TYPE, SPECIFIC_NAME, ORDINAL_POSITION"},
+      {"triggers",
+       "SELECT EVENT_OBJECT_TABLE, ACTION_TIMING, EVENT_MANIPULATION, ACTION_ORDER, TRIGGER_NAME, "
+       "ACTION_STATEMENT, SQL_MODE FROM information_schema.TRIGGERS WHERE TRIGGER_SCHEMA = " +
+           schema +
+           " ORDER BY EVENT_OBJECT_TABLE, ACTION_TIMING, EVENT_MANIPULATION, ACTION_ORDER"},
+      {"events",
+       "SELECT EVENT_NAME, EVENT_DEFINITION, EVENT_TYPE, EXECUTE_AT, INTERVAL_VALUE, "
+       "INTERVAL_FIELD, SQL_MODE, STARTS, ENDS, STATUS, ON_COMPLETION, EVENT_COMMENT, TIME_ZONE "
+       "FROM information_schema.EVENTS WHERE EVENT_SCHEMA = " +
+           schema + " ORDER BY EVENT_NAME"},
+      {"partitions",
+       "SELECT TABLE_NAME, PARTITION_NAME, SUBPARTITION_NAME, PARTITION_METHOD, "
+       "SUBPARTITION_METHOD, PARTITION_EXPRESSION, PARTITION_DESCRIPTION FROM "
+       "information_schema.PARTITIONS WHERE TABLE_SCHEMA = " +
+           schema +
+           " AND PARTITION_NAME IS NOT NULL ORDER BY TABLE_NAME, PARTITION_ORDINAL_POSITION, "
+           "SUBPARTITION_ORDINAL_POSITION"},
+  };
+  for (const auto& [aspect, sql] : aspects) {
+    std::vector<ResultRow> rows;
+    auto queried = database.Query(sql, &rows);
+    if (!queried)
+      return queried;
+    std::string text;
+    for (const ResultRow& row : rows)
+      text += JoinRow(row) + "\n";
+    summary->emplace_back(aspect, std::move(text));
+  }
+
+  std::vector<ResultRow> tables;
+  auto listed = database.Query(
+      "SELECT TABLE_NAME FROM information_schema.TABLES WHERE TABLE_TYPE IN ('BASE TABLE', "
+      "'SYSTEM VERSIONED') AND TABLE_SCHEMA = " +
+          schema + " ORDER BY TABLE_NAME",
+      &tables);
+  if (!listed)
+    return listed;
+  std::string checksums;
+  for (const ResultRow& table : tables) {
+    std::vector<ResultRow> rows;
+    auto checked = database.Query("CHECKSUM TABLE " + QuoteIdentifier(*table[0]), &rows);
+    if (!checked)
+      return checked;
+    checksums += *table[0] + "|" + (rows.empty() ? "" : JoinRow({rows[0][1]})) + "\n";
+  }
+  summary->emplace_back("checksums", std::move(checksums));
+  return ::testing::AssertionSuccess();
+}
+
 void PrintTo(const TableSummary& table, std::ostream* out) {
   *out << "table " << table.name << " checksum " << table.checksum << "\ncolumns:\n"
        << table.columns << "indexes:\n"

@@ -15,6 +15,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace vaultwick::test {
@@ -96,6 +97,14 @@ struct TableSummary {
                                            std::vector<TableSummary>* tables);
 
 void PrintTo(const TableSummary& table, std::ostream* out);
+
+// The database as information_schema describes it, one text per aspect
+// (tables, columns, indexes, constraints, views, routines, triggers, events,
+// partitions), with the database's own name written as DB and creation times
+// and definers left out, plus every base table's CHECKSUM TABLE, so that two
+// databases compare aspect by aspect.
+using SchemaSummary = std::vector<std::pair<std::string, std::string>>;
+::testing::AssertionResult SummarizeSchema(const TestDatabase& database, SchemaSummary* summary);
 
 // A path for a scratch file that does not exist yet (in the system's temporary
 // folder, unique to this process); the caller removes it.
