@@ -34,6 +34,10 @@ constexpr const char* kMigrations[] = {
     " EndText TEXT NOT NULL, Cause TEXT NOT NULL, ArchiveSize INTEGER NOT NULL,"
     " Rows INTEGER NOT NULL, DurationMs INTEGER NOT NULL);"
     "CREATE INDEX HistoryByConnection ON History(Connection COLLATE NOCASE, Id);",
+    // 1 -> 2
+    "CREATE TABLE ScheduledRuns("
+    " Connection TEXT NOT NULL COLLATE NOCASE, Hour INTEGER NOT NULL,"
+    " PRIMARY KEY(Connection, Hour));",
 };
 static_assert(std::size(kMigrations) == SettingsStore::kSchemaVersion);
 

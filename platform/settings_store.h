@@ -72,7 +72,7 @@ struct HistoryRow {
 class SettingsStore {
  public:
   // The schema version this program writes (kept in the file's user_version).
-  static constexpr int kSchemaVersion = 1;
+  static constexpr int kSchemaVersion = 2;
   // The history keeps this many of the newest rows.
   static constexpr int kHistoryRowsKept = 10000;
   // How long a call waits for another program's write to end.
@@ -103,6 +103,11 @@ class SettingsStore {
   // A program-wide text value; its default when missing.
   std::string ReadText(const SettingDefinition& setting);
   void WriteText(const SettingDefinition& setting, std::string_view value);
+
+  // Claims the scheduled run of `connection` (letter case ignored) in `hour`
+  // (counted in hours from some fixed start). True for the first claim, in
+  // whatever process; false for every later one. Claims two days older go.
+  bool ClaimScheduledRun(std::string_view connection, std::int64_t hour);
 
   void AppendHistory(const HistoryRow& row);
   // Newest first; all connections when `connection` is empty (letter case ignored).

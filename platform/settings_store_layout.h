@@ -9,6 +9,8 @@
 //                Database, Start, Period
 //   Settings     one row per program-wide value: SaveTo
 //   History      one row per job (columns in settings_store.cpp)
+//   ScheduledRuns  one row per connection and hour whose scheduled run has
+//                started, so that two schedulers on one store start it once
 
 #include <cstdint>
 #include <string_view>

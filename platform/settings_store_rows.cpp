@@ -135,6 +135,22 @@ void SettingsStore::WriteText(const SettingDefinition& setting, std::string_view
   upsert.Step();
 }
 
+bool SettingsStore::ClaimScheduledRun(std::string_view connection, std::int64_t hour) {
+  constexpr std::int64_t kKeptHours = 48;
+  bool claimed = false;
+  WriteTransaction([&] {
+    StoreStatement claim(*this,
+                         "INSERT OR IGNORE INTO ScheduledRuns(Connection, Hour) VALUES(?1, ?2)");
+    claim.Bind(1, connection).Bind(2, hour);
+    claim.Step();
+    claimed = sqlite3_changes(db_) > 0;
+    StoreStatement prune(*this, "DELETE FROM ScheduledRuns WHERE Hour < ?1");
+    prune.Bind(1, hour - kKeptHours);
+    prune.Step();
+  });
+  return claimed;
+}
+
 void SettingsStore::AppendHistory(const HistoryRow& row) {
   WriteTransaction([&] {
     StoreStatement insert(*this, std::string("INSERT INTO History(") + kHistoryColumns +

@@ -1,15 +1,20 @@
 #include "shell/scheduler.h"
 
+#include <chrono>
+
 #include "shell/connections.h"
 #include "shell/target_folder.h"
 
 namespace vaultwick {
 namespace {
 
-// Orders hours of local time: later hours give larger numbers.
+// Hours from 1970-01-01 00:00 to the hour of a local time, counted on the
+// local calendar: a repeated hour (clocks turned back) gets the same number.
 std::int64_t HourNumber(const LocalTime& time) {
-  return ((static_cast<std::int64_t>(time.year) * 100 + time.month) * 100 + time.day) * 100 +
-         time.hour;
+  using namespace std::chrono;
+  const sys_days date{year{time.year} / month{static_cast<unsigned>(time.month)} /
+                      day{static_cast<unsigned>(time.day)}};
+  return static_cast<std::int64_t>(date.time_since_epoch().count()) * 24 + time.hour;
 }
 
 // The job takes the name as the caller gave it, the rest from the profile.
@@ -63,6 +68,10 @@ Scheduler::TickReport Scheduler::Tick(const std::vector<std::string>& scheduledN
     try {
       std::optional<ConnectionProfile> profile = LoadConnection(store_, name);
       if (!profile || !IsDueAt(now->hour, profile->startHour, profile->periodHours)) {
+        continue;
+      }
+      if (!store_.ClaimScheduledRun(profile->name, HourNumber(*now))) {
+        report.startedElsewhere.push_back(name);
         continue;
       }
       request = RequestFor(name, *profile, LoadTargetFolder(store_));

@@ -6,7 +6,8 @@
 //
 // A timer can fire early or late and a machine can sleep, so an hour's runs
 // are tied to the hour, not to one exact tick:
-//   - they start at most once per hour, however many ticks fall in minute 0;
+//   - they start at most once per hour, however many ticks fall in minute 0,
+//     and however many schedulers (a desktop program, a service) share the store;
 //   - they start at a tick in minute 0, or at the first tick of the hour
 //     when minute 0 passed between that tick and the one before it (a late
 //     tick, a machine waking up within the hour). Without a tick before it,
@@ -55,7 +56,8 @@ class Scheduler {
     bool opened = false;                  // the tick started its hour's runs
     std::vector<std::string> started;     // jobs started
     std::vector<std::string> notStarted;  // due, but the previous run still goes (or no thread)
-    std::vector<std::string> problems;    // connections that could not be read from the store
+    std::vector<std::string> startedElsewhere;  // due, but another scheduler started it this hour
+    std::vector<std::string> problems;          // connections that could not be read from the store
   };
 
   // All three must outlive the scheduler.

@@ -130,6 +130,17 @@ TEST(SchedulerTest, TickStartsTheDueConnectionsInListOrderFromTheStore) {
   EXPECT_EQ(report.notStarted, (std::vector<std::string>{"alpha"}));
   EXPECT_EQ(starter.requests.back()->saveTo, scratch.path());
   EXPECT_TRUE(scheduler.Tick(names).started.empty());  // the same minute 0 again
+
+  // A second scheduler on the same store (the desktop program beside the
+  // service) finds this hour's runs taken, and takes the next hour's first.
+  auto otherStore = SettingsStore::Open(store->path());
+  Scheduler other(*otherStore, starter, clock);
+  report = other.Tick(names);
+  EXPECT_TRUE(report.started.empty());
+  EXPECT_EQ(report.startedElsewhere, (std::vector<std::string>{"alpha", "beta"}));
+  clock.Set(At(23, 0, 5));
+  EXPECT_EQ(other.Tick(names).started, (std::vector<std::string>{"beta"}));
+  EXPECT_EQ(scheduler.Tick(names).startedElsewhere, (std::vector<std::string>{"beta"}));
 }
 
 }  // namespace

@@ -85,6 +85,21 @@ TEST(SettingsStoreTest, RefusesFilesItDidNotMakeAndLeavesThemAlone) {
   }
 }
 
+// A store of the first schema version gains what the second added, and
+// keeps what it held.
+TEST(SettingsStoreTest, OlderSchemaIsMigrated) {
+  ScratchFolder scratch;
+  const std::string path = scratch.File("old.sqlite");
+  SettingsStore::Open(path).reset();
+  RunForeignSql(path,
+                "DROP TABLE ScheduledRuns; PRAGMA user_version=1;"
+                "INSERT INTO Connections(Name) VALUES('kept')");
+  auto store = SettingsStore::Open(path);
+  EXPECT_TRUE(store->ReadConnection("kept"));
+  EXPECT_TRUE(store->ClaimScheduledRun("kept", 1000));
+  EXPECT_FALSE(store->ClaimScheduledRun("KEPT", 1000));
+}
+
 TEST(SettingsStoreTest, MissingValuesReadAsTheirDefaults) {
   ScratchFolder scratch;
   const std::string path = scratch.File("s.sqlite");
