@@ -1,5 +1,8 @@
 #include "cli/connections_command.h"
 
+#include <termios.h>
+#include <unistd.h>
+
 #include <string>
 
 #include "shell/connections.h"
@@ -39,11 +42,26 @@ int NoSuchConnection(const CommandIo& io, const std::string& name) {
   return kExitFailed;
 }
 
-// The first line of the input, without its line end.
-std::string ReadPasswordLine(std::FILE* in) {
+// The first line of the input, without its line end. From a terminal it
+// asks on io.err and does not echo what is typed.
+std::string ReadPasswordLine(const CommandIo& io) {
+  const int fd = ::fileno(io.in);
+  struct termios shown {};
+  const bool terminal = fd >= 0 && ::isatty(fd) && ::tcgetattr(fd, &shown) == 0;
+  if (terminal) {
+    std::fputs("Password: ", io.err);
+    std::fflush(io.err);
+    struct termios hidden = shown;
+    hidden.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+    ::tcsetattr(fd, TCSAFLUSH, &hidden);
+  }
   std::string line;
-  for (int c = std::fgetc(in); c != EOF && c != '\n'; c = std::fgetc(in)) {
+  for (int c = std::fgetc(io.in); c != EOF && c != '\n'; c = std::fgetc(io.in)) {
     line += static_cast<char>(c);
+  }
+  if (terminal) {
+    ::tcsetattr(fd, TCSAFLUSH, &shown);
+    std::fputc('\n', io.err);
   }
   if (!line.empty() && line.back() == '\r') {
     line.pop_back();
@@ -93,7 +111,7 @@ int Set(SettingsStore& store, const std::string& name, const ParsedArguments& ar
   changed.startHour = numbers[0].value_or(changed.startHour);
   changed.periodHours = numbers[1].value_or(changed.periodHours);
   if (arguments.Has("--password-stdin")) {
-    changed.password = ReadPasswordLine(io.in);
+    changed.password = ReadPasswordLine(io);
   }
   ChangeResult result = ApplyConnectionChanges(store, profile->name, changed);
   return result == ChangeResult::Done ? kExitOk : Refused(io, result, changed.name);
