@@ -300,6 +300,8 @@ TEST_F(JobRunTest, UnreadableTableStillArchivesButReportsErrors) {
   BackupOutcome outcome = Run(NewRequest(box), box);
   EXPECT_EQ(outcome.result, BackupResult::CompleteWithErrors);
   EXPECT_EQ(outcome.endText, "Backup complete with errors");
+  EXPECT_EQ(outcome.failedTables, std::vector<std::string>{"broken"});
+  EXPECT_EQ(outcome.cause.rfind("Failed tables: `broken` (View ", 0), 0u) << outcome.cause;
   EXPECT_GT(outcome.archiveSize, 0u);
   EXPECT_TRUE(Capture("python3 " + ReadArchiveScript() + " " + Archive().string()));
 }
@@ -463,6 +465,31 @@ TEST_F(JobRunTest, StopWhileTheServerHoldsAQueryEndsTheJobAtOnce) {
   ASSERT_TRUE(outcome) << "the stop waited for the server";
   EXPECT_EQ(outcome->result, BackupResult::Stopped);
   EXPECT_FALSE(fs::exists(Archive()));
+}
+
+// A dump cut short by the server, killed or past the read timeout, is not a
+// backup: nothing is placed, the last archive stays, the server's text says why.
+TEST_F(JobRunTest, LostConnectionPlacesNothingAndKeepsTheLastArchive) {
+  std::ofstream(Archive()) << "older";
+  for (bool killed : {true, false}) {
+    TableLock lock(*db_, "item");
+    OutcomeBox box;
+    CountedRequest* request = NewRequest(box);
+    if (!killed) {
+      request->timeouts.readWriteSeconds = 1;
+    }
+    std::thread job = StartBackupJob(request);
+    if (killed) {
+      std::optional<std::string> waiting = lock.AwaitWaitingQuery();
+      EXPECT_TRUE(waiting && db_->Execute("KILL CONNECTION " + *waiting));
+    }
+    BackupOutcome outcome = box.Wait().value_or(BackupOutcome{});
+    job.join();
+    EXPECT_EQ(outcome.result, BackupResult::ServerLost) << killed;
+    EXPECT_EQ(outcome.endText, "Error occured");
+    EXPECT_NE(outcome.cause.find("connection"), std::string::npos) << outcome.cause;
+  }
+  EXPECT_EQ(ReadWholeFile(Archive().string()), "older");
 }
 
 TEST_F(JobRunTest, JobsAtOnceWithDifferentAndSameNamesAllComplete) {
