@@ -14,6 +14,7 @@
 #include "backup/server_address_internal.h"
 #include "platform/files.h"
 #include "platform/temp_folder.h"
+#include "zip/zip_result.h"
 #include "zip/zip_single_file.h"
 
 namespace vaultwick {
@@ -34,6 +35,12 @@ BackupOutcome Ended(BackupResult result, std::string endText, std::string cause 
 
 std::string ErrnoText(int error) {
   return std::generic_category().message(error);
+}
+
+std::string ZipResultText(ZipResult code) {
+  std::string text(zipResultText(code, nullptr, 0), '\0');
+  zipResultText(code, text.data(), static_cast<std::uint32_t>(text.size() + 1));
+  return text;
 }
 
 BackupOutcome StoppedOutcome() {
@@ -207,8 +214,9 @@ class BackupJob {
   // Packs the dump and puts the archive into the target folder.
   BackupOutcome PlaceArchive(const std::string& dumpPath, const std::string& archivePath,
                              const std::string& saveTo) {
-    if (ZipSingleFile(dumpPath.c_str(), archivePath.c_str()) != ZipResult::Ok) {
-      return Ended(BackupResult::ArchiveFailed, kTextArchiveFailed);
+    const ZipResult zipped = ZipSingleFile(dumpPath.c_str(), archivePath.c_str(), stop_.get());
+    if (zipped != ZipResult::Ok) {
+      return Ended(BackupResult::ArchiveFailed, kTextArchiveFailed, ZipResultText(zipped));
     }
     if (StopRequested()) {
       return StoppedOutcome();

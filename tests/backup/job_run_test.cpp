@@ -288,6 +288,7 @@ TEST_F(JobRunTest, ArchiveThatCannotBeMadeIsReportedAndNothingCopied) {
   BackupOutcome outcome = Run(request, box);
   EXPECT_EQ(outcome.result, BackupResult::ArchiveFailed);
   EXPECT_EQ(outcome.endText, "Could not create archive");
+  EXPECT_FALSE(outcome.cause.empty());
   EXPECT_EQ(ReadWholeFile(Archive().string()), "older");
   EXPECT_TRUE(messages_->Messages().empty());
 }
