@@ -6,6 +6,7 @@
 #include <mysql.h>
 
 #include <string>
+#include <string_view>
 
 #include "backup/dump_database.h"
 #include "backup/dump_file_appender_internal.h"
@@ -17,6 +18,13 @@ namespace vaultwick::dump {
 // statement that took it over, so every piece ends on a statement (only a
 // statement longer than this is itself written in pieces).
 inline constexpr std::size_t kAppendThreshold = 1000000;
+
+// The mode the rows are read and loaded back under: not strict, so nothing the
+// server holds is refused (an ENUM's invalid-value entry '', a date such as
+// 2001-02-29 that the original mode allowed); NO_AUTO_VALUE_ON_ZERO, so an
+// AUTO_INCREMENT value 0 stays 0; and without NO_BACKSLASH_ESCAPES or
+// ANSI_QUOTES, which the dump's literals and identifiers rely on.
+inline constexpr std::string_view kSqlMode = "NO_AUTO_VALUE_ON_ZERO,ALLOW_INVALID_DATES";
 
 class DumpContext {
  public:

@@ -2,23 +2,20 @@
 
 #include <mysqld_error.h>
 
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "backup/dump_constraints_internal.h"
 #include "backup/dump_context_internal.h"
 #include "backup/dump_metadata_internal.h"
+#include "backup/dump_privileges_internal.h"
+#include "backup/dump_stored_objects_internal.h"
 #include "backup/dump_table_internal.h"
 
 namespace vaultwick {
 namespace {
-
-// The mode the rows are read and loaded back under: not strict, so nothing the
-// server holds is refused (an ENUM's invalid-value entry '', a date such as
-// 2001-02-29 that the original mode allowed); NO_AUTO_VALUE_ON_ZERO, so an
-// AUTO_INCREMENT value 0 stays 0; and without NO_BACKSLASH_ESCAPES or
-// ANSI_QUOTES, which the dump's literals and identifiers rely on.
-constexpr std::string_view kSqlMode = "NO_AUTO_VALUE_ON_ZERO,ALLOW_INVALID_DATES";
 
 // The dump's first lines: whatever the client's defaults, the text is read as
 // utf8mb4, TIMESTAMP values (read in UTC) as UTC, and the rows under kSqlMode.
@@ -29,7 +26,7 @@ constexpr std::string_view kSqlMode = "NO_AUTO_VALUE_ON_ZERO,ALLOW_INVALID_DATES
 // which every table and column that names none of its own takes.
 std::string DumpHeader(const std::string& characterSet, const std::string& collation) {
   std::string header = "SET NAMES utf8mb4;\nSET time_zone = '+00:00';\nSET sql_mode = '" +
-                       std::string(kSqlMode) + "';\nSET autocommit = 0;\n";
+                       std::string(dump::kSqlMode) + "';\nSET autocommit = 0;\n";
   if (!collation.empty())
     header += "ALTER DATABASE CHARACTER SET " + characterSet + " COLLATE " + collation + ";\n";
   return header;
@@ -40,7 +37,7 @@ constexpr char kRowsEnd[] = "COMMIT;\n";
 // consistent snapshot, so rows written during the dump (a child with its new
 // parent) are in it together or not at all.
 std::vector<std::string> SessionSetup() {
-  return {"SET time_zone = '+00:00', sql_mode = '" + std::string(kSqlMode) + "'",
+  return {"SET time_zone = '+00:00', sql_mode = '" + std::string(dump::kSqlMode) + "'",
           "SET SESSION TRANSACTION ISOLATION LEVEL REPEATABLE READ",
           "START TRANSACTION WITH CONSISTENT SNAPSHOT, READ ONLY"};
 }
@@ -52,13 +49,8 @@ class DatabaseDumper {
       : context_(connection, dumpPath, status, cancelRequested) {}
 
   DumpOutcome Run() {
-    if (!StartSession() || !ReadDatabase())
+    if (!StartSession() || !ReadDatabase() || !DumpTables() || !DumpAfterRows())
       return context_.outcome();
-    for (const dump::TableStatus& table : tables_) {
-      if (!dump::DumpTable(context_, table, facts_))
-        return context_.outcome();
-    }
-    context_.text() += kRowsEnd;
     // Every row is read; ending the read-only transaction cannot lose any.
     context_.Run("ROLLBACK");
     context_.AppendText();
@@ -82,28 +74,72 @@ class DatabaseDumper {
   }
 
   // What the dump needs of the database as a whole; without it the dump is
-  // worthless, except for CHECK constraints, which older servers lack.
+  // worthless, except for the constraints, whose failure is their own
+  // (older servers have no CHECK constraints to list).
   bool ReadDatabase() {
     MYSQL* connection = context_.connection();
     std::string characterSet;
-    if (!dump::ReadDatabaseDefaults(connection, &characterSet, &facts_.collation) ||
+    if (!dump::ReadDatabaseDefaults(connection, &facts_.name, &characterSet, &facts_.collation) ||
         !dump::ReadTableList(connection, &tables_) || !dump::ReadTableTypes(connection, &tables_)) {
       context_.QueryFailed(nullptr);
       return false;
     }
+    static const std::string kChecks = "CHECK constraints";
     if (!dump::ReadCheckConstraints(connection, &facts_.checks) &&
-        mysql_errno(connection) != ER_UNKNOWN_TABLE) {
-      static const std::string kWhat = "CHECK constraints";
-      if (context_.QueryFailed(&kWhat))
-        return false;
+        mysql_errno(connection) != ER_UNKNOWN_TABLE && context_.QueryFailed(&kChecks)) {
+      return false;
     }
+    static const std::string kPrivileges = "privileges";
+    if (!dump::ReadPrivileges(connection, facts_.name, &privileges_)) {
+      if (context_.QueryFailed(&kPrivileges))
+        return false;
+      // Reported once; the triggers and routines are not reported again.
+      privileges_.triggersOfEveryTable = privileges_.everyRoutineListed = true;
+    }
+    static const std::string kForeignKeys = "foreign keys";
+    if (!dump::ReadForeignKeys(connection, &foreignKeys_) && context_.QueryFailed(&kForeignKeys))
+      return false;
     context_.text() += DumpHeader(characterSet, facts_.collation);
     return true;
+  }
+
+  // Sequences first, since a table's default may take its values from one;
+  // views come after all tables.
+  bool DumpTables() {
+    for (const dump::TableStatus& table : tables_) {
+      if (table.type == "SEQUENCE" && !dump::DumpSequence(context_, table))
+        return false;
+    }
+    for (const dump::TableStatus& table : tables_) {
+      if (table.type == "VIEW") {
+        views_.push_back(&table);
+      } else if (table.type != "SEQUENCE") {
+        bool created = false;
+        if (!dump::DumpTable(context_, table, facts_, &created))
+          return false;
+        if (created)
+          written_.insert(table.name);
+      }
+    }
+    context_.text() += kRowsEnd;
+    return true;
+  }
+
+  bool DumpAfterRows() {
+    dump::AppendConstraints(context_.text(), foreignKeys_, facts_.checks, written_);
+    return context_.AppendTextIfLong() && dump::DumpRoutines(context_, privileges_) &&
+           context_.AppendTextIfLong() && dump::DumpViews(context_, views_) &&
+           context_.AppendTextIfLong() && dump::DumpTriggers(context_, written_, privileges_) &&
+           context_.AppendTextIfLong() && dump::DumpEvents(context_);
   }
 
   dump::DumpContext context_;
   std::vector<dump::TableStatus> tables_;
   dump::DatabaseFacts facts_;
+  std::vector<dump::ForeignKey> foreignKeys_;
+  std::vector<const dump::TableStatus*> views_;
+  std::set<std::string> written_;
+  dump::DumpPrivileges privileges_;
 };
 
 }  // namespace

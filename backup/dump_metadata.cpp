@@ -11,50 +11,6 @@ namespace {
 // MariaDB quotes literal defaults in information_schema from this version on.
 constexpr unsigned long kFirstQuotingMariaDb = 100207;
 
-ResultPtr StoreQuery(MYSQL* connection, const std::string& query) {
-  if (mysql_real_query(connection, query.data(), static_cast<unsigned long>(query.size())) != 0) {
-    return nullptr;
-  }
-  return ResultPtr(mysql_store_result(connection));
-}
-
-// Positions of a result's fields, looked up by name.
-class FieldPositions {
- public:
-  explicit FieldPositions(MYSQL_RES* result)
-      : fields_(mysql_fetch_fields(result)), count_(mysql_num_fields(result)) {}
-
-  // -1 when the result has no field of that name.
-  int Find(const char* name) const {
-    for (unsigned i = 0; i < count_; ++i) {
-      if (strcasecmp(fields_[i].name, name) == 0)
-        return static_cast<int>(i);
-    }
-    return -1;
-  }
-
- private:
-  const MYSQL_FIELD* fields_;
-  unsigned count_;
-};
-
-// One fetched row with its lengths, read by field position.
-class RowReader {
- public:
-  RowReader(MYSQL_ROW row, const unsigned long* lengths) : row_(row), lengths_(lengths) {}
-
-  std::optional<std::string> Optional(int position) const {
-    if (position < 0 || row_[position] == nullptr)
-      return std::nullopt;
-    return std::string(row_[position], lengths_[position]);
-  }
-  std::string Text(int position) const { return Optional(position).value_or(std::string()); }
-
- private:
-  MYSQL_ROW row_;
-  const unsigned long* lengths_;
-};
-
 bool IsNumericLiteral(std::string_view text) {
   std::size_t i = 0;
   if (i < text.size() && (text[i] == '-' || text[i] == '+'))
@@ -133,7 +89,7 @@ bool ReadTableList(MYSQL* connection, std::vector<TableStatus>* tables) {
   if (name < 0)
     return false;
   while (MYSQL_ROW row = mysql_fetch_row(result.get())) {
-    RowReader reader(row, mysql_fetch_lengths(result.get()));
+    RowReader reader(result.get(), row);
     TableStatus table;
     table.name = reader.Text(name);
     table.autoIncrement = reader.Optional(autoIncrement);
@@ -153,7 +109,7 @@ bool ReadTableTypes(MYSQL* connection, std::vector<TableStatus>* tables) {
   if (!result)
     return false;
   while (MYSQL_ROW row = mysql_fetch_row(result.get())) {
-    RowReader reader(row, mysql_fetch_lengths(result.get()));
+    RowReader reader(result.get(), row);
     const std::string name = reader.Text(0);
     for (TableStatus& table : *tables) {
       if (table.name == name)
@@ -163,16 +119,19 @@ bool ReadTableTypes(MYSQL* connection, std::vector<TableStatus>* tables) {
   return true;
 }
 
-bool ReadDatabaseDefaults(MYSQL* connection, std::string* characterSet, std::string* collation) {
+bool ReadDatabaseDefaults(MYSQL* connection, std::string* name, std::string* characterSet,
+                          std::string* collation) {
   ResultPtr result = StoreQuery(connection,
-                                "SELECT DEFAULT_CHARACTER_SET_NAME, DEFAULT_COLLATION_NAME "
+                                "SELECT DEFAULT_CHARACTER_SET_NAME, DEFAULT_COLLATION_NAME, "
+                                "SCHEMA_NAME "
                                 "FROM information_schema.SCHEMATA WHERE SCHEMA_NAME = DATABASE()");
   if (!result)
     return false;
   if (MYSQL_ROW row = mysql_fetch_row(result.get())) {
-    RowReader reader(row, mysql_fetch_lengths(result.get()));
+    RowReader reader(result.get(), row);
     *characterSet = reader.Text(0);
     *collation = reader.Text(1);
+    *name = reader.Text(2);
   }
   return true;
 }
@@ -185,7 +144,7 @@ bool ReadPartitioning(MYSQL* connection, const std::string& quotedTable, std::st
   MYSQL_ROW row = mysql_fetch_row(result.get());
   if (row == nullptr || mysql_num_fields(result.get()) < 2)
     return false;
-  const std::string statement = RowReader(row, mysql_fetch_lengths(result.get())).Text(1);
+  const std::string statement = RowReader(result.get(), row).Text(1);
   // The column list closes on a line of its own that carries the table
   // options; the partitioning is everything after that line. No line inside
   // the column list starts with ')': the server escapes line feeds in texts.
@@ -215,7 +174,7 @@ bool ReadCheckConstraints(MYSQL* connection, std::vector<CheckConstraint>* check
   if (table < 0 || name < 0 || clause < 0)
     return false;
   while (MYSQL_ROW row = mysql_fetch_row(result.get())) {
-    RowReader reader(row, mysql_fetch_lengths(result.get()));
+    RowReader reader(result.get(), row);
     checks->push_back({reader.Text(table), reader.Text(name), reader.Text(clause),
                        reader.Text(level) == "Column"});
   }
@@ -237,7 +196,7 @@ bool ReadColumns(MYSQL* connection, const std::string& query,
   if (field < 0 || type < 0)
     return false;
   while (MYSQL_ROW row = mysql_fetch_row(result.get())) {
-    RowReader reader(row, mysql_fetch_lengths(result.get()));
+    RowReader reader(result.get(), row);
     ColumnDefinition column;
     column.name = reader.Text(field);
     column.type = reader.Text(type);
@@ -267,7 +226,7 @@ bool ReadIndexes(MYSQL* connection, const std::string& query, std::vector<IndexC
   if (keyName < 0 || seqInIndex < 0 || columnName < 0)
     return false;
   while (MYSQL_ROW row = mysql_fetch_row(result.get())) {
-    RowReader reader(row, mysql_fetch_lengths(result.get()));
+    RowReader reader(result.get(), row);
     IndexColumn index;
     index.nonUnique = reader.Text(nonUnique);
     index.keyName = reader.Text(keyName);
@@ -338,7 +297,7 @@ bool ReadColumnDetails(MYSQL* connection, const TableStatus& table,
   bool quotesLiterals = serverInfo != nullptr && std::strstr(serverInfo, "MariaDB") != nullptr &&
                         mysql_get_server_version(connection) >= kFirstQuotingMariaDb;
   while (MYSQL_ROW row = mysql_fetch_row(result.get())) {
-    RowReader reader(row, mysql_fetch_lengths(result.get()));
+    RowReader reader(result.get(), row);
     const std::string columnName = reader.Text(name);
     for (ColumnDefinition& column : *columns) {
       if (column.name != columnName)

@@ -15,13 +15,9 @@
 #include <vector>
 
 #include "backup/dump_create_table_internal.h"
+#include "backup/dump_result_internal.h"
 
 namespace vaultwick::dump {
-
-struct ResultDeleter {
-  void operator()(MYSQL_RES* result) const { mysql_free_result(result); }
-};
-using ResultPtr = std::unique_ptr<MYSQL_RES, ResultDeleter>;
 
 struct TableStatus {
   std::string name;
@@ -42,9 +38,10 @@ bool ReadTableList(MYSQL* connection, std::vector<TableStatus>* tables);
 // query fails.
 bool ReadTableTypes(MYSQL* connection, std::vector<TableStatus>* tables);
 
-// The selected database's default character set and collation. False when
-// the query fails; both stay empty when no database is selected.
-bool ReadDatabaseDefaults(MYSQL* connection, std::string* characterSet, std::string* collation);
+// The selected database's name, default character set and collation. False
+// when the query fails; all stay empty when no database is selected.
+bool ReadDatabaseDefaults(MYSQL* connection, std::string* name, std::string* characterSet,
+                          std::string* collation);
 
 // The PARTITION BY clause of a partitioned table, as the server's own CREATE
 // TABLE statement ends with it. False when the query fails.

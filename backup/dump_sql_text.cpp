@@ -20,7 +20,68 @@ constexpr std::array<char, 256> MakeEscapeTable() {
 }
 constexpr std::array<char, 256> kEscapeLetter = MakeEscapeTable();
 
+// Where the user or host name that starts at `at` ends: a name between
+// backticks or apostrophes (a doubled quote stays inside), or a bare word.
+std::size_t EndOfDefinerName(std::string_view text, std::size_t at) {
+  if (at >= text.size())
+    return at;
+  const char quote = text[at];
+  if (quote != '`' && quote != '\'') {
+    while (at < text.size() && text[at] != '@' && text[at] != ' ')
+      ++at;
+    return at;
+  }
+  for (++at; at < text.size(); ++at) {
+    if (text[at] == '\\' && quote == '\'') {
+      ++at;
+    } else if (text[at] == quote) {
+      if (at + 1 < text.size() && text[at + 1] == quote) {
+        ++at;
+      } else {
+        return at + 1;
+      }
+    }
+  }
+  return at;
+}
+
 }  // namespace
+
+std::string WithoutDefiner(std::string_view statement) {
+  constexpr std::string_view kDefiner = "DEFINER=";
+  const std::size_t start = statement.find(kDefiner);
+  // The clause belongs to the statement's head (CREATE [ALGORITHM=...]
+  // DEFINER=...), before any name, text or parenthesis.
+  if (start == std::string_view::npos ||
+      statement.substr(0, start).find_first_of("`'\"(") != std::string_view::npos) {
+    return std::string(statement);
+  }
+  std::size_t end = EndOfDefinerName(statement, start + kDefiner.size());
+  if (end < statement.size() && statement[end] == '@')
+    end = EndOfDefinerName(statement, end + 1);
+  while (end < statement.size() && statement[end] == ' ')
+    ++end;
+  std::string result(statement.substr(0, start));
+  result += statement.substr(end);
+  return result;
+}
+
+void AppendDelimitedStatement(std::string& text, std::string_view statement) {
+  std::string delimiter = ";;";
+  for (const char* candidate : {";;", "$$", "//", "@@", "##"}) {
+    delimiter = candidate;
+    if (statement.find(delimiter) == std::string_view::npos)
+      break;
+  }
+  while (statement.find(delimiter) != std::string_view::npos)
+    delimiter += delimiter.back();
+  text += "DELIMITER ";
+  text += delimiter;
+  text += '\n';
+  text += statement;
+  text += delimiter;
+  text += "\nDELIMITER ;\n";
+}
 
 void AppendQuotedIdentifier(std::string& text, std::string_view name) {
   text += '`';

@@ -20,6 +20,16 @@ std::string QuotedIdentifier(std::string_view name);
 // and Ctrl-Z become \\, \', \0, \n, \r and \Z; every other byte is copied.
 void AppendEscapedValue(std::string& text, const char* value, std::size_t length);
 
+// The statement without its DEFINER clause ("CREATE DEFINER=`u`@`h` VIEW ..."
+// becomes "CREATE VIEW ..."), so that it loads for any login and what it
+// creates belongs to whoever restores it. Unchanged when it has none.
+std::string WithoutDefiner(std::string_view statement);
+
+// Appends a statement whose body may hold semicolons (a routine, trigger or
+// event) so that the stock client sends it whole: between DELIMITER lines,
+// with a delimiter the statement does not contain.
+void AppendDelimitedStatement(std::string& text, std::string_view statement);
+
 // Hands the text built so far to the dump file and empties it; false when
 // the file could not be written.
 using FlushFn = std::function<bool()>;

@@ -28,6 +28,19 @@ void AddColumnChecks(const std::string& table, const std::vector<CheckConstraint
   }
 }
 
+// The server names the database in some expressions (a default taking the
+// next value of a sequence); a restore into another database must use its own.
+void RemoveOwnDatabaseName(const std::string& database, std::vector<ColumnDefinition>* columns) {
+  const std::string qualifier = QuotedIdentifier(database) + ".";
+  for (ColumnDefinition& column : *columns) {
+    if (!column.defaultIsExpression || !column.defaultValue)
+      continue;
+    std::string& value = *column.defaultValue;
+    for (std::size_t at; (at = value.find(qualifier)) != std::string::npos;)
+      value.erase(at, qualifier.size());
+  }
+}
+
 TableOptions OptionsOf(const TableStatus& table, const DatabaseFacts& database) {
   TableOptions options;
   options.engine = table.engine;
@@ -74,9 +87,11 @@ bool DumpRows(DumpContext& context, MYSQL_RES* rows, const RowQuery& query,
 
 // Every metadata query runs before the rows are streamed: while a row stream
 // is open the connection can run nothing else.
-bool DumpTable(DumpContext& context, const TableStatus& table, const DatabaseFacts& database) {
+bool DumpTable(DumpContext& context, const TableStatus& table, const DatabaseFacts& database,
+               bool* created) {
   MYSQL* connection = context.connection();
   const std::string quotedName = QuotedIdentifier(table.name);
+  *created = false;
 
   std::string query = "DESCRIBE " + quotedName;
   context.Show(query);
@@ -86,6 +101,7 @@ bool DumpTable(DumpContext& context, const TableStatus& table, const DatabaseFac
   if (!ReadColumnDetails(connection, table, &columns) && context.QueryFailed(&table.name))
     return false;
   AddColumnChecks(table.name, database.checks, &columns);
+  RemoveOwnDatabaseName(database.name, &columns);
 
   query = "SHOW KEYS FROM " + quotedName;
   context.Show(query);
@@ -102,6 +118,7 @@ bool DumpTable(DumpContext& context, const TableStatus& table, const DatabaseFac
     return false;
   }
   AppendCreateTable(context.text(), table.name, table.autoIncrement, columns, indexes, options);
+  *created = true;
 
   const RowQuery rowQuery = MakeRowQuery(quotedName, columns);
   if (rowQuery.namesColumns && !CanReadEveryColumn(context, quotedName))

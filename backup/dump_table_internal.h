@@ -13,12 +13,15 @@ namespace vaultwick::dump {
 
 // What the dump reads once for all tables.
 struct DatabaseFacts {
+  std::string name;
   std::string collation;                // the database's default collation
   std::vector<CheckConstraint> checks;  // every CHECK constraint of the database
 };
 
-// Writes the table's CREATE TABLE statement and its rows. A failed query of
-// the table is recorded and the dump goes on; false when it must stop.
-bool DumpTable(DumpContext& context, const TableStatus& table, const DatabaseFacts& database);
+// Writes the table's CREATE TABLE statement and its rows, and tells whether
+// the statement was written. A failed query of the table is recorded and the
+// dump goes on; false when it must stop.
+bool DumpTable(DumpContext& context, const TableStatus& table, const DatabaseFacts& database,
+               bool* created);
 
 }  // namespace vaultwick::dump

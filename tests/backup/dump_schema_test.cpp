@@ -37,12 +37,50 @@ CREATE TABLE ranges (id INT NOT NULL, v VARCHAR(5), PRIMARY KEY (id)) ROW_FORMAT
 INSERT INTO ranges VALUES (1, 'a'), (20, 'b');
 CREATE TABLE hashed (id INT) PARTITION BY HASH (id) PARTITIONS 3;
 INSERT INTO hashed VALUES (1), (2), (3), (4);
+CREATE SEQUENCE ticket START WITH 100 INCREMENT BY 5 CACHE 10;
+DO NEXTVAL(ticket); DO NEXTVAL(ticket);
+CREATE TABLE b_parent (id INT PRIMARY KEY, code INT, UNIQUE KEY code_id (code, id)) ENGINE=InnoDB;
+CREATE TABLE a_child (id INT PRIMARY KEY, parent INT, code INT, qty INT,
+  ticket INT DEFAULT NEXTVAL(ticket),
+  CONSTRAINT to_parent FOREIGN KEY (parent) REFERENCES b_parent (id) ON DELETE CASCADE,
+  FOREIGN KEY (code, parent) REFERENCES b_parent (code, id) ON UPDATE SET NULL,
+  CONSTRAINT positive CHECK (qty > 0), CHECK (qty <> 13)) ENGINE=InnoDB;
+INSERT INTO b_parent VALUES (1, 10), (2, 20);
+INSERT INTO a_child (id, parent, code, qty) VALUES (1, 1, 10, 5), (2, 2, 20, 1), (3, NULL, NULL, 2);
+CREATE FUNCTION doubled(x INT) RETURNS INT DETERMINISTIC COMMENT 'twice' RETURN x * 2;
+CREATE VIEW y_sums AS SELECT parent, doubled(SUM(qty)) AS total, 'a;;b' AS odd FROM a_child
+  GROUP BY parent;
+CREATE SQL SECURITY INVOKER VIEW a_top AS SELECT parent, total FROM y_sums WHERE total > 1;
+CREATE VIEW a_checked AS SELECT id, qty FROM a_child WHERE qty > 1 WITH CHECK OPTION;
+)sql";
+
+// Stored programs whose bodies hold semicolons (and the first delimiter a
+// dump would try), under the SQL modes they were created in.
+const char kPrograms[] = R"sql(
+SET sql_mode = 'PIPES_AS_CONCAT';
+CREATE PROCEDURE tally(IN n INT, OUT s VARCHAR(40))
+BEGIN
+  DECLARE i INT DEFAULT 0;
+  SET s = 'x;;y' || n;
+  WHILE i < n DO SET i = i + 1; END WHILE;
+END;
+SET sql_mode = DEFAULT;
+CREATE TRIGGER first_check BEFORE INSERT ON b_parent FOR EACH ROW SET NEW.code = NEW.code + 1;
+CREATE TRIGGER then_clamp BEFORE INSERT ON b_parent FOR EACH ROW FOLLOWS first_check
+  BEGIN IF NEW.code < 0 THEN SET NEW.code = 0; END IF; END;
+CREATE TRIGGER log_delete AFTER DELETE ON a_child FOR EACH ROW
+  INSERT INTO hashed VALUES (OLD.id);
+SET time_zone = '+03:00';
+CREATE EVENT nightly ON SCHEDULE EVERY 1 DAY STARTS '2030-01-01 02:00:00' DISABLE
+  COMMENT 'clean up' DO DELETE FROM a_child WHERE qty < 0;
+SET time_zone = DEFAULT;
 )sql";
 
 TEST(DumpSchema, EveryObjectComesBackAsInformationSchemaDescribesIt) {
   VAULTWICK_REQUIRE_TEST_SERVER(server);
   TestDatabase original(server, "schema");
   ASSERT_TRUE(original.Execute(kSchema));
+  ASSERT_TRUE(original.Execute(kPrograms));
 
   std::string path = test::ScratchPath("schema");
   DumpOutcome outcome = DumpDatabase(original.connection(), path.c_str(), nullptr, nullptr);

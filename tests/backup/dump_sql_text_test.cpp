@@ -9,7 +9,9 @@
 #include "backup/dump_create_table_internal.h"
 #include "backup/dump_file_appender_internal.h"
 #include "backup/dump_metadata_internal.h"
+#include "backup/dump_privileges_internal.h"
 #include "backup/dump_sql_text_internal.h"
+#include "backup/dump_stored_objects_internal.h"
 #include "tests/backup/test_database.h"
 
 namespace vaultwick::dump {
@@ -177,6 +179,67 @@ TEST(DumpMetadata, UnquotesLiteralsAsTheServerQuotesThem) {
   EXPECT_EQ(UnquotedLiteral("''"), "");
   EXPECT_EQ(UnquotedLiteral("current_timestamp()"), std::nullopt);
   EXPECT_EQ(UnquotedLiteral("'"), std::nullopt);
+}
+
+TEST(DumpSqlText, DropsTheDefinerOfAStatementHead) {
+  EXPECT_EQ(WithoutDefiner("CREATE DEFINER=`a``b`@`%` TRIGGER t BEFORE INSERT ON x FOR EACH ROW "
+                           "SET @d = 'DEFINER=`x`@`y` '"),
+            "CREATE TRIGGER t BEFORE INSERT ON x FOR EACH ROW SET @d = 'DEFINER=`x`@`y` '");
+  EXPECT_EQ(WithoutDefiner("CREATE ALGORITHM=UNDEFINED DEFINER=`role` SQL SECURITY DEFINER VIEW "
+                           "`v` AS select 1"),
+            "CREATE ALGORITHM=UNDEFINED SQL SECURITY DEFINER VIEW `v` AS select 1");
+  EXPECT_EQ(WithoutDefiner("CREATE DEFINER='it''s'@'h' EVENT e"), "CREATE EVENT e");
+  // Only the statement's head holds the clause.
+  EXPECT_EQ(WithoutDefiner("CREATE VIEW `DEFINER=x` AS select 1"),
+            "CREATE VIEW `DEFINER=x` AS select 1");
+}
+
+TEST(DumpSqlText, DelimiterIsOneTheStatementDoesNotHold) {
+  std::string text;
+  AppendDelimitedStatement(text, "CREATE PROCEDURE p() BEGIN SELECT 1; END");
+  EXPECT_EQ(text, "DELIMITER ;;\nCREATE PROCEDURE p() BEGIN SELECT 1; END;;\nDELIMITER ;\n");
+  text.clear();
+  AppendDelimitedStatement(text, "SET @x = ';;$$//@@##'");
+  EXPECT_EQ(text, "DELIMITER ###\nSET @x = ';;$$//@@##'###\nDELIMITER ;\n");
+}
+
+TEST(DumpStoredObjects, AViewComesAfterTheViewsItUses) {
+  // c uses b, b uses a; d only looks like it uses itself; e and f name each
+  // other (a column called like a view), so they keep their order.
+  std::vector<std::pair<std::string, std::string>> views = {
+      {"c", "select `b`.`x` from `b`"}, {"b", "select `a`.`x` from `a`"},
+      {"a", "select 1 AS `x`"},         {"d", "select `d`.`x` from `t` `d`"},
+      {"e", "select `f` from `t`"},     {"f", "select `e` from `t`"}};
+  EXPECT_EQ(ViewOrder(views), (std::vector<std::size_t>{2, 3, 1, 0, 4, 5}));
+}
+
+TEST(DumpPrivileges, GrantsTellWhichTriggersAndRoutinesTheLoginSees) {
+  DumpPrivileges none = PrivilegesFromGrants(
+      {"GRANT USAGE ON *.* TO `u`@`%`", "GRANT SELECT ON `shop`.* TO `u`@`%`",
+       "GRANT SELECT (`id`), TRIGGER (`x`) ON `shop`.`a` TO `u`@`%`",
+       "GRANT TRIGGER ON `other`.* TO `u`@`%`", "GRANT EXECUTE ON FUNCTION `shop`.`f` TO `u`@`%`",
+       "GRANT `role` TO `u`@`%`"},
+      "shop");
+  EXPECT_FALSE(none.MayReadTriggersOf("a"));
+  EXPECT_FALSE(none.everyRoutineListed);
+
+  // The current role's grants count; a database name is a pattern.
+  DumpPrivileges some =
+      PrivilegesFromGrants({"GRANT TRIGGER ON `sh\\_p`.`a``b` TO `u`@`%`",
+                            "GRANT SELECT, ALTER ROUTINE ON `sh\\_p`.* TO `role`"},
+                           "sh_p");
+  EXPECT_TRUE(some.MayReadTriggersOf("a`b"));
+  EXPECT_FALSE(some.MayReadTriggersOf("c"));
+  EXPECT_TRUE(some.everyRoutineListed);
+  EXPECT_FALSE(PrivilegesFromGrants({"GRANT ALL ON `sh\\_p`.* TO `u`"}, "shxp").everyRoutineListed);
+
+  DumpPrivileges all = PrivilegesFromGrants(
+      {"GRANT ALL PRIVILEGES ON *.* TO `u`@`%` IDENTIFIED BY PASSWORD '*AB' WITH GRANT OPTION"},
+      "any");
+  EXPECT_TRUE(all.MayReadTriggersOf("t"));
+  EXPECT_TRUE(all.everyRoutineListed);
+  EXPECT_TRUE(
+      PrivilegesFromGrants({"GRANT SELECT ON `mysql`.`proc` TO `u`"}, "shop").everyRoutineListed);
 }
 
 TEST(DumpFileAppender, WritesLineFeedsAsCrLfAndAppendsPieces) {

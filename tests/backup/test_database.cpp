@@ -398,6 +398,25 @@ MYSQL* TestDatabase::OpenConnection(std::string* error) const {
     checksums += *table[0] + "|" + (rows.empty() ? "" : JoinRow({rows[0][1]})) + "\n";
   }
   summary->emplace_back("checksums", std::move(checksums));
+
+  // A sequence's state is its one row.
+  auto sequences = database.Query(
+      "SELECT TABLE_NAME FROM information_schema.TABLES WHERE TABLE_TYPE = 'SEQUENCE' AND "
+      "TABLE_SCHEMA = " +
+          schema + " ORDER BY TABLE_NAME",
+      &tables);
+  if (!sequences)
+    return sequences;
+  std::string states;
+  for (const ResultRow& sequence : tables) {
+    std::vector<ResultRow> rows;
+    auto read = database.Query("SELECT * FROM " + QuoteIdentifier(*sequence[0]), &rows);
+    if (!read)
+      return read;
+    for (const ResultRow& row : rows)
+      states += *sequence[0] + "|" + JoinRow(row) + "\n";
+  }
+  summary->emplace_back("sequences", std::move(states));
   return ::testing::AssertionSuccess();
 }
 
