@@ -1,14 +1,13 @@
 // Takes the screenshots shown in the README: the main window with two
 // connections, one of them selected, and the progress window of a Download
-// now that ran against the test server (when VAULTWICK_TEST_DB_* name one).
+// now of that connection while it reads a table's rows.
 //
-//   desktop_screenshots OUT_DIR
+//   desktop_screenshots OUT_DIR DATABASE
 //
-// scripts/screenshots runs it under Xvfb, so the pictures are what an X
-// server really shows.
+// The server comes from VAULTWICK_TEST_DB_*. scripts/screenshots runs it
+// under Xvfb, so the pictures are what an X server really shows.
 
 #include <QDir>
-#include <QElapsedTimer>
 #include <QListWidget>
 #include <QPushButton>
 #include <QScreen>
@@ -22,19 +21,21 @@
 #include "desktop/progress_window.h"
 #include "shell/connections.h"
 #include "shell/target_folder.h"
+#include "tests/desktop/desktop_test_support.h"
 
 namespace {
 
-std::string Env(const char* name, const char* fallback) {
+std::string Env(const char* name) {
   const char* value = std::getenv(name);
-  return value != nullptr && *value != '\0' ? value : fallback;
+  return value != nullptr ? value : "";
 }
 
 bool Save(QWidget* window, const QString& path) {
   if (!QTest::qWaitForWindowExposed(window)) {
     std::fprintf(stderr, "window never shown\n");
+    return false;
   }
-  QTest::qWait(200);
+  QTest::qWait(300);
   const QPixmap shot = window->screen()->grabWindow(window->winId());
   const bool saved = shot.save(path);
   std::printf("%s %s (%dx%d)\n", saved ? "wrote" : "could not write", qPrintable(path),
@@ -46,37 +47,34 @@ bool Save(QWidget* window, const QString& path) {
 
 int main(int argc, char** argv) {
   vaultwick::CMainApp app(argc, argv);
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: desktop_screenshots OUT_DIR\n");
+  if (argc != 3) {
+    std::fprintf(stderr, "usage: desktop_screenshots OUT_DIR DATABASE\n");
     return 2;
   }
   const QString outDir = QString::fromLocal8Bit(argv[1]);
   QTemporaryDir work;
+  const QString backups = work.filePath("backups");
+  QDir().mkpath(backups);
   auto store = vaultwick::SettingsStore::Open(work.filePath("settings.sqlite").toStdString());
-  const std::string host =
-      Env("VAULTWICK_TEST_DB_HOST", "127.0.0.1") + ":" + Env("VAULTWICK_TEST_DB_PORT", "3306");
-  vaultwick::ConnectionProfile shop{"shop",
-                                    host,
-                                    Env("VAULTWICK_TEST_DB_USER", "root"),
-                                    Env("VAULTWICK_TEST_DB_PASSWORD", ""),
-                                    "mysql",
-                                    2,
-                                    24};
-  vaultwick::ConnectionProfile warehouse{
-      "warehouse", "db.example.net", "backup", "secret", "warehouse", 0, 6};
-  for (const auto& profile : {shop, warehouse}) {
+  const vaultwick::ConnectionProfile profiles[] = {
+      {"shop", Env("VAULTWICK_TEST_DB_HOST") + ":" + Env("VAULTWICK_TEST_DB_PORT"),
+       Env("VAULTWICK_TEST_DB_USER"), Env("VAULTWICK_TEST_DB_PASSWORD"), argv[2], 2, 24},
+      {"warehouse", "db.example.net", "backup", "secret", "warehouse", 0, 6},
+  };
+  for (const auto& profile : profiles) {
     (void)vaultwick::AddConnectionNamed(*store, profile.name);
     (void)vaultwick::ApplyConnectionChanges(*store, profile.name, profile);
   }
-  vaultwick::SaveTargetFolder(*store, work.filePath("backups").toStdString());
-  QDir().mkpath(work.filePath("backups"));
+  vaultwick::SaveTargetFolder(*store, backups.toStdString());
 
+  // The job waits at its first rows until the progress window is taken.
+  auto echo = std::make_shared<vaultwick::test::HoldingStatusEcho>("SELECT * FROM");
   vaultwick::MainDlgOptions options;
   options.store = store.get();
+  vaultwick::test::EchoDownloadNow(options, echo);
   vaultwick::CMainDlg dialog(options);
   dialog.show();
-  auto* list = dialog.findChild<QListWidget*>("1005");
-  list->setCurrentRow(0);
+  dialog.findChild<QListWidget*>("1005")->setCurrentRow(0);
   bool ok = Save(&dialog, outDir + "/main-window.png");
 
   dialog.findChild<QPushButton*>("1018")->click();
@@ -84,16 +82,17 @@ int main(int argc, char** argv) {
   for (QWidget* widget : QApplication::topLevelWidgets()) {
     progress = progress != nullptr ? progress : dynamic_cast<vaultwick::CFtpDown*>(widget);
   }
-  if (progress == nullptr) {
-    std::fprintf(stderr, "no progress window\n");
+  if (progress == nullptr || !echo->WaitUntilHeld(60'000)) {
+    std::fprintf(stderr, "the backup did not reach its rows\n");
+    echo->Release();
     return 1;
   }
-  QElapsedTimer waited;
-  waited.start();
-  while (progress->StatusText().startsWith("Backup") == false && waited.elapsed() < 60'000) {
+  QTest::qWait(100);
+  ok = Save(progress, outDir + "/progress-window.png") && ok;
+  echo->Release();
+  while (dialog.Runner().RunningJobCount() > 0) {
     QTest::qWait(50);
   }
-  ok = Save(progress, outDir + "/progress-window.png") && ok;
   progress->close();
   return ok ? 0 : 1;
 }
