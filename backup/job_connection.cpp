@@ -97,6 +97,10 @@ JobConnection::Opened JobConnection::Open(const ServerAddress& address, const st
     return Opened::Failed;
   }
   SetTimeouts(handle_, timeouts);
+  // Never on the quiet: a new connection would have another socket than the
+  // one the watcher cuts, and a dump resumed on it would not be one snapshot.
+  my_bool reconnect = 0;
+  mysql_options(handle_, MYSQL_OPT_RECONNECT, &reconnect);
   if (address.portGiven) {
     unsigned tcp = MYSQL_PROTOCOL_TCP;
     mysql_options(handle_, MYSQL_OPT_PROTOCOL, &tcp);

@@ -72,15 +72,20 @@ class StopSignals {
     }
     pthread_sigmask(SIG_BLOCK, &set_, &previous_);
     fd_ = ::signalfd(-1, &set_, SFD_CLOEXEC | SFD_NONBLOCK);
+    if (fd_ < 0) {
+      // Nothing could take them: better they end the process as before.
+      pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
+    }
   }
   StopSignals(const StopSignals&) = delete;
   StopSignals& operator=(const StopSignals&) = delete;
   ~StopSignals() {
+    if (fd_ < 0) {
+      return;
+    }
     while (Take() != 0) {
     }
-    if (fd_ >= 0) {
-      ::close(fd_);
-    }
+    ::close(fd_);
     pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
   }
   int fd() const { return fd_; }
