@@ -1,28 +1,9 @@
 #include "backup/dump_create_table_internal.h"
 
-#include <strings.h>
-
 #include "backup/dump_sql_text_internal.h"
 
 namespace vaultwick::dump {
 namespace {
-
-bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-  return text.size() >= prefix.size() &&
-         strncasecmp(text.data(), prefix.data(), prefix.size()) == 0;
-}
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && StartsWithNoCase(a, b);
-}
-
-std::string_view Trimmed(std::string_view text) {
-  while (!text.empty() && text.front() == ' ')
-    text.remove_prefix(1);
-  while (!text.empty() && text.back() == ' ')
-    text.remove_suffix(1);
-  return text;
-}
 
 void AppendQuotedText(std::string& text, std::string_view value) {
   text += '\'';

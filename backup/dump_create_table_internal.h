@@ -29,6 +29,7 @@ struct ColumnDefinition {
   // Set only when the column's collation differs from its table's default.
   std::string characterSet;
   std::string collation;
+  std::string valueCharacterSet;  // the character set of its values, empty for other types
   std::string comment;
   std::string check;  // a column's own CHECK constraint (a JSON column's json_valid)
 };

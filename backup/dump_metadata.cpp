@@ -312,6 +312,7 @@ bool ReadColumnDetails(MYSQL* connection, const TableStatus& table,
         column.collation = std::move(*collationName);
       }
       column.comment = reader.Text(comment);
+      column.valueCharacterSet = reader.Text(characterSet);
       if (!column.defaultValue)
         continue;
       std::optional<std::string> defaultText = reader.Optional(columnDefault);

@@ -1,19 +1,10 @@
 #include "backup/dump_privileges_internal.h"
 
-#include <strings.h>
-
 #include "backup/dump_result_internal.h"
+#include "backup/dump_sql_text_internal.h"
 
 namespace vaultwick::dump {
 namespace {
-
-std::string_view Trimmed(std::string_view text) {
-  while (!text.empty() && text.front() == ' ')
-    text.remove_prefix(1);
-  while (!text.empty() && text.back() == ' ')
-    text.remove_suffix(1);
-  return text;
-}
 
 // The privileges of a grant, split at the commas outside column lists
 // ("SELECT (`a`, `b`), TRIGGER"). A privilege with a column list is a
@@ -81,9 +72,8 @@ bool MatchesPattern(std::string_view pattern, std::string_view name) {
          MatchesPattern(pattern.substr(1), name.substr(1));
 }
 
-bool Is(std::string_view privilege, const char* name) {
-  return privilege.size() == std::char_traits<char>::length(name) &&
-         strncasecmp(privilege.data(), name, privilege.size()) == 0;
+bool Is(std::string_view privilege, std::string_view name) {
+  return EqualsNoCase(privilege, name);
 }
 
 }  // namespace

@@ -45,6 +45,17 @@ std::size_t EndOfDefinerName(std::string_view text, std::size_t at) {
   return at;
 }
 
+void AppendHex(std::string& text, const char* bytes, std::size_t length) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  const std::size_t start = text.size();
+  text.resize(start + 2 * length);
+  for (std::size_t i = 0; i < length; ++i) {
+    const auto byte = static_cast<unsigned char>(bytes[i]);
+    text[start + 2 * i] = kDigits[byte >> 4];
+    text[start + 2 * i + 1] = kDigits[byte & 15];
+  }
+}
+
 }  // namespace
 
 std::string WithoutDefiner(std::string_view statement) {
@@ -117,7 +128,8 @@ void AppendEscapedValue(std::string& text, const char* value, std::size_t length
 
 bool AppendInsertStatement(std::string& text, std::string_view insertHead,
                            const char* const* values, const unsigned long* lengths, unsigned count,
-                           std::size_t pieceSize, const FlushFn& flush) {
+                           const std::vector<bool>& hexValues, std::size_t pieceSize,
+                           const FlushFn& flush) {
   // Bytes of this statement already handed to the file.
   std::size_t flushed = 0;
   std::size_t statementStart = text.size();
@@ -140,10 +152,15 @@ bool AppendInsertStatement(std::string& text, std::string_view insertHead,
       text += "NULL";
       continue;
     }
-    text += '\'';
+    const bool hex = i < hexValues.size() && hexValues[i];
+    text += hex ? "X'" : "'";
     for (std::size_t done = 0; done < lengths[i];) {
       std::size_t slice = std::min<std::size_t>(lengths[i] - done, pieceSize);
-      AppendEscapedValue(text, values[i] + done, slice);
+      if (hex) {
+        AppendHex(text, values[i] + done, slice);
+      } else {
+        AppendEscapedValue(text, values[i] + done, slice);
+      }
       done += slice;
       if (!flushIfLong())
         return false;

@@ -4,12 +4,33 @@
 // and the per-row INSERT statement. Line ends inside the dump text are a
 // single LF; the file appender turns them into CR LF.
 
+#include <strings.h>
+
 #include <cstddef>
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace vaultwick::dump {
+
+// Comparisons of server words, which come in either case.
+inline bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
+  return text.size() >= prefix.size() &&
+         strncasecmp(text.data(), prefix.data(), prefix.size()) == 0;
+}
+inline bool EqualsNoCase(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && StartsWithNoCase(a, b);
+}
+
+// `text` without its leading and trailing spaces.
+inline std::string_view Trimmed(std::string_view text) {
+  while (!text.empty() && text.front() == ' ')
+    text.remove_prefix(1);
+  while (!text.empty() && text.back() == ' ')
+    text.remove_suffix(1);
+  return text;
+}
 
 // Appends `name` between backticks, doubling every backtick inside it.
 void AppendQuotedIdentifier(std::string& text, std::string_view name);
@@ -35,7 +56,8 @@ void AppendDelimitedStatement(std::string& text, std::string_view statement);
 using FlushFn = std::function<bool()>;
 
 // Appends insertHead ("INSERT INTO `t` VALUES(") v1,v2,... ");\n": each value
-// between apostrophes and escaped, a null pointer as NULL.
+// between apostrophes and escaped, a null pointer as NULL; a value whose
+// entry in `hexValues` (empty: none) is true as a hex literal X'..'.
 //
 // A statement longer than `pieceSize` is the one thing that may reach the file
 // in several pieces: once the statement has passed that size, values are
@@ -45,6 +67,7 @@ using FlushFn = std::function<bool()>;
 // statement is then incomplete.
 bool AppendInsertStatement(std::string& text, std::string_view insertHead,
                            const char* const* values, const unsigned long* lengths, unsigned count,
-                           std::size_t pieceSize, const FlushFn& flush);
+                           const std::vector<bool>& hexValues, std::size_t pieceSize,
+                           const FlushFn& flush);
 
 }  // namespace vaultwick::dump

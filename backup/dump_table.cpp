@@ -70,7 +70,7 @@ bool DumpRows(DumpContext& context, MYSQL_RES* rows, const RowQuery& query,
       throw kCancelSignal;
     }
     if (!AppendInsertStatement(context.text(), query.insertHead, row, mysql_fetch_lengths(rows),
-                               fieldCount, kAppendThreshold, context.flush())) {
+                               fieldCount, query.hexValues, kAppendThreshold, context.flush())) {
       return false;
     }
     ++context.outcome().rowsWritten;
@@ -80,6 +80,7 @@ bool DumpRows(DumpContext& context, MYSQL_RES* rows, const RowQuery& query,
   // A stream that ends with an error has lost its remaining rows.
   if (mysql_errno(context.connection()) != 0)
     return !context.QueryFailed(&table.name);
+  context.text() += query.afterRows;
   return true;
 }
 
@@ -120,7 +121,7 @@ bool DumpTable(DumpContext& context, const TableStatus& table, const DatabaseFac
   AppendCreateTable(context.text(), table.name, table.autoIncrement, columns, indexes, options);
   *created = true;
 
-  const RowQuery rowQuery = MakeRowQuery(quotedName, columns);
+  const RowQuery rowQuery = MakeRowQuery(quotedName, columns, table.type == "SYSTEM VERSIONED");
   if (rowQuery.namesColumns && !CanReadEveryColumn(context, quotedName))
     return !context.QueryFailed(&table.name);
   context.Show(rowQuery.select);
@@ -129,6 +130,7 @@ bool DumpTable(DumpContext& context, const TableStatus& table, const DatabaseFac
   ResultPtr rows(mysql_use_result(connection));
   if (!rows)
     return !context.QueryFailed(&table.name);
+  context.text() += rowQuery.beforeRows;
   return DumpRows(context, rows.get(), rowQuery, table);
 }
 

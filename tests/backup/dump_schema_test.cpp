@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "backup/dump_database.h"
 #include "tests/backup/test_database.h"
@@ -52,7 +53,26 @@ CREATE VIEW y_sums AS SELECT parent, doubled(SUM(qty)) AS total, 'a;;b' AS odd F
   GROUP BY parent;
 CREATE SQL SECURITY INVOKER VIEW a_top AS SELECT parent, total FROM y_sums WHERE total > 1;
 CREATE VIEW a_checked AS SELECT id, qty FROM a_child WHERE qty > 1 WITH CHECK OPTION;
+CREATE TABLE far_east (id INT PRIMARY KEY, s VARCHAR(10) CHARACTER SET sjis,
+  b VARCHAR(10) CHARACTER SET big5, g TEXT CHARACTER SET gbk) CHARACTER SET sjis;
+INSERT INTO far_east VALUES (1, X'F040', X'C87A', X'A140'), (2, X'815F', X'A2CC', NULL),
+  (3, 'plain', '', 'x');
+CREATE TABLE versioned (id INT PRIMARY KEY, v INT, note INT WITHOUT SYSTEM VERSIONING)
+  WITH SYSTEM VERSIONING;
+INSERT INTO versioned VALUES (1, 10, 0), (2, 20, 0);
+UPDATE versioned SET v = 11 WHERE id = 1;
+DELETE FROM versioned WHERE id = 2;
+CREATE TABLE periods (id INT, v INT, since TIMESTAMP(6) GENERATED ALWAYS AS ROW START INVISIBLE,
+  until TIMESTAMP(6) GENERATED ALWAYS AS ROW END INVISIBLE, PERIOD FOR SYSTEM_TIME(since, until))
+  WITH SYSTEM VERSIONING;
+INSERT INTO periods (id, v) VALUES (1, 1);
+UPDATE periods SET v = 2;
 )sql";
+
+// A versioned table's rows with their history and periods.
+const char* const kHistory[] = {
+    "SELECT id, v, note, ROW_START, ROW_END FROM versioned FOR SYSTEM_TIME ALL ORDER BY 1, 4",
+    "SELECT id, v, since, until FROM periods FOR SYSTEM_TIME ALL ORDER BY 1, 3"};
 
 // Stored programs whose bodies hold semicolons (and the first delimiter a
 // dump would try), under the SQL modes they were created in.
@@ -97,6 +117,14 @@ TEST(DumpSchema, EveryObjectComesBackAsInformationSchemaDescribesIt) {
   SchemaSummary after;
   ASSERT_TRUE(test::SummarizeSchema(original, &before));
   ASSERT_TRUE(test::SummarizeSchema(restored, &after));
+  for (const char* history : kHistory) {
+    std::vector<test::ResultRow> rowsBefore;
+    std::vector<test::ResultRow> rowsAfter;
+    ASSERT_TRUE(original.Query(history, &rowsBefore));
+    ASSERT_TRUE(restored.Query(history, &rowsAfter));
+    EXPECT_GT(rowsBefore.size(), 1u) << history;
+    EXPECT_EQ(rowsAfter, rowsBefore) << history;
+  }
   ASSERT_EQ(after.size(), before.size());
   for (std::size_t i = 0; i < before.size(); ++i) {
     std::string expected = before[i].second;

@@ -43,13 +43,13 @@ TEST(DumpSqlText, QuotesIdentifiersDoublingBackticks) {
   EXPECT_EQ(QuotedIdentifier("a`b``"), "`a``b`````");
 }
 
-TEST(DumpSqlText, InsertWritesNullBareAndEverythingElseQuoted) {
-  const char* values[] = {"1", nullptr, "", "x\0y"};
-  unsigned long lengths[] = {1, 0, 0, 3};
+TEST(DumpSqlText, InsertWritesNullBareAndEverythingElseQuotedOrInHex) {
+  const char* values[] = {"1", nullptr, "", "x\0y", "\xF0\x40'", "", nullptr};
+  unsigned long lengths[] = {1, 0, 0, 3, 3, 0, 0};
   std::string text;
-  EXPECT_TRUE(
-      AppendInsertStatement(text, "INSERT INTO `t` VALUES(", values, lengths, 4, 1000, nullptr));
-  EXPECT_EQ(text, "INSERT INTO `t` VALUES('1',NULL,'','x\\0y');\n");
+  EXPECT_TRUE(AppendInsertStatement(text, "INSERT INTO `t` VALUES(", values, lengths, 7,
+                                    {false, false, false, false, true, true, true}, 1000, nullptr));
+  EXPECT_EQ(text, "INSERT INTO `t` VALUES('1',NULL,'','x\\0y',X'F04027',X'',NULL);\n");
 }
 
 // A huge value must never sit in memory whole, escaped beside the client's
@@ -63,7 +63,7 @@ TEST(DumpSqlText, OnlyAStatementLongerThanAPieceReachesTheFileInPieces) {
   const char* values[] = {"1", huge.data(), nullptr};
   unsigned long lengths[] = {1, static_cast<unsigned long>(huge.size()), 0};
   std::string whole;
-  ASSERT_TRUE(AppendInsertStatement(whole, "INSERT INTO `t` VALUES(", values, lengths, 3,
+  ASSERT_TRUE(AppendInsertStatement(whole, "INSERT INTO `t` VALUES(", values, lengths, 3, {},
                                     huge.size() * 3, nullptr));
 
   std::string text = "INSERT INTO `t` VALUES('earlier');\n";
@@ -78,8 +78,8 @@ TEST(DumpSqlText, OnlyAStatementLongerThanAPieceReachesTheFileInPieces) {
     text.clear();
     return true;
   };
-  ASSERT_TRUE(
-      AppendInsertStatement(text, "INSERT INTO `t` VALUES(", values, lengths, 3, kPiece, flush));
+  ASSERT_TRUE(AppendInsertStatement(text, "INSERT INTO `t` VALUES(", values, lengths, 3, {}, kPiece,
+                                    flush));
   EXPECT_EQ(file + text, earlier + whole);
   EXPECT_GT(pieces, 20);
   EXPECT_LE(longestPiece, 4 * kPiece);
@@ -87,13 +87,13 @@ TEST(DumpSqlText, OnlyAStatementLongerThanAPieceReachesTheFileInPieces) {
   // A short statement stays whole even when the text passes a piece's size.
   text.assign(kPiece - 10, 'x');
   pieces = 0;
-  ASSERT_TRUE(
-      AppendInsertStatement(text, "INSERT INTO `t` VALUES(", values, lengths, 1, kPiece, flush));
+  ASSERT_TRUE(AppendInsertStatement(text, "INSERT INTO `t` VALUES(", values, lengths, 1, {}, kPiece,
+                                    flush));
   EXPECT_EQ(pieces, 0);
 
   // A failed write ends the statement early.
-  EXPECT_FALSE(AppendInsertStatement(text, "INSERT INTO `t` VALUES(", values, lengths, 3, kPiece,
-                                     [] { return false; }));
+  EXPECT_FALSE(AppendInsertStatement(text, "INSERT INTO `t` VALUES(", values, lengths, 3, {},
+                                     kPiece, [] { return false; }));
 }
 
 ColumnDefinition Column(std::string name, std::string type, std::string null,
