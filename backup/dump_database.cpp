@@ -11,6 +11,7 @@
 #include "backup/dump_context_internal.h"
 #include "backup/dump_metadata_internal.h"
 #include "backup/dump_privileges_internal.h"
+#include "backup/dump_sql_text_internal.h"
 #include "backup/dump_stored_objects_internal.h"
 #include "backup/dump_table_internal.h"
 
@@ -24,11 +25,19 @@ namespace {
 // rows load in about 2 minutes instead of over an hour on a server that syncs
 // every commit to disk. The database gets its default character set back,
 // which every table and column that names none of its own takes.
-std::string DumpHeader(const std::string& characterSet, const std::string& collation) {
+std::string DumpHeader(const dump::DatabaseDefaults& database) {
   std::string header = "SET NAMES utf8mb4;\nSET time_zone = '+00:00';\nSET sql_mode = '" +
                        std::string(dump::kSqlMode) + "';\nSET autocommit = 0;\n";
-  if (!collation.empty())
-    header += "ALTER DATABASE CHARACTER SET " + characterSet + " COLLATE " + collation + ";\n";
+  if (!database.collation.empty()) {
+    header +=
+        "ALTER DATABASE CHARACTER SET " + database.characterSet + " COLLATE " + database.collation;
+    if (!database.comment.empty()) {
+      header += " COMMENT '";
+      dump::AppendEscapedValue(header, database.comment.data(), database.comment.size());
+      header += '\'';
+    }
+    header += ";\n";
+  }
   return header;
 }
 constexpr char kRowsEnd[] = "COMMIT;\n";
@@ -78,12 +87,14 @@ class DatabaseDumper {
   // (older servers have no CHECK constraints to list).
   bool ReadDatabase() {
     MYSQL* connection = context_.connection();
-    std::string characterSet;
-    if (!dump::ReadDatabaseDefaults(connection, &facts_.name, &characterSet, &facts_.collation) ||
+    dump::DatabaseDefaults database;
+    if (!dump::ReadDatabaseDefaults(connection, &database) ||
         !dump::ReadTableList(connection, &tables_) || !dump::ReadTableTypes(connection, &tables_)) {
       context_.QueryFailed(nullptr);
       return false;
     }
+    facts_.name = database.name;
+    facts_.collation = database.collation;
     static const std::string kChecks = "CHECK constraints";
     if (!dump::ReadCheckConstraints(connection, &facts_.checks) &&
         mysql_errno(connection) != ER_UNKNOWN_TABLE && context_.QueryFailed(&kChecks)) {
@@ -99,7 +110,7 @@ class DatabaseDumper {
     static const std::string kForeignKeys = "foreign keys";
     if (!dump::ReadForeignKeys(connection, &foreignKeys_) && context_.QueryFailed(&kForeignKeys))
       return false;
-    context_.text() += DumpHeader(characterSet, facts_.collation);
+    context_.text() += DumpHeader(database);
     return true;
   }
 

@@ -119,19 +119,19 @@ bool ReadTableTypes(MYSQL* connection, std::vector<TableStatus>* tables) {
   return true;
 }
 
-bool ReadDatabaseDefaults(MYSQL* connection, std::string* name, std::string* characterSet,
-                          std::string* collation) {
-  ResultPtr result = StoreQuery(connection,
-                                "SELECT DEFAULT_CHARACTER_SET_NAME, DEFAULT_COLLATION_NAME, "
-                                "SCHEMA_NAME "
-                                "FROM information_schema.SCHEMATA WHERE SCHEMA_NAME = DATABASE()");
+bool ReadDatabaseDefaults(MYSQL* connection, DatabaseDefaults* defaults) {
+  // Every field, found by name: older servers have no comment.
+  ResultPtr result = StoreQuery(
+      connection, "SELECT * FROM information_schema.SCHEMATA WHERE SCHEMA_NAME = DATABASE()");
   if (!result)
     return false;
+  FieldPositions fields(result.get());
   if (MYSQL_ROW row = mysql_fetch_row(result.get())) {
     RowReader reader(result.get(), row);
-    *characterSet = reader.Text(0);
-    *collation = reader.Text(1);
-    *name = reader.Text(2);
+    defaults->name = reader.Text(fields.Find("SCHEMA_NAME"));
+    defaults->characterSet = reader.Text(fields.Find("DEFAULT_CHARACTER_SET_NAME"));
+    defaults->collation = reader.Text(fields.Find("DEFAULT_COLLATION_NAME"));
+    defaults->comment = reader.Text(fields.Find("SCHEMA_COMMENT"));
   }
   return true;
 }

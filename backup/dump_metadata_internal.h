@@ -38,10 +38,16 @@ bool ReadTableList(MYSQL* connection, std::vector<TableStatus>* tables);
 // query fails.
 bool ReadTableTypes(MYSQL* connection, std::vector<TableStatus>* tables);
 
-// The selected database's name, default character set and collation. False
-// when the query fails; all stay empty when no database is selected.
-bool ReadDatabaseDefaults(MYSQL* connection, std::string* name, std::string* characterSet,
-                          std::string* collation);
+// The selected database's name, default character set and collation, and
+// comment. False when the query fails; all stay empty when no database is
+// selected.
+struct DatabaseDefaults {
+  std::string name;
+  std::string characterSet;
+  std::string collation;
+  std::string comment;
+};
+bool ReadDatabaseDefaults(MYSQL* connection, DatabaseDefaults* defaults);
 
 // The PARTITION BY clause of a partitioned table, as the server's own CREATE
 // TABLE statement ends with it. False when the query fails.

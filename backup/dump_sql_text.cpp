@@ -21,12 +21,13 @@ constexpr std::array<char, 256> MakeEscapeTable() {
 constexpr std::array<char, 256> kEscapeLetter = MakeEscapeTable();
 
 // Where the user or host name that starts at `at` ends: a name between
-// backticks or apostrophes (a doubled quote stays inside), or a bare word.
+// backticks, double quotes (ANSI_QUOTES) or apostrophes (a doubled quote
+// stays inside), or a bare word.
 std::size_t EndOfDefinerName(std::string_view text, std::size_t at) {
   if (at >= text.size())
     return at;
   const char quote = text[at];
-  if (quote != '`' && quote != '\'') {
+  if (quote != '`' && quote != '"' && quote != '\'') {
     while (at < text.size() && text[at] != '@' && text[at] != ' ')
       ++at;
     return at;

@@ -35,6 +35,20 @@ void AppendSqlMode(std::string& text, const std::string& mode, std::string* last
   *last = mode;
 }
 
+// The field of SHOW CREATE <type> that holds a routine's statement.
+const char* StatementFieldOf(const std::string& type) {
+  static constexpr std::pair<const char*, const char*> kFields[] = {
+      {"FUNCTION", "Create Function"},
+      {"PROCEDURE", "Create Procedure"},
+      {"PACKAGE", "Create Package"},
+      {"PACKAGE BODY", "Create Package Body"}};
+  for (const auto& [routineType, field] : kFields) {
+    if (type == routineType)
+      return field;
+  }
+  return nullptr;
+}
+
 // Back to the dump's own mode after a run of programs that set theirs.
 void RestoreSqlMode(std::string& text, std::string& mode) {
   AppendSqlMode(text, std::string(kSqlMode), &mode);
@@ -119,10 +133,11 @@ bool DumpSequence(DumpContext& context, const TableStatus& sequence) {
 }
 
 bool DumpRoutines(DumpContext& context, const DumpPrivileges& privileges) {
+  // A package's body after the package, both after the routines they may call.
   auto routines = List(context,
                        "SELECT ROUTINE_NAME, ROUTINE_TYPE FROM information_schema.ROUTINES WHERE "
-                       "ROUTINE_SCHEMA = DATABASE() AND ROUTINE_TYPE IN ('FUNCTION', 'PROCEDURE') "
-                       "ORDER BY ROUTINE_TYPE, ROUTINE_NAME");
+                       "ROUTINE_SCHEMA = DATABASE() ORDER BY FIELD(ROUTINE_TYPE, 'FUNCTION', "
+                       "'PROCEDURE', 'PACKAGE', 'PACKAGE BODY'), ROUTINE_NAME");
   static const std::string kRoutines = "stored routines";
   if (!routines)
     return !context.QueryFailed(&kRoutines);
@@ -133,12 +148,13 @@ bool DumpRoutines(DumpContext& context, const DumpPrivileges& privileges) {
   }
   std::string mode(kSqlMode);
   for (const auto& [name, type] : *routines) {
-    const bool function = type == "FUNCTION";
-    auto answer =
-        ShowCreate(context,
-                   std::string(function ? "SHOW CREATE FUNCTION " : "SHOW CREATE PROCEDURE ") +
-                       QuotedIdentifier(name),
-                   {"sql_mode", function ? "Create Function" : "Create Procedure"});
+    const char* field = StatementFieldOf(type);
+    if (field == nullptr) {
+      context.ObjectFailed(name, "the dump does not know routines of type " + type);
+      continue;
+    }
+    auto answer = ShowCreate(context, "SHOW CREATE " + type + " " + QuotedIdentifier(name),
+                             {"sql_mode", field});
     if (!answer) {
       if (context.QueryFailed(&name))
         return false;

@@ -19,7 +19,7 @@ using test::SchemaSummary;
 using test::TestDatabase;
 
 const char kSchema[] = R"sql(
-ALTER DATABASE CHARACTER SET latin1 COLLATE latin1_swedish_ci;
+ALTER DATABASE CHARACTER SET latin1 COLLATE latin1_swedish_ci COMMENT 'the shop''s data';
 CREATE TABLE options_aria (id INT NOT NULL, note VARCHAR(20) NOT NULL DEFAULT '' COMMENT 'may be ''empty''',
   word VARCHAR(10) CHARACTER SET utf8mb4 COLLATE utf8mb4_bin, PRIMARY KEY (id))
   ENGINE=Aria ROW_FORMAT=FIXED CHECKSUM=1 COMMENT='the table''s note';
@@ -84,6 +84,9 @@ BEGIN
   SET s = 'x;;y' || n;
   WHILE i < n DO SET i = i + 1; END WHILE;
 END;
+SET sql_mode = ORACLE;
+CREATE PACKAGE prices AS FUNCTION net(gross INT) RETURN INT; END;
+CREATE PACKAGE BODY prices AS FUNCTION net(gross INT) RETURN INT AS BEGIN RETURN gross - 1; END; END;
 SET sql_mode = DEFAULT;
 CREATE TRIGGER first_check BEFORE INSERT ON b_parent FOR EACH ROW SET NEW.code = NEW.code + 1;
 CREATE TRIGGER then_clamp BEFORE INSERT ON b_parent FOR EACH ROW FOLLOWS first_check

@@ -189,6 +189,8 @@ TEST(DumpSqlText, DropsTheDefinerOfAStatementHead) {
                            "`v` AS select 1"),
             "CREATE ALGORITHM=UNDEFINED SQL SECURITY DEFINER VIEW `v` AS select 1");
   EXPECT_EQ(WithoutDefiner("CREATE DEFINER='it''s'@'h' EVENT e"), "CREATE EVENT e");
+  EXPECT_EQ(WithoutDefiner("CREATE DEFINER=\"u\"@\"h\" PACKAGE \"p\" AS END"),
+            "CREATE PACKAGE \"p\" AS END");
   // Only the statement's head holds the clause.
   EXPECT_EQ(WithoutDefiner("CREATE VIEW `DEFINER=x` AS select 1"),
             "CREATE VIEW `DEFINER=x` AS select 1");
