@@ -16,10 +16,14 @@
 //   size = flate_run(state);              // compress to the end of input
 //
 // then looks at state->error_text: null means the member is sound and `size`
-// is its compressed size. The compressor never allocates beyond its state,
-// never blocks on anything but the caller's two functions, and keeps no
-// mutable global state, so members on different threads need nothing but
-// their own FlateState.
+// is its compressed size. On one thread the compressor never allocates
+// beyond its state, never blocks on anything but the caller's two functions,
+// and keeps no mutable global state, so members on different threads need
+// nothing but their own FlateState. With FlateJob::threads above 1 (levels 4
+// to 8) flate_member also starts parse threads for the member, and holds a
+// few MiB of its input and their results; it joins them before it returns,
+// and the stream is the same byte for byte. The caller's two functions are
+// still called on the calling thread only.
 //
 // FlateState is about 630 KiB: allocate it on the heap, value-initialised
 // (`new FlateState()`), never on a thread's stack.
@@ -89,12 +93,14 @@ struct FlateState {
 
   // ---- Window scalars ----
   std::uint32_t window_bytes;
-  std::uint32_t lookahead;    // valid input bytes from cur_pos on
-  std::uint32_t hash_key;     // rolling hash of three bytes
-  std::uint32_t held_len;     // match length at the previous position (2 = none)
-  std::uint32_t match_pos;    // start of the best match find_match found
-  std::uint32_t input_done;   // read_input reported the end
-  std::uint32_t insert_next;  // lazy parse: the next position to link into its chain
+  std::uint32_t lookahead;      // valid input bytes from cur_pos on
+  std::uint32_t hash_key;       // rolling hash of three bytes
+  std::uint32_t held_len;       // match length at the previous position (2 = none)
+  std::uint32_t match_pos;      // start of the best match find_match found
+  std::uint32_t input_done;     // read_input reported the end
+  std::uint32_t insert_next;    // lazy parse: the next position to link into its chain
+  std::uint64_t window_offset;  // offset in the member of window[0]
+  void* source;                 // threaded compressor: where its own read_input reads from
   std::uint32_t chain_limit;
   std::uint32_t lazy_limit;
   std::uint32_t ample_len;
@@ -170,6 +176,10 @@ struct FlateJob {
   std::uint32_t capacity = 0;
   int level = 8;                        // 1 to 8
   std::uint16_t* flags_word = nullptr;  // the member's ZIP flags; the level's bits are ORed in
+  // Parse threads beside the calling thread (levels 4 to 8; at most 8 are
+  // used); 1: all on the calling thread. The stream is the same for every
+  // count.
+  unsigned threads = 1;
   void (*before_run)(FlateState*) = nullptr;  // test seam: runs just before the parse starts
 };
 

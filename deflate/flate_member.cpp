@@ -1,11 +1,19 @@
 #include "deflate/flate.h"
 
+#include "deflate/detail/flate_threads.h"
+
 #include <memory>
 #include <new>
 
 namespace vaultwick {
 
 FlateOutcome flate_member(const FlateJob& job) {
+  // Only the lazy parse links every position, which lets its searches run
+  // apart from the parse; the fast levels always run on one thread.
+  if (job.threads > 1 && job.level >= 4 && job.level <= 8) {
+    return flate_member_threads(job,
+                                job.threads < kFlateMaxThreads ? job.threads : kFlateMaxThreads);
+  }
   // Value-initialised: bytes of the window past the input, which a match
   // scan may read before its result is cut to the input, are then defined.
   std::unique_ptr<FlateState> state(new (std::nothrow) FlateState());

@@ -114,6 +114,7 @@ void slide_window(FlateState* state) {
   state->cur_pos -= WINDOW_HALF;
   state->block_origin -= static_cast<std::int32_t>(WINDOW_HALF);
   state->insert_next = state->insert_next >= WINDOW_HALF ? state->insert_next - WINDOW_HALF : 0;
+  state->window_offset += WINDOW_HALF;
   // A subtraction that stops at 0: one saturating vector instruction per 8
   // entries.
   auto slide = [](std::uint16_t v) {
@@ -183,6 +184,18 @@ void match_init(FlateState* state, int level, std::uint16_t* flags_word) {
     record_failure(state, "bad pack level");
     level = level < 1 ? 1 : 8;  // run safely; the member has failed
   }
+  // The ZIP option bits for Deflate: 0x0002 marks maximum compression,
+  // 0x0004 fast compression.
+  if (level == 1 || level == 2) {
+    *flags_word |= 0x0004;
+  } else if (level >= 8) {
+    *flags_word |= 0x0002;
+  }
+  match_init_at(state, level, 0);
+}
+
+void match_init_at(FlateState* state, int level, std::uint64_t offset) {
+  VW_ASSERT(level >= 1 && level <= 8 && offset % WINDOW_HALF == 0);
   state->window_bytes = FLATE_WINDOW_SIZE;
   // chain_prev is not cleared: each entry is written before it is read.
   std::memset(state->chain_head, 0, sizeof state->chain_head);
@@ -193,31 +206,27 @@ void match_init(FlateState* state, int level, std::uint16_t* flags_word) {
   state->stop_len = row.stop_len;
   state->chain_limit = row.chain_limit;
 
-  // The ZIP option bits for Deflate: 0x0002 marks maximum compression,
-  // 0x0004 fast compression.
-  if (level == 1 || level == 2) {
-    *flags_word |= 0x0004;
-  } else if (level >= 8) {
-    *flags_word |= 0x0002;
-  }
-
-  state->cur_pos = 0;
-  state->block_origin = 0;
+  // A parse that reaches `offset` has slid the window so that the offset
+  // lies at the start of its upper half (see the essay).
+  state->window_offset = offset >= WINDOW_HALF ? offset - WINDOW_HALF : 0;
+  state->cur_pos = static_cast<std::uint32_t>(offset - state->window_offset);
+  state->block_origin = static_cast<std::int32_t>(state->cur_pos);
   state->held_len = MIN_MATCH - 1;
   state->match_pos = 0;
   state->hash_key = 0;
   state->insert_next = 0;
 
   state->input_done = 0;
-  state->lookahead = read_fill(state, state->window, FLATE_WINDOW_SIZE);
+  const std::uint32_t fill = read_fill(state, state->window, FLATE_WINDOW_SIZE);
+  state->lookahead = fill > state->cur_pos ? fill - state->cur_pos : 0;
   if (state->lookahead == 0) {
     return;
   }
   if (state->lookahead < MIN_LOOKAHEAD) {
     top_up_window(state);
   }
-  state->hash_key = UPDATE_HASH(state->hash_key, state->window[0]);
-  state->hash_key = UPDATE_HASH(state->hash_key, state->window[1]);
+  state->hash_key = UPDATE_HASH(state->hash_key, state->window[state->cur_pos]);
+  state->hash_key = UPDATE_HASH(state->hash_key, state->window[state->cur_pos + 1]);
 }
 
 }  // namespace vaultwick

@@ -23,32 +23,17 @@
 // positions inside a match longer than lazy_limit and restarts the hash
 // after it instead, which is where its speed comes from.
 
-#include "common/check.h"
 #include "deflate/detail/block_coder.h"
-#include "deflate/detail/chain_walk.h"
+#include "deflate/detail/lazy_loop.h"
 #include "deflate/detail/match_finder.h"
 
 namespace vaultwick {
 
 namespace {
 
-// Closes the block that ends at cur_pos; a block whose first bytes have slid
-// out of the window is passed without data, so it cannot be stored.
-std::uint32_t close_block_at_cursor(FlateState* state, int final) {
-  const std::uint8_t* data =
-      state->block_origin >= 0 ? state->window + state->block_origin : nullptr;
-  const auto length =
-      static_cast<std::uint32_t>(static_cast<std::int64_t>(state->cur_pos) - state->block_origin);
-  const std::uint32_t size = close_block(state, data, length, final);
-  if (final == 0) {
-    state->block_origin = static_cast<std::int32_t>(state->cur_pos);
-  }
-  return size;
-}
-
 // Searches from candidate, with stop_len and the result capped at lookahead.
 template <std::uint32_t (*kFind)(FlateState*, std::uint32_t)>
-inline std::uint32_t search(FlateState* state, std::uint32_t candidate) {
+inline std::uint32_t capped_search(FlateState* state, std::uint32_t candidate) {
   if (state->stop_len > state->lookahead) {
     state->stop_len = state->lookahead;
   }
@@ -56,69 +41,11 @@ inline std::uint32_t search(FlateState* state, std::uint32_t candidate) {
   return length > state->lookahead ? state->lookahead : length;
 }
 
-constexpr std::uint32_t kLanesFrom = 32;  // chain budget from which walks use four lanes
-
 template <bool kLanes>
 std::uint32_t lazy_parse(FlateState* state) {
-  std::uint8_t* const window = state->window;
-  bool pending = false;  // the byte before cur_pos awaits: literal or held match start
-  std::uint32_t length = MIN_MATCH - 1;
   insert_ahead<kLanes>(state);
-
-  while (state->lookahead != 0) {
-    const std::uint32_t cur = state->cur_pos;
-    // Every position with three bytes of input is linked; past the last one
-    // the candidate of the last stays, as it did when positions were linked
-    // one step at a time.
-    std::uint32_t candidate;
-    if (state->lookahead >= MIN_MATCH) {
-      candidate = state->chain_prev[cur];
-    } else {
-      candidate = state->insert_next != 0 ? state->chain_prev[state->insert_next - 1] : 0;
-    }
-    state->held_len = length;
-    const std::uint32_t held_start = state->match_pos;
-    length = MIN_MATCH - 1;
-
-    if (candidate != 0 && state->held_len < state->lazy_limit && cur - candidate <= MAX_DIST) {
-      length = search < kLanes ? find_match_lanes : find_match > (state, candidate);
-      if (length == MIN_MATCH && cur - state->match_pos > FAR_SHORT_MATCH) {
-        length = MIN_MATCH - 1;
-      }
-    }
-
-    if (state->held_len >= MIN_MATCH && length <= state->held_len) {
-      // The held match, from the byte before cur_pos, is at least as long.
-      const bool flush = ct_tally(state, cur - 1 - held_start, state->held_len - MIN_MATCH);
-      state->lookahead -= state->held_len - 1;
-      state->cur_pos += state->held_len - 1;
-      pending = false;
-      length = MIN_MATCH - 1;
-      if (flush) {
-        close_block_at_cursor(state, 0);
-      }
-    } else if (pending) {
-      // The byte before cur_pos found nothing better to start: a literal.
-      if (ct_tally(state, 0, window[cur - 1])) {
-        close_block_at_cursor(state, 0);
-      }
-      state->cur_pos += 1;
-      state->lookahead -= 1;
-    } else {
-      pending = true;
-      state->cur_pos += 1;
-      state->lookahead -= 1;
-    }
-
-    if (state->lookahead < MIN_LOOKAHEAD) {
-      top_up_window(state);
-      insert_ahead<kLanes>(state);
-    }
-  }
-  if (pending) {
-    ct_tally(state, 0, window[state->cur_pos - 1]);  // the final close follows anyway
-  }
-  return close_block_at_cursor(state, 1);
+  SearchAndCode<kLanes> steps;
+  return lazy_loop(state, steps);
 }
 
 std::uint32_t fast_parse(FlateState* state) {
@@ -132,7 +59,7 @@ std::uint32_t fast_parse(FlateState* state) {
       candidate = hash_insert(state, state->cur_pos);
     }
     if (candidate != 0 && state->cur_pos - candidate <= MAX_DIST) {
-      length = search<find_match>(state, candidate);
+      length = capped_search<find_match>(state, candidate);
     }
 
     bool flush;

@@ -100,6 +100,11 @@ std::uint32_t find_match(FlateState* state, std::uint32_t candidate);
 // chain_prev4.
 std::uint32_t find_match_lanes(FlateState* state, std::uint32_t candidate);
 
+// Prepares the window for a parse at `level` that starts at `offset` of the
+// member (a multiple of 32768), as the window of a parse from the first byte
+// stands when that parse reaches the offset, and reads the window full.
+void match_init_at(FlateState* state, int level, std::uint64_t offset);
+
 // Slides the window when cur_pos has reached the slide point and reads input
 // until at least MIN_LOOKAHEAD bytes wait or the input has ended.
 void top_up_window(FlateState* state);

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "bench/deflate/sql_dump_generator.h"
+#include "deflate/detail/flate_threads.h"
 
 namespace vaultwick::test {
 
@@ -65,7 +66,12 @@ Compressed compress(const std::vector<std::uint8_t>& input, int level,
   job.level = level;
   job.flags_word = &out.flags;
   job.before_run = options.after_init;
-  const FlateOutcome outcome = flate_member(job);
+  job.threads = options.threads;
+  const bool threaded =
+      options.threads > 1 && options.segment_bytes != 0 && level >= 4 && level <= 8;
+  const FlateOutcome outcome =
+      threaded ? flate_member_threads(job, options.threads, options.segment_bytes)
+               : flate_member(job);
   out.returned_size = outcome.size;
   out.error_text = outcome.error_text;
   return out;
@@ -156,6 +162,19 @@ std::vector<std::uint8_t> byte_runs(std::size_t size, std::uint32_t seed) {
     for (std::uint32_t n = gen() % 5; n != 0; --n) {
       out.push_back(static_cast<std::uint8_t>(gen()));
     }
+  }
+  out.resize(size);
+  return out;
+}
+
+std::vector<std::uint8_t> repeated_with_changes(const std::vector<std::uint8_t>& pattern,
+                                                std::size_t size) {
+  std::vector<std::uint8_t> out;
+  out.reserve(size + pattern.size());
+  for (std::uint32_t copy = 0; out.size() < size; ++copy) {
+    const std::size_t at = out.size();
+    out.insert(out.end(), pattern.begin(), pattern.end());
+    out[at + copy % pattern.size()] ^= static_cast<std::uint8_t>(copy >> 3);
   }
   out.resize(size);
   return out;

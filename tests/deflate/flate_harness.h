@@ -25,6 +25,8 @@ struct HarnessOptions {
   std::uint32_t read_piece = 0xFFFFFFFF;            // largest piece read_input hands out at a time
   std::uint32_t refuse_writes_after = 0xFFFFFFFF;   // bytes accepted before writes fail
   void (*after_init)(FlateState* state) = nullptr;  // runs just before the parse starts
+  unsigned threads = 1;                             // parse threads (levels 4 to 8)
+  std::uint64_t segment_bytes = 0;                  // threaded: input per parse job (0: 1 MiB)
 };
 
 Compressed compress(const std::vector<std::uint8_t>& input, int level,
@@ -39,6 +41,9 @@ std::vector<std::uint8_t> skewed_bytes(std::size_t size);
 std::vector<std::uint8_t> binary_records(std::size_t size);
 // Runs of one byte, 1 to 700 long, with a few literal bytes between them.
 std::vector<std::uint8_t> byte_runs(std::size_t size, std::uint32_t seed);
+// `pattern` again and again, one byte changed in each copy, cut to `size`.
+std::vector<std::uint8_t> repeated_with_changes(const std::vector<std::uint8_t>& pattern,
+                                                std::size_t size);
 // The benchmark's generated SQL dump.
 std::vector<std::uint8_t> sql_dump(std::size_t size);
 
