@@ -55,9 +55,14 @@ ZipHandle* openWriter(const void* target, std::uint32_t size, ZipTargetKind kind
   }
 }
 
-ZipHandle* openZipWriter(const void* target, std::uint32_t size, ZipTargetKind kind, int level) {
+ZipHandle* openZipWriter(const void* target, std::uint32_t size, ZipTargetKind kind, int level,
+                         unsigned threads) {
   ZipResult result = ZipResult::Ok;
-  return openWriter(target, size, kind, level, result);
+  ZipHandle* handle = openWriter(target, size, kind, level, result);
+  if (handle != nullptr) {
+    handle->writer->threads = threads;
+  }
+  return handle;
 }
 
 ZipResult addZipMember(ZipHandle* handle, const char* name, const void* source, std::uint32_t size,

@@ -31,9 +31,11 @@ struct ZipHandle;
 //   Memory:   a caller buffer of `size` bytes, or null to let the writer map a block of
 //             `size` bytes itself. At most size - 1 bytes of archive fit.
 // `level` (1..8) is the compressor level of deflated members; the product always uses 8.
+// `threads` above 1 spreads the compression of each deflated member over that many
+// parse threads (levels 4 to 8); the archive is the same byte for byte.
 // Returns null when the writer could not be opened; lastZipResult then says why.
 [[nodiscard]] ZipHandle* openZipWriter(const void* target, std::uint32_t size, ZipTargetKind kind,
-                                       int level = kDefaultPackLevel);
+                                       int level = kDefaultPackLevel, unsigned threads = 1);
 
 // Adds one member. `source` by kind:
 //   FileName: const char* path of the file to add; `size` is ignored;

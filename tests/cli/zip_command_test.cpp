@@ -66,6 +66,25 @@ TEST(ZipCommand, ArchiveToAPipeUsesDataDescriptorsAndOtherLevelsReadBack) {
   EXPECT_EQ(testing::pythonExtract(dir.path("fast.zip"), dir.path("dump.sql").substr(1)), text);
 }
 
+// A member of several compressor segments, packed on one thread and on three.
+TEST(ZipCommand, EveryThreadCountGivesTheSameArchive) {
+  ScratchDir dir;
+  testing::writeFile(dir.path("dump.sql"), testing::textContent(5 << 19, 3));
+  int status = 0;
+  for (const char* threads : {"1", "3"}) {
+    const std::string output = run(vaultwick() + " zip --threads " + threads + " " +
+                                       shellQuote(dir.path(std::string(threads) + ".zip")) + " " +
+                                       shellQuote(dir.path("dump.sql")),
+                                   &status);
+    ASSERT_EQ(status, 0) << output;
+  }
+  EXPECT_TRUE(testing::readFile(dir.path("1.zip")) == testing::readFile(dir.path("3.zip")));
+  run(vaultwick() + " zip --threads 0 " + shellQuote(dir.path("0.zip")) + " " +
+          shellQuote(dir.path("dump.sql")),
+      &status);
+  EXPECT_EQ(status, 2);
+}
+
 TEST(ZipCommand, ErrorsPrintTheResultTextAndLeaveNoArchive) {
   ScratchDir dir;
   int status = 0;
@@ -87,7 +106,8 @@ TEST(ZipCommand, ErrorsPrintTheResultTextAndLeaveNoArchive) {
   }
   output = run(vaultwick() + " zip --help", &status);
   EXPECT_EQ(status, 0);
-  EXPECT_NE(output.find("usage: vaultwick zip [--level N] ARCHIVE FILE..."), std::string::npos);
+  EXPECT_NE(output.find("usage: vaultwick zip [--level N] [--threads N] ARCHIVE FILE..."),
+            std::string::npos);
 }
 
 // An older archive of that name is replaced only by a whole new one, which keeps its

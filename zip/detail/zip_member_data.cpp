@@ -25,6 +25,7 @@ ZipResult deflateMemberData(ZipWriter& writer, ZipEntry& entry) {
   job.capacity = kWriterBufferSize;
   job.level = writer.packLevel;
   job.flags_word = &entry.generalFlags;
+  job.threads = writer.threads;
   // The compressor counts in 32 bits; the flush callback has counted every byte
   // that reached the output, which also holds for members past 4 GiB.
   const FlateOutcome outcome = flate_member(job);

@@ -38,6 +38,7 @@ struct ZipWriter final : ZipSink {
   // Archive bytes emitted so far at the end of the output, not counting the base offset.
   std::uint64_t bytesWritten = 0;
   int packLevel = kDefaultPackLevel;
+  unsigned threads = 1;  // compressor parse threads per deflated member
   // When set, reading a member's input stops and the member fails as unread.
   const std::atomic<bool>* stop = nullptr;
   // Members added successfully, in order of addition.
