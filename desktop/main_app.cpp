@@ -60,6 +60,7 @@ int CMainApp::InitInstance() {
     }
     status = exec();
     CFtpDown::CloseAll();
+    sendPostedEvents(nullptr, QEvent::DeferredDelete);
   }
   return status;
 }

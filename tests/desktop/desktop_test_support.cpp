@@ -29,6 +29,12 @@ CMainDlg& MainWindowUnderTest::Open() {
   return *dialog_;
 }
 
+CMainDlg& MainWindowUnderTest::OpenInTray() {
+  dialog_ = std::make_unique<CMainDlg>(options_);
+  dialog_->StartInTray();
+  return *dialog_;
+}
+
 void MainWindowUnderTest::Select(const QString& name) {
   auto* list = Control<QListWidget>(1005);
   const QList<QListWidgetItem*> found = list->findItems(name, Qt::MatchExactly);

@@ -27,6 +27,8 @@ class MainWindowUnderTest {
   MainDlgOptions& options() { return options_; }
   // Makes and shows the window; stored values put in before this show at start.
   CMainDlg& Open();
+  // Makes the window as --tray starts it.
+  CMainDlg& OpenInTray();
   CMainDlg& dialog() { return *dialog_; }
   SettingsStore& store() { return *store_; }
   QString Path(const QString& name) const { return folder_.filePath(name); }

@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QListWidget>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTest>
 #include <atomic>
 
@@ -153,6 +154,26 @@ class DownloadNowTest : public QObject {
     QCOMPARE(echo->Texts().back(), std::string("Error occured"));
     QCOMPARE(frees.load(), 1);
     QVERIFY(!QFile::exists(window.Path("backups/shop.zip")));
+  }
+
+  // A job waiting for its copy-failure message to be dismissed does not hold
+  // up the exit, nor does the exit wait for the message.
+  void ExitReleasesAJobWaitingForItsMessage() {
+    MainWindowUnderTest window;
+    OpenWithShop(window);
+    QVERIFY(QDir(window.Path("backups")).removeRecursively());
+    window.Control<QPushButton>(1018)->click();
+    QTRY_VERIFY_WITH_TIMEOUT(!OpenMessageBoxes(&window.dialog()).isEmpty(), 60'000);
+    QCOMPARE(OpenMessageBoxes(&window.dialog())[0]->text(),
+             QString("Could not copy file to target directory"));
+    QSignalSpy finished(&window.dialog(), &QDialog::finished);
+    window.dialog().close();
+    const QList<QMessageBox*> boxes = OpenMessageBoxes(&window.dialog());
+    QCOMPARE(boxes.size(), 2);
+    QCOMPARE(boxes[1]->text(), QString("Backup in progress.\nExit program?"));
+    boxes[1]->button(QMessageBox::Yes)->click();
+    QVERIFY(finished.wait(10'000));
+    QCOMPARE(window.dialog().Runner().RunningJobCount(), 0);
   }
 
   // Minimised before the hour, the first tick in minute 0 starts the

@@ -285,6 +285,17 @@ class MainDlgTest : public QObject {
     QVERIFY(!dialog.SchedulerRunning());
   }
 
+  // --tray: the program starts as a minimise leaves it.
+  void StartsInTheTray() {
+    MainWindowUnderTest window(true);
+    (void)AddConnectionNamed(window.store(), "shop");
+    CMainDlg& dialog = window.OpenInTray();
+    QTRY_VERIFY(!dialog.isVisible());
+    QVERIFY(dialog.TrayIcon()->isVisible());
+    QVERIFY(dialog.SchedulerRunning());
+    QCOMPARE(dialog.ScheduledNames(), QStringList({"shop"}));
+  }
+
   // Without a tray the window must stay reachable: it stays minimised in the
   // task bar while the scheduler runs, and restoring it stops the scheduler.
   void WithoutATrayTheWindowStaysInTheTaskBar() {
