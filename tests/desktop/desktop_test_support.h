@@ -7,6 +7,7 @@
 #include <QMessageBox>
 #include <QTemporaryDir>
 #include <QWidget>
+#include <atomic>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
@@ -45,6 +46,16 @@ class MainWindowUnderTest {
   std::unique_ptr<SettingsStore> store_;
   MainDlgOptions options_;
   std::unique_ptr<CMainDlg> dialog_;
+};
+
+// A request that counts how often it is freed.
+class CountedRequest : public BackupRequest {
+ public:
+  explicit CountedRequest(std::atomic<int>& frees) : frees_(frees) {}
+  ~CountedRequest() override { frees_.fetch_add(1); }
+
+ private:
+  std::atomic<int>& frees_;
 };
 
 // Every status text of a job, on the job's thread. The job is held at the

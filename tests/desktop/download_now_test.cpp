@@ -20,15 +20,6 @@ namespace vaultwick::test {
 
 namespace {
 
-class CountedRequest : public BackupRequest {
- public:
-  explicit CountedRequest(std::atomic<int>& frees) : frees_(frees) {}
-  ~CountedRequest() override { frees_.fetch_add(1); }
-
- private:
-  std::atomic<int>& frees_;
-};
-
 CFtpDown* OpenProgressWindow() {
   for (QWidget* widget : QApplication::topLevelWidgets()) {
     if (auto* window = dynamic_cast<CFtpDown*>(widget); window != nullptr && window->isVisible()) {

@@ -11,21 +11,9 @@
 
 #include "desktop/middle_elided_label.h"
 #include "desktop/progress_window.h"
+#include "tests/desktop/desktop_test_support.h"
 
 namespace vaultwick::test {
-
-namespace {
-
-class CountedRequest : public BackupRequest {
- public:
-  explicit CountedRequest(std::atomic<int>& frees) : frees_(frees) {}
-  ~CountedRequest() override { frees_.fetch_add(1); }
-
- private:
-  std::atomic<int>& frees_;
-};
-
-}  // namespace
 
 class ProgressWindowTest : public QObject {
   Q_OBJECT
