@@ -52,12 +52,6 @@ int usageError(const char* message) {
   return 2;
 }
 
-std::string resultText(ZipResult result) {
-  char text[128];
-  zipResultText(result, text, sizeof text);
-  return text;
-}
-
 // Returns -1 when the arguments are fine, else the exit status to end with.
 int parseOptions(int argc, char** argv, ZipOptions& options) {
   bool optionsEnded = false;
@@ -204,20 +198,21 @@ ZipResult addFile(ZipHandle* handle, const char* path) {
 bool writeArchive(ZipHandle* handle, const ZipOptions& options) {
   if (handle == nullptr) {
     std::fprintf(stderr, "vaultwick zip: %s: %s\n", options.archive,
-                 resultText(lastZipResult.load()).c_str());
+                 zipResultMessage(lastZipResult.load()).c_str());
     return false;
   }
   for (const char* file : options.files) {
     const ZipResult added = addFile(handle, file);
     if (added != ZipResult::Ok) {
-      std::fprintf(stderr, "vaultwick zip: %s: %s\n", file, resultText(added).c_str());
+      std::fprintf(stderr, "vaultwick zip: %s: %s\n", file, zipResultMessage(added).c_str());
       static_cast<void>(closeZipWriter(handle));
       return false;
     }
   }
   const ZipResult closed = closeZipWriter(handle);
   if (closed != ZipResult::Ok) {
-    std::fprintf(stderr, "vaultwick zip: %s: %s\n", options.archive, resultText(closed).c_str());
+    std::fprintf(stderr, "vaultwick zip: %s: %s\n", options.archive,
+                 zipResultMessage(closed).c_str());
     return false;
   }
   return true;

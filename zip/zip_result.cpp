@@ -66,4 +66,10 @@ std::uint32_t zipResultText(ZipResult code, char* buffer, std::uint32_t bufferSi
   return length;
 }
 
+std::string zipResultMessage(ZipResult code) {
+  std::string text(zipResultText(code, nullptr, 0), '\0');
+  zipResultText(code, text.data(), static_cast<std::uint32_t>(text.size() + 1));
+  return text;
+}
+
 }  // namespace vaultwick

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <string>
 
 namespace vaultwick {
 
@@ -41,5 +42,8 @@ extern std::atomic<ZipResult> lastZipResult;
 // bufferSize > 0. Returns the full text length without the terminating zero,
 // whether or not all of it fitted; a null buffer only asks for that length.
 std::uint32_t zipResultText(ZipResult code, char* buffer, std::uint32_t bufferSize);
+
+// The message text of `code` whole.
+std::string zipResultMessage(ZipResult code);
 
 }  // namespace vaultwick

@@ -8,7 +8,7 @@
 namespace vaultwick {
 
 ZipResult ZipSingleFile(const char* sourcePath, const char* archivePath,
-                        const std::atomic<bool>* stop) {
+                        const std::atomic<bool>* stop, ZipMemberSummary* written) {
   if (sourcePath == nullptr || archivePath == nullptr) {
     return ZipResult::BadArguments;
   }
@@ -22,6 +22,12 @@ ZipResult ZipSingleFile(const char* sourcePath, const char* archivePath,
   }
   handle->writer->stop = stop;
   const ZipResult added = addZipMember(handle, memberName, sourcePath, 0, ZipSourceKind::FileName);
+  if (added == ZipResult::Ok && written != nullptr) {
+    const ZipEntry& entry = handle->writer->entries.back();
+    written->name = entry.name.data();
+    written->size = entry.uncompressedSize;
+    written->crc32 = entry.crc32;
+  }
   // A central directory that could not be written (disk full) leaves an archive no
   // reader can open, so a failed close fails the whole job too.
   const ZipResult closed = closeZipWriter(handle);

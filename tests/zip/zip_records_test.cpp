@@ -9,11 +9,11 @@
 #include <vector>
 
 #include "tests/zip/zip_test_support.h"
-#include "zip/detail/zip_crc32.h"
 #include "zip/detail/zip_member_facts.h"
 #include "zip/detail/zip_names.h"
 #include "zip/detail/zip_records.h"
 #include "zip/detail/zip_time.h"
+#include "zip/zip_crc32.h"
 #include "zip/zip_writer.h"
 
 namespace vaultwick {

@@ -11,6 +11,7 @@ TEST(ZipResultText, CopiesWholeTextWhenItFits) {
   char buffer[100];
   EXPECT_EQ(zipResultText(ZipResult::WriteFailed, buffer, sizeof buffer), 21u);
   EXPECT_STREQ(buffer, "Error writing to file");
+  EXPECT_EQ(zipResultMessage(ZipResult::WriteFailed), "Error writing to file");
 }
 
 TEST(ZipResultText, CutsToBufferAndStillReportsFullLength) {

@@ -51,7 +51,11 @@ TEST(ZipWriter, BackupJobCaseIsOneDeflatedMemberWithoutDescriptor) {
   const std::string content = testing::textContent(300000, 1);
   testing::writeFile(dump, content);
   const std::string archive = dir.path("shop.zip");
-  ASSERT_EQ(ZipSingleFile(dump.c_str(), archive.c_str()), ZipResult::Ok);
+  ZipMemberSummary written;
+  ASSERT_EQ(ZipSingleFile(dump.c_str(), archive.c_str(), nullptr, &written), ZipResult::Ok);
+  EXPECT_EQ(written.name, "shop.sql");
+  EXPECT_EQ(written.size, content.size());
+  EXPECT_EQ(written.crc32, testing::bitwiseCrc32(content));
 
   const ParsedArchive parsed = testing::parseArchiveFile(archive);
   ASSERT_EQ(parsed.members.size(), 1u);

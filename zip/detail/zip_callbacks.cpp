@@ -1,6 +1,6 @@
 #include "zip/detail/zip_writer_internal.h"
 
-#include "zip/detail/zip_crc32.h"
+#include "zip/zip_crc32.h"
 
 namespace vaultwick {
 

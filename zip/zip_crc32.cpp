@@ -1,4 +1,4 @@
-#include "zip/detail/zip_crc32.h"
+#include "zip/zip_crc32.h"
 
 #include <cstring>
 

@@ -1,0 +1,110 @@
+#include "readback/archive_check.h"
+
+#include <strings.h>
+
+#include <cinttypes>
+#include <cstdio>
+#include <vector>
+
+#include "readback/archive_reader.h"
+#include "zip/zip_crc32.h"
+
+namespace vaultwick {
+
+namespace {
+
+constexpr std::size_t kInflateBlock = 1 << 20;
+
+bool IsSqlName(const std::string& name) {
+  constexpr std::size_t kSuffix = 4;
+  return name.size() > kSuffix && strcasecmp(name.c_str() + name.size() - kSuffix, ".sql") == 0;
+}
+
+// Inflates the current member whole, counting its length and CRC-32.
+bool InflateWhole(ArchiveReader& reader, SqlMemberFacts& facts, const std::atomic<bool>* stop,
+                  std::string* error) {
+  std::vector<std::uint8_t> block(kInflateBlock);
+  for (;;) {
+    if (stop != nullptr && stop->load()) {
+      *error = "Stopped on request";
+      return false;
+    }
+    const std::int64_t got = reader.Read(block.data(), block.size());
+    if (got < 0) {
+      *error = facts.name + ": " + reader.Error();
+      return false;
+    }
+    if (got == 0) {
+      return true;
+    }
+    facts.crc32 = crc32Update(facts.crc32, block.data(), static_cast<std::size_t>(got));
+    facts.size += static_cast<std::uint64_t>(got);
+  }
+}
+
+std::string Hex(std::uint32_t value) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%08" PRIX32, value);
+  return text;
+}
+
+}  // namespace
+
+std::optional<SqlMemberFacts> ReadSqlMember(const std::string& archivePath, std::string* error,
+                                            const std::atomic<bool>* stop) {
+  std::unique_ptr<ArchiveReader> reader = ArchiveReader::Open(archivePath, error);
+  if (!reader) {
+    return std::nullopt;
+  }
+  SqlMemberFacts facts;
+  bool found = false;
+  while (std::optional<ArchiveReader::Member> member = reader->Next()) {
+    ++facts.memberCount;
+    if (!member->regularFile || !IsSqlName(member->name)) {
+      continue;
+    }
+    if (found) {
+      *error = "More than one .sql member: " + facts.name + " and " + member->name;
+      return std::nullopt;
+    }
+    found = true;
+    facts.name = member->name;
+    if (!InflateWhole(*reader, facts, stop, error)) {
+      return std::nullopt;
+    }
+    if (member->size && *member->size != facts.size) {
+      *error = facts.name + ": " + std::to_string(facts.size) + " bytes, its header says " +
+               std::to_string(*member->size);
+      return std::nullopt;
+    }
+  }
+  if (reader->Failed()) {
+    *error = reader->Error();
+    return std::nullopt;
+  }
+  if (!found) {
+    *error = "No .sql member in the archive";
+    return std::nullopt;
+  }
+  return facts;
+}
+
+std::string VerifyWrittenArchive(const std::string& archivePath, const ZipMemberSummary& written,
+                                 const std::atomic<bool>* stop) {
+  std::string error;
+  const std::optional<SqlMemberFacts> read = ReadSqlMember(archivePath, &error, stop);
+  if (!read) {
+    return "Archive check: " + error;
+  }
+  if (read->memberCount != 1 || read->name != written.name) {
+    return "Archive check: the archive does not hold " + written.name + " alone";
+  }
+  if (read->size != written.size || read->crc32 != written.crc32) {
+    return "Archive check: " + written.name + " reads back as " + std::to_string(read->size) +
+           " bytes with CRC-32 " + Hex(read->crc32) + ", written were " +
+           std::to_string(written.size) + " bytes with CRC-32 " + Hex(written.crc32);
+  }
+  return {};
+}
+
+}  // namespace vaultwick

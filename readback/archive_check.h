@@ -1,0 +1,37 @@
+#pragma once
+
+// The first pass over an archive before it is trusted: the one SQL dump in it
+// is inflated whole, its length and CRC-32 counted, and libarchive compares
+// the data with the archive's own headers on the way.
+
+#include <atomic>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "zip/zip_single_file.h"
+
+namespace vaultwick {
+
+struct SqlMemberFacts {
+  std::string name;
+  std::uint64_t size = 0;
+  std::uint32_t crc32 = 0;
+  int memberCount = 0;  // every member of the archive, the dump included
+};
+
+// The archive's one member whose name ends in ".sql" (any letter case), read
+// through whole. nullopt with the reason in *error when the archive cannot be
+// read, holds no such member or more than one, its data is damaged, or `stop`
+// became true on the way.
+std::optional<SqlMemberFacts> ReadSqlMember(const std::string& archivePath, std::string* error,
+                                            const std::atomic<bool>* stop = nullptr);
+
+// What a backup job asks before its archive replaces the last good one: the
+// archive holds exactly the member the writer wrote, with the same name,
+// length and CRC-32. Empty when it does, else what differs (or that `stop`
+// became true on the way).
+std::string VerifyWrittenArchive(const std::string& archivePath, const ZipMemberSummary& written,
+                                 const std::atomic<bool>* stop = nullptr);
+
+}  // namespace vaultwick

@@ -1,0 +1,76 @@
+#include "readback/archive_reader.h"
+
+#include <archive.h>
+#include <archive_entry.h>
+
+namespace vaultwick {
+
+namespace {
+
+constexpr std::size_t kReadBlock = 1 << 16;
+
+}  // namespace
+
+std::unique_ptr<ArchiveReader> ArchiveReader::Open(const std::string& path, std::string* error) {
+  struct archive* handle = archive_read_new();
+  if (handle == nullptr) {
+    *error = "Out of memory";
+    return nullptr;
+  }
+  // Only the reader that starts from the central directory: a streaming one
+  // would accept an archive cut off after its last member's data.
+  if (archive_read_support_format_zip_seekable(handle) != ARCHIVE_OK ||
+      archive_read_open_filename(handle, path.c_str(), kReadBlock) != ARCHIVE_OK) {
+    const char* text = archive_error_string(handle);
+    *error = text != nullptr ? text : "Not a ZIP archive";
+    archive_read_free(handle);
+    return nullptr;
+  }
+  return std::unique_ptr<ArchiveReader>(new ArchiveReader(handle));
+}
+
+ArchiveReader::~ArchiveReader() {
+  archive_read_free(handle_);
+}
+
+void ArchiveReader::Fail(const char* what) {
+  const char* text = archive_error_string(handle_);
+  error_ = text != nullptr ? text : what;
+}
+
+std::optional<ArchiveReader::Member> ArchiveReader::Next() {
+  if (Failed()) {
+    return std::nullopt;
+  }
+  struct archive_entry* entry = nullptr;
+  const int got = archive_read_next_header(handle_, &entry);
+  if (got == ARCHIVE_EOF) {
+    return std::nullopt;
+  }
+  if (got != ARCHIVE_OK) {
+    Fail("Damaged member header");
+    return std::nullopt;
+  }
+  Member member;
+  const char* name = archive_entry_pathname(entry);
+  member.name = name != nullptr ? name : "";
+  if (archive_entry_size_is_set(entry) != 0 && archive_entry_size(entry) >= 0) {
+    member.size = static_cast<std::uint64_t>(archive_entry_size(entry));
+  }
+  member.regularFile = archive_entry_filetype(entry) == AE_IFREG;
+  return member;
+}
+
+std::int64_t ArchiveReader::Read(std::uint8_t* buffer, std::size_t capacity) {
+  if (Failed()) {
+    return -1;
+  }
+  const la_ssize_t got = archive_read_data(handle_, buffer, capacity);
+  if (got < 0) {
+    Fail("Damaged member data");
+    return -1;
+  }
+  return static_cast<std::int64_t>(got);
+}
+
+}  // namespace vaultwick

@@ -1,0 +1,52 @@
+#pragma once
+
+// Reads a finished archive back through libarchive: its members in order and
+// the inflated bytes of each. The archive is read as a whole file from its
+// central directory, so one without its directory or end record does not open;
+// every warning counts as a failure (a CRC-32 that does not match the data, a
+// local header that disagrees with the directory).
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+struct archive;
+
+namespace vaultwick {
+
+class ArchiveReader {
+ public:
+  struct Member {
+    std::string name;
+    std::optional<std::uint64_t> size;  // inflated size, when the headers give it
+    bool regularFile = true;
+  };
+
+  // Null with the reason in *error when `path` cannot be read as a ZIP archive.
+  static std::unique_ptr<ArchiveReader> Open(const std::string& path, std::string* error);
+  ~ArchiveReader();
+  ArchiveReader(const ArchiveReader&) = delete;
+  ArchiveReader& operator=(const ArchiveReader&) = delete;
+
+  // The next member's header; nullopt at the end of the archive or on a
+  // failure (Failed() tells which).
+  std::optional<Member> Next();
+
+  // Up to `capacity` inflated bytes of the member Next() gave last: 0 at its
+  // end, -1 on a failure.
+  std::int64_t Read(std::uint8_t* buffer, std::size_t capacity);
+
+  bool Failed() const { return !error_.empty(); }
+  const std::string& Error() const { return error_; }
+
+ private:
+  explicit ArchiveReader(struct archive* handle) : handle_(handle) {}
+  void Fail(const char* what);
+
+  struct archive* handle_;
+  std::string error_;
+};
+
+}  // namespace vaultwick

@@ -1,0 +1,99 @@
+// The check of a finished archive, against archives the writer made and the
+// same archives damaged on purpose.
+
+#include "readback/archive_check.h"
+
+#include <gtest/gtest.h>
+
+#include "tests/zip/zip_test_support.h"
+#include "zip/zip_writer.h"
+
+namespace vaultwick {
+namespace {
+
+using testing::ScratchDir;
+
+// An archive of `members` (name, content) in memory order, written to `path`.
+void writeArchive(const std::string& path,
+                  const std::vector<std::pair<std::string, std::string>>& members) {
+  ZipHandle* handle = openZipWriter(path.c_str(), 0, ZipTargetKind::FileName);
+  ASSERT_NE(handle, nullptr);
+  for (const auto& [name, content] : members) {
+    ASSERT_EQ(addZipMember(handle, name.c_str(), content.data(),
+                           static_cast<std::uint32_t>(content.size()), ZipSourceKind::Memory),
+              ZipResult::Ok);
+  }
+  ASSERT_EQ(closeZipWriter(handle), ZipResult::Ok);
+}
+
+std::string checkError(const std::string& path) {
+  std::string error;
+  EXPECT_FALSE(ReadSqlMember(path, &error).has_value()) << path;
+  return error;
+}
+
+TEST(ArchiveCheck, WrittenArchiveReadsBackAsWrittenAndAFlippedByteIsCaught) {
+  ScratchDir dir;
+  const std::string content = testing::textContent(400000, 1);
+  testing::writeFile(dir.path("shop.sql"), content);
+  const std::string archive = dir.path("shop.zip");
+  ZipMemberSummary written;
+  ASSERT_EQ(ZipSingleFile(dir.path("shop.sql").c_str(), archive.c_str(), nullptr, &written),
+            ZipResult::Ok);
+  EXPECT_EQ(VerifyWrittenArchive(archive, written), "");
+  std::string error;
+  const std::optional<SqlMemberFacts> facts = ReadSqlMember(archive, &error);
+  ASSERT_TRUE(facts.has_value()) << error;
+  EXPECT_EQ(facts->name, "shop.sql");
+  EXPECT_EQ(facts->size, content.size());
+  EXPECT_EQ(facts->crc32, testing::bitwiseCrc32(content));
+  EXPECT_EQ(facts->memberCount, 1);
+
+  // What the writer says it wrote differs from the archive.
+  ZipMemberSummary other = written;
+  other.crc32 ^= 1;
+  EXPECT_NE(VerifyWrittenArchive(archive, other).find("CRC-32"), std::string::npos);
+  other = written;
+  other.name = "other.sql";
+  EXPECT_NE(VerifyWrittenArchive(archive, other), "");
+
+  // One bit flipped in the compressed data, anywhere in it.
+  const std::string bytes = testing::readFile(archive);
+  for (const std::size_t at : {std::size_t{100}, bytes.size() / 2, bytes.size() - 200}) {
+    std::string damaged = bytes;
+    damaged[at] = static_cast<char>(damaged[at] ^ 0x08);
+    testing::writeFile(dir.path("damaged.zip"), damaged);
+    EXPECT_NE(VerifyWrittenArchive(dir.path("damaged.zip"), written), "") << at;
+  }
+}
+
+TEST(ArchiveCheck, ArchivesThatHoldNoSingleWholeDump) {
+  ScratchDir dir;
+  writeArchive(dir.path("none.zip"), {{"readme.txt", "no dump here"}});
+  EXPECT_EQ(checkError(dir.path("none.zip")), "No .sql member in the archive");
+
+  writeArchive(dir.path("two.zip"), {{"a.sql", "x"}, {"b.SQL", "y"}});
+  EXPECT_EQ(checkError(dir.path("two.zip")), "More than one .sql member: a.sql and b.SQL");
+
+  // Beside other members the dump is found; the count tells the job it is not alone.
+  writeArchive(dir.path("mixed.zip"), {{"readme.txt", "r"}, {"db.sql", "INSERT"}});
+  std::string error;
+  const std::optional<SqlMemberFacts> mixed = ReadSqlMember(dir.path("mixed.zip"), &error);
+  ASSERT_TRUE(mixed.has_value()) << error;
+  EXPECT_EQ(mixed->memberCount, 2);
+  EXPECT_NE(VerifyWrittenArchive(dir.path("mixed.zip"), {"db.sql", 6, mixed->crc32}), "");
+
+  // Cut anywhere, even just before the end record: no whole archive.
+  writeArchive(dir.path("whole.zip"), {{"db.sql", testing::textContent(100000, 2)}});
+  const std::string bytes = testing::readFile(dir.path("whole.zip"));
+  for (const std::size_t keep : {bytes.size() - 22, bytes.size() / 2, std::size_t{10}}) {
+    testing::writeFile(dir.path("cut.zip"), bytes.substr(0, keep));
+    EXPECT_NE(checkError(dir.path("cut.zip")), "") << keep;
+  }
+  testing::writeFile(dir.path("text.zip"), "not an archive");
+  EXPECT_NE(checkError(dir.path("text.zip")), "");
+  EXPECT_NE(checkError(dir.path("missing.zip")), "");
+}
+
+}  // namespace
+}  // namespace vaultwick
