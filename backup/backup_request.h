@@ -71,7 +71,8 @@ struct BackupTestHooks {
   // The dump file is complete and was written without error; the archive at
   // archivePath is made next.
   std::function<void(const std::string& dumpPath, const std::string& archivePath)> afterDump;
-  // The temporary archive is made; the copy into the target folder is next.
+  // The temporary archive is made; it is read back and checked, then copied
+  // into the target folder.
   std::function<void(const std::string& archivePath)> beforeCopy;
 };
 

@@ -14,6 +14,7 @@
 #include "backup/server_address_internal.h"
 #include "platform/files.h"
 #include "platform/temp_folder.h"
+#include "readback/archive_check.h"
 #include "zip/zip_result.h"
 #include "zip/zip_single_file.h"
 
@@ -35,12 +36,6 @@ BackupOutcome Ended(BackupResult result, std::string endText, std::string cause 
 
 std::string ErrnoText(int error) {
   return std::generic_category().message(error);
-}
-
-std::string ZipResultText(ZipResult code) {
-  std::string text(zipResultText(code, nullptr, 0), '\0');
-  zipResultText(code, text.data(), static_cast<std::uint32_t>(text.size() + 1));
-  return text;
 }
 
 BackupOutcome StoppedOutcome() {
@@ -214,15 +209,26 @@ class BackupJob {
   // Packs the dump and puts the archive into the target folder.
   BackupOutcome PlaceArchive(const std::string& dumpPath, const std::string& archivePath,
                              const std::string& saveTo) {
-    const ZipResult zipped = ZipSingleFile(dumpPath.c_str(), archivePath.c_str(), stop_.get());
-    if (zipped != ZipResult::Ok) {
-      return Ended(BackupResult::ArchiveFailed, kTextArchiveFailed, ZipResultText(zipped));
-    }
+    ZipMemberSummary written;
+    const ZipResult zipped =
+        ZipSingleFile(dumpPath.c_str(), archivePath.c_str(), stop_.get(), &written);
     if (StopRequested()) {
       return StoppedOutcome();
     }
+    if (zipped != ZipResult::Ok) {
+      return Ended(BackupResult::ArchiveFailed, kTextArchiveFailed, zipResultMessage(zipped));
+    }
     if (hooks_.beforeCopy) {
       hooks_.beforeCopy(archivePath);
+    }
+    // Proven before it replaces the last good one: read back, inflated whole
+    // and compared with what the writer read from the dump.
+    std::string difference = VerifyWrittenArchive(archivePath, written, stop_.get());
+    if (StopRequested()) {
+      return StoppedOutcome();
+    }
+    if (!difference.empty()) {
+      return Ended(BackupResult::ArchiveFailed, kTextArchiveFailed, std::move(difference));
     }
     // The separator goes in even when saveTo ends with one. An empty saveTo
     // would put the archive into the root folder, so it counts as a failed copy.

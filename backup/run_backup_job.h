@@ -4,7 +4,7 @@
 // folder, on a worker thread of its own.
 //
 //   connect -> select database -> DumpDatabase into <private temp folder>/<name>.sql
-//   -> ZipSingleFile into <private temp folder>/<name>.zip
+//   -> ZipSingleFile into <private temp folder>/<name>.zip -> read back and checked
 //   -> copy (write beside, sync, rename) to <saveTo>/<name>.zip -> remove the temp folder
 //
 // The job reports each step as a status text (only while its progress window

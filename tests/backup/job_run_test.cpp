@@ -266,6 +266,28 @@ TEST_F(JobRunTest, FailedCopyLeavesTheOlderArchiveWhole) {
   EXPECT_EQ(fs::directory_iterator(work_ / "target")->path(), Archive()) << "no part file";
 }
 
+TEST_F(JobRunTest, ArchiveDamagedBeforeTheCopyIsCaughtAndTheOlderOneStays) {
+  OutcomeBox first;
+  ASSERT_EQ(Run(NewRequest(first), first).result, BackupResult::Complete);
+  auto older = ReadWholeFile(Archive().string());
+
+  OutcomeBox box;
+  CountedRequest* request = NewRequest(box);
+  // One bit of the compressed data flipped, as a bad disk or compressor would.
+  request->testHooks.beforeCopy = [](const std::string& archive) {
+    std::fstream file(archive, std::ios::in | std::ios::out | std::ios::binary);
+    file.seekg(200);
+    const char byte = static_cast<char>(file.get() ^ 0x10);
+    file.seekp(200);
+    file.put(byte);
+  };
+  BackupOutcome outcome = Run(request, box);
+  EXPECT_EQ(outcome.result, BackupResult::ArchiveFailed);
+  EXPECT_EQ(outcome.endText, "Could not create archive");
+  EXPECT_NE(outcome.cause.find("Archive check"), std::string::npos) << outcome.cause;
+  EXPECT_EQ(ReadWholeFile(Archive().string()), older);
+}
+
 TEST_F(JobRunTest, DumpThatCannotBeWrittenMakesNoArchive) {
   ASSERT_TRUE(db_->Execute("INSERT INTO item SELECT seq, 'more' FROM seq_501_to_3000"));
   OutcomeBox box;
