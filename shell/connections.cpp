@@ -70,10 +70,7 @@ bool IsUsableConnectionName(std::string_view name) {
   const bool hasControlCharacter = std::any_of(name.begin(), name.end(), [](char c) {
     return static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
   });
-  // A backslash was never possible in a stored name, and a file name holding
-  // one is a trap on any system that shares the target folder.
-  const bool hasBackslash = name.find('\\') != std::string_view::npos;
-  return IsValidConnectionName(name) && !hasControlCharacter && !hasBackslash;
+  return IsValidConnectionName(name) && !hasControlCharacter;
 }
 
 bool SameConnectionName(std::string_view a, std::string_view b) {
