@@ -47,14 +47,6 @@ class Descriptor {
   int fd_;
 };
 
-std::string FolderOf(const std::string& path) {
-  std::string::size_type slash = path.rfind('/');
-  if (slash == std::string::npos) {
-    return ".";
-  }
-  return slash == 0 ? "/" : path.substr(0, slash);
-}
-
 // Creates a new, hidden, exclusively created part file beside `target`.
 int CreateBeside(const std::string& target, std::string* partPath) {
   static std::atomic<unsigned> counter{0};
@@ -184,6 +176,14 @@ std::optional<std::uint64_t> FileSize(const std::string& path) {
     return std::nullopt;
   }
   return static_cast<std::uint64_t>(info.st_size);
+}
+
+std::string FolderOf(const std::string& path) {
+  std::string::size_type slash = path.rfind('/');
+  if (slash == std::string::npos) {
+    return ".";
+  }
+  return slash == 0 ? "/" : path.substr(0, slash);
 }
 
 std::string ProcessOwnedPrefix(std::string_view prefix) {

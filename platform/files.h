@@ -31,6 +31,10 @@ int DeleteFile(const std::string& path);
 // The size of a regular file, or nullopt when there is none at `path`.
 std::optional<std::uint64_t> FileSize(const std::string& path);
 
+// The folder that holds `path`: "." for a bare name, "/" for an entry of the
+// root folder.
+std::string FolderOf(const std::string& path);
+
 // Files and folders that a process makes for itself alone are named
 // "<prefix><pid>-<unique part>", so that after the process was killed a later
 // one can tell them from everything else. This returns "<prefix><pid>-".

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <string>
 
+#include "platform/files.h"
 #include "platform/settings_store_statement_internal.h"
 
 namespace vaultwick {
@@ -41,14 +42,6 @@ constexpr const char* kMigrations[] = {
 };
 static_assert(std::size(kMigrations) == SettingsStore::kSchemaVersion);
 
-std::string ParentFolder(const std::string& path) {
-  const std::size_t slash = path.find_last_of('/');
-  if (slash == std::string::npos) {
-    return ".";
-  }
-  return slash == 0 ? "/" : path.substr(0, slash);
-}
-
 // Makes `folder` and any missing folder above it with mode 0700. Folders that
 // exist are left as they are. Returns 0 or the errno of the step that failed.
 int MakeFolders(const std::string& folder) {
@@ -59,7 +52,7 @@ int MakeFolders(const std::string& folder) {
   if (errno != ENOENT) {
     return errno;
   }
-  const std::string parent = ParentFolder(folder);
+  const std::string parent = FolderOf(folder);
   if (parent != folder) {
     if (int error = MakeFolders(parent); error != 0) {
       return error;
@@ -105,7 +98,7 @@ std::unique_ptr<SettingsStore> SettingsStore::Open(const std::string& path) {
   if (path.empty()) {
     throw SettingsStoreError("settings store: no file named");
   }
-  if (int error = MakeFolders(ParentFolder(path)); error != 0) {
+  if (int error = MakeFolders(FolderOf(path)); error != 0) {
     throw SettingsStoreError(prefix + "cannot make its folder: " + std::strerror(error));
   }
   // SQLite would make a new file readable by everyone; the store holds passwords.
