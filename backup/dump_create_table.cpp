@@ -5,12 +5,6 @@
 namespace vaultwick::dump {
 namespace {
 
-void AppendQuotedText(std::string& text, std::string_view value) {
-  text += '\'';
-  AppendEscapedValue(text, value.data(), value.size());
-  text += '\'';
-}
-
 // Appends one more attribute to a line that may already end in a space.
 void AppendAttribute(std::string& text, std::string_view attribute) {
   if (text.back() != ' ')

@@ -32,9 +32,8 @@ std::string DumpHeader(const dump::DatabaseDefaults& database) {
     header +=
         "ALTER DATABASE CHARACTER SET " + database.characterSet + " COLLATE " + database.collation;
     if (!database.comment.empty()) {
-      header += " COMMENT '";
-      dump::AppendEscapedValue(header, database.comment.data(), database.comment.size());
-      header += '\'';
+      header += " COMMENT ";
+      dump::AppendQuotedText(header, database.comment);
     }
     header += ";\n";
   }

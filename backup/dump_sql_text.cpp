@@ -127,6 +127,12 @@ void AppendEscapedValue(std::string& text, const char* value, std::size_t length
   text.append(value + runStart, length - runStart);
 }
 
+void AppendQuotedText(std::string& text, std::string_view value) {
+  text += '\'';
+  AppendEscapedValue(text, value.data(), value.size());
+  text += '\'';
+}
+
 bool AppendInsertStatement(std::string& text, std::string_view insertHead,
                            const char* const* values, const unsigned long* lengths, unsigned count,
                            const std::vector<bool>& hexValues, std::size_t pieceSize,

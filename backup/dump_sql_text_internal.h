@@ -41,6 +41,9 @@ std::string QuotedIdentifier(std::string_view name);
 // and Ctrl-Z become \\, \', \0, \n, \r and \Z; every other byte is copied.
 void AppendEscapedValue(std::string& text, const char* value, std::size_t length);
 
+// Appends `value` escaped between apostrophes: a text literal.
+void AppendQuotedText(std::string& text, std::string_view value);
+
 // The statement without its DEFINER clause ("CREATE DEFINER=`u`@`h` VIEW ..."
 // becomes "CREATE VIEW ..."), so that it loads for any login and what it
 // creates belongs to whoever restores it. Unchanged when it has none.

@@ -29,9 +29,9 @@ std::optional<std::vector<std::string>> ShowCreate(DumpContext& context, const s
 void AppendSqlMode(std::string& text, const std::string& mode, std::string* last) {
   if (mode == *last)
     return;
-  text += "SET sql_mode = '";
-  AppendEscapedValue(text, mode.data(), mode.size());
-  text += "';\n";
+  text += "SET sql_mode = ";
+  AppendQuotedText(text, mode);
+  text += ";\n";
   *last = mode;
 }
 
