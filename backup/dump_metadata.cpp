@@ -158,6 +158,10 @@ bool ReadPartitioning(MYSQL* connection, const std::string& quotedTable, std::st
   return true;
 }
 
+bool CanSelectAll(MYSQL* connection, const std::string& quotedName) {
+  return StoreQuery(connection, "SELECT * FROM " + quotedName + " LIMIT 0") != nullptr;
+}
+
 bool ReadCheckConstraints(MYSQL* connection, std::vector<CheckConstraint>* checks) {
   checks->clear();
   ResultPtr result = StoreQuery(connection,

@@ -53,6 +53,11 @@ bool ReadDatabaseDefaults(MYSQL* connection, DatabaseDefaults* defaults);
 // TABLE statement ends with it. False when the query fails.
 bool ReadPartitioning(MYSQL* connection, const std::string& quotedTable, std::string* clause);
 
+// Whether SELECT * of the table or view `quotedName` runs: it fails on a
+// column the login may not read (which DESCRIBE leaves out without a word),
+// and on a view whose table or column was dropped. Reads no rows.
+bool CanSelectAll(MYSQL* connection, const std::string& quotedName);
+
 // One CHECK constraint: a table's own, or one column's (a JSON column's).
 struct CheckConstraint {
   std::string table;

@@ -172,9 +172,9 @@ bool DumpViews(DumpContext& context, const std::vector<const TableStatus*>& view
     const std::string quotedName = QuotedIdentifier(view->name);
     // A view on a dropped table or column still has a definition, but no
     // server would create it again: it fails here, as it does for a reader.
-    ResultPtr probe = StoreQuery(context.connection(), "SELECT * FROM " + quotedName + " LIMIT 0");
-    auto statement = probe ? ShowCreate(context, "SHOW CREATE VIEW " + quotedName, {"Create View"})
-                           : std::nullopt;
+    auto statement = CanSelectAll(context.connection(), quotedName)
+                         ? ShowCreate(context, "SHOW CREATE VIEW " + quotedName, {"Create View"})
+                         : std::nullopt;
     if (!statement) {
       if (context.QueryFailed(&view->name))
         return false;

@@ -6,15 +6,6 @@
 namespace vaultwick::dump {
 namespace {
 
-// A column the login may not read is missing from DESCRIBE; SELECT * still
-// fails on it, as it does for a table read whole.
-bool CanReadEveryColumn(DumpContext& context, const std::string& quotedName) {
-  if (!context.Run("SELECT * FROM " + quotedName + " LIMIT 0"))
-    return false;
-  ResultPtr empty(mysql_store_result(context.connection()));
-  return empty != nullptr;
-}
-
 // A column's own CHECK constraint is part of its definition.
 void AddColumnChecks(const std::string& table, const std::vector<CheckConstraint>& checks,
                      std::vector<ColumnDefinition>* columns) {
@@ -122,7 +113,9 @@ bool DumpTable(DumpContext& context, const TableStatus& table, const DatabaseFac
   *created = true;
 
   const RowQuery rowQuery = MakeRowQuery(quotedName, columns, table.type == "SYSTEM VERSIONED");
-  if (rowQuery.namesColumns && !CanReadEveryColumn(context, quotedName))
+  // A SELECT that names the columns would leave out unnoticed those the
+  // login may not read; a table read whole fails on them.
+  if (rowQuery.namesColumns && !CanSelectAll(connection, quotedName))
     return !context.QueryFailed(&table.name);
   context.Show(rowQuery.select);
   if (!context.Run(rowQuery.select))
