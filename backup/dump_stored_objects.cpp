@@ -66,6 +66,18 @@ void AppendStoredProgram(DumpContext& context, const std::string& name,
   AppendDelimitedStatement(context.text(), WithoutDefiner(answer[1]));
 }
 
+// Asks `query`, the SHOW CREATE of the routine or trigger `name`, for its
+// mode and its statement (in the field `statementField`) and writes it. A
+// failed query is recorded under `name`; false when the dump must stop.
+bool DumpStoredProgram(DumpContext& context, const std::string& name, const std::string& query,
+                       const char* statementField, std::string* mode) {
+  auto answer = ShowCreate(context, query, {"sql_mode", statementField});
+  if (!answer)
+    return !context.QueryFailed(&name);
+  AppendStoredProgram(context, name, *answer, mode);
+  return true;
+}
+
 // The names a listing query answers in its first field (and the second, when
 // it has one), or nullopt when it failed.
 std::optional<std::vector<std::pair<std::string, std::string>>> List(DumpContext& context,
@@ -153,14 +165,10 @@ bool DumpRoutines(DumpContext& context, const DumpPrivileges& privileges) {
       context.ObjectFailed(name, "the dump does not know routines of type " + type);
       continue;
     }
-    auto answer = ShowCreate(context, "SHOW CREATE " + type + " " + QuotedIdentifier(name),
-                             {"sql_mode", field});
-    if (!answer) {
-      if (context.QueryFailed(&name))
-        return false;
-      continue;
+    if (!DumpStoredProgram(context, name, "SHOW CREATE " + type + " " + QuotedIdentifier(name),
+                           field, &mode)) {
+      return false;
     }
-    AppendStoredProgram(context, name, *answer, &mode);
   }
   RestoreSqlMode(context.text(), mode);
   return true;
@@ -207,14 +215,10 @@ bool DumpTriggers(DumpContext& context, const std::set<std::string>& written,
     // A trigger on a table left out would stop the restore.
     if (written.count(table) == 0)
       continue;
-    auto answer = ShowCreate(context, "SHOW CREATE TRIGGER " + QuotedIdentifier(name),
-                             {"sql_mode", "SQL Original Statement"});
-    if (!answer) {
-      if (context.QueryFailed(&name))
-        return false;
-      continue;
+    if (!DumpStoredProgram(context, name, "SHOW CREATE TRIGGER " + QuotedIdentifier(name),
+                           "SQL Original Statement", &mode)) {
+      return false;
     }
-    AppendStoredProgram(context, name, *answer, &mode);
   }
   RestoreSqlMode(context.text(), mode);
   return true;
