@@ -24,8 +24,8 @@ namespace vaultwick {
 // folder as it was.
 enum class BackupResult {
   Complete,  // "Backup complete"
-  // "Backup complete with errors": the archive is placed, but some tables'
-  // own queries failed (BackupOutcome::failedTables names them).
+  // "Backup complete with errors": the archive is placed, but the dump could
+  // not write everything in full (BackupOutcome::failedTables names what).
   CompleteWithErrors,
   InvalidName,      // "Invalid connection name"
   NoTempFolder,     // "Could not create temporary folder"
@@ -54,7 +54,8 @@ struct BackupOutcome {
   std::string cause;
   std::uint64_t archiveSize = 0;  // bytes of the archive placed in the target folder, else 0
   std::uint64_t rowsWritten = 0;  // INSERT statements in the dump
-  // Tables whose own queries failed (CompleteWithErrors), in dump order.
+  // What the dump could not write in full (CompleteWithErrors), in dump
+  // order; see DumpOutcome::failedTables.
   std::vector<std::string> failedTables;
 };
 

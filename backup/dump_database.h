@@ -28,8 +28,12 @@ struct DumpOutcome {
   // table list could not be read, or the connection was lost (server gone,
   // connection lost, timeout). Such a dump must never replace an earlier archive.
   bool serverLost = false;
-  // Tables whose own queries failed while the connection stayed usable (a view
-  // on a dropped table, a column the login may not read), in dump order.
+  // What could not be written in full while the connection stayed usable, in
+  // dump order: tables, views, routines, triggers and events by name (a view
+  // on a dropped table, a column the login may not read; a table also stands
+  // for its triggers the login may not read), and the kinds of objects that
+  // could not be listed or read as a whole ("CHECK constraints", "privileges",
+  // "foreign keys", "stored routines", "triggers", "events").
   std::vector<std::string> failedTables;
   // The server's (or the file's) error text of the failure that stopped the
   // dump, else of the first failure, for the caller to report; empty when

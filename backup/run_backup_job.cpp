@@ -46,13 +46,14 @@ bool ArchivePlaced(BackupResult result) {
   return result == BackupResult::Complete || result == BackupResult::CompleteWithErrors;
 }
 
-// "Failed tables: `a`, `b` (<first error>)" for the tables the dump could not
-// read in full, or the dump's first error alone.
-std::string FailedTablesCause(const DumpOutcome& dump) {
+// "Not dumped in full: `a`, `b` (<first error>)" for what the dump could not
+// write in full (tables, other objects, kinds of objects it could not list),
+// or the dump's first error alone.
+std::string NotDumpedInFullCause(const DumpOutcome& dump) {
   if (dump.failedTables.empty()) {
     return dump.cause;
   }
-  std::string cause = "Failed tables: ";
+  std::string cause = "Not dumped in full: ";
   for (std::size_t i = 0; i < dump.failedTables.size(); ++i) {
     cause += (i == 0 ? "`" : ", `") + dump.failedTables[i] + "`";
   }
@@ -200,7 +201,7 @@ class BackupJob {
     if (outcome.result == BackupResult::Complete && dump.failedQueries > 0) {
       outcome.result = BackupResult::CompleteWithErrors;
       outcome.endText = kTextCompleteWithErrors;
-      outcome.cause = FailedTablesCause(dump);
+      outcome.cause = NotDumpedInFullCause(dump);
       outcome.failedTables = dump.failedTables;
     }
     return outcome;

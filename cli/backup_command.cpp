@@ -29,7 +29,7 @@ constexpr const char* kUsage =
     "The password is read from the environment variable VAULTWICK_PASSWORD (empty when unset).\n"
     "HOST may be host, host:port or [IPv6-address]:port; the port defaults to 3306.\n"
     "With a port the connection is made by TCP, also to localhost.\n"
-    "Exit status: 0 archive placed; 3 archive placed, but some tables could not be read;\n"
+    "Exit status: 0 archive placed; 3 archive placed, but not all of the database could be read;\n"
     "1 failed, the older archive stays; 2 usage error; 128 + signal number when SIGINT,\n"
     "SIGTERM or SIGHUP stopped it (nothing placed, no temporary files left).\n"
     "With --connection, the stored connection NAME and the stored target folder give\n"

@@ -9,7 +9,7 @@ namespace vaultwick {
 // error as they happen; the cause of a failure follows the end text on a line
 // of its own. `argv` holds the arguments after "backup". Returns
 //   0   the archive is placed and whole;
-//   3   the archive is placed, but some tables could not be read;
+//   3   the archive is placed, but not all of the database could be read;
 //   1   the backup failed and nothing was placed;
 //   2   a usage error;
 //   130, 143, 129   SIGINT, SIGTERM or SIGHUP stopped the job before its
