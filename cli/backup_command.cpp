@@ -18,6 +18,7 @@
 
 #include "backup/run_backup_job.h"
 #include "cli/backup_connection.h"
+#include "cli/command_support.h"
 
 namespace vaultwick {
 namespace {
@@ -54,8 +55,7 @@ class StandardErrorMessageBox : public MessageBoxPort {
   }
 };
 
-// Exit statuses besides 0 (complete) and 2 (usage).
-constexpr int kExitFailed = 1;
+// Exit statuses besides those every command has.
 constexpr int kExitPlacedWithErrors = 3;
 constexpr int kExitSignalBase = 128;
 
@@ -131,7 +131,7 @@ int WaitForJob(int jobEnded, StopSignals& signals, std::atomic<bool>& stopReques
 int ExitStatus(const BackupOutcome& outcome, int signal) {
   switch (outcome.result) {
     case BackupResult::Complete:
-      return 0;
+      return kExitOk;
     case BackupResult::CompleteWithErrors:
       return kExitPlacedWithErrors;
     case BackupResult::Stopped:
@@ -143,7 +143,7 @@ int ExitStatus(const BackupOutcome& outcome, int signal) {
 
 int UsageError(const char* problem, const char* detail) {
   std::fprintf(stderr, "vaultwick backup: %s%s\n%s", problem, detail, kUsage);
-  return 2;
+  return kExitUsage;
 }
 
 }  // namespace
@@ -154,7 +154,7 @@ int runBackupCommand(int argc, char** argv) {
     const std::string_view option = argv[i];
     if (option == "--help" || option == "-h") {
       std::fputs(kUsage, stdout);
-      return 0;
+      return kExitOk;
     }
     if (option == "--password") {
       return UsageError("the password is never taken from the command line; ",

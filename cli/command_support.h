@@ -19,7 +19,7 @@
 
 namespace vaultwick {
 
-// Exit statuses of the store commands.
+// Exit statuses every command shares.
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitFailed = 1;
 inline constexpr int kExitUsage = 2;
