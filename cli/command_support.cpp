@@ -1,7 +1,5 @@
 #include "cli/command_support.h"
 
-#include <time.h>
-
 #include <charconv>
 
 namespace vaultwick {
@@ -97,14 +95,23 @@ void PrintError(const CommandIo& io, std::string_view command, std::string_view 
                static_cast<int>(message.size()), message.data());
 }
 
-std::string FormatLocalTime(std::int64_t unixSeconds) {
-  const time_t seconds = static_cast<time_t>(unixSeconds);
-  struct tm parts {};
+std::string FormatLocalTime(const std::optional<LocalTime>& moment) {
   char text[32] = "?";
-  if (localtime_r(&seconds, &parts) != nullptr) {
-    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &parts);
+  if (moment) {
+    std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", moment->year, moment->month,
+                  moment->day, moment->hour, moment->minute, moment->second);
   }
   return text;
+}
+
+std::string FormatSeconds(std::int64_t milliseconds) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f s", static_cast<double>(milliseconds) / 1000.0);
+  return text;
+}
+
+std::string EndTextWithCause(const HistoryRow& row) {
+  return row.cause.empty() ? row.endText : row.endText + " (" + row.cause + ")";
 }
 
 }  // namespace vaultwick

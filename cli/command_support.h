@@ -15,6 +15,7 @@
 #include <variant>
 #include <vector>
 
+#include "platform/clock.h"
 #include "platform/settings_store.h"
 
 namespace vaultwick {
@@ -83,7 +84,11 @@ int WithStore(const CommandSpec& spec, const ParsedArguments& arguments, const C
 // Writes "vaultwick COMMAND: MESSAGE" and a newline to io.err.
 void PrintError(const CommandIo& io, std::string_view command, std::string_view message);
 
-// "YYYY-MM-DD HH:MM:SS" in the process's time zone.
-std::string FormatLocalTime(std::int64_t unixSeconds);
+// How the commands write a moment, a duration and a job's end:
+// "YYYY-MM-DD HH:MM:SS" ("?" for a moment that could not be read), "1.5 s",
+// and the end text followed by its cause in parentheses, when it has one.
+std::string FormatLocalTime(const std::optional<LocalTime>& moment);
+std::string FormatSeconds(std::int64_t milliseconds);
+std::string EndTextWithCause(const HistoryRow& row);
 
 }  // namespace vaultwick

@@ -20,28 +20,19 @@ constexpr const char* kUsage =
 constexpr OptionSpec kOptions[] = {kStoreOption, {"--limit", true}};
 constexpr CommandSpec kSpec{"history", kUsage, kOptions, 1};
 
-std::string Duration(std::int64_t milliseconds) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%.1f s", static_cast<double>(milliseconds) / 1000.0);
-  return text;
-}
-
 constexpr int kColumns = 8;
 using Line = std::array<std::string, kColumns>;
 
+// Times in the process's time zone.
 Line LineOf(const HistoryRow& row) {
-  std::string end = row.endText;
-  if (!row.cause.empty()) {
-    end += " (" + row.cause + ")";
-  }
-  return {FormatLocalTime(row.startedAt),
+  return {FormatLocalTime(SystemClock().ToLocalTime(WallTime(std::chrono::seconds(row.startedAt)))),
           row.connection,
           row.startedBy,
           row.result,
-          Duration(row.durationMs),
+          FormatSeconds(row.durationMs),
           std::to_string(row.archiveSize),
           std::to_string(row.rows),
-          end};
+          EndTextWithCause(row)};
 }
 
 // One line per row under a header, in columns as wide as their widest entry.

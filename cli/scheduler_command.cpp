@@ -34,37 +34,22 @@ class Log {
 
   void Line(const std::string& text) {
     std::lock_guard<std::mutex> lock(mutex_);
-    std::fprintf(out_, "%s %s\n", Stamp().c_str(), text.c_str());
+    std::fprintf(out_, "%s %s\n", FormatLocalTime(clock_.ToLocalTime(clock_.Now())).c_str(),
+                 text.c_str());
     std::fflush(out_);
   }
 
  private:
-  std::string Stamp() const {
-    std::optional<LocalTime> now = clock_.ToLocalTime(clock_.Now());
-    char text[32] = "?";
-    if (now) {
-      std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", now->year, now->month,
-                    now->day, now->hour, now->minute, now->second);
-    }
-    return text;
-  }
-
   std::FILE* out_;
   const Clock& clock_;
   std::mutex mutex_;
 };
 
 std::string OutcomeLine(const HistoryRow& row, const std::string& storeError) {
-  std::string line = row.connection + ": " + row.endText;
-  if (!row.cause.empty()) {
-    line += " (" + row.cause + ")";
-  }
+  std::string line = row.connection + ": " + EndTextWithCause(row);
   if (row.result != kResultNotStarted) {
-    char figures[96];
-    std::snprintf(figures, sizeof figures, "; %lld rows, %lld bytes, %.1f s",
-                  static_cast<long long>(row.rows), static_cast<long long>(row.archiveSize),
-                  static_cast<double>(row.durationMs) / 1000.0);
-    line += figures;
+    line += "; " + std::to_string(row.rows) + " rows, " + std::to_string(row.archiveSize) +
+            " bytes, " + FormatSeconds(row.durationMs);
   }
   if (!storeError.empty()) {
     line += "; not in the history: " + storeError;
