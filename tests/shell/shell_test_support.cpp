@@ -1,30 +1,11 @@
 #include "tests/shell/shell_test_support.h"
 
-#include <stdlib.h>
 #include <sys/stat.h>
 
-#include <filesystem>
 #include <fstream>
 #include <sstream>
-#include <vector>
-
-#include "platform/temp_folder.h"
 
 namespace vaultwick::test {
-
-ScratchFolder::ScratchFolder() {
-  std::string pattern = SystemTempFolder() + "/vw-shell-test-XXXXXX";
-  std::vector<char> buffer(pattern.begin(), pattern.end());
-  buffer.push_back('\0');
-  if (::mkdtemp(buffer.data()) != nullptr) {
-    path_ = buffer.data();
-  }
-}
-
-ScratchFolder::~ScratchFolder() {
-  std::error_code ignored;
-  std::filesystem::remove_all(path_, ignored);
-}
 
 std::string FileBytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);

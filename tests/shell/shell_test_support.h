@@ -7,6 +7,7 @@
 #include <string>
 
 #include "platform/settings_store.h"
+#include "platform/temp_folder.h"
 
 namespace vaultwick::test {
 
@@ -14,15 +15,11 @@ namespace vaultwick::test {
 // everything in it when the object goes.
 class ScratchFolder {
  public:
-  ScratchFolder();
-  ~ScratchFolder();
-  ScratchFolder(const ScratchFolder&) = delete;
-  ScratchFolder& operator=(const ScratchFolder&) = delete;
-  const std::string& path() const { return path_; }
-  std::string File(const std::string& name) const { return path_ + "/" + name; }
+  const std::string& path() const { return folder_.path(); }
+  std::string File(const std::string& name) const { return folder_.FilePath(name); }
 
  private:
-  std::string path_;
+  PrivateTempFolder folder_ = PrivateTempFolder::Create("vw-shell-test-").value();
 };
 
 // The file's bytes, or "<missing>".
