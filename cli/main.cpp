@@ -6,6 +6,7 @@
 #include "cli/backup_command.h"
 #include "cli/connections_command.h"
 #include "cli/history_command.h"
+#include "cli/restore_command.h"
 #include "cli/scheduler_command.h"
 #include "cli/target_command.h"
 #include "cli/zip_command.h"
@@ -18,14 +19,15 @@ void PrintUsage(std::FILE* out) {
       "usage: vaultwick COMMAND [ARGUMENTS...]\n"
       "\n"
       "Commands:\n"
-      "%s\n%s\n%s\n%s\n%s\n%s\n"
+      "%s\n%s\n%s\n%s\n%s\n%s\n%s\n"
       "\n"
       "Run 'vaultwick COMMAND --help' for the arguments of a command.\n"
       "Commands that use the stored connections take --store FILE; without it\n"
       "they use $VAULTWICK_STORE, else $XDG_CONFIG_HOME/tessaly-vaultwick/settings.sqlite.\n",
       vaultwick::kConnectionsCommandSummary, vaultwick::kTargetCommandSummary,
       vaultwick::kBackupCommandSummary, vaultwick::kSchedulerCommandSummary,
-      vaultwick::kHistoryCommandSummary, vaultwick::kZipCommandSummary);
+      vaultwick::kHistoryCommandSummary, vaultwick::kRestoreCommandSummary,
+      vaultwick::kZipCommandSummary);
 }
 
 }  // namespace
@@ -51,6 +53,7 @@ int main(int argc, char** argv) {
       {"target", [](int n, char** v) { return vaultwick::RunTargetCommand(n, v); }},
       {"scheduler", [](int n, char** v) { return vaultwick::RunSchedulerCommand(n, v); }},
       {"history", [](int n, char** v) { return vaultwick::RunHistoryCommand(n, v); }},
+      {"restore", [](int n, char** v) { return vaultwick::RunRestoreCommand(n, v); }},
   };
   for (const Entry& entry : kCommands) {
     if (entry.name == command) {

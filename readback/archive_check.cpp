@@ -22,6 +22,7 @@ bool IsSqlName(const std::string& name) {
 
 // Inflates the current member whole, counting its length and CRC-32.
 bool InflateWhole(ArchiveReader& reader, SqlMemberFacts& facts, const std::atomic<bool>* stop,
+                  const std::function<void(const std::uint8_t*, std::size_t)>& onData,
                   std::string* error) {
   std::vector<std::uint8_t> block(kInflateBlock);
   for (;;) {
@@ -38,6 +39,9 @@ bool InflateWhole(ArchiveReader& reader, SqlMemberFacts& facts, const std::atomi
       return true;
     }
     facts.crc32 = crc32Update(facts.crc32, block.data(), static_cast<std::size_t>(got));
+    if (onData) {
+      onData(block.data(), static_cast<std::size_t>(got));
+    }
     facts.size += static_cast<std::uint64_t>(got);
   }
 }
@@ -50,8 +54,9 @@ std::string Hex(std::uint32_t value) {
 
 }  // namespace
 
-std::optional<SqlMemberFacts> ReadSqlMember(const std::string& archivePath, std::string* error,
-                                            const std::atomic<bool>* stop) {
+std::optional<SqlMemberFacts> ReadSqlMember(
+    const std::string& archivePath, std::string* error, const std::atomic<bool>* stop,
+    const std::function<void(const std::uint8_t*, std::size_t)>& onData) {
   std::unique_ptr<ArchiveReader> reader = ArchiveReader::Open(archivePath, error);
   if (!reader) {
     return std::nullopt;
@@ -69,7 +74,7 @@ std::optional<SqlMemberFacts> ReadSqlMember(const std::string& archivePath, std:
     }
     found = true;
     facts.name = member->name;
-    if (!InflateWhole(*reader, facts, stop, error)) {
+    if (!InflateWhole(*reader, facts, stop, onData, error)) {
       return std::nullopt;
     }
     if (member->size && *member->size != facts.size) {

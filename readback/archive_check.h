@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -23,9 +24,11 @@ struct SqlMemberFacts {
 // The archive's one member whose name ends in ".sql" (any letter case), read
 // through whole. nullopt with the reason in *error when the archive cannot be
 // read, holds no such member or more than one, its data is damaged, or `stop`
-// became true on the way.
-std::optional<SqlMemberFacts> ReadSqlMember(const std::string& archivePath, std::string* error,
-                                            const std::atomic<bool>* stop = nullptr);
+// became true on the way. `onData`, when given, sees the dump's bytes as they
+// are inflated (they are checked only once the member has ended).
+std::optional<SqlMemberFacts> ReadSqlMember(
+    const std::string& archivePath, std::string* error, const std::atomic<bool>* stop = nullptr,
+    const std::function<void(const std::uint8_t*, std::size_t)>& onData = {});
 
 // What a backup job asks before its archive replaces the last good one: the
 // archive holds exactly the member the writer wrote, with the same name,

@@ -1,0 +1,237 @@
+#include "cli/restore_command.h"
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <memory>
+#include <span>
+#include <variant>
+
+#include "restore/restore_database.h"
+#include "shell/scheduler.h"
+
+namespace vaultwick {
+
+namespace {
+
+constexpr std::string_view kCommand = "restore";
+
+constexpr const char* kUsage =
+    "usage: vaultwick restore --connection NAME [--archive FILE] --database DB [--replace]\n"
+    "                         [--store FILE]\n"
+    "       vaultwick restore --host HOST[:PORT] --login LOGIN --archive FILE --database DB\n"
+    "                         [--replace]\n"
+    "Loads the SQL dump of a backup archive into the database DB on the connection's\n"
+    "server (with --connection: its stored host and login, and by default the\n"
+    "archive <target folder>/NAME.zip). The archive is checked whole before anything\n"
+    "is loaded. A missing DB is created; one that holds tables is refused unless\n"
+    "--replace is given, which first drops the tables, views and routines the dump\n"
+    "creates (and nothing else).\n"
+    "With --host the password is read from VAULTWICK_PASSWORD (empty when unset).\n"
+    "Exit status: 0 restored; 1 failed; 2 usage error; 128 + signal number when\n"
+    "SIGINT, SIGTERM or SIGHUP stopped it.\n";
+
+constexpr OptionSpec kOptions[] = {
+    {"--connection", true}, {"--host", true},     {"--login", true}, {"--archive", true},
+    {"--database", true},   {"--replace", false}, kStoreOption,
+};
+
+constexpr int kExitSignalBase = 128;
+
+// The stop flag of the restore under way, for the signal handler.
+std::atomic<bool>* stopFlag = nullptr;
+std::atomic<int> stopSignal{0};
+
+void OnStopSignal(int signal) {
+  stopSignal.store(signal);
+  if (stopFlag != nullptr) {
+    stopFlag->store(true);
+  }
+}
+
+// Stop signals set the restore's stop flag while it runs.
+class StopOnSignals {
+ public:
+  explicit StopOnSignals(std::atomic<bool>* flag) {
+    stopFlag = flag;
+    stopSignal.store(0);
+    struct sigaction action {};
+    action.sa_handler = OnStopSignal;
+    for (int i = 0; i < 3; ++i) {
+      sigaction(kSignals[i], &action, &previous_[i]);
+    }
+  }
+  ~StopOnSignals() {
+    for (int i = 0; i < 3; ++i) {
+      sigaction(kSignals[i], &previous_[i], nullptr);
+    }
+    stopFlag = nullptr;
+  }
+  StopOnSignals(const StopOnSignals&) = delete;
+  StopOnSignals& operator=(const StopOnSignals&) = delete;
+
+ private:
+  static constexpr int kSignals[3] = {SIGINT, SIGTERM, SIGHUP};
+  struct sigaction previous_[3];
+};
+
+double Megabytes(std::uint64_t bytes) {
+  return static_cast<double>(bytes) / (1 << 20);
+}
+
+// On a terminal one line, rewritten in place at most five times a second;
+// elsewhere one line per step and per table.
+class ProgressPrinter {
+ public:
+  explicit ProgressPrinter(const CommandIo& io) : io_(io), terminal_(isatty(fileno(io.err)) != 0) {}
+
+  void Show(const RestoreProgress& progress) {
+    const auto now = std::chrono::steady_clock::now();
+    if (!terminal_) {
+      if (!started_ || progress.phase != lastPhase_ || progress.table != lastTable_) {
+        if (progress.phase == RestoreProgress::Phase::Checking) {
+          std::fprintf(io_.err, "Checking the archive\n");
+        } else if (!progress.table.empty()) {
+          std::fprintf(io_.err, "Loading %s\n", progress.table.c_str());
+        }
+      }
+    } else if (now - shown_ >= std::chrono::milliseconds(200) || progress.phase != lastPhase_) {
+      if (progress.phase != lastPhase_ && lastPhase_ == RestoreProgress::Phase::Checking &&
+          started_) {
+        std::fputc('\n', io_.err);
+        loadStart_ = now;
+      }
+      if (progress.phase == RestoreProgress::Phase::Checking) {
+        std::fprintf(io_.err, "\rChecking the archive: %.1f MB\x1b[K",
+                     Megabytes(progress.bytesDone));
+      } else {
+        const double seconds = std::chrono::duration<double>(now - loadStart_).count();
+        std::fprintf(io_.err, "\rLoading: %.1f of %.1f MB, %llu rows, %.0f rows/s %s\x1b[K",
+                     Megabytes(progress.bytesDone), Megabytes(progress.bytesTotal),
+                     static_cast<unsigned long long>(progress.rows),
+                     seconds > 0 ? static_cast<double>(progress.rows) / seconds : 0.0,
+                     progress.table.c_str());
+      }
+      shown_ = now;
+      dirty_ = true;
+    }
+    started_ = true;
+    lastPhase_ = progress.phase;
+    lastTable_ = progress.table;
+  }
+
+  void End() {
+    if (terminal_ && dirty_) {
+      std::fputc('\n', io_.err);
+    }
+  }
+
+ private:
+  const CommandIo& io_;
+  bool terminal_;
+  bool started_ = false;
+  bool dirty_ = false;
+  RestoreProgress::Phase lastPhase_ = RestoreProgress::Phase::Checking;
+  std::string lastTable_;
+  std::chrono::steady_clock::time_point shown_{};
+  std::chrono::steady_clock::time_point loadStart_ = std::chrono::steady_clock::now();
+};
+
+constexpr CommandSpec kSpec{kCommand, kUsage, kOptions, 0};
+
+// Fills the request from the stored connection NAME. False, after saying
+// why, when the store or the connection cannot be read.
+bool FillFromStore(const ParsedArguments& arguments, const CommandIo& io, RestoreRequest& request) {
+  const int status = WithStore(kSpec, arguments, io, [&](SettingsStore& store) {
+    const std::string name = *arguments.Value("--connection");
+    std::unique_ptr<BackupRequest> stored = RequestFromStore(store, name);
+    if (!stored) {
+      PrintError(io, kCommand, "no connection named '" + name + "' in " + store.path());
+      return kExitFailed;
+    }
+    request.host = stored->host;
+    request.login = stored->login;
+    request.password = stored->password;
+    if (request.archivePath.empty()) {
+      request.archivePath = stored->saveTo + "/" + stored->name + ".zip";
+    }
+    return kExitOk;
+  });
+  return status == kExitOk;
+}
+
+}  // namespace
+
+int RunRestoreCommand(int argc, char** argv, const CommandIo& io) {
+  std::variant<ParsedArguments, int> parsed = StartCommand(kSpec, argc, argv, io);
+  if (const int* status = std::get_if<int>(&parsed)) {
+    return *status;
+  }
+  const ParsedArguments* arguments = &std::get<ParsedArguments>(parsed);
+  const bool stored = arguments->Has("--connection");
+  if (stored && (arguments->Has("--host") || arguments->Has("--login"))) {
+    return UsageError(kSpec, io, "--connection takes the host and login from the store");
+  }
+  if (!stored && arguments->Has("--store")) {
+    return UsageError(kSpec, io, "--store goes with --connection");
+  }
+  static constexpr const char* kNeededStored[] = {"--database"};
+  static constexpr const char* kNeeded[] = {"--host", "--login", "--archive", "--database"};
+  for (const char* needed : stored ? std::span<const char* const>(kNeededStored)
+                                   : std::span<const char* const>(kNeeded)) {
+    if (!arguments->Has(needed) || arguments->Value(needed)->empty()) {
+      return UsageError(kSpec, io, std::string("missing ") + needed);
+    }
+  }
+
+  RestoreRequest request;
+  request.archivePath = arguments->Value("--archive").value_or("");
+  request.database = *arguments->Value("--database");
+  request.replace = arguments->Has("--replace");
+  if (stored) {
+    if (!FillFromStore(*arguments, io, request)) {
+      return kExitFailed;
+    }
+  } else {
+    request.host = *arguments->Value("--host");
+    request.login = *arguments->Value("--login");
+    const char* password = std::getenv("VAULTWICK_PASSWORD");
+    request.password = password != nullptr ? password : "";
+  }
+
+  ProgressPrinter printer(io);
+  const auto started = std::chrono::steady_clock::now();
+  RestoreOutcome outcome;
+  {
+    StopOnSignals signals(request.stop.get());
+    outcome =
+        RestoreDatabase(request, [&](const RestoreProgress& progress) { printer.Show(progress); });
+  }
+  printer.End();
+  switch (outcome.result) {
+    case RestoreResult::Restored: {
+      const double seconds =
+          std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+      std::fprintf(io.out, "Restored %llu rows (%.1f MB of SQL) into %s in %.1f s\n",
+                   static_cast<unsigned long long>(outcome.rows), Megabytes(outcome.bytes),
+                   request.database.c_str(), seconds);
+      return kExitOk;
+    }
+    case RestoreResult::StatementFailed:
+      PrintError(io, kCommand,
+                 "line " + std::to_string(outcome.line) + ": " + outcome.message + "\n  " +
+                     outcome.statement);
+      return kExitFailed;
+    case RestoreResult::Stopped:
+      PrintError(io, kCommand, outcome.message);
+      return stopSignal.load() != 0 ? kExitSignalBase + stopSignal.load() : kExitFailed;
+    default:
+      PrintError(io, kCommand, outcome.message);
+      return kExitFailed;
+  }
+}
+
+}  // namespace vaultwick

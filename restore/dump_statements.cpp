@@ -1,0 +1,198 @@
+#include "restore/dump_statements.h"
+
+#include <strings.h>
+
+#include <cstring>
+
+namespace vaultwick {
+
+namespace {
+
+constexpr std::string_view kDelimiterCommand = "DELIMITER";
+
+bool IsSpace(char c) {
+  return c == ' ' || c == '\t' || c == '\r';
+}
+
+std::string_view TrimRight(std::string_view text) {
+  while (!text.empty() && IsSpace(text.back())) {
+    text.remove_suffix(1);
+  }
+  return text;
+}
+
+std::string_view TrimLeft(std::string_view text) {
+  while (!text.empty() && IsSpace(text.front())) {
+    text.remove_prefix(1);
+  }
+  return text;
+}
+
+// A line that is no statement of its own: blank, or a comment line.
+bool IsNothing(std::string_view line) {
+  line = TrimLeft(line);
+  return line.empty() || line.starts_with("-- ") || line == "--" || line.front() == '#';
+}
+
+// "DELIMITER x": the new delimiter, else nullopt.
+std::optional<std::string_view> DelimiterCommand(std::string_view line) {
+  line = TrimRight(TrimLeft(line));
+  if (line.size() <= kDelimiterCommand.size() ||
+      strncasecmp(line.data(), kDelimiterCommand.data(), kDelimiterCommand.size()) != 0 ||
+      !IsSpace(line[kDelimiterCommand.size()])) {
+    return std::nullopt;
+  }
+  std::string_view delimiter = TrimLeft(line.substr(kDelimiterCommand.size()));
+  const std::size_t space = delimiter.find_first_of(" \t");
+  return delimiter.substr(0, space);
+}
+
+// The position just past the backquoted identifier that starts at `at`
+// (`` stands for one backquote inside it), or npos.
+std::size_t QuotedIdentifierEnd(std::string_view text, std::size_t at) {
+  if (at >= text.size() || text[at] != '`') {
+    return std::string_view::npos;
+  }
+  for (std::size_t i = at + 1; i < text.size(); ++i) {
+    if (text[i] != '`') {
+      continue;
+    }
+    if (i + 1 < text.size() && text[i + 1] == '`') {
+      ++i;
+      continue;
+    }
+    return i + 1;
+  }
+  return std::string_view::npos;
+}
+
+}  // namespace
+
+bool DumpStatementSplitter::Feed(const char* data, std::size_t size) {
+  while (size > 0 && !stopped_) {
+    const auto* newline = static_cast<const char*>(std::memchr(data, '\n', size));
+    if (newline == nullptr) {
+      partialLine_.append(data, size);
+      break;
+    }
+    const auto length = static_cast<std::size_t>(newline - data);
+    if (partialLine_.empty()) {
+      TakeLine(std::string_view(data, length));
+    } else {
+      partialLine_.append(data, length);
+      TakeLine(partialLine_);
+      partialLine_.clear();
+    }
+    data += length + 1;
+    size -= length + 1;
+  }
+  return !stopped_;
+}
+
+bool DumpStatementSplitter::Finish() {
+  if (!partialLine_.empty() && !stopped_) {
+    TakeLine(partialLine_);
+    partialLine_.clear();
+  }
+  return statement_.empty() || stopped_;
+}
+
+bool DumpStatementSplitter::TakeLine(std::string_view line) {
+  ++lineNumber_;
+  if (!line.empty() && line.back() == '\r') {
+    line.remove_suffix(1);
+  }
+  if (statement_.empty()) {
+    if (IsNothing(line)) {
+      return true;
+    }
+    if (std::optional<std::string_view> delimiter = DelimiterCommand(line)) {
+      delimiter_ = *delimiter;
+      return true;
+    }
+    statementLine_ = lineNumber_;
+  } else {
+    statement_ += '\n';
+  }
+  statement_.append(line);
+  const std::string_view end = TrimRight(line);
+  if (!end.ends_with(delimiter_)) {
+    return true;
+  }
+  // Everything from the delimiter on goes; what is left may be empty (a line
+  // holding only ";"), which is no statement.
+  const std::size_t kept = statement_.size() - (line.size() - end.size()) - delimiter_.size();
+  statement_.resize(kept);
+  if (!TrimLeft(statement_).empty() && !sink_(statement_, statementLine_)) {
+    stopped_ = true;
+  }
+  statement_.clear();
+  return !stopped_;
+}
+
+std::optional<RowInsert> SplitRowInsert(std::string_view statement) {
+  constexpr std::string_view kInsert = "INSERT INTO ";
+  constexpr std::string_view kValues = " VALUES";
+  if (!statement.starts_with(kInsert)) {
+    return std::nullopt;
+  }
+  std::size_t at = QuotedIdentifierEnd(statement, kInsert.size());
+  if (at == std::string_view::npos) {
+    return std::nullopt;
+  }
+  RowInsert insert;
+  insert.table = statement.substr(kInsert.size(), at - kInsert.size());
+  if (statement.substr(at).starts_with(" (")) {
+    // The column list: quoted names separated by commas.
+    ++at;
+    do {
+      at = QuotedIdentifierEnd(statement, at + 1);
+    } while (at != std::string_view::npos && at < statement.size() && statement[at] == ',');
+    if (at == std::string_view::npos || at >= statement.size() || statement[at] != ')') {
+      return std::nullopt;
+    }
+    ++at;
+  }
+  if (!statement.substr(at).starts_with(kValues)) {
+    return std::nullopt;
+  }
+  at += kValues.size();
+  insert.head = statement.substr(0, at);
+  insert.row = statement.substr(at);
+  if (insert.row.size() < 2 || insert.row.front() != '(' || insert.row.back() != ')') {
+    return std::nullopt;
+  }
+  return insert;
+}
+
+std::optional<CreatedObject> ObjectCreatedBy(std::string_view statement) {
+  if (!statement.starts_with("CREATE ")) {
+    return std::nullopt;
+  }
+  // The first quoted name of a statement the dump writes is the object's: its
+  // statements carry no definer.
+  const std::size_t tick = statement.find('`');
+  const std::size_t end = QuotedIdentifierEnd(statement, tick);
+  if (end == std::string_view::npos) {
+    return std::nullopt;
+  }
+  std::string_view before = TrimRight(statement.substr(0, tick));
+  const std::string_view keyword = before.substr(before.find_last_of(' ') + 1);
+  static const struct {
+    std::string_view keyword;
+    CreatedObject::Kind kind;
+  } kKinds[] = {
+      {"TABLE", CreatedObject::Kind::Table},       {"VIEW", CreatedObject::Kind::View},
+      {"SEQUENCE", CreatedObject::Kind::Sequence}, {"PROCEDURE", CreatedObject::Kind::Procedure},
+      {"FUNCTION", CreatedObject::Kind::Function}, {"EVENT", CreatedObject::Kind::Event},
+      {"PACKAGE", CreatedObject::Kind::Package},
+  };
+  for (const auto& known : kKinds) {
+    if (keyword == known.keyword) {
+      return CreatedObject{known.kind, std::string(statement.substr(tick, end - tick))};
+    }
+  }
+  return std::nullopt;
+}
+
+}  // namespace vaultwick

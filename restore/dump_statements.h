@@ -1,0 +1,63 @@
+#pragma once
+
+// Statements of a dump as the dump writes them: every line ends in CR LF, and
+// a CR or LF inside a value is always escaped, so a statement ends at the end
+// of a line that ends in the current delimiter (";" unless a "DELIMITER x"
+// line between statements says otherwise, as around stored programs). Lines
+// within one statement are joined by LF, so text the server reported with LF
+// line ends (a routine's body) reaches it as it was.
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace vaultwick {
+
+class DumpStatementSplitter {
+ public:
+  // Gets each statement without its delimiter, and the number of its first
+  // line (from 1); false stops the splitting.
+  using Sink = std::function<bool(std::string_view statement, std::uint64_t line)>;
+
+  explicit DumpStatementSplitter(Sink sink) : sink_(std::move(sink)) {}
+
+  // Takes the next bytes of the dump. False once the sink said stop.
+  bool Feed(const char* data, std::size_t size);
+  // The dump has ended. False when it ends inside a statement (a dump cut
+  // short); UnfinishedLine() then tells where that statement began.
+  bool Finish();
+  std::uint64_t UnfinishedLine() const { return statementLine_; }
+
+ private:
+  bool TakeLine(std::string_view line);
+
+  Sink sink_;
+  std::string delimiter_ = ";";
+  std::string partialLine_;
+  std::string statement_;
+  std::uint64_t lineNumber_ = 0;
+  std::uint64_t statementLine_ = 0;
+  bool stopped_ = false;
+};
+
+// A row statement of the dump, `INSERT INTO `t` [(`a`,...)] VALUES(...)`, cut
+// into its head (up to and with VALUES) and its one row, "(...)". Rows of one
+// head can be sent as one statement: head + row + "," + row ...
+struct RowInsert {
+  std::string_view head;
+  std::string_view table;  // the quoted name, as in the head
+  std::string_view row;
+};
+std::optional<RowInsert> SplitRowInsert(std::string_view statement);
+
+// What a statement creates that a restore with --replace removes first.
+struct CreatedObject {
+  enum class Kind { Table, View, Sequence, Procedure, Function, Event, Package };
+  Kind kind;
+  std::string quotedName;  // as in the statement, backquotes included
+};
+std::optional<CreatedObject> ObjectCreatedBy(std::string_view statement);
+
+}  // namespace vaultwick

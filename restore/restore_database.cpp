@@ -1,0 +1,326 @@
+#include "restore/restore_database.h"
+
+#include <mysql.h>
+#include <mysqld_error.h>
+
+#include <algorithm>
+#include <optional>
+#include <vector>
+
+#include "backup/job_connection_internal.h"
+#include "backup/server_address_internal.h"
+#include "readback/archive_check.h"
+#include "readback/archive_reader.h"
+#include "restore/dump_statements.h"
+#include "restore/statement_loader.h"
+
+namespace vaultwick {
+
+namespace {
+
+constexpr std::size_t kReadBlock = 1 << 20;
+constexpr std::uint64_t kProgressEvery = 1 << 20;
+constexpr std::size_t kLargestBatch = 1 << 20;
+constexpr std::size_t kPacketMargin = 4096;
+
+// The session a faithful load needs, whatever the server's defaults: the
+// dump's text is utf8mb4 and its times UTC; a row's 0 in an AUTO_INCREMENT
+// column stays 0; rows go in before the keys that point at them; and the
+// loader decides when to commit. The dump's own SET lines follow and win.
+constexpr const char* kSessionSetup =
+    "SET time_zone = '+00:00', sql_mode = 'NO_AUTO_VALUE_ON_ZERO', foreign_key_checks = 0,"
+    " unique_checks = 0, autocommit = 0";
+
+RestoreOutcome Ended(RestoreResult result, std::string message) {
+  RestoreOutcome outcome;
+  outcome.result = result;
+  outcome.message = std::move(message);
+  return outcome;
+}
+
+std::string QuotedName(const std::string& name) {
+  std::string quoted = "`";
+  for (char c : name) {
+    quoted += c;
+    if (c == '`') {
+      quoted += '`';
+    }
+  }
+  return quoted + "`";
+}
+
+bool Run(MYSQL* connection, const std::string& statement) {
+  return mysql_real_query(connection, statement.data(), statement.size()) == 0;
+}
+
+// The first field of the first row a query answers.
+std::optional<std::string> QueryValue(MYSQL* connection, const std::string& query) {
+  if (!Run(connection, query)) {
+    return std::nullopt;
+  }
+  MYSQL_RES* result = mysql_store_result(connection);
+  if (result == nullptr) {
+    return std::nullopt;
+  }
+  std::optional<std::string> value;
+  if (MYSQL_ROW row = mysql_fetch_row(result); row != nullptr && row[0] != nullptr) {
+    value = row[0];
+  }
+  mysql_free_result(result);
+  return value;
+}
+
+// The statements that remove what the dump creates: the tables, sequences
+// and views each in one statement, routines and events one by one.
+std::vector<std::string> DropStatements(const std::vector<CreatedObject>& created) {
+  using Kind = CreatedObject::Kind;
+  std::string tables;
+  std::string views;
+  std::vector<std::string> statements;
+  for (const CreatedObject& object : created) {
+    switch (object.kind) {
+      case Kind::Table:
+      case Kind::Sequence:
+        tables += (tables.empty() ? "" : ", ") + object.quotedName;
+        break;
+      case Kind::View:
+        views += (views.empty() ? "" : ", ") + object.quotedName;
+        break;
+      case Kind::Procedure:
+        statements.push_back("DROP PROCEDURE IF EXISTS " + object.quotedName);
+        break;
+      case Kind::Function:
+        statements.push_back("DROP FUNCTION IF EXISTS " + object.quotedName);
+        break;
+      case Kind::Event:
+        statements.push_back("DROP EVENT IF EXISTS " + object.quotedName);
+        break;
+      case Kind::Package:
+        statements.push_back("DROP PACKAGE IF EXISTS " + object.quotedName);
+        break;
+    }
+  }
+  if (!views.empty()) {
+    statements.insert(statements.begin(), "DROP VIEW IF EXISTS " + views);
+  }
+  if (!tables.empty()) {
+    statements.insert(statements.begin(), "DROP TABLE IF EXISTS " + tables);
+  }
+  return statements;
+}
+
+class Restore {
+ public:
+  Restore(const RestoreRequest& request,
+          const std::function<void(const RestoreProgress&)>& progress)
+      : request_(request), progress_(progress), connection_(request.stop) {}
+
+  RestoreOutcome Run() {
+    RestoreOutcome outcome = Steps();
+    if (Stopped() && outcome.result != RestoreResult::Restored) {
+      outcome = Ended(RestoreResult::Stopped, "Stopped on request");
+    }
+    outcome.rows = rows_;
+    outcome.bytes = report_.bytesTotal;
+    return outcome;
+  }
+
+ private:
+  bool Stopped() const { return request_.stop->load(); }
+
+  void Report(bool always) {
+    if (progress_ && (always || report_.bytesDone - reported_ >= kProgressEvery)) {
+      reported_ = report_.bytesDone;
+      progress_(report_);
+    }
+  }
+
+  RestoreOutcome Steps() {
+    if (std::optional<RestoreOutcome> failed = Check()) {
+      return *failed;
+    }
+    if (std::optional<RestoreOutcome> failed = Connect()) {
+      return *failed;
+    }
+    if (std::optional<RestoreOutcome> failed = PrepareDatabase()) {
+      return *failed;
+    }
+    return Load();
+  }
+
+  // The first pass: the dump inflated whole and its CRC-32 checked before
+  // anything reaches the server; on the way, what it creates.
+  std::optional<RestoreOutcome> Check() {
+    Report(true);
+    DumpStatementSplitter collector([this](std::string_view statement, std::uint64_t) {
+      if (std::optional<CreatedObject> object = ObjectCreatedBy(statement)) {
+        created_.push_back(*object);
+      }
+      return true;
+    });
+    std::string error;
+    const std::optional<SqlMemberFacts> facts =
+        ReadSqlMember(request_.archivePath, &error, request_.stop.get(),
+                      [&](const std::uint8_t* data, std::size_t size) {
+                        collector.Feed(reinterpret_cast<const char*>(data), size);
+                        report_.bytesDone += size;
+                        Report(false);
+                      });
+    if (!facts) {
+      return Ended(RestoreResult::ArchiveUnusable, request_.archivePath + ": " + error);
+    }
+    if (!collector.Finish()) {
+      return Ended(RestoreResult::ArchiveUnusable,
+                   request_.archivePath + ": " + facts->name +
+                       " ends inside the statement that starts on line " +
+                       std::to_string(collector.UnfinishedLine()));
+    }
+    member_ = facts->name;
+    report_.bytesTotal = facts->size;
+    return std::nullopt;
+  }
+
+  std::optional<RestoreOutcome> Connect() {
+    std::optional<ServerAddress> address = ParseServerAddress(request_.host);
+    if (!address) {
+      return Ended(RestoreResult::ConnectFailed, "Not a server address: \"" + request_.host + "\"");
+    }
+    switch (connection_.Open(*address, request_.login, request_.password, request_.timeouts)) {
+      case JobConnection::Opened::Connected:
+        break;
+      case JobConnection::Opened::Stopped:
+        return Ended(RestoreResult::Stopped, "Stopped on request");
+      case JobConnection::Opened::Failed:
+        return Ended(RestoreResult::ConnectFailed,
+                     "Can't connect to MySQL server: " + connection_.Error());
+    }
+    MYSQL* mysql = connection_.get();
+    if (mysql_set_character_set(mysql, "utf8mb4") != 0 || !vaultwick::Run(mysql, kSessionSetup)) {
+      return Ended(RestoreResult::ConnectFailed, connection_.Error());
+    }
+    return std::nullopt;
+  }
+
+  std::optional<RestoreOutcome> PrepareDatabase() {
+    MYSQL* mysql = connection_.get();
+    const std::string& name = request_.database;
+    const std::string quoted = QuotedName(name);
+    if (mysql_select_db(mysql, name.c_str()) != 0) {
+      if (mysql_errno(mysql) != ER_BAD_DB_ERROR ||
+          !vaultwick::Run(mysql, "CREATE DATABASE " + quoted) ||
+          mysql_select_db(mysql, name.c_str()) != 0) {
+        return Ended(RestoreResult::DatabaseFailed,
+                     "Can't select database " + name + ": " + connection_.Error());
+      }
+      return std::nullopt;
+    }
+    const std::optional<std::string> tables = QueryValue(
+        mysql, "SELECT COUNT(*) FROM information_schema.TABLES WHERE TABLE_SCHEMA = DATABASE()");
+    if (!tables) {
+      return Ended(RestoreResult::DatabaseFailed, connection_.Error());
+    }
+    if (*tables != "0" && !request_.replace) {
+      return Ended(RestoreResult::DatabaseNotEmpty,
+                   "Database " + name + " holds " + *tables +
+                       " tables; --replace drops those the archive holds and loads it");
+    }
+    if (request_.replace) {
+      for (const std::string& drop : DropStatements(created_)) {
+        if (!vaultwick::Run(mysql, drop)) {
+          return Ended(RestoreResult::DatabaseFailed, drop + ": " + connection_.Error());
+        }
+      }
+    }
+    return std::nullopt;
+  }
+
+  // The second pass: the dump from the archive straight into the server.
+  RestoreOutcome Load() {
+    MYSQL* mysql = connection_.get();
+    StatementLoader::Limits limits;
+    const std::optional<std::string> packet = QueryValue(mysql, "SELECT @@max_allowed_packet");
+    const std::size_t packetBytes = packet ? std::stoull(*packet) : kLargestBatch;
+    limits.batchBytes =
+        std::min(kLargestBatch, packetBytes - std::min(packetBytes / 2, kPacketMargin));
+
+    std::string error;
+    std::unique_ptr<ArchiveReader> reader = ArchiveReader::Open(request_.archivePath, &error);
+    std::optional<ArchiveReader::Member> member;
+    while (reader && (member = reader->Next()) && member->name != member_) {
+    }
+    if (!member) {
+      return Ended(RestoreResult::ArchiveUnusable,
+                   request_.archivePath + ": " + (reader ? reader->Error() : error));
+    }
+    report_.phase = RestoreProgress::Phase::Loading;
+    report_.bytesDone = 0;
+    reported_ = 0;
+    Report(true);
+    StatementLoader loader(mysql, limits);
+    DumpStatementSplitter splitter([&](std::string_view statement, std::uint64_t line) {
+      if (Stopped() || !loader.Take(statement, line)) {
+        return false;
+      }
+      if (loader.table() != report_.table) {
+        report_.table = loader.table();
+        report_.rows = loader.rows();
+        Report(true);
+      }
+      return true;
+    });
+    std::vector<std::uint8_t> block(kReadBlock);
+    for (;;) {
+      const std::int64_t got = reader->Read(block.data(), block.size());
+      if (got < 0) {
+        return Ended(RestoreResult::ArchiveUnusable, request_.archivePath + ": " + reader->Error());
+      }
+      if (got == 0) {
+        break;
+      }
+      const bool going =
+          splitter.Feed(reinterpret_cast<const char*>(block.data()), static_cast<std::size_t>(got));
+      rows_ = loader.rows();
+      report_.bytesDone += static_cast<std::uint64_t>(got);
+      report_.rows = rows_;
+      Report(false);
+      if (!going) {
+        break;
+      }
+    }
+    if (Stopped()) {
+      return Ended(RestoreResult::Stopped, "Stopped on request");
+    }
+    if (loader.failure().error.empty()) {
+      splitter.Finish();
+      loader.Finish();
+    }
+    rows_ = loader.rows();
+    if (!loader.failure().error.empty()) {
+      RestoreOutcome outcome = Ended(RestoreResult::StatementFailed, loader.failure().error);
+      outcome.line = loader.failure().line;
+      outcome.statement = loader.failure().statement;
+      return outcome;
+    }
+    report_.rows = rows_;
+    Report(true);
+    return RestoreOutcome{};
+  }
+
+  const RestoreRequest& request_;
+  const std::function<void(const RestoreProgress&)>& progress_;
+  JobConnection connection_;
+  std::vector<CreatedObject> created_;
+  std::string member_;
+  RestoreProgress report_;
+  std::uint64_t reported_ = 0;
+  std::uint64_t rows_ = 0;
+};
+
+}  // namespace
+
+RestoreOutcome RestoreDatabase(const RestoreRequest& request,
+                               const std::function<void(const RestoreProgress&)>& progress) {
+  return Restore(request, progress).Run();
+}
+
+}  // namespace vaultwick

@@ -1,0 +1,65 @@
+#pragma once
+
+// Restores a database from an archive the backup made: the archive's one SQL
+// dump is checked whole first (so a damaged archive never half-loads a
+// database), then streamed from the archive into the server without being
+// unpacked to disk.
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "backup/backup_request.h"
+
+namespace vaultwick {
+
+struct RestoreRequest {
+  std::string archivePath;
+  std::string host;  // "host", "host:port" or "[v6-address]:port", as for a backup
+  std::string login;
+  std::string password;
+  std::string database;  // created when missing
+  // A database that holds tables is refused unless this is set; then the
+  // tables (and views, sequences, routines, events) the dump creates are
+  // dropped first, in one step, and nothing else.
+  bool replace = false;
+  ConnectionTimeouts timeouts;
+  std::shared_ptr<std::atomic<bool>> stop = std::make_shared<std::atomic<bool>>(false);
+};
+
+struct RestoreProgress {
+  enum class Phase { Checking, Loading };
+  Phase phase = Phase::Checking;
+  std::uint64_t bytesDone = 0;   // of the inflated dump
+  std::uint64_t bytesTotal = 0;  // known once the check has read it all
+  std::uint64_t rows = 0;
+  std::string table;  // the quoted name of the table being loaded
+};
+
+enum class RestoreResult {
+  Restored,
+  ArchiveUnusable,   // cannot be read, holds no single dump, is damaged or cut short
+  ConnectFailed,     // the server could not be reached or refused the login
+  DatabaseNotEmpty,  // holds tables and --replace was not given
+  DatabaseFailed,    // could not be created, selected or cleared
+  StatementFailed,   // the server refused a statement of the dump
+  Stopped,
+};
+
+struct RestoreOutcome {
+  RestoreResult result = RestoreResult::Restored;
+  std::string message;     // what went wrong, one line; empty when restored
+  std::uint64_t line = 0;  // StatementFailed: where the refused statement starts
+  std::string statement;   // StatementFailed: its start
+  std::uint64_t rows = 0;
+  std::uint64_t bytes = 0;  // of the dump
+};
+
+// Runs the whole restore on the calling thread. `progress` (optional) is
+// called now and then with where the restore stands.
+RestoreOutcome RestoreDatabase(const RestoreRequest& request,
+                               const std::function<void(const RestoreProgress&)>& progress = {});
+
+}  // namespace vaultwick
