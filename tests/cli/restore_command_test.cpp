@@ -1,0 +1,89 @@
+// `vaultwick restore` as a process against the private server: the archive of
+// a stored connection back into a database, with its refusals and usage errors.
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+
+#include "shell/connections.h"
+#include "shell/target_folder.h"
+#include "tests/backup/test_database.h"
+#include "tests/shell/shell_test_support.h"
+
+namespace vaultwick::test {
+namespace {
+
+struct Ran {
+  int status = -1;
+  std::string output;  // standard output and error
+};
+
+// Runs `vaultwick ARGUMENTS`, with `environment` (NAME=VALUE ...) set for it.
+Ran Vaultwick(const std::string& arguments, const std::string& environment = "") {
+  Ran run;
+  const std::string command =
+      environment + " " + std::string(VAULTWICK_PROGRAM) + " " + arguments + " 2>&1";
+  std::FILE* pipe = ::popen(command.c_str(), "r");
+  char block[4096];
+  for (std::size_t got; (got = std::fread(block, 1, sizeof block, pipe)) > 0;) {
+    run.output.append(block, got);
+  }
+  const int status = ::pclose(pipe);
+  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return run;
+}
+
+TEST(RestoreCommand, StoredConnectionsArchiveComesBackAndRefusalsSayWhy) {
+  VAULTWICK_REQUIRE_TEST_SERVER(server);
+  TestDatabase source(server, "cmdsource");
+  ASSERT_TRUE(source.ok()) << source.error();
+  ASSERT_TRUE(
+      source.Execute("CREATE TABLE t(id INT PRIMARY KEY, s TEXT);"
+                     "INSERT INTO t SELECT seq, REPEAT('x', 50) FROM seq_1_to_2000"));
+  ScratchFolder scratch;
+  const std::string store = "--store " + scratch.File("s.sqlite");
+  {
+    auto opened = SettingsStore::Open(scratch.File("s.sqlite"));
+    SaveTargetFolder(*opened, CheckTargetFolder(scratch.File("arch")).value_or(""));
+    ASSERT_EQ(AddConnectionNamed(*opened, "shop"), ChangeResult::Done);
+    ASSERT_EQ(ApplyConnectionChanges(*opened, "shop",
+                                     {"shop", server.host + ":" + std::to_string(server.port),
+                                      server.user, server.password, source.name(), 0, 24}),
+              ChangeResult::Done);
+  }
+  ASSERT_EQ(Vaultwick("backup --connection shop " + store).status, 0);
+
+  TestDatabase target(server, "cmdtarget");
+  ASSERT_TRUE(target.ok()) << target.error();
+  const std::string restore = "restore --connection shop --database " + target.name() + " ";
+  Ran run = Vaultwick(restore + store);
+  EXPECT_EQ(run.status, 0) << run.output;
+  EXPECT_NE(run.output.find("Checking the archive\nLoading `t`\n"), std::string::npos)
+      << run.output;
+  EXPECT_NE(run.output.find("Restored 2000 rows"), std::string::npos) << run.output;
+
+  run = Vaultwick(restore + store);
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.output.find("holds 1 tables; --replace"), std::string::npos) << run.output;
+  EXPECT_EQ(Vaultwick(restore + "--replace " + store).status, 0);
+  EXPECT_EQ(Vaultwick("restore --host " + server.host + ":" + std::to_string(server.port) +
+                          " --login " + server.user + " --archive " +
+                          scratch.File("arch/shop.zip") + " --replace --database " + target.name(),
+                      "VAULTWICK_PASSWORD='" + server.password + "'")
+                .status,
+            0);
+
+  run = Vaultwick(restore + "--archive " + scratch.File("missing.zip") + " " + store);
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.output.find("missing.zip"), std::string::npos) << run.output;
+  EXPECT_EQ(Vaultwick("restore --connection nobody --database x " + store).status, 1);
+  for (const char* usage : {"restore --database x", "restore --connection shop",
+                            "restore --connection shop --host h --database x",
+                            "restore --host h --login l --database x", "restore --bogus"}) {
+    EXPECT_EQ(Vaultwick(usage).status, 2) << usage;
+  }
+}
+
+}  // namespace
+}  // namespace vaultwick::test
