@@ -1,0 +1,160 @@
+// `vaultwick restore` beside its nearest peer, on the same server and the same
+// generated table: the peer is the stock `mariadb` client loading the default
+// dump of `mariadb-dump` (multi-row INSERTs); ours loads the archive a backup
+// of the same database makes (one INSERT per row, packed). Prints both load
+// times and their ratio; the archive's first pass (the check) is counted in ours.
+//
+//   eval "$(scripts/mariadb start /tmp/vw-bench-db)"
+//   BUILD/bench/restore/restore_bench [ROWS]      (default 300000)
+//   scripts/mariadb stop /tmp/vw-bench-db
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "backup/dump_database.h"
+#include "bench/backup/bench_server.h"
+#include "restore/restore_database.h"
+#include "zip/zip_single_file.h"
+
+namespace {
+
+using vaultwick::bench::Connect;
+using vaultwick::bench::CreateBenchDatabase;
+using vaultwick::bench::Run;
+using vaultwick::bench::Server;
+using vaultwick::bench::ServerFromEnvironment;
+
+namespace fs = std::filesystem;
+
+double Seconds(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// Runs argv with standard input and output from and to the given files
+// (empty: inherited); true when it exits with 0.
+bool RunProgram(const std::vector<std::string>& args, const std::string& in,
+                const std::string& out) {
+  const pid_t child = fork();
+  if (child == 0) {
+    if (!in.empty()) {
+      dup2(open(in.c_str(), O_RDONLY), 0);
+    }
+    if (!out.empty()) {
+      dup2(open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 1);
+    }
+    std::vector<char*> argv;
+    for (const std::string& arg : args) {
+      argv.push_back(const_cast<char*>(arg.c_str()));
+    }
+    argv.push_back(nullptr);
+    execvp(argv[0], argv.data());
+    _exit(127);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+std::string RowCount(MYSQL* connection, const std::string& database) {
+  const std::string query = "SELECT COUNT(*) FROM `" + database + "`.orders";
+  if (mysql_query(connection, query.c_str()) != 0) {
+    return "?";
+  }
+  MYSQL_RES* result = mysql_store_result(connection);
+  MYSQL_ROW row = result != nullptr ? mysql_fetch_row(result) : nullptr;
+  std::string count = row != nullptr && row[0] != nullptr ? row[0] : "?";
+  mysql_free_result(result);
+  return count;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const long rows = argc > 1 ? std::atol(argv[1]) : 300000;
+  Server server;
+  if (!ServerFromEnvironment(&server)) {
+    return 2;
+  }
+  MYSQL* connection = Connect(server, nullptr);
+  if (connection == nullptr) {
+    return 2;
+  }
+  const std::string stem = "vw_restorebench_" + std::to_string(getpid());
+  const std::string source = stem + "_source";
+  const std::string peer = stem + "_peer";
+  const std::string ours = stem + "_ours";
+  std::printf("generating %ld rows in %s ...\n", rows, source.c_str());
+  std::fflush(stdout);
+  if (!CreateBenchDatabase(connection, source, rows)) {
+    return 1;
+  }
+  char pattern[] = "/tmp/vw-restorebench-XXXXXX";
+  const fs::path work = mkdtemp(pattern);
+  const std::string dump = (work / "bench.sql").string();
+  const std::string archive = (work / "bench.zip").string();
+  const std::string peerDump = (work / "peer.sql").string();
+
+  MYSQL* sourceConnection = Connect(server, source.c_str());
+  bool ok =
+      sourceConnection != nullptr &&
+      vaultwick::DumpDatabase(sourceConnection, dump.c_str(), nullptr, nullptr).failedQueries ==
+          0 &&
+      vaultwick::ZipSingleFile(dump.c_str(), archive.c_str()) == vaultwick::ZipResult::Ok;
+  mysql_close(sourceConnection);
+  setenv("MYSQL_PWD", server.password.c_str(), 1);
+  const std::vector<std::string> login = {"--no-defaults", "--host=" + server.host,
+                                          "--port=" + server.port, "--user=" + server.user};
+  std::vector<std::string> dumpArgs = {"mariadb-dump"};
+  dumpArgs.insert(dumpArgs.end(), login.begin(), login.end());
+  dumpArgs.push_back(source);
+  ok = ok && RunProgram(dumpArgs, "", peerDump) && Run(connection, "CREATE DATABASE " + peer);
+  if (!ok) {
+    return 1;
+  }
+
+  std::vector<std::string> loadArgs = {"mariadb"};
+  loadArgs.insert(loadArgs.end(), login.begin(), login.end());
+  loadArgs.push_back(peer);
+  auto start = std::chrono::steady_clock::now();
+  const bool peerLoaded = RunProgram(loadArgs, peerDump, "");
+  const double peerSeconds = Seconds(start);
+
+  vaultwick::RestoreRequest request;
+  request.archivePath = archive;
+  request.host = server.host + ":" + server.port;
+  request.login = server.user;
+  request.password = server.password;
+  request.database = ours;
+  start = std::chrono::steady_clock::now();
+  const vaultwick::RestoreOutcome outcome = vaultwick::RestoreDatabase(request);
+  const double ourSeconds = Seconds(start);
+
+  std::printf("\n%-58s %9s %10s\n", "", "wall s", "rows");
+  std::printf("%-58s %9.2f %10s%s\n", "mariadb < mariadb-dump's default dump (multi-row INSERTs)",
+              peerSeconds, RowCount(connection, peer).c_str(), peerLoaded ? "" : "  (FAILED)");
+  std::printf("%-58s %9.2f %10s%s\n", "vaultwick restore of the backup's archive (check + load)",
+              ourSeconds, RowCount(connection, ours).c_str(),
+              outcome.result == vaultwick::RestoreResult::Restored ? "" : "  (FAILED)");
+  std::printf("%-58s %9.2f\n", "ratio restore / peer", ourSeconds / peerSeconds);
+  std::printf("(dump %.1f MiB, archive %.1f MiB, peer dump %.1f MiB)\n",
+              static_cast<double>(fs::file_size(dump)) / (1 << 20),
+              static_cast<double>(fs::file_size(archive)) / (1 << 20),
+              static_cast<double>(fs::file_size(peerDump)) / (1 << 20));
+  if (!outcome.message.empty()) {
+    std::printf("restore: %s\n", outcome.message.c_str());
+  }
+  for (const std::string& database : {source, peer, ours}) {
+    Run(connection, "DROP DATABASE IF EXISTS " + database);
+  }
+  mysql_close(connection);
+  fs::remove_all(work);
+  return 0;
+}
