@@ -2,6 +2,7 @@
 
 #include <mysql.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <exception>
 #include <optional>
@@ -9,6 +10,7 @@
 #include <thread>
 #include <utility>
 
+#include "backup/archive_packer.h"
 #include "backup/dump_database.h"
 #include "backup/job_connection_internal.h"
 #include "backup/server_address_internal.h"
@@ -16,7 +18,6 @@
 #include "platform/temp_folder.h"
 #include "readback/archive_check.h"
 #include "zip/zip_result.h"
-#include "zip/zip_single_file.h"
 
 namespace vaultwick {
 
@@ -172,6 +173,9 @@ class BackupJob {
     }
 
     Show(kTextGettingTables);
+    const std::string archivePath = folder->FilePath(name + ".zip");
+    ArchivePacker packer(dumpPath, archivePath, stop_.get(),
+                         std::max(1u, std::thread::hardware_concurrency()));
     DumpOutcome dump = DumpDatabase(
         connection.get(), dumpPath.c_str(), [this](const char* text) { Show(text); },
         [this] { return WindowClosed() || StopRequested(); });
@@ -190,13 +194,14 @@ class BackupJob {
       outcome.rowsWritten = dump.rowsWritten;
       return outcome;
     }
-    const std::string archivePath = folder->FilePath(name + ".zip");
     if (hooks_.afterDump) {
       hooks_.afterDump(dumpPath, archivePath);
     }
 
     Show(kTextZipping);
-    BackupOutcome outcome = PlaceArchive(dumpPath, archivePath, saveTo);
+    ZipMemberSummary written;
+    const ZipResult zipped = packer.Finish(&written);
+    BackupOutcome outcome = PlaceArchive(zipped, written, archivePath, saveTo);
     outcome.rowsWritten = dump.rowsWritten;
     if (outcome.result == BackupResult::Complete && dump.failedQueries > 0) {
       outcome.result = BackupResult::CompleteWithErrors;
@@ -207,12 +212,9 @@ class BackupJob {
     return outcome;
   }
 
-  // Packs the dump and puts the archive into the target folder.
-  BackupOutcome PlaceArchive(const std::string& dumpPath, const std::string& archivePath,
-                             const std::string& saveTo) {
-    ZipMemberSummary written;
-    const ZipResult zipped =
-        ZipSingleFile(dumpPath.c_str(), archivePath.c_str(), stop_.get(), &written);
+  // Checks the packed dump's archive and puts it into the target folder.
+  BackupOutcome PlaceArchive(ZipResult zipped, const ZipMemberSummary& written,
+                             const std::string& archivePath, const std::string& saveTo) {
     if (StopRequested()) {
       return StoppedOutcome();
     }

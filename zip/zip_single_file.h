@@ -1,7 +1,9 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
+#include <mutex>
 #include <string>
 
 #include "zip/zip_result.h"
@@ -21,9 +23,47 @@ struct ZipMemberSummary {
 // archive, adding the file or finishing the archive, else Ok. When `stop` is given
 // it is looked at before every read of the file; once it is true the archive ends
 // at once with ReadFailed. On Ok, `written` (when given) describes the member. A
-// failed archive is left for the caller to delete.
+// failed archive is left for the caller to delete. `threads` above 1 spreads the
+// compression over that many parse threads; the archive is the same byte for byte.
 [[nodiscard]] ZipResult ZipSingleFile(const char* sourcePath, const char* archivePath,
                                       const std::atomic<bool>* stop = nullptr,
-                                      ZipMemberSummary* written = nullptr);
+                                      ZipMemberSummary* written = nullptr, unsigned threads = 1);
+
+// The end of a file that one thread is still appending to while another packs
+// it with ZipGrowingFile: the appending thread says when the file is whole, or
+// that it never will be.
+class GrowingFileEnd {
+ public:
+  enum class State { Growing, Complete, Abandoned };
+
+  GrowingFileEnd();
+  ~GrowingFileEnd();
+  GrowingFileEnd(const GrowingFileEnd&) = delete;
+  GrowingFileEnd& operator=(const GrowingFileEnd&) = delete;
+
+  // Only the first call counts.
+  void finish(bool complete);
+  State state() const { return state_.load(); }
+  // Becomes readable once the file is finished; -1 when none could be made.
+  int descriptor() const { return event_; }
+  void waitFinished();
+
+ private:
+  std::atomic<State> state_{State::Growing};
+  const int event_;
+  std::mutex mutex_;
+  std::condition_variable finished_;
+};
+
+// ZipSingleFile for a file that another thread is still appending to: its bytes
+// are packed as they arrive, and once `end` is complete the member takes the
+// facts (times, size, attributes) of the finished file, so that the archive is
+// byte for byte the one ZipSingleFile makes of it then. The file is read without
+// moving its access time. An abandoned file fails the member (ReadFailed); the
+// archive is then left for the caller to delete. The archive must be a file (its
+// headers are rewritten at the end).
+[[nodiscard]] ZipResult ZipGrowingFile(const char* sourcePath, const char* archivePath,
+                                       GrowingFileEnd& end, const std::atomic<bool>* stop = nullptr,
+                                       ZipMemberSummary* written = nullptr, unsigned threads = 1);
 
 }  // namespace vaultwick

@@ -16,6 +16,7 @@
 #include "backup/run_backup_job.h"
 #include "tests/backup/job_test_support.h"
 #include "tests/backup/test_database.h"
+#include "zip/zip_single_file.h"
 
 namespace vaultwick::test {
 namespace {
@@ -187,6 +188,27 @@ TEST_F(JobRunTest, ArchiveHoldsTheDumpRestoresEqualAndIsReplacedNextRun) {
   EXPECT_EQ(Run(request, second).rowsWritten, 13u);
   ExpectArchiveHolds(Archive(), "shop", *ReadWholeFile((work_ / "kept2.sql").string()));
   EXPECT_EQ(fs::directory_iterator(work_ / "target")->path(), Archive());
+}
+
+// The dump is packed while it is written, over several compressor segments, and
+// the archive is still byte for byte the one packing the finished dump gives.
+TEST_F(JobRunTest, ArchiveIsTheOneOfTheFinishedDump) {
+  ASSERT_TRUE(
+      db_->Execute("CREATE TABLE bulk(id INT PRIMARY KEY, note VARCHAR(120));"
+                   "INSERT INTO bulk SELECT seq, CONCAT('note ', seq * 7919 % 100003, ' ',"
+                   " REPEAT(CHAR(65 + seq % 26), seq % 60)) FROM seq_1_to_40000;"));
+  OutcomeBox box;
+  CountedRequest* request = NewRequest(box);
+  const fs::path kept = work_ / "kept" / "shop.sql";
+  fs::create_directory(kept.parent_path());
+  request->testHooks.afterDump = [kept](const std::string& dump, const std::string&) {
+    fs::create_hard_link(dump, kept);  // the same file, its times untouched
+  };
+  ASSERT_EQ(Run(request, box).result, BackupResult::Complete);
+  EXPECT_GT(fs::file_size(kept), 2u << 20);
+  const fs::path again = work_ / "again.zip";
+  ASSERT_EQ(ZipSingleFile(kept.c_str(), again.c_str()), ZipResult::Ok);
+  EXPECT_TRUE(ReadWholeFile(again.string()) == ReadWholeFile(Archive().string()));
 }
 
 TEST_F(JobRunTest, WindowShowsEveryStepInOrderAndFreesAfterClosing) {

@@ -23,7 +23,11 @@ ZipResult openMemberInput(ZipWriter& writer, const void* source, std::uint32_t s
   ZipResult result = ZipResult::BadArguments;
   switch (kind) {
     case ZipSourceKind::FileName:
-      writer.input = openFileNameSource(static_cast<const char*>(source), writer.facts, result);
+      writer.input =
+          writer.growing != nullptr
+              ? openGrowingFileSource(static_cast<const char*>(source), *writer.growing,
+                                      writer.facts, result)
+              : openFileNameSource(static_cast<const char*>(source), writer.facts, result);
       break;
     case ZipSourceKind::Handle:
       writer.input = openHandleSource(static_cast<const int*>(source), size, writer.facts, result);
@@ -133,6 +137,14 @@ ZipResult addMember(ZipWriter& writer, const char* name, const void* source, std
   ZipResult dataResult = ZipResult::Ok;
   if (!folder) {
     dataResult = stored ? storeMemberData(writer) : deflateMemberData(writer, entry);
+  }
+  if (writer.input && writer.input->finalFacts(writer.facts)) {
+    // A file that was still growing at the first writing: its final facts go
+    // into the rewritten header and the central directory.
+    entry.dosStamp = writer.facts.dosStamp;
+    entry.externalAttributes = writer.facts.externalAttributes;
+    setTimestampExtras(entry, writer.facts.modificationTime, writer.facts.accessTime,
+                       writer.facts.creationTime);
   }
   writer.input.reset();
   if (writer.failed()) {

@@ -22,7 +22,13 @@ class ZipSource {
   virtual std::uint32_t read(std::uint8_t* destination, std::uint32_t count) = 0;
   // The descriptor read from, or -1 for memory.
   virtual int descriptor() const { return -1; }
+  // The member's facts once its data has ended, for a source whose facts are
+  // known only then (a file that was still being written); false: the facts
+  // of the opening stand.
+  virtual bool finalFacts(MemberFacts&) { return false; }
 };
+
+class GrowingFileEnd;
 
 // Each sets `result` and the member's facts, and returns null on failure.
 std::unique_ptr<ZipSource> openFileNameSource(const char* path, MemberFacts& facts,
@@ -32,5 +38,8 @@ std::unique_ptr<ZipSource> openHandleSource(const int* fd, std::uint32_t sizeHin
                                             MemberFacts& facts, ZipResult& result);
 std::unique_ptr<ZipSource> openMemorySource(const void* data, std::uint32_t length,
                                             MemberFacts& facts, ZipResult& result);
+// A file another thread is still appending to, until `end` is finished.
+std::unique_ptr<ZipSource> openGrowingFileSource(const char* path, const GrowingFileEnd& end,
+                                                 MemberFacts& facts, ZipResult& result);
 
 }  // namespace vaultwick

@@ -41,6 +41,8 @@ struct ZipWriter final : ZipSink {
   unsigned threads = 1;  // compressor parse threads per deflated member
   // When set, reading a member's input stops and the member fails as unread.
   const std::atomic<bool>* stop = nullptr;
+  // When set, a member from a file name is a file still being appended to.
+  const GrowingFileEnd* growing = nullptr;
   // Members added successfully, in order of addition.
   std::vector<ZipEntry> entries;
 

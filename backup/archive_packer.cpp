@@ -1,0 +1,55 @@
+#include "backup/archive_packer.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <system_error>
+#include <utility>
+
+namespace vaultwick {
+
+ArchivePacker::ArchivePacker(std::string dumpPath, std::string archivePath,
+                             const std::atomic<bool>* stop, unsigned threads)
+    : dumpPath_(std::move(dumpPath)),
+      archivePath_(std::move(archivePath)),
+      partPath_(archivePath_ + ".part"),
+      stop_(stop),
+      threads_(threads) {
+  // The mode the dump's own appends would create it with.
+  const int fd = open(dumpPath_.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+  if (fd >= 0) {
+    close(fd);
+  }
+  try {
+    thread_ = std::thread([this] {
+      result_ =
+          ZipGrowingFile(dumpPath_.c_str(), partPath_.c_str(), end_, stop_, &written_, threads_);
+    });
+  } catch (const std::system_error&) {
+    // No thread to spare: Finish packs the finished dump itself.
+  }
+}
+
+ArchivePacker::~ArchivePacker() {
+  end_.finish(false);
+  if (thread_.joinable()) {
+    thread_.join();
+  }
+}
+
+ZipResult ArchivePacker::Finish(ZipMemberSummary* written) {
+  end_.finish(true);
+  if (thread_.joinable()) {
+    thread_.join();
+  } else {
+    result_ = ZipSingleFile(dumpPath_.c_str(), partPath_.c_str(), stop_, &written_, threads_);
+  }
+  *written = written_;
+  if (result_ == ZipResult::Ok && std::rename(partPath_.c_str(), archivePath_.c_str()) != 0) {
+    result_ = ZipResult::CannotOpen;
+  }
+  return result_;
+}
+
+}  // namespace vaultwick

@@ -1,0 +1,47 @@
+#pragma once
+
+// Packs a job's dump into its archive on a thread of its own while the dump is
+// still being written, so that the job dumps and compresses at once instead of
+// one after the other. The archive comes out byte for byte the one that packing
+// the finished dump gives: the member's bytes, sizes and CRC-32 are the dump's,
+// and its times are those of the finished dump file (ZipGrowingFile). It is
+// written beside `archivePath` and moved there only once whole.
+
+#include <atomic>
+#include <string>
+#include <thread>
+
+#include "zip/zip_result.h"
+#include "zip/zip_single_file.h"
+
+namespace vaultwick {
+
+class ArchivePacker {
+ public:
+  // Creates the (empty) dump file and starts packing it. `threads`: compressor
+  // parse threads.
+  ArchivePacker(std::string dumpPath, std::string archivePath, const std::atomic<bool>* stop,
+                unsigned threads);
+  // Without Finish the dump is taken as incomplete: the packing stops, and its
+  // partial archive is left in the job's folder.
+  ~ArchivePacker();
+  ArchivePacker(const ArchivePacker&) = delete;
+  ArchivePacker& operator=(const ArchivePacker&) = delete;
+
+  // The dump is complete: waits for the archive and answers how its packing
+  // went; Ok means it is at archivePath, and `written` describes its member.
+  ZipResult Finish(ZipMemberSummary* written);
+
+ private:
+  const std::string dumpPath_;
+  const std::string archivePath_;
+  const std::string partPath_;
+  const std::atomic<bool>* stop_;
+  const unsigned threads_;
+  GrowingFileEnd end_;
+  ZipResult result_ = ZipResult::Ok;
+  ZipMemberSummary written_;
+  std::thread thread_;
+};
+
+}  // namespace vaultwick
