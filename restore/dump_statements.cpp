@@ -195,4 +195,15 @@ std::optional<CreatedObject> ObjectCreatedBy(std::string_view statement) {
   return std::nullopt;
 }
 
+std::string QuotedName(std::string_view name) {
+  std::string quoted = "`";
+  for (char c : name) {
+    quoted += c;
+    if (c == '`') {
+      quoted += '`';
+    }
+  }
+  return quoted + "`";
+}
+
 }  // namespace vaultwick

@@ -60,4 +60,7 @@ struct CreatedObject {
 };
 std::optional<CreatedObject> ObjectCreatedBy(std::string_view statement);
 
+// `name` as an SQL identifier: in backquotes, each backquote doubled.
+std::string QuotedName(std::string_view name);
+
 }  // namespace vaultwick

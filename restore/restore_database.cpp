@@ -38,17 +38,6 @@ RestoreOutcome Ended(RestoreResult result, std::string message) {
   return outcome;
 }
 
-std::string QuotedName(const std::string& name) {
-  std::string quoted = "`";
-  for (char c : name) {
-    quoted += c;
-    if (c == '`') {
-      quoted += '`';
-    }
-  }
-  return quoted + "`";
-}
-
 bool Run(MYSQL* connection, const std::string& statement) {
   return mysql_real_query(connection, statement.data(), statement.size()) == 0;
 }

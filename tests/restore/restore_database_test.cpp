@@ -3,9 +3,11 @@
 // so before (or exactly where) it touches the database.
 
 #include "restore/restore_database.h"
+#include "restore/verify_restore.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <string>
@@ -234,6 +236,39 @@ TEST_F(RestoreDatabaseTest, RefusedStatementIsNamedByItsLine) {
   EXPECT_NE(outcome.message.find("(in the rows of lines 4 to 7)"), std::string::npos)
       << outcome.message;
   EXPECT_TRUE(target.Execute("DROP DATABASE `" + target.name() + "_aria`"));
+}
+
+TEST_F(RestoreDatabaseTest, VerifyRestoreComparesTheDumpsStatementByStatement) {
+  TestDatabase original(server_, "verify");
+  ASSERT_TRUE(original.ok()) << original.error();
+  ASSERT_TRUE(original.Execute(kAwkward));
+  const std::string scratch = original.name() + "_scratch";
+  VerifyRestoreOutcome outcome = VerifyRestore(Request(Archive(&original), scratch));
+  EXPECT_EQ(outcome.result, VerifyRestoreOutcome::Result::Verified) << outcome.detail;
+  EXPECT_FALSE(DatabaseExists(original, scratch));
+
+  // An archived dump that does not come back as written: '0017' is read back as '17'.
+  const std::string dumpPath = Scratch(".sql");
+  ASSERT_EQ(DumpDatabase(original.connection(), dumpPath.c_str(), nullptr, nullptr).failedQueries,
+            0);
+  std::string dump = *test::ReadWholeFile(dumpPath);
+  const std::size_t row = dump.find("INSERT INTO `many` VALUES('17',");
+  ASSERT_NE(row, std::string::npos);
+  dump.replace(row, 31, "INSERT INTO `many` VALUES('0017',");
+  const std::size_t line =
+      1 + static_cast<std::size_t>(
+              std::count(dump.begin(), dump.begin() + static_cast<std::ptrdiff_t>(row), '\n'));
+  outcome = VerifyRestore(Request(Archive(nullptr, dump), scratch));
+  EXPECT_EQ(outcome.result, VerifyRestoreOutcome::Result::Differs);
+  EXPECT_NE(outcome.detail.find("line " + std::to_string(line) + " of the archived dump"),
+            std::string::npos)
+      << outcome.detail;
+  EXPECT_FALSE(DatabaseExists(original, scratch));
+
+  // A database that holds tables is never taken for a scratch database.
+  outcome = VerifyRestore(Request(Archive(&original), original.name()));
+  EXPECT_EQ(outcome.result, VerifyRestoreOutcome::Result::Failed);
+  EXPECT_TRUE(DatabaseExists(original, original.name()));
 }
 
 }  // namespace

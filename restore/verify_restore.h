@@ -1,0 +1,31 @@
+#pragma once
+
+// The strongest proof that an archive restores: load it into a scratch
+// database on the same server, dump that database again with the product's
+// own dump, and compare the two dumps statement by statement. It doubles the
+// server's work for a backup, so a connection asks for it by naming a scratch
+// database.
+
+#include <string>
+
+#include "restore/restore_database.h"
+
+namespace vaultwick {
+
+struct VerifyRestoreOutcome {
+  enum class Result {
+    Verified,  // the dumps are equal statement for statement
+    Differs,   // they are not: `detail` says where they first differ
+    Failed,    // the test restore or the second dump could not be made
+  };
+  Result result = Result::Failed;
+  std::string detail;
+};
+
+// Restores `request.archivePath` into the scratch database `request.database`
+// (made for it; one that exists and holds tables is refused and left alone;
+// `replace` is not looked at), dumps it, compares, and drops the scratch
+// database again.
+VerifyRestoreOutcome VerifyRestore(const RestoreRequest& request);
+
+}  // namespace vaultwick
