@@ -65,12 +65,7 @@ constexpr int kExitSignalBase = 128;
 // mask comes back at the end, after any of them still pending were taken.
 class StopSignals {
  public:
-  StopSignals() {
-    sigemptyset(&set_);
-    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
-      sigaddset(&set_, signal);
-    }
-    pthread_sigmask(SIG_BLOCK, &set_, &previous_);
+  StopSignals() : set_(BlockStopSignals(&previous_)) {
     fd_ = ::signalfd(-1, &set_, SFD_CLOEXEC | SFD_NONBLOCK);
     if (fd_ < 0) {
       // Nothing could take them: better they end the process as before.
@@ -99,8 +94,8 @@ class StopSignals {
   }
 
  private:
-  sigset_t set_{};
-  sigset_t previous_{};
+  sigset_t previous_{};  // declared first: the initialiser of set_ fills it
+  const sigset_t set_;
   int fd_ = -1;
 };
 

@@ -4,6 +4,8 @@
 // write, their argument parsing, and opening the store that --store,
 // VAULTWICK_STORE or the default names.
 
+#include <signal.h>
+
 #include <cstdio>
 #include <functional>
 #include <map>
@@ -80,6 +82,12 @@ int UsageError(const CommandSpec& spec, const CommandIo& io, std::string_view pr
 // during `body` is reported as "vaultwick NAME: <why>" and gives kExitFailed.
 int WithStore(const CommandSpec& spec, const ParsedArguments& arguments, const CommandIo& io,
               const std::function<int(SettingsStore&)>& body);
+
+// Blocks SIGINT, SIGTERM and SIGHUP, the signals that stop a command and its
+// jobs, in the calling thread and so in every thread it starts afterwards:
+// the command takes them where it waits instead of being killed by them.
+// Returns that set; `previous` (unless null) gets the mask before.
+sigset_t BlockStopSignals(sigset_t* previous = nullptr);
 
 // Writes "vaultwick COMMAND: MESSAGE" and a newline to io.err.
 void PrintError(const CommandIo& io, std::string_view command, std::string_view message);

@@ -88,12 +88,7 @@ void RunTick(SettingsStore& store, Scheduler& scheduler, Log& log) {
 int Schedule(SettingsStore& store, const std::optional<LocalTime>& testTime, const CommandIo& io) {
   // Blocked before any job thread starts, so every thread inherits the mask
   // and the signals arrive only where this loop waits for them.
-  sigset_t stopSignals;
-  sigemptyset(&stopSignals);
-  for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
-    sigaddset(&stopSignals, signal);
-  }
-  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+  const sigset_t stopSignals = BlockStopSignals();
 
   SystemClock systemClock;
   TestClock testClock(testTime.value_or(LocalTime{}));
