@@ -98,7 +98,9 @@ class ProgressPrinter {
           std::fprintf(io_.err, "Loading %s\n", progress.table.c_str());
         }
       }
-    } else if (now - shown_ >= std::chrono::milliseconds(200) || progress.phase != lastPhase_) {
+    } else if (now - shown_ >= std::chrono::milliseconds(200) || progress.phase != lastPhase_ ||
+               (progress.phase == RestoreProgress::Phase::Loading &&
+                progress.bytesDone == progress.bytesTotal)) {
       if (progress.phase != lastPhase_ && lastPhase_ == RestoreProgress::Phase::Checking &&
           started_) {
         std::fputc('\n', io_.err);
