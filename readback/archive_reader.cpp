@@ -3,6 +3,10 @@
 #include <archive.h>
 #include <archive_entry.h>
 
+#include <mutex>
+
+#include "platform/time_zone_lock.h"
+
 namespace vaultwick {
 
 namespace {
@@ -19,6 +23,9 @@ std::unique_ptr<ArchiveReader> ArchiveReader::Open(const std::string& path, std:
   }
   // Only the reader that starts from the central directory: a streaming one
   // would accept an archive cut off after its last member's data.
+  // Opening reads the central directory, whose times libarchive converts
+  // after a tzset of its own.
+  std::unique_lock<std::mutex> timeZone(TimeZoneLock());
   if (archive_read_support_format_zip_seekable(handle) != ARCHIVE_OK ||
       archive_read_open_filename(handle, path.c_str(), kReadBlock) != ARCHIVE_OK) {
     const char* text = archive_error_string(handle);
@@ -43,7 +50,9 @@ std::optional<ArchiveReader::Member> ArchiveReader::Next() {
     return std::nullopt;
   }
   struct archive_entry* entry = nullptr;
+  std::unique_lock<std::mutex> timeZone(TimeZoneLock());
   const int got = archive_read_next_header(handle_, &entry);
+  timeZone.unlock();
   if (got == ARCHIVE_EOF) {
     return std::nullopt;
   }

@@ -3,14 +3,11 @@
 #include <ctime>
 #include <mutex>
 
+#include "platform/time_zone_lock.h"
+
 namespace vaultwick {
 
 namespace {
-
-// The C library keeps the time zone in process-wide state that tzset replaces.
-// Its own lock is invisible to thread checkers, so writers on several threads
-// take this one around every call that reads or replaces that state.
-std::mutex timeZoneLock;
 
 CalendarTime fromTm(const std::tm& fields) {
   return CalendarTime{fields.tm_year + 1900, fields.tm_mon + 1, fields.tm_mday,
@@ -20,7 +17,7 @@ CalendarTime fromTm(const std::tm& fields) {
 }  // namespace
 
 void refreshTimeZone() {
-  const std::lock_guard<std::mutex> hold(timeZoneLock);
+  const std::lock_guard<std::mutex> hold(TimeZoneLock());
   tzset();
 }
 
@@ -36,7 +33,7 @@ CalendarTime calendarFromUtc(std::int64_t seconds) {
 CalendarTime currentLocalCalendar() {
   const std::time_t now = std::time(nullptr);
   std::tm fields{};
-  const std::lock_guard<std::mutex> hold(timeZoneLock);
+  const std::lock_guard<std::mutex> hold(TimeZoneLock());
   if (localtime_r(&now, &fields) == nullptr) {
     return CalendarTime{};
   }
@@ -62,7 +59,7 @@ std::uint32_t toUnixTime(const CalendarTime& time) {
   fields.tm_mon = clamped.month - 1;
   fields.tm_year = clamped.year - 1900;
   fields.tm_isdst = 0;
-  const std::lock_guard<std::mutex> hold(timeZoneLock);
+  const std::lock_guard<std::mutex> hold(TimeZoneLock());
   return static_cast<std::uint32_t>(std::mktime(&fields));
 }
 
