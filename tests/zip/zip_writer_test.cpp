@@ -84,6 +84,23 @@ TEST(ZipWriter, BackupJobCaseIsOneDeflatedMemberWithoutDescriptor) {
   EXPECT_EQ(ZipSingleFile(dump.c_str(), "/dev/full"), ZipResult::WriteFailed);
 }
 
+// Reading a file to pack it leaves its access time alone, so the same file
+// packed twice gives the same archive (the access time is in the extra field).
+TEST(ZipWriter, PackingAFileTwiceGivesTheSameArchive) {
+  ScratchDir dir;
+  const std::string dump = dir.path("shop.sql");
+  testing::writeFile(dump, testing::textContent(100000, 2));
+  // An access time before the modification time is one the next read moves.
+  const timespec times[2] = {{1000000000, 0}, {1000000100, 0}};
+  ASSERT_EQ(utimensat(AT_FDCWD, dump.c_str(), times, 0), 0);
+  ASSERT_EQ(ZipSingleFile(dump.c_str(), dir.path("1.zip").c_str()), ZipResult::Ok);
+  ASSERT_EQ(ZipSingleFile(dump.c_str(), dir.path("2.zip").c_str()), ZipResult::Ok);
+  struct stat info {};
+  ASSERT_EQ(stat(dump.c_str(), &info), 0);
+  EXPECT_EQ(info.st_atim.tv_sec, times[0].tv_sec);
+  EXPECT_TRUE(testing::readFile(dir.path("1.zip")) == testing::readFile(dir.path("2.zip")));
+}
+
 // Names beyond ASCII carry the UTF-8 flag, or readers show them in the DOS code page;
 // bytes that are no UTF-8 at all are left unflagged.
 TEST(ZipWriter, NamesBeyondAsciiAreMarkedUtf8) {

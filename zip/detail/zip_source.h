@@ -31,6 +31,11 @@ class ZipSource {
 class GrowingFileEnd;
 
 // Each sets `result` and the member's facts, and returns null on failure.
+// Opens a file for reading without moving its access time where the system
+// allows that (the caller owns the file), so that packing the same file twice
+// records the same times. -1 with errno set when it cannot be opened.
+int openKeepingAccessTime(const char* path);
+
 std::unique_ptr<ZipSource> openFileNameSource(const char* path, MemberFacts& facts,
                                               ZipResult& result);
 // `sizeHint` is the expected length of a stream (0 = unknown); a disk file knows its own.

@@ -58,13 +58,21 @@ ZipResult prepareDescriptor(int fd, std::uint32_t sizeHint, MemberFacts& facts) 
 
 }  // namespace
 
+int openKeepingAccessTime(const char* path) {
+  const int fd = open(path, O_RDONLY | O_CLOEXEC | O_NOATIME);
+  if (fd < 0 && errno == EPERM) {
+    return open(path, O_RDONLY | O_CLOEXEC);  // not the file's owner: its access time may move
+  }
+  return fd;
+}
+
 std::unique_ptr<ZipSource> openFileNameSource(const char* path, MemberFacts& facts,
                                               ZipResult& result) {
   if (path == nullptr) {
     result = ZipResult::BadArguments;
     return nullptr;
   }
-  const int fd = open(path, O_RDONLY | O_CLOEXEC);
+  const int fd = openKeepingAccessTime(path);
   if (fd < 0) {
     result = ZipResult::CannotOpen;
     return nullptr;

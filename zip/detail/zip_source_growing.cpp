@@ -120,10 +120,7 @@ std::unique_ptr<ZipSource> openGrowingFileSource(const char* path, const Growing
     result = ZipResult::BadArguments;
     return nullptr;
   }
-  int fd = open(path, O_RDONLY | O_CLOEXEC | O_NOATIME);
-  if (fd < 0 && errno == EPERM) {
-    fd = open(path, O_RDONLY | O_CLOEXEC);  // not the file's owner: access times may move
-  }
+  const int fd = openKeepingAccessTime(path);
   if (fd < 0) {
     return nullptr;
   }
