@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -45,6 +46,17 @@ enum class BackupResult {
   Stopped,
 };
 
+// How the test restore of a placed archive went (BackupRequest::verifyRestore).
+struct VerifyRestoreOutcome {
+  enum class Result {
+    Verified,  // the archived dump came back statement for statement
+    Differs,   // it did not: `detail` says where the two dumps first differ
+    Failed,    // the test restore or the second dump could not be made: `detail` says why
+  };
+  Result result = Result::Failed;
+  std::string detail;
+};
+
 struct BackupOutcome {
   BackupResult result = BackupResult::ErrorOccurred;
   std::string endText;
@@ -57,6 +69,12 @@ struct BackupOutcome {
   // What the dump could not write in full (CompleteWithErrors), in dump
   // order; see DumpOutcome::failedTables.
   std::vector<std::string> failedTables;
+  // The archive the job made was read back and found as written (every
+  // archive is, before it may replace the last good one).
+  bool archiveChecked = false;
+  // The test restore, when one was asked for and an archive was placed. It
+  // never changes the result: the archive stays placed whatever it finds.
+  std::optional<VerifyRestoreOutcome> verifyRestore;
 };
 
 // How long the job waits for the server before it gives up on it, so that a
@@ -77,6 +95,13 @@ struct BackupTestHooks {
   std::function<void(const std::string& archivePath)> beforeCopy;
 };
 
+class BackupRequest;
+
+// Runs a test restore of the archive at `archivePath` for the job of
+// `request` (see BackupRequest::verifyRestore), on the job's thread.
+using TestRestoreFn = std::function<VerifyRestoreOutcome(const BackupRequest& request,
+                                                         const std::string& archivePath)>;
+
 // One job. Created by its starter with the six strings filled in; from the
 // moment the worker starts it belongs to the job and is freed by exactly one
 // thread (see the hand-over below). Virtual so that tests can count frees.
@@ -91,6 +116,14 @@ class BackupRequest {
   std::string database;
   std::string saveTo;  // target folder; the archive becomes saveTo + "/" + name + ".zip"
   ConnectionTimeouts timeouts;
+
+  // The scratch database of a test restore once the archive is placed: it is
+  // loaded there, dumped again and compared with the archived dump. Empty:
+  // none (the default; it doubles the job's load on the server). The job
+  // knows no restore, so whoever asks for one also says how it is done
+  // (the shell, from the connection's stored setting).
+  std::string verifyRestore;
+  TestRestoreFn testRestore;
 
   // Set to 1 by the progress-window side when its window closes. Written under
   // handOverLock; the worker's other reads (status texts, cancel test) are

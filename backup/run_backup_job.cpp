@@ -203,6 +203,9 @@ class BackupJob {
     const ZipResult zipped = packer.Finish(&written);
     BackupOutcome outcome = PlaceArchive(zipped, written, archivePath, saveTo);
     outcome.rowsWritten = dump.rowsWritten;
+    if (ArchivePlaced(outcome.result) && !request_->verifyRestore.empty()) {
+      outcome.verifyRestore = TestRestore(archivePath);
+    }
     if (outcome.result == BackupResult::Complete && dump.failedQueries > 0) {
       outcome.result = BackupResult::CompleteWithErrors;
       outcome.endText = kTextCompleteWithErrors;
@@ -241,15 +244,31 @@ class BackupJob {
     if (copyError == ECANCELED) {
       return StoppedOutcome();
     }
+    BackupOutcome outcome = Ended(BackupResult::Complete, kTextComplete);
     if (copyError != 0) {
       if (messageBox_) {
         messageBox_->ShowError(kTextCopyFailed);
       }
-      return Ended(BackupResult::CopyFailed, kTextCopyFailed, ErrnoText(copyError));
+      outcome = Ended(BackupResult::CopyFailed, kTextCopyFailed, ErrnoText(copyError));
+    } else {
+      outcome.archiveSize = FileSize(archivePath).value_or(0);
     }
-    BackupOutcome outcome = Ended(BackupResult::Complete, kTextComplete);
-    outcome.archiveSize = FileSize(archivePath).value_or(0);
+    outcome.archiveChecked = true;
     return outcome;
+  }
+
+  // The placed archive's test restore. Its copy in the job's folder is the
+  // same file, and stays the job's own while the restore reads it.
+  VerifyRestoreOutcome TestRestore(const std::string& archivePath) {
+    Show(kTextTestRestorePrefix + request_->verifyRestore);
+    if (!request_->testRestore) {
+      return {VerifyRestoreOutcome::Result::Failed, "no test restore at hand"};
+    }
+    try {
+      return request_->testRestore(*request_, archivePath);
+    } catch (const std::exception& error) {
+      return {VerifyRestoreOutcome::Result::Failed, error.what()};
+    }
   }
 
   // The same on every way out: hand the request over, show the end text if

@@ -5,7 +5,8 @@
 //
 //   connect -> select database -> DumpDatabase into <private temp folder>/<name>.sql
 //   -> ZipSingleFile into <private temp folder>/<name>.zip -> read back and checked
-//   -> copy (write beside, sync, rename) to <saveTo>/<name>.zip -> remove the temp folder
+//   -> copy (write beside, sync, rename) to <saveTo>/<name>.zip
+//   -> optionally a test restore of it (BackupRequest::verifyRestore) -> remove the temp folder
 //
 // The job reports each step as a status text (only while its progress window
 // is open), ends with one end text, and hands the request over as
@@ -38,6 +39,7 @@ void RunBackupJob(BackupRequest* request);
 inline constexpr const char* kTextConnecting = "Connecting...";
 inline constexpr const char* kTextGettingTables = "Getting table list";
 inline constexpr const char* kTextZipping = "Zipping file";
+inline constexpr const char* kTextTestRestorePrefix = "Test restore into ";
 inline constexpr const char* kTextComplete = "Backup complete";
 inline constexpr const char* kTextCompleteWithErrors = "Backup complete with errors";
 inline constexpr const char* kTextInvalidName = "Invalid connection name";

@@ -19,6 +19,7 @@
 #include "backup/run_backup_job.h"
 #include "cli/backup_connection.h"
 #include "cli/command_support.h"
+#include "shell/history.h"
 
 namespace vaultwick {
 namespace {
@@ -31,6 +32,8 @@ constexpr const char* kUsage =
     "HOST may be host, host:port or [IPv6-address]:port; the port defaults to 3306.\n"
     "With a port the connection is made by TCP, also to localhost.\n"
     "Exit status: 0 archive placed; 3 archive placed, but not all of the database could be read;\n"
+    "4 archive placed, but its test restore (vaultwick connections set --verify-restore)\n"
+    "failed or found it different;\n"
     "1 failed, the older archive stays; 2 usage error; 128 + signal number when SIGINT,\n"
     "SIGTERM or SIGHUP stopped it (nothing placed, no temporary files left).\n"
     "With --connection, the stored connection NAME and the stored target folder give\n"
@@ -57,6 +60,7 @@ class StandardErrorMessageBox : public MessageBoxPort {
 
 // Exit statuses besides those every command has.
 constexpr int kExitPlacedWithErrors = 3;
+constexpr int kExitPlacedNotVerified = 4;
 constexpr int kExitSignalBase = 128;
 
 // SIGINT, SIGTERM and SIGHUP, taken from a descriptor instead of killing the
@@ -124,6 +128,10 @@ int WaitForJob(int jobEnded, StopSignals& signals, std::atomic<bool>& stopReques
 }
 
 int ExitStatus(const BackupOutcome& outcome, int signal) {
+  if (outcome.verifyRestore &&
+      outcome.verifyRestore->result != VerifyRestoreOutcome::Result::Verified) {
+    return kExitPlacedNotVerified;
+  }
   switch (outcome.result) {
     case BackupResult::Complete:
       return kExitOk;
@@ -234,6 +242,12 @@ int runBackupCommand(int argc, char** argv) {
   }
   if (!outcome->cause.empty()) {
     std::fprintf(stderr, "%s\n", outcome->cause.c_str());
+  }
+  if (outcome->verifyRestore) {
+    std::fprintf(stderr, "%s\n",
+                 TestRestoreText(VerifyRestoreResultName(outcome->verifyRestore->result),
+                                 outcome->verifyRestore->detail)
+                     .c_str());
   }
   return ExitStatus(*outcome, signal);
 }

@@ -124,4 +124,16 @@ std::string EndTextWithCause(const HistoryRow& row) {
   return row.cause.empty() ? row.endText : row.endText + " (" + row.cause + ")";
 }
 
+std::string TestRestoreText(std::string_view verified, std::string_view detail) {
+  if (verified.empty()) {
+    return {};
+  }
+  std::string text = "test restore ";
+  text.append(verified);
+  if (!detail.empty()) {
+    text.append(": ").append(detail);
+  }
+  return text;
+}
+
 }  // namespace vaultwick

@@ -16,19 +16,32 @@ constexpr const char* kUsage =
     "       vaultwick connections show NAME [--store FILE]\n"
     "       vaultwick connections set NAME [--name NEW] [--host HOST[:PORT]] [--login LOGIN]\n"
     "                 [--database DB] [--start-hour 0-23] [--period 1|2|3|4|6|8|12|24]\n"
-    "                 [--password-stdin] [--store FILE]\n"
+    "                 [--password-stdin] [--verify-restore SCRATCHDB | --no-verify-restore]\n"
+    "                 [--store FILE]\n"
     "       vaultwick connections remove NAME [--store FILE]\n"
     "\n"
     "add without NAME picks \"New Connection\", \"New Connection 0\", ... Every new\n"
     "connection starts with host \"Host Name\", login \"Login\", no password, database\n"
     "\"Database\", start hour 0 and period 1. --password-stdin reads the password from\n"
     "the first line of standard input; a password is never taken from the command line.\n"
+    "--verify-restore has every new archive of the connection loaded into the scratch\n"
+    "database SCRATCHDB on the same server, dumped again and compared with the archived\n"
+    "dump, and the scratch database dropped; the history says how it went. It doubles\n"
+    "the load a backup puts on the server, so it is off unless asked for.\n"
     "The store is --store FILE, else $VAULTWICK_STORE, else\n"
     "$XDG_CONFIG_HOME/tessaly-vaultwick/settings.sqlite.\n";
 
 constexpr OptionSpec kOptions[] = {
-    kStoreOption,         {"--name", true},       {"--host", true},   {"--login", true},
-    {"--database", true}, {"--start-hour", true}, {"--period", true}, {"--password-stdin", false},
+    kStoreOption,
+    {"--name", true},
+    {"--host", true},
+    {"--login", true},
+    {"--database", true},
+    {"--start-hour", true},
+    {"--period", true},
+    {"--password-stdin", false},
+    {"--verify-restore", true},
+    {"--no-verify-restore", false},
 };
 constexpr CommandSpec kSpec{"connections", kUsage, kOptions, 2};
 
@@ -74,14 +87,22 @@ int Show(SettingsStore& store, const std::string& name, const CommandIo& io) {
   if (!profile) {
     return NoSuchConnection(io, name);
   }
+  const std::string scratch = LoadVerifyRestore(store, name).value_or("");
   std::fprintf(io.out,
                "Name:          %s\nHost:          %s\nLogin:         %s\nPassword:      %s\n"
-               "Database:      %s\nStart at:      %02d:00\nUpdate every:  %d hour(s)\n",
+               "Database:      %s\nStart at:      %02d:00\nUpdate every:  %d hour(s)\n"
+               "Test restore:  %s\n",
                profile->name.c_str(), profile->host.c_str(), profile->login.c_str(),
                profile->password.empty() ? "(none)" : "********", profile->database.c_str(),
-               profile->startHour, profile->periodHours);
+               profile->startHour, profile->periodHours,
+               scratch.empty() ? "off" : ("into " + scratch).c_str());
   return kExitOk;
 }
+
+// A refused change inside the transaction of `set`: nothing of it is kept.
+struct RefusedChange {
+  ChangeResult result;
+};
 
 int Set(SettingsStore& store, const std::string& name, const ParsedArguments& arguments,
         const CommandIo& io) {
@@ -113,8 +134,27 @@ int Set(SettingsStore& store, const std::string& name, const ParsedArguments& ar
   if (arguments.Has("--password-stdin")) {
     changed.password = ReadPasswordLine(io);
   }
-  ChangeResult result = ApplyConnectionChanges(store, profile->name, changed);
-  return result == ChangeResult::Done ? kExitOk : Refused(io, result, changed.name);
+  const bool verifyChanges =
+      arguments.Has("--verify-restore") || arguments.Has("--no-verify-restore");
+  try {
+    store.WriteTransaction([&] {
+      // The old test restore goes first, so that a new database may take its name.
+      if (verifyChanges) {
+        SetVerifyRestore(store, profile->name, std::nullopt);
+      }
+      ChangeResult result = ApplyConnectionChanges(store, profile->name, changed);
+      if (result == ChangeResult::Done && arguments.Has("--verify-restore")) {
+        result = SetVerifyRestore(store, changed.name, arguments.Value("--verify-restore"))
+                     .value_or(ChangeResult::Done);
+      }
+      if (result != ChangeResult::Done) {
+        throw RefusedChange{result};
+      }
+    });
+  } catch (const RefusedChange& refused) {
+    return Refused(io, refused.result, changed.name);
+  }
+  return kExitOk;
 }
 
 int Run(SettingsStore& store, const std::string& action, const std::string& name,
@@ -169,6 +209,9 @@ int RunConnectionsCommand(int argc, char** argv, const CommandIo& io) {
   const bool setsValues = arguments.options.size() > (arguments.Has("--store") ? 1u : 0u);
   if (setsValues && action != "set") {
     return UsageError(kSpec, io, "only set takes options other than --store");
+  }
+  if (arguments.Has("--verify-restore") && arguments.Has("--no-verify-restore")) {
+    return UsageError(kSpec, io, "--verify-restore and --no-verify-restore exclude each other");
   }
   const std::string name = words.size() > 1 ? words[1] : "";
   return WithStore(kSpec, arguments, io,

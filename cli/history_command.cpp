@@ -14,14 +14,30 @@ constexpr const char* kUsage =
     "usage: vaultwick history [NAME] [--limit N] [--store FILE]\n"
     "Lists the newest backups first (20 unless --limit says otherwise), of the\n"
     "connection NAME or of all: when each started and what started it, its\n"
-    "result, how long it took, the archive's size, the rows dumped, and its end\n"
-    "text with the cause behind it.\n";
+    "result, how long it took, the archive's size, the rows dumped, whether its\n"
+    "archive was read back and checked before it was placed, how its test restore\n"
+    "went (verified, differs or failed; - when none ran), and its end text with\n"
+    "the cause behind it, and where a test restore differs or why it failed.\n";
 
 constexpr OptionSpec kOptions[] = {kStoreOption, {"--limit", true}};
 constexpr CommandSpec kSpec{"history", kUsage, kOptions, 1};
 
-constexpr int kColumns = 8;
+constexpr int kColumns = 10;
 using Line = std::array<std::string, kColumns>;
+
+// "-" where a row says nothing: older rows do not know whether their archive
+// was checked, and a run without a test restore has no verdict.
+std::string CheckedText(const std::optional<bool>& checked) {
+  return !checked ? "-" : *checked ? "yes" : "no";
+}
+
+std::string EndText(const HistoryRow& row) {
+  std::string text = EndTextWithCause(row);
+  if (!row.verifyDetail.empty()) {
+    text += "; " + TestRestoreText(row.verified, row.verifyDetail);
+  }
+  return text;
+}
 
 // Times in the process's time zone.
 Line LineOf(const HistoryRow& row) {
@@ -32,13 +48,15 @@ Line LineOf(const HistoryRow& row) {
           FormatSeconds(row.durationMs),
           std::to_string(row.archiveSize),
           std::to_string(row.rows),
-          EndTextWithCause(row)};
+          CheckedText(row.archiveChecked),
+          row.verified.empty() ? "-" : row.verified,
+          EndText(row)};
 }
 
 // One line per row under a header, in columns as wide as their widest entry.
 void PrintRows(const std::vector<HistoryRow>& rows, std::FILE* out) {
-  std::vector<Line> lines = {
-      {"STARTED", "CONNECTION", "BY", "RESULT", "TOOK", "BYTES", "ROWS", "END"}};
+  std::vector<Line> lines = {{"STARTED", "CONNECTION", "BY", "RESULT", "TOOK", "BYTES", "ROWS",
+                              "CHECKED", "VERIFIED", "END"}};
   for (const HistoryRow& row : rows) {
     lines.push_back(LineOf(row));
   }

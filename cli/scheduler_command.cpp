@@ -51,6 +51,9 @@ std::string OutcomeLine(const HistoryRow& row, const std::string& storeError) {
     line += "; " + std::to_string(row.rows) + " rows, " + std::to_string(row.archiveSize) +
             " bytes, " + FormatSeconds(row.durationMs);
   }
+  if (const std::string tested = TestRestoreText(row.verified, row.verifyDetail); !tested.empty()) {
+    line += "; " + tested;
+  }
   if (!storeError.empty()) {
     line += "; not in the history: " + storeError;
   }

@@ -39,6 +39,11 @@ constexpr const char* kMigrations[] = {
     "CREATE TABLE ScheduledRuns("
     " Connection TEXT NOT NULL COLLATE NOCASE, Hour INTEGER NOT NULL,"
     " PRIMARY KEY(Connection, Hour));",
+    // 2 -> 3
+    "ALTER TABLE Connections ADD COLUMN \"VerifyRestore\" TEXT;"
+    "ALTER TABLE History ADD COLUMN ArchiveChecked INTEGER;"
+    "ALTER TABLE History ADD COLUMN Verified TEXT;"
+    "ALTER TABLE History ADD COLUMN VerifyDetail TEXT;",
 };
 static_assert(std::size(kMigrations) == SettingsStore::kSchemaVersion);
 

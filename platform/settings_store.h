@@ -52,6 +52,7 @@ struct ConnectionRow {
   std::string database{settings::kDatabase.defaultText};
   std::int64_t start = settings::kStart.defaultInteger;
   std::int64_t period = settings::kPeriod.defaultInteger;
+  std::string verifyRestore{settings::kVerifyRestore.defaultText};
 };
 
 // One job, as the history keeps it. Times are seconds since 1970.
@@ -67,12 +68,20 @@ struct HistoryRow {
   std::int64_t archiveSize = 0;
   std::int64_t rows = 0;
   std::int64_t durationMs = 0;
+  // Whether the archive the job made was read back and found as written
+  // before it was placed; nullopt in rows older than this column.
+  std::optional<bool> archiveChecked;
+  // The test restore of the placed archive: "verified", "differs" or
+  // "failed"; empty when none ran. The detail says where the dumps first
+  // differ, or why the test restore failed.
+  std::string verified;
+  std::string verifyDetail;
 };
 
 class SettingsStore {
  public:
   // The schema version this program writes (kept in the file's user_version).
-  static constexpr int kSchemaVersion = 2;
+  static constexpr int kSchemaVersion = 3;
   // The history keeps this many of the newest rows.
   static constexpr int kHistoryRowsKept = 10000;
   // How long a call waits for another program's write to end.

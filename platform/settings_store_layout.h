@@ -6,7 +6,7 @@
 //
 //   Connections  one row per connection: Name (unique without regard to
 //                letter case, kept as typed), Host, Login, Password,
-//                Database, Start, Period
+//                Database, Start, Period, VerifyRestore
 //   Settings     one row per program-wide value: SaveTo
 //   History      one row per job (columns in settings_store.cpp)
 //   ScheduledRuns  one row per connection and hour whose scheduled run has
@@ -35,6 +35,9 @@ inline constexpr SettingDefinition kPassword{"Password", SettingType::Text, "", 
 inline constexpr SettingDefinition kDatabase{"Database", SettingType::Text, "Database", 0};
 inline constexpr SettingDefinition kStart{"Start", SettingType::Integer, "", 0};
 inline constexpr SettingDefinition kPeriod{"Period", SettingType::Integer, "", 1};
+// The scratch database a test restore of each new archive goes into; empty:
+// no test restore (it doubles the load a backup puts on the server).
+inline constexpr SettingDefinition kVerifyRestore{"VerifyRestore", SettingType::Text, "", 0};
 
 // Program-wide values, rows of Settings.
 inline constexpr SettingDefinition kSaveTo{"SaveTo", SettingType::Text, "", 0};

@@ -21,6 +21,7 @@ const ConnectionColumn kConnectionColumns[] = {
     {settings::kDatabase, &ConnectionRow::database, nullptr},
     {settings::kStart, nullptr, &ConnectionRow::start},
     {settings::kPeriod, nullptr, &ConnectionRow::period},
+    {settings::kVerifyRestore, &ConnectionRow::verifyRestore, nullptr},
 };
 
 std::string Quoted(std::string_view name) {
@@ -54,7 +55,7 @@ std::string InsertConnectionSql() {
 // History columns in the order of HistoryRow after its id.
 constexpr const char* kHistoryColumns =
     "Connection, StartedBy, StartedAt, EndedAt, Result, EndText, Cause, ArchiveSize, Rows, "
-    "DurationMs";
+    "DurationMs, ArchiveChecked, Verified, VerifyDetail";
 
 }  // namespace
 
@@ -154,10 +155,15 @@ bool SettingsStore::ClaimScheduledRun(std::string_view connection, std::int64_t 
 void SettingsStore::AppendHistory(const HistoryRow& row) {
   WriteTransaction([&] {
     StoreStatement insert(*this, std::string("INSERT INTO History(") + kHistoryColumns +
-                                     ") VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10)");
+                                     ") VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11,"
+                                     " ?12, ?13)");
     insert.Bind(1, row.connection).Bind(2, row.startedBy).Bind(3, row.startedAt);
     insert.Bind(4, row.endedAt).Bind(5, row.result).Bind(6, row.endText).Bind(7, row.cause);
     insert.Bind(8, row.archiveSize).Bind(9, row.rows).Bind(10, row.durationMs);
+    if (row.archiveChecked) {
+      insert.Bind(11, std::int64_t{*row.archiveChecked ? 1 : 0});
+    }
+    insert.Bind(12, row.verified).Bind(13, row.verifyDetail);
     insert.Step();
     StoreStatement prune(*this, "DELETE FROM History WHERE Id <= ?1");
     prune.Bind(1, sqlite3_last_insert_rowid(db_) - kHistoryRowsKept);
@@ -185,6 +191,11 @@ std::vector<HistoryRow> SettingsStore::ReadHistory(std::string_view connection, 
     row.archiveSize = select.Integer(8).value_or(0);
     row.rows = select.Integer(9).value_or(0);
     row.durationMs = select.Integer(10).value_or(0);
+    if (std::optional<std::int64_t> checked = select.Integer(11)) {
+      row.archiveChecked = *checked != 0;
+    }
+    row.verified = select.Text(12).value_or("");
+    row.verifyDetail = select.Text(13).value_or("");
     rows.push_back(std::move(row));
   }
   return rows;

@@ -107,9 +107,54 @@ std::string FirstDifference(StatementStream& archived, StatementStream& again) {
   }
 }
 
-}  // namespace
+// Whether the login sees nothing in the database `name` (also when it does
+// not exist): no table, view, sequence, routine or event that the drop at
+// the end would take with it.
+bool HoldsNothing(MYSQL* mysql, const std::string& name) {
+  std::string escaped(name.size() * 2 + 1, '\0');
+  escaped.resize(mysql_real_escape_string(mysql, escaped.data(), name.data(),
+                                          static_cast<unsigned long>(name.size())));
+  const std::string count =
+      "SELECT (SELECT COUNT(*) FROM information_schema.TABLES WHERE TABLE_SCHEMA = '" + escaped +
+      "') + (SELECT COUNT(*) FROM information_schema.ROUTINES WHERE ROUTINE_SCHEMA = '" + escaped +
+      "') + (SELECT COUNT(*) FROM information_schema.EVENTS WHERE EVENT_SCHEMA = '" + escaped +
+      "')";
+  MYSQL_RES* result = mysql_real_query(mysql, count.data(), count.size()) == 0
+                          ? mysql_store_result(mysql)
+                          : nullptr;
+  MYSQL_ROW row = result != nullptr ? mysql_fetch_row(result) : nullptr;
+  const bool nothing = row != nullptr && row[0] != nullptr && std::string_view(row[0]) == "0";
+  if (result != nullptr) {
+    mysql_free_result(result);
+  }
+  return nothing;
+}
 
-VerifyRestoreOutcome VerifyRestore(const RestoreRequest& request) {
+// Drops the scratch database when it goes out of scope, through a connection
+// of its own that no stop cuts (a stop cuts the work's connections, and the
+// scratch database must go all the same), bounded by short timeouts.
+class ScratchDatabaseDrop {
+ public:
+  ScratchDatabaseDrop(const RestoreRequest& request, ServerAddress address)
+      : request_(request), address_(std::move(address)) {}
+  ~ScratchDatabaseDrop() {
+    JobConnection own(std::make_shared<std::atomic<bool>>(false));
+    if (own.Open(address_, request_.login, request_.password, kDropTimeouts) ==
+        JobConnection::Opened::Connected) {
+      const std::string drop = "DROP DATABASE IF EXISTS " + QuotedName(request_.database);
+      mysql_real_query(own.get(), drop.data(), drop.size());
+    }
+  }
+  ScratchDatabaseDrop(const ScratchDatabaseDrop&) = delete;
+  ScratchDatabaseDrop& operator=(const ScratchDatabaseDrop&) = delete;
+
+ private:
+  static constexpr ConnectionTimeouts kDropTimeouts{10, 60};
+  const RestoreRequest& request_;
+  ServerAddress address_;
+};
+
+VerifyRestoreOutcome LoadDumpAndCompare(const RestoreRequest& request) {
   std::optional<ServerAddress> address = ParseServerAddress(request.host);
   JobConnection connection(request.stop);
   if (!address || connection.Open(*address, request.login, request.password, request.timeouts) !=
@@ -117,31 +162,14 @@ VerifyRestoreOutcome VerifyRestore(const RestoreRequest& request) {
     return Outcome(Result::Failed, "Can't connect to MySQL server: " + connection.Error());
   }
   MYSQL* mysql = connection.get();
-  // A database that holds tables is nobody's scratch database: a mistyped
+  // A database that holds anything is nobody's scratch database: a mistyped
   // name must not cost a real database.
-  std::string escaped(request.database.size() * 2 + 1, '\0');
-  escaped.resize(mysql_real_escape_string(mysql, escaped.data(), request.database.data(),
-                                          static_cast<unsigned long>(request.database.size())));
-  const std::string count =
-      "SELECT COUNT(*) FROM information_schema.TABLES WHERE TABLE_SCHEMA = '" + escaped + "'";
-  MYSQL_RES* result = mysql_real_query(mysql, count.data(), count.size()) == 0
-                          ? mysql_store_result(mysql)
-                          : nullptr;
-  MYSQL_ROW row = result != nullptr ? mysql_fetch_row(result) : nullptr;
-  const bool empty = row != nullptr && row[0] != nullptr && std::string_view(row[0]) == "0";
-  if (result != nullptr) {
-    mysql_free_result(result);
-  }
-  if (!empty) {
+  if (!HoldsNothing(mysql, request.database)) {
     return Outcome(Result::Failed, "the scratch database " + request.database +
-                                       " holds tables (or cannot be looked at)");
+                                       " is not empty (or cannot be looked at)");
   }
   // From here on the scratch database is ours, and goes again at the end.
-  struct DropAtEnd {
-    MYSQL* mysql;
-    std::string statement;
-    ~DropAtEnd() { mysql_real_query(mysql, statement.data(), statement.size()); }
-  } drop{mysql, "DROP DATABASE IF EXISTS " + QuotedName(request.database)};
+  ScratchDatabaseDrop drop(request, *address);
 
   RestoreRequest load = request;
   load.replace = false;
@@ -183,6 +211,16 @@ VerifyRestoreOutcome VerifyRestore(const RestoreRequest& request) {
   const std::string difference = FirstDifference(archived, again);
   std::fclose(file);
   return difference.empty() ? Outcome(Result::Verified, {}) : Outcome(Result::Differs, difference);
+}
+
+}  // namespace
+
+VerifyRestoreOutcome VerifyRestore(const RestoreRequest& request) {
+  VerifyRestoreOutcome outcome = LoadDumpAndCompare(request);
+  if (outcome.result != Result::Verified && request.stop->load()) {
+    outcome = Outcome(Result::Failed, "Stopped on request");
+  }
+  return outcome;
 }
 
 }  // namespace vaultwick

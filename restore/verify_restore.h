@@ -12,20 +12,11 @@
 
 namespace vaultwick {
 
-struct VerifyRestoreOutcome {
-  enum class Result {
-    Verified,  // the dumps are equal statement for statement
-    Differs,   // they are not: `detail` says where they first differ
-    Failed,    // the test restore or the second dump could not be made
-  };
-  Result result = Result::Failed;
-  std::string detail;
-};
-
 // Restores `request.archivePath` into the scratch database `request.database`
-// (made for it; one that exists and holds tables is refused and left alone;
-// `replace` is not looked at), dumps it, compares, and drops the scratch
-// database again.
+// (made for it; one that exists and holds tables, routines or events is
+// refused and left alone; `replace` is not looked at), dumps it, compares,
+// and drops the scratch database again, also when `request.stop` cut the
+// work short. (VerifyRestoreOutcome is the backup job's.)
 VerifyRestoreOutcome VerifyRestore(const RestoreRequest& request);
 
 }  // namespace vaultwick

@@ -62,6 +62,8 @@ const char* ChangeResultText(ChangeResult result) {
       return kTextInvalidStartHour;
     case ChangeResult::InvalidPeriod:
       return kTextInvalidPeriod;
+    case ChangeResult::InvalidScratchDatabase:
+      return kTextInvalidScratchDatabase;
   }
   return "";
 }
@@ -137,8 +139,42 @@ ChangeResult ApplyConnectionChanges(SettingsStore& store, std::string_view oldNa
       result = ChangeResult::NameExists;
       return;
     }
+    ConnectionRow row = ToRow(changed);
+    if (std::optional<ConnectionRow> old = store.ReadConnection(oldName)) {
+      row.verifyRestore = old->verifyRestore;
+    }
+    if (!row.verifyRestore.empty() && SameConnectionName(row.verifyRestore, row.database)) {
+      result = ChangeResult::InvalidScratchDatabase;
+      return;
+    }
     store.DeleteConnection(oldName);
-    store.InsertConnection(ToRow(changed));
+    store.InsertConnection(row);
+  });
+  return result;
+}
+
+std::optional<std::string> LoadVerifyRestore(SettingsStore& store, std::string_view name) {
+  std::optional<ConnectionRow> row = store.ReadConnection(name);
+  return row ? std::optional<std::string>(row->verifyRestore) : std::nullopt;
+}
+
+std::optional<ChangeResult> SetVerifyRestore(SettingsStore& store, std::string_view name,
+                                             const std::optional<std::string>& scratchDatabase) {
+  std::optional<ChangeResult> result;
+  store.WriteTransaction([&] {
+    std::optional<ConnectionRow> row = store.ReadConnection(name);
+    if (!row) {
+      return;
+    }
+    if (scratchDatabase &&
+        (scratchDatabase->empty() || SameConnectionName(*scratchDatabase, row->database))) {
+      result = ChangeResult::InvalidScratchDatabase;
+      return;
+    }
+    row->verifyRestore = scratchDatabase.value_or("");
+    store.DeleteConnection(name);
+    store.InsertConnection(*row);
+    result = ChangeResult::Done;
   });
   return result;
 }

@@ -47,6 +47,9 @@ inline constexpr const char* kTextInvalidConnectionName =
 inline constexpr const char* kTextInvalidStartHour = "The start hour must be between 0 and 23";
 inline constexpr const char* kTextInvalidPeriod =
     "The period must be 1, 2, 3, 4, 6, 8, 12 or 24 hours";
+inline constexpr const char* kTextInvalidScratchDatabase =
+    "The scratch database of a test restore must be named, and must not be the database "
+    "backed up";
 
 // A schedule as stored reads from the low byte of the value taken as a signed
 // 8-bit number b: start = b % 24 (brought into 0 to 23), period =
@@ -55,7 +58,14 @@ inline constexpr const char* kTextInvalidPeriod =
 int NormaliseStartHour(std::int64_t stored);
 int NormalisePeriod(std::int64_t stored);
 
-enum class ChangeResult { Done, NameExists, InvalidName, InvalidStartHour, InvalidPeriod };
+enum class ChangeResult {
+  Done,
+  NameExists,
+  InvalidName,
+  InvalidStartHour,
+  InvalidPeriod,
+  InvalidScratchDatabase,
+};
 // The message for a refused change; empty for Done.
 const char* ChangeResultText(ChangeResult result);
 
@@ -89,7 +99,21 @@ bool RemoveConnection(SettingsStore& store, std::string_view name);
 // was. A new name that another connection has (letter case ignored) is
 // refused; a change of letter case only is not. When `oldName` is not
 // stored (removed meanwhile), `changed` is stored as a new connection.
+// Its test restore setting, which no main window field shows, stays with it;
+// a database that is that test restore's scratch database is refused.
 ChangeResult ApplyConnectionChanges(SettingsStore& store, std::string_view oldName,
                                     const ConnectionProfile& changed);
+
+// The scratch database into which each new archive of the connection is
+// test-restored, dumped again and compared with the archived dump; empty
+// when it has none (the default). nullopt when there is no such connection.
+std::optional<std::string> LoadVerifyRestore(SettingsStore& store, std::string_view name);
+
+// Turns the test restore of the connection `name` on, into `scratchDatabase`,
+// or off when that is nullopt. A scratch database that is empty or the
+// database the connection backs up (letter case ignored) is refused: it is
+// dropped after every test restore. nullopt when there is no such connection.
+std::optional<ChangeResult> SetVerifyRestore(SettingsStore& store, std::string_view name,
+                                             const std::optional<std::string>& scratchDatabase);
 
 }  // namespace vaultwick

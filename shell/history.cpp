@@ -49,6 +49,18 @@ const char* BackupResultName(BackupResult result) {
   }
 }
 
+const char* VerifyRestoreResultName(VerifyRestoreOutcome::Result result) {
+  switch (result) {
+    case VerifyRestoreOutcome::Result::Verified:
+      return "verified";
+    case VerifyRestoreOutcome::Result::Differs:
+      return "differs";
+    case VerifyRestoreOutcome::Result::Failed:
+      return "failed";
+  }
+  return "failed";
+}
+
 HistoryRow MakeHistoryRow(std::string_view connection, JobOrigin origin, WallTime startedAt,
                           WallTime endedAt, std::int64_t durationMs, const BackupOutcome& outcome) {
   HistoryRow row;
@@ -62,6 +74,11 @@ HistoryRow MakeHistoryRow(std::string_view connection, JobOrigin origin, WallTim
   row.archiveSize = static_cast<std::int64_t>(outcome.archiveSize);
   row.rows = static_cast<std::int64_t>(outcome.rowsWritten);
   row.durationMs = durationMs;
+  row.archiveChecked = outcome.archiveChecked;
+  if (outcome.verifyRestore) {
+    row.verified = VerifyRestoreResultName(outcome.verifyRestore->result);
+    row.verifyDetail = outcome.verifyRestore->detail;
+  }
   return row;
 }
 
@@ -72,6 +89,7 @@ HistoryRow MakeNotStartedRow(std::string_view connection, JobOrigin origin, Wall
   row.startedAt = row.endedAt = ToUnixSeconds(at);
   row.result = kResultNotStarted;
   row.endText = kTextPreviousRunStillGoing;
+  row.archiveChecked = false;
   return row;
 }
 

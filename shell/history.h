@@ -26,6 +26,9 @@ const char* JobOriginName(JobOrigin origin);
 // ("Complete", "CopyFailed", ...).
 const char* BackupResultName(BackupResult result);
 
+// The verified column for a test restore: "verified", "differs", "failed".
+const char* VerifyRestoreResultName(VerifyRestoreOutcome::Result result);
+
 // The result column and end text for a scheduled run that was not started
 // because the connection's previous run was still going.
 inline constexpr const char* kResultNotStarted = "NotStarted";

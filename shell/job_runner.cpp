@@ -9,6 +9,7 @@
 
 #include "backup/run_backup_job.h"
 #include "shell/connections.h"
+#include "shell/test_restore.h"
 
 namespace vaultwick {
 
@@ -97,6 +98,15 @@ bool JobRunner::Shutdown(std::chrono::milliseconds bound) {
 JobStart JobRunner::Start(std::unique_ptr<BackupRequest>& request, JobOrigin origin,
                           StartRule rule) {
   const std::string name = request->name;
+  // Read before the lock: the store may keep a caller waiting.
+  if (shared_->history != nullptr) {
+    try {
+      AddStoredTestRestore(*shared_->history, *request);
+    } catch (const SettingsStoreError&) {
+      // The backup matters more than its test restore; the history shows none ran.
+    }
+  }
+
   std::unique_lock<std::mutex> lock(shared_->jobsMutex);
   if (shared_->shutDown) {
     return JobStart::NoThread;

@@ -66,6 +66,8 @@ class JobRunner final : public JobStarter {
   // Starts RunBackupJob on a thread of the runner's. The job counts as
   // running from before its thread starts until the thread has ended. A
   // request's own onOutcome still runs, after the history row is written.
+  // A request that asks for no test restore gets the one its stored
+  // connection asks for (AddStoredTestRestore), whatever started it.
   // After Shutdown nothing starts (NoThread).
   JobStart Start(std::unique_ptr<BackupRequest>& request, JobOrigin origin,
                  StartRule rule) override;

@@ -4,6 +4,7 @@
 
 #include "shell/connections.h"
 #include "shell/target_folder.h"
+#include "shell/test_restore.h"
 
 namespace vaultwick {
 namespace {
@@ -53,7 +54,13 @@ bool HourlyGate::Opens(const std::optional<LocalTime>& now) {
 
 std::unique_ptr<BackupRequest> RequestFromStore(SettingsStore& store, const std::string& name) {
   std::optional<ConnectionProfile> profile = LoadConnection(store, name);
-  return profile ? RequestFor(profile->name, *profile, LoadTargetFolder(store)) : nullptr;
+  if (!profile) {
+    return nullptr;
+  }
+  std::unique_ptr<BackupRequest> request =
+      RequestFor(profile->name, *profile, LoadTargetFolder(store));
+  AddStoredTestRestore(store, *request);
+  return request;
 }
 
 Scheduler::TickReport Scheduler::Tick(const std::vector<std::string>& scheduledNames) {

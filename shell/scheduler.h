@@ -45,8 +45,8 @@ class HourlyGate {
 };
 
 // The request a run of the stored connection `name` (letter case ignored)
-// gets: its stored name and values and the stored target folder (empty when
-// none was saved). nullptr when there is no such connection.
+// gets: its stored name and values, its test restore, and the stored target
+// folder (empty when none was saved). nullptr when there is no such connection.
 std::unique_ptr<BackupRequest> RequestFromStore(SettingsStore& store, const std::string& name);
 
 class Scheduler {

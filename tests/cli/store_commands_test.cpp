@@ -75,8 +75,24 @@ TEST_F(StoreCommandsTest, ConnectionsAddListShowSetRemove) {
   EXPECT_EQ(show.out,
             "Name:          Shop\nHost:          db:3307\nLogin:         bk\n"
             "Password:      ********\nDatabase:      sales\nStart at:      22:00\n"
-            "Update every:  8 hour(s)\n");
+            "Update every:  8 hour(s)\nTest restore:  off\n");
   EXPECT_EQ(show.out.find("s3cret"), std::string::npos);
+
+  // The test restore: on, refused for the database itself (with nothing of
+  // the same call kept), moved aside by a new database, and off.
+  EXPECT_EQ(Connections({"set", "Shop", "--verify-restore", "sales_check"}).status, 0);
+  EXPECT_NE(Connections({"show", "Shop"}).out.find("Test restore:  into sales_check\n"),
+            std::string::npos);
+  CommandRun onItself = Connections({"set", "Shop", "--host", "h2", "--verify-restore", "SALES"});
+  EXPECT_EQ(onItself.status, 1);
+  EXPECT_NE(onItself.err.find("must not be the database backed up"), std::string::npos);
+  EXPECT_EQ(Connections({"set", "Shop", "--database", "sales_check"}).status, 1);
+  EXPECT_EQ(
+      Connections({"set", "Shop", "--database", "sales_check", "--verify-restore", "sales"}).status,
+      0);
+  EXPECT_NE(Connections({"show", "Shop"}).out.find("db:3307"), std::string::npos);
+  EXPECT_EQ(Connections({"set", "Shop", "--no-verify-restore", "--database", "sales"}).status, 0);
+  EXPECT_NE(Connections({"show", "Shop"}).out.find("Test restore:  off\n"), std::string::npos);
 
   CommandRun refused = Connections({"set", "Shop", "--period", "5"});
   EXPECT_EQ(refused.status, 1);
@@ -89,13 +105,15 @@ TEST_F(StoreCommandsTest, ConnectionsAddListShowSetRemove) {
             "vaultwick connections: no connection named 'shop'\n");
   EXPECT_EQ(Connections({"show", "shop"}).status, 1);
 
-  for (std::vector<std::string> usage : {std::vector<std::string>{},
-                                         {"rename", "x"},
-                                         {"show"},
-                                         {"list", "--host", "h"},
-                                         {"set", "x", "--start-hour", "ten"},
-                                         {"set", "x", "--password", "p"},
-                                         {"add", "a", "b"}}) {
+  for (std::vector<std::string> usage :
+       {std::vector<std::string>{},
+        {"rename", "x"},
+        {"show"},
+        {"list", "--host", "h"},
+        {"set", "x", "--start-hour", "ten"},
+        {"set", "x", "--password", "p"},
+        {"set", "x", "--verify-restore", "a", "--no-verify-restore"},
+        {"add", "a", "b"}}) {
     EXPECT_EQ(Connections(usage).status, 2) << ::testing::PrintToString(usage);
   }
   EXPECT_EQ(Connections({"list"}).out, "New Connection\nNew Connection 0\n");
@@ -124,18 +142,30 @@ TEST_F(StoreCommandsTest, TargetChecksBeforeItStoresAndHistoryListsNewestFirst) 
     row.result = "Complete";
     row.endText = "Backup complete";
     store->AppendHistory(row);
+    row.archiveChecked = true;
+    row.verified = "differs";
+    row.verifyDetail = "line 7 of the archived dump";
+    store->AppendHistory(row);
     row.connection = "new";
     row.result = "ConnectFailed";
     row.endText = "Can't connect to MySQL server";
     row.cause = "Access denied";
     row.durationMs = 1500;
+    row.archiveChecked = false;
+    row.verified = row.verifyDetail = "";
     store->AppendHistory(row);
   }
   CommandRun all = Call(RunHistoryCommand, {"--store", store_});
   EXPECT_EQ(all.status, 0);
   EXPECT_LT(all.out.find("new "), all.out.find("old "));
   EXPECT_NE(all.out.find("1.5 s"), std::string::npos);
-  EXPECT_NE(all.out.find("Can't connect to MySQL server (Access denied)\n"), std::string::npos);
+  EXPECT_NE(all.out.find("  no       -         Can't connect to MySQL server (Access denied)\n"),
+            std::string::npos)
+      << all.out;
+  EXPECT_NE(all.out.find("  yes      differs   Backup complete; test restore differs: line 7 of "
+                         "the archived dump\n"),
+            std::string::npos)
+      << all.out;
   CommandRun one = Call(RunHistoryCommand, {"OLD", "--limit", "5", "--store", store_});
   EXPECT_EQ(one.out.find("new "), std::string::npos);
   EXPECT_NE(one.out.find("old "), std::string::npos);

@@ -72,6 +72,33 @@ TEST_F(StoredConnectionCommandsTest, BackupOfAStoredConnectionGoesIntoTheHistory
   EXPECT_EQ(rows[0].rows, 20000);
   EXPECT_EQ(RunQuietly("backup --connection other --store " + storePath_), 1);
   EXPECT_EQ(RunQuietly("backup --connection nightly --host h --store " + storePath_), 2);
+
+  // A test restore that cannot be made (its scratch database is not empty)
+  // leaves the new archive placed and the scratch database as it was, and
+  // says so: in the history, on standard error and in the exit status.
+  TestDatabase taken(db_->server(), "taken");
+  ASSERT_TRUE(taken.Execute("CREATE TABLE keep (k INT)"));
+  ASSERT_EQ(SetVerifyRestore(*SettingsStore::Open(storePath_), "nightly", taken.name()),
+            ChangeResult::Done);
+  fs::remove(scratch_.File("arch/nightly.zip"));
+  const std::string errors = scratch_.File("errors.txt");
+  const int status =
+      std::system((std::string(VAULTWICK_PROGRAM) + " backup --connection nightly --store " +
+                   storePath_ + " 2>" + errors)
+                      .c_str());
+  EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 4);
+  EXPECT_TRUE(fs::exists(scratch_.File("arch/nightly.zip")));
+  rows = History();
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(rows[0].result, "Complete");
+  EXPECT_EQ(rows[0].archiveChecked, true);
+  EXPECT_EQ(rows[0].verified, "failed");
+  EXPECT_NE(rows[0].verifyDetail.find(taken.name() + " is not empty"), std::string::npos)
+      << rows[0].verifyDetail;
+  EXPECT_NE(ReadWholeFile(errors).value_or("").find("test restore failed: the scratch database"),
+            std::string::npos);
+  std::vector<ResultRow> kept;
+  EXPECT_TRUE(taken.Query("SELECT COUNT(*) FROM keep", &kept));
 }
 
 TEST_F(StoredConnectionCommandsTest, SchedulerForcedTickBacksUpAndSigtermStopsCleanly) {

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "backup/dump_database.h"
@@ -265,10 +266,50 @@ TEST_F(RestoreDatabaseTest, VerifyRestoreComparesTheDumpsStatementByStatement) {
       << outcome.detail;
   EXPECT_FALSE(DatabaseExists(original, scratch));
 
-  // A database that holds tables is never taken for a scratch database.
-  outcome = VerifyRestore(Request(Archive(&original), original.name()));
+  // A database that holds anything is never taken for a scratch database.
+  TestDatabase routineOnly(server_, "routine");
+  ASSERT_TRUE(routineOnly.Execute("CREATE FUNCTION f() RETURNS INT RETURN 1"));
+  for (const TestDatabase* taken : {&original, &routineOnly}) {
+    outcome = VerifyRestore(Request(Archive(&original), taken->name()));
+    EXPECT_EQ(outcome.result, VerifyRestoreOutcome::Result::Failed);
+    EXPECT_NE(outcome.detail.find("is not empty"), std::string::npos) << outcome.detail;
+    EXPECT_TRUE(DatabaseExists(original, taken->name()));
+  }
+  std::vector<test::ResultRow> rows;
+  ASSERT_TRUE(routineOnly.Query("SELECT f()", &rows));
+}
+
+// A stop cuts the test restore's connection wherever it waits (here for a
+// lock this test holds); the scratch database goes all the same.
+TEST_F(RestoreDatabaseTest, StoppedVerifyRestoreStillDropsItsScratchDatabase) {
+  TestDatabase holder(server_, "holder");
+  ASSERT_TRUE(holder.ok()) << holder.error();
+  const std::string lock = "'" + holder.name() + "'";
+  std::vector<test::ResultRow> rows;
+  ASSERT_TRUE(holder.Query("SELECT GET_LOCK(" + lock + ", 0)", &rows));
+  ASSERT_EQ(rows, std::vector<test::ResultRow>{{"1"}});
+  rows.clear();
+  const std::string waiting = "DO GET_LOCK(" + lock + ", 60)";
+  const std::string scratch = holder.name() + "_scratch";
+  RestoreRequest request = Request(
+      Archive(nullptr, "CREATE TABLE `t`(\r\n\t`id` int\r\n);\r\nINSERT INTO `t` VALUES('1');\r\n" +
+                           waiting + ";\r\n"),
+      scratch);
+  VerifyRestoreOutcome outcome;
+  std::thread verify([&] { outcome = VerifyRestore(request); });
+  const std::string waits = "SELECT COUNT(*) FROM information_schema.PROCESSLIST WHERE INFO = '" +
+                            std::string("DO GET_LOCK(''") + holder.name() + "'', 60)'";
+  for (int tries = 0; tries < 600 && rows != std::vector<test::ResultRow>{{"1"}}; ++tries) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_TRUE(holder.Query(waits, &rows));
+  }
+  EXPECT_EQ(rows, std::vector<test::ResultRow>{{"1"}}) << "the test restore never waited";
+  request.stop->store(true);
+  EXPECT_TRUE(holder.Query("SELECT RELEASE_LOCK(" + lock + ")", &rows));
+  verify.join();
   EXPECT_EQ(outcome.result, VerifyRestoreOutcome::Result::Failed);
-  EXPECT_TRUE(DatabaseExists(original, original.name()));
+  EXPECT_EQ(outcome.detail, "Stopped on request");
+  EXPECT_FALSE(DatabaseExists(holder, scratch));
 }
 
 }  // namespace

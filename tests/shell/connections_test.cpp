@@ -75,6 +75,32 @@ TEST_F(ConnectionsTest, ApplyRenamesInOneStepAndRefusesWithoutChangingAnything) 
                "Connection with such name already exists");
 }
 
+// The main window shows no test restore setting, so its Apply must keep it;
+// and a scratch database is dropped after each use, so it is never the
+// database backed up.
+TEST_F(ConnectionsTest, TestRestoreSettingFollowsTheConnectionAndNeverNamesItsDatabase) {
+  ASSERT_EQ(ApplyConnectionChanges(*store_, "A", Profile("A")), ChangeResult::Done);
+  EXPECT_EQ(LoadVerifyRestore(*store_, "a"), "");
+  EXPECT_EQ(SetVerifyRestore(*store_, "a", "shop_scratch"), ChangeResult::Done);
+  EXPECT_EQ(ApplyConnectionChanges(*store_, "A", Profile("Renamed")), ChangeResult::Done);
+  EXPECT_EQ(LoadVerifyRestore(*store_, "renamed"), "shop_scratch");
+
+  for (const char* scratch : {"", "SHOP"}) {
+    EXPECT_EQ(SetVerifyRestore(*store_, "Renamed", scratch), ChangeResult::InvalidScratchDatabase)
+        << scratch;
+  }
+  ConnectionProfile ontoScratch = Profile("Renamed");
+  ontoScratch.database = "shop_scratch";
+  EXPECT_EQ(ApplyConnectionChanges(*store_, "Renamed", ontoScratch),
+            ChangeResult::InvalidScratchDatabase);
+  EXPECT_EQ(LoadConnection(*store_, "Renamed"), Profile("Renamed"));
+
+  EXPECT_EQ(SetVerifyRestore(*store_, "Renamed", std::nullopt), ChangeResult::Done);
+  EXPECT_EQ(LoadVerifyRestore(*store_, "Renamed"), "");
+  EXPECT_EQ(SetVerifyRestore(*store_, "nobody", "x"), std::nullopt);
+  EXPECT_EQ(LoadVerifyRestore(*store_, "nobody"), std::nullopt);
+}
+
 TEST_F(ConnectionsTest, StoredScheduleNormalisesOnTheLowByte) {
   struct Case {
     std::int64_t stored;

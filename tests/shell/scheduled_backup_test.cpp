@@ -15,7 +15,9 @@
 namespace vaultwick::test {
 namespace {
 
-TEST(ScheduledBackupTest, ATickAtADueHourBacksUpAndTheHistoryRecordsIt) {
+// With the connection's test restore on, the runner gives the job the stored
+// scratch database: the archive is proven there, and the scratch database goes.
+TEST(ScheduledBackupTest, ATickAtADueHourBacksUpTestRestoresAndTheHistoryRecordsIt) {
   VAULTWICK_REQUIRE_TEST_SERVER(server);
   TestDatabase db(server, "sched");
   ASSERT_TRUE(db.ok()) << db.error();
@@ -31,6 +33,8 @@ TEST(ScheduledBackupTest, ATickAtADueHourBacksUpAndTheHistoryRecordsIt) {
                                    {"nightly", server.host + ":" + std::to_string(server.port),
                                     server.user, server.password, db.name(), 22, 12}),
             ChangeResult::Done);
+  const std::string scratchDatabase = db.name() + "_check";
+  ASSERT_EQ(SetVerifyRestore(*store, "nightly", scratchDatabase), ChangeResult::Done);
 
   TestClock clock(LocalTime{2024, 3, 1, 10, 0, 20});
   JobRunner runner(store.get(), clock);
@@ -47,6 +51,11 @@ TEST(ScheduledBackupTest, ATickAtADueHourBacksUpAndTheHistoryRecordsIt) {
   EXPECT_EQ(rows[0].startedBy, "schedule");
   EXPECT_EQ(rows[0].rows, 3);
   EXPECT_EQ(rows[0].archiveSize, static_cast<std::int64_t>(std::filesystem::file_size(archive)));
+  EXPECT_EQ(rows[0].archiveChecked, true);
+  EXPECT_EQ(rows[0].verified, "verified") << rows[0].verifyDetail;
+  std::vector<ResultRow> scratchLeft;
+  ASSERT_TRUE(db.Query("SHOW DATABASES LIKE '" + scratchDatabase + "'", &scratchLeft));
+  EXPECT_TRUE(scratchLeft.empty());
 }
 
 }  // namespace

@@ -85,19 +85,40 @@ TEST(SettingsStoreTest, RefusesFilesItDidNotMakeAndLeavesThemAlone) {
   }
 }
 
-// A store of the first schema version gains what the second added, and
-// keeps what it held.
+// A store of the first schema version gains what later ones added (the
+// scheduled runs; the test restore setting and the history's checks), and
+// keeps what it held; its old history rows know nothing of the checks.
 TEST(SettingsStoreTest, OlderSchemaIsMigrated) {
   ScratchFolder scratch;
   const std::string path = scratch.File("old.sqlite");
   SettingsStore::Open(path).reset();
   RunForeignSql(path,
-                "DROP TABLE ScheduledRuns; PRAGMA user_version=1;"
-                "INSERT INTO Connections(Name) VALUES('kept')");
+                "DROP TABLE ScheduledRuns; ALTER TABLE Connections DROP COLUMN VerifyRestore;"
+                "ALTER TABLE History DROP COLUMN ArchiveChecked;"
+                "ALTER TABLE History DROP COLUMN Verified;"
+                "ALTER TABLE History DROP COLUMN VerifyDetail; PRAGMA user_version=1;"
+                "INSERT INTO Connections(Name) VALUES('kept');"
+                "INSERT INTO History VALUES(1, 'kept', 'schedule', 0, 0, 'Complete',"
+                " 'Backup complete', '', 10, 1, 5)");
   auto store = SettingsStore::Open(path);
-  EXPECT_TRUE(store->ReadConnection("kept"));
+  EXPECT_EQ(store->ReadConnection("kept")->verifyRestore, "");
   EXPECT_TRUE(store->ClaimScheduledRun("kept", 1000));
   EXPECT_FALSE(store->ClaimScheduledRun("KEPT", 1000));
+
+  HistoryRow checked;
+  checked.connection = "kept";
+  checked.archiveChecked = true;
+  checked.verified = "differs";
+  checked.verifyDetail = "line 9";
+  store->AppendHistory(checked);
+  const std::vector<HistoryRow> rows = store->ReadHistory("kept", 5);
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(rows[0].archiveChecked, true);
+  EXPECT_EQ(rows[0].verified, "differs");
+  EXPECT_EQ(rows[0].verifyDetail, "line 9");
+  EXPECT_EQ(rows[1].endText, "Backup complete");
+  EXPECT_EQ(rows[1].archiveChecked, std::nullopt);
+  EXPECT_EQ(rows[1].verified, "");
 }
 
 TEST(SettingsStoreTest, MissingValuesReadAsTheirDefaults) {

@@ -1,0 +1,35 @@
+#include "shell/test_restore.h"
+
+#include "restore/verify_restore.h"
+#include "shell/connections.h"
+
+namespace vaultwick {
+
+void AddStoredTestRestore(SettingsStore& store, BackupRequest& request) {
+  if (!request.verifyRestore.empty()) {
+    return;
+  }
+  request.verifyRestore = LoadVerifyRestore(store, request.name).value_or("");
+  if (!request.verifyRestore.empty()) {
+    request.testRestore = RunTestRestore;
+  }
+}
+
+VerifyRestoreOutcome RunTestRestore(const BackupRequest& request, const std::string& archivePath) {
+  // Also the store refuses this, but the store is not the only way in.
+  if (SameConnectionName(request.verifyRestore, request.database)) {
+    return {VerifyRestoreOutcome::Result::Failed,
+            "the scratch database " + request.verifyRestore + " is the database backed up"};
+  }
+  RestoreRequest restore;
+  restore.archivePath = archivePath;
+  restore.host = request.host;
+  restore.login = request.login;
+  restore.password = request.password;
+  restore.database = request.verifyRestore;
+  restore.timeouts = request.timeouts;
+  restore.stop = request.stopRequested;
+  return VerifyRestore(restore);
+}
+
+}  // namespace vaultwick

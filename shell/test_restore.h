@@ -1,0 +1,25 @@
+#pragma once
+
+// The optional test restore of every new archive of a stored connection: the
+// connection's stored scratch database, given to each of its backup requests
+// together with the restore that proves the archive in it.
+
+#include <string>
+
+#include "backup/backup_request.h"
+#include "platform/settings_store.h"
+
+namespace vaultwick {
+
+// Gives the job of `request` the test restore that the stored connection of
+// its name asks for, unless it has one already. A connection that is not
+// stored, or asks for none, gets none.
+void AddStoredTestRestore(SettingsStore& store, BackupRequest& request);
+
+// The test restore a job runs once its archive is placed: the archive loaded
+// into the request's scratch database on the job's server, dumped again and
+// compared, and the scratch database dropped. A scratch database that is the
+// database backed up is refused untouched.
+VerifyRestoreOutcome RunTestRestore(const BackupRequest& request, const std::string& archivePath);
+
+}  // namespace vaultwick
