@@ -32,7 +32,7 @@ bool InflateWhole(ArchiveReader& reader, SqlMemberFacts& facts, const std::atomi
     }
     const std::int64_t got = reader.Read(block.data(), block.size());
     if (got < 0) {
-      *error = facts.name + ": " + reader.Error();
+      *error = facts.name + " is damaged: " + reader.Error();
       return false;
     }
     if (got == 0) {

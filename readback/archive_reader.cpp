@@ -3,6 +3,8 @@
 #include <archive.h>
 #include <archive_entry.h>
 
+#include <cerrno>
+#include <cstring>
 #include <mutex>
 
 #include "platform/time_zone_lock.h"
@@ -28,8 +30,15 @@ std::unique_ptr<ArchiveReader> ArchiveReader::Open(const std::string& path, std:
   std::unique_lock<std::mutex> timeZone(TimeZoneLock());
   if (archive_read_support_format_zip_seekable(handle) != ARCHIVE_OK ||
       archive_read_open_filename(handle, path.c_str(), kReadBlock) != ARCHIVE_OK) {
-    const char* text = archive_error_string(handle);
-    *error = text != nullptr ? text : "Not a ZIP archive";
+    // libarchive names a file it could not read without the reason, and says
+    // no more than "Unrecognized archive format" of one that has no whole
+    // central directory and end record.
+    const int code = archive_errno(handle);
+    if (code == EILSEQ || code == 0) {
+      *error = "not a whole ZIP archive (cut short, damaged or no archive at all)";
+    } else {
+      *error = std::string("cannot be opened: ") + std::strerror(code);
+    }
     archive_read_free(handle);
     return nullptr;
   }

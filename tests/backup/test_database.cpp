@@ -420,6 +420,27 @@ MYSQL* TestDatabase::OpenConnection(std::string* error) const {
   return ::testing::AssertionSuccess();
 }
 
+::testing::AssertionResult SameSchema(const TestDatabase& original, const TestDatabase& copy) {
+  SchemaSummary before;
+  SchemaSummary after;
+  if (auto summarized = SummarizeSchema(original, &before); !summarized)
+    return summarized;
+  if (auto summarized = SummarizeSchema(copy, &after); !summarized)
+    return summarized;
+  if (before.size() != after.size())
+    return ::testing::AssertionFailure() << "the summaries have different aspects";
+  for (std::size_t i = 0; i < before.size(); ++i) {
+    std::string expected = before[i].second;
+    for (std::size_t at; (at = expected.find(original.name())) != std::string::npos;)
+      expected.replace(at, original.name().size(), copy.name());
+    if (after[i].second != expected)
+      return ::testing::AssertionFailure() << before[i].first << " differ:\n"
+                                           << expected << "---- became ----\n"
+                                           << after[i].second;
+  }
+  return ::testing::AssertionSuccess();
+}
+
 void PrintTo(const TableSummary& table, std::ostream* out) {
   *out << "table " << table.name << " checksum " << table.checksum << "\ncolumns:\n"
        << table.columns << "indexes:\n"

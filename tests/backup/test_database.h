@@ -106,6 +106,10 @@ void PrintTo(const TableSummary& table, std::ostream* out);
 using SchemaSummary = std::vector<std::pair<std::string, std::string>>;
 ::testing::AssertionResult SummarizeSchema(const TestDatabase& database, SchemaSummary* summary);
 
+// Whether `copy` summarises as `original` does, aspect by aspect, the
+// original's name read as the copy's wherever it still appears.
+::testing::AssertionResult SameSchema(const TestDatabase& original, const TestDatabase& copy);
+
 // A path for a scratch file that does not exist yet (in the system's temporary
 // folder, unique to this process); the caller removes it.
 std::string ScratchPath(const std::string& stem);

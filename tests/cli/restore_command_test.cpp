@@ -9,6 +9,7 @@
 #include "shell/connections.h"
 #include "shell/target_folder.h"
 #include "tests/backup/test_database.h"
+#include "tests/backup/test_schemas.h"
 #include "tests/shell/shell_test_support.h"
 
 namespace vaultwick::test {
@@ -82,6 +83,51 @@ TEST(RestoreCommand, StoredConnectionsArchiveComesBackAndRefusalsSayWhy) {
                             "restore --connection shop --host h --database x",
                             "restore --host h --login l --database x", "restore --bogus"}) {
     EXPECT_EQ(Vaultwick(usage).status, 2) << usage;
+  }
+}
+
+// The hostile databases make the round trip a user makes: `vaultwick backup`
+// into an archive, `vaultwick restore` from it into a new database, and the
+// two databases compare equal aspect by aspect, history rows included.
+TEST(RestoreCommand, HostileDatabasesComeBackEqualThroughBackupAndRestore) {
+  VAULTWICK_REQUIRE_TEST_SERVER(server);
+  const std::string serverOptions =
+      "--host " + server.host + ":" + std::to_string(server.port) + " --login " + server.user;
+  const std::string password = "VAULTWICK_PASSWORD='" + server.password + "'";
+  struct Case {
+    const char* name;
+    std::string sql;
+  };
+  for (const Case& c :
+       {Case{"types",
+             "SET time_zone = '+00:00'; SET sql_mode = 'STRICT_ALL_TABLES';" + EveryTypeSchema()},
+        Case{"values", kHostileValues},
+        Case{"objects", std::string(kEveryObjectSchema) + kStoredPrograms}}) {
+    SCOPED_TRACE(c.name);
+    TestDatabase original(server, c.name);
+    ASSERT_TRUE(original.Execute(c.sql));
+    ScratchFolder scratch;
+    Ran run = Vaultwick("backup --name " + std::string(c.name) + " " + serverOptions +
+                            " --database " + original.name() + " --save-to " + scratch.path(),
+                        password);
+    ASSERT_EQ(run.status, 0) << run.output;
+
+    TestDatabase restored(server, std::string(c.name) + "_back");
+    run =
+        Vaultwick("restore " + serverOptions + " --archive " +
+                      scratch.File(std::string(c.name) + ".zip") + " --database " + restored.name(),
+                  password);
+    ASSERT_EQ(run.status, 0) << run.output;
+    EXPECT_TRUE(SameSchema(original, restored));
+    if (c.name == std::string("objects")) {
+      for (const char* history : kVersionHistoryQueries) {
+        std::vector<ResultRow> before;
+        std::vector<ResultRow> after;
+        ASSERT_TRUE(original.Query(history, &before));
+        ASSERT_TRUE(restored.Query(history, &after));
+        EXPECT_EQ(after, before) << history;
+      }
+    }
   }
 }
 

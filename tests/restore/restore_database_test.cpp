@@ -148,31 +148,34 @@ TEST_F(RestoreDatabaseTest, UnusableArchivesAreRefusedBeforeTheDatabaseIsTouched
   const std::string good = Archive(nullptr, dump);
   const std::string bytes = *test::ReadWholeFile(good);
 
-  std::vector<std::pair<std::string, std::string>> archives;  // what, path
+  struct Unusable {
+    std::string path;
+    std::string says;  // part of the message
+  };
+  std::vector<Unusable> archives;
   std::string damaged = bytes;
   damaged[bytes.size() / 3] = static_cast<char>(damaged[bytes.size() / 3] ^ 0x20);
-  archives.emplace_back("damaged", Scratch(".zip"));
-  std::ofstream(archives.back().second, std::ios::binary) << damaged;
-  archives.emplace_back("cut", Scratch(".zip"));
-  std::ofstream(archives.back().second, std::ios::binary) << bytes.substr(0, bytes.size() - 30);
-  archives.emplace_back("no dump", Scratch(".zip"));
+  archives.push_back({Scratch(".zip"), ".sql is damaged: "});
+  std::ofstream(archives.back().path, std::ios::binary) << damaged;
+  archives.push_back({Scratch(".zip"), "not a whole ZIP archive (cut short"});
+  std::ofstream(archives.back().path, std::ios::binary) << bytes.substr(0, bytes.size() - 30);
+  archives.push_back({Scratch(".zip"), "No .sql member in the archive"});
   {
-    ZipHandle* handle = openZipWriter(archives.back().second.c_str(), 0, ZipTargetKind::FileName);
+    ZipHandle* handle = openZipWriter(archives.back().path.c_str(), 0, ZipTargetKind::FileName);
     ASSERT_EQ(addZipMember(handle, "notes.txt", "x", 1, ZipSourceKind::Memory), ZipResult::Ok);
     ASSERT_EQ(closeZipWriter(handle), ZipResult::Ok);
   }
-  archives.emplace_back("dump cut", Archive(nullptr, dump.substr(0, dump.size() - 10)));
-  archives.emplace_back("missing", Scratch(".zip"));
+  archives.push_back({Archive(nullptr, dump.substr(0, dump.size() - 10)),
+                      "ends inside the statement that starts on line 200005"});
+  archives.push_back({Scratch(".zip"), "cannot be opened: No such file or directory"});
 
   const std::string never = any.name() + "_never";
-  for (const auto& [what, path] : archives) {
-    const RestoreOutcome outcome = RestoreDatabase(Request(path, never));
-    EXPECT_EQ(outcome.result, RestoreResult::ArchiveUnusable) << what;
-    EXPECT_NE(outcome.message, "") << what;
-    EXPECT_FALSE(DatabaseExists(any, never)) << what;
+  for (const Unusable& unusable : archives) {
+    const RestoreOutcome outcome = RestoreDatabase(Request(unusable.path, never));
+    EXPECT_EQ(outcome.result, RestoreResult::ArchiveUnusable) << unusable.says;
+    EXPECT_NE(outcome.message.find(unusable.says), std::string::npos) << outcome.message;
+    EXPECT_FALSE(DatabaseExists(any, never)) << unusable.says;
   }
-  EXPECT_NE(RestoreDatabase(Request(archives[3].second, never)).message.find("line 200005"),
-            std::string::npos);
 
   RestoreRequest stopped = Request(good, never);
   stopped.stop->store(true);
