@@ -1,4 +1,4 @@
-#include "backup/job_connection_internal.h"
+#include "backup/job_connection.h"
 
 #include <poll.h>
 #include <sys/socket.h>

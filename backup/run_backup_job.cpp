@@ -12,8 +12,8 @@
 
 #include "backup/archive_packer.h"
 #include "backup/dump_database.h"
-#include "backup/job_connection_internal.h"
-#include "backup/server_address_internal.h"
+#include "backup/job_connection.h"
+#include "backup/server_address.h"
 #include "platform/files.h"
 #include "platform/temp_folder.h"
 #include "readback/archive_check.h"

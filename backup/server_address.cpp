@@ -1,4 +1,4 @@
-#include "backup/server_address_internal.h"
+#include "backup/server_address.h"
 
 namespace vaultwick {
 namespace {

@@ -7,8 +7,8 @@
 #include <optional>
 #include <vector>
 
-#include "backup/job_connection_internal.h"
-#include "backup/server_address_internal.h"
+#include "backup/job_connection.h"
+#include "backup/server_address.h"
 #include "readback/archive_check.h"
 #include "readback/archive_reader.h"
 #include "restore/dump_statements.h"

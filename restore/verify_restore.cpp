@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "backup/dump_database.h"
-#include "backup/job_connection_internal.h"
-#include "backup/server_address_internal.h"
+#include "backup/job_connection.h"
+#include "backup/server_address.h"
 #include "platform/temp_folder.h"
 #include "readback/archive_reader.h"
 #include "restore/dump_statements.h"

@@ -13,7 +13,7 @@
 
 #include "backup/backup_request.h"
 #include "backup/run_backup_job.h"
-#include "backup/server_address_internal.h"
+#include "backup/server_address.h"
 #include "tests/backup/job_test_support.h"
 
 namespace vaultwick::test {

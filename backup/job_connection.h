@@ -21,7 +21,7 @@
 #include <thread>
 
 #include "backup/backup_request.h"
-#include "backup/server_address_internal.h"
+#include "backup/server_address.h"
 
 namespace vaultwick {
 
