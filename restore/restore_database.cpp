@@ -12,6 +12,7 @@
 #include "readback/archive_check.h"
 #include "readback/archive_reader.h"
 #include "restore/dump_statements.h"
+#include "restore/server_query.h"
 #include "restore/statement_loader.h"
 
 namespace vaultwick {
@@ -40,23 +41,6 @@ RestoreOutcome Ended(RestoreResult result, std::string message) {
 
 bool Run(MYSQL* connection, const std::string& statement) {
   return mysql_real_query(connection, statement.data(), statement.size()) == 0;
-}
-
-// The first field of the first row a query answers.
-std::optional<std::string> QueryValue(MYSQL* connection, const std::string& query) {
-  if (!Run(connection, query)) {
-    return std::nullopt;
-  }
-  MYSQL_RES* result = mysql_store_result(connection);
-  if (result == nullptr) {
-    return std::nullopt;
-  }
-  std::optional<std::string> value;
-  if (MYSQL_ROW row = mysql_fetch_row(result); row != nullptr && row[0] != nullptr) {
-    value = row[0];
-  }
-  mysql_free_result(result);
-  return value;
 }
 
 // The statements that remove what the dump creates: the tables, sequences

@@ -1,6 +1,7 @@
 #include "restore/statement_loader.h"
 
 #include "restore/dump_statements.h"
+#include "restore/server_query.h"
 
 namespace vaultwick {
 
@@ -83,22 +84,11 @@ bool StatementLoader::TableIsTransactional() {
       ++i;
     }
   }
-  std::string escaped(name.size() * 2 + 1, '\0');
-  escaped.resize(mysql_real_escape_string(connection_, escaped.data(), name.data(),
-                                          static_cast<unsigned long>(name.size())));
   const std::string query =
       "SELECT e.TRANSACTIONS FROM information_schema.TABLES t JOIN information_schema.ENGINES e"
-      " ON e.ENGINE = t.ENGINE WHERE t.TABLE_SCHEMA = DATABASE() AND t.TABLE_NAME = '" +
-      escaped + "'";
-  bool transactional = false;
-  if (mysql_real_query(connection_, query.data(), query.size()) == 0) {
-    if (MYSQL_RES* result = mysql_store_result(connection_)) {
-      MYSQL_ROW row = mysql_fetch_row(result);
-      transactional = row != nullptr && row[0] != nullptr && std::string_view(row[0]) == "YES";
-      mysql_free_result(result);
-    }
-  }
-  return transactional;
+      " ON e.ENGINE = t.ENGINE WHERE t.TABLE_SCHEMA = DATABASE() AND t.TABLE_NAME = " +
+      TextLiteral(connection_, name);
+  return QueryValue(connection_, query) == "YES";
 }
 
 bool StatementLoader::Send(std::string_view statement, std::uint64_t line) {

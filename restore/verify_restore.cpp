@@ -13,6 +13,7 @@
 #include "platform/temp_folder.h"
 #include "readback/archive_reader.h"
 #include "restore/dump_statements.h"
+#include "restore/server_query.h"
 
 namespace vaultwick {
 
@@ -111,23 +112,12 @@ std::string FirstDifference(StatementStream& archived, StatementStream& again) {
 // not exist): no table, view, sequence, routine or event that the drop at
 // the end would take with it.
 bool HoldsNothing(MYSQL* mysql, const std::string& name) {
-  std::string escaped(name.size() * 2 + 1, '\0');
-  escaped.resize(mysql_real_escape_string(mysql, escaped.data(), name.data(),
-                                          static_cast<unsigned long>(name.size())));
+  const std::string literal = TextLiteral(mysql, name);
   const std::string count =
-      "SELECT (SELECT COUNT(*) FROM information_schema.TABLES WHERE TABLE_SCHEMA = '" + escaped +
-      "') + (SELECT COUNT(*) FROM information_schema.ROUTINES WHERE ROUTINE_SCHEMA = '" + escaped +
-      "') + (SELECT COUNT(*) FROM information_schema.EVENTS WHERE EVENT_SCHEMA = '" + escaped +
-      "')";
-  MYSQL_RES* result = mysql_real_query(mysql, count.data(), count.size()) == 0
-                          ? mysql_store_result(mysql)
-                          : nullptr;
-  MYSQL_ROW row = result != nullptr ? mysql_fetch_row(result) : nullptr;
-  const bool nothing = row != nullptr && row[0] != nullptr && std::string_view(row[0]) == "0";
-  if (result != nullptr) {
-    mysql_free_result(result);
-  }
-  return nothing;
+      "SELECT (SELECT COUNT(*) FROM information_schema.TABLES WHERE TABLE_SCHEMA = " + literal +
+      ") + (SELECT COUNT(*) FROM information_schema.ROUTINES WHERE ROUTINE_SCHEMA = " + literal +
+      ") + (SELECT COUNT(*) FROM information_schema.EVENTS WHERE EVENT_SCHEMA = " + literal + ")";
+  return QueryValue(mysql, count) == "0";
 }
 
 // Drops the scratch database when it goes out of scope, through a connection
