@@ -61,9 +61,15 @@ std::optional<SqlMemberFacts> ReadSqlMember(
   if (!reader) {
     return std::nullopt;
   }
+  return ReadSqlMember(*reader, error, stop, onData);
+}
+
+std::optional<SqlMemberFacts> ReadSqlMember(
+    ArchiveReader& reader, std::string* error, const std::atomic<bool>* stop,
+    const std::function<void(const std::uint8_t*, std::size_t)>& onData) {
   SqlMemberFacts facts;
   bool found = false;
-  while (std::optional<ArchiveReader::Member> member = reader->Next()) {
+  while (std::optional<ArchiveReader::Member> member = reader.Next()) {
     ++facts.memberCount;
     if (!member->regularFile || !IsSqlName(member->name)) {
       continue;
@@ -74,7 +80,7 @@ std::optional<SqlMemberFacts> ReadSqlMember(
     }
     found = true;
     facts.name = member->name;
-    if (!InflateWhole(*reader, facts, stop, onData, error)) {
+    if (!InflateWhole(reader, facts, stop, onData, error)) {
       return std::nullopt;
     }
     if (member->size && *member->size != facts.size) {
@@ -83,8 +89,8 @@ std::optional<SqlMemberFacts> ReadSqlMember(
       return std::nullopt;
     }
   }
-  if (reader->Failed()) {
-    *error = reader->Error();
+  if (reader.Failed()) {
+    *error = reader.Error();
     return std::nullopt;
   }
   if (!found) {

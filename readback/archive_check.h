@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 
+#include "readback/archive_reader.h"
 #include "zip/zip_single_file.h"
 
 namespace vaultwick {
@@ -28,6 +29,11 @@ struct SqlMemberFacts {
 // are inflated (they are checked only once the member has ended).
 std::optional<SqlMemberFacts> ReadSqlMember(
     const std::string& archivePath, std::string* error, const std::atomic<bool>* stop = nullptr,
+    const std::function<void(const std::uint8_t*, std::size_t)>& onData = {});
+
+// The same for an archive open in `reader`, none of whose members was read yet.
+std::optional<SqlMemberFacts> ReadSqlMember(
+    ArchiveReader& reader, std::string* error, const std::atomic<bool>* stop = nullptr,
     const std::function<void(const std::uint8_t*, std::size_t)>& onData = {});
 
 // What a backup job asks before its archive replaces the last good one: the

@@ -2,6 +2,7 @@
 
 #include <archive.h>
 #include <archive_entry.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
@@ -18,6 +19,24 @@ constexpr std::size_t kReadBlock = 1 << 16;
 }  // namespace
 
 std::unique_ptr<ArchiveReader> ArchiveReader::Open(const std::string& path, std::string* error) {
+  return OpenWith(
+      [&](struct archive* handle) {
+        return archive_read_open_filename(handle, path.c_str(), kReadBlock);
+      },
+      error);
+}
+
+std::unique_ptr<ArchiveReader> ArchiveReader::Open(int fd, std::string* error) {
+  if (::lseek(fd, 0, SEEK_SET) != 0) {
+    *error = std::string("cannot be read: ") + std::strerror(errno);
+    return nullptr;
+  }
+  return OpenWith(
+      [&](struct archive* handle) { return archive_read_open_fd(handle, fd, kReadBlock); }, error);
+}
+
+std::unique_ptr<ArchiveReader> ArchiveReader::OpenWith(
+    const std::function<int(struct archive*)>& open, std::string* error) {
   struct archive* handle = archive_read_new();
   if (handle == nullptr) {
     *error = "Out of memory";
@@ -29,7 +48,7 @@ std::unique_ptr<ArchiveReader> ArchiveReader::Open(const std::string& path, std:
   // after a tzset of its own.
   std::unique_lock<std::mutex> timeZone(TimeZoneLock());
   if (archive_read_support_format_zip_seekable(handle) != ARCHIVE_OK ||
-      archive_read_open_filename(handle, path.c_str(), kReadBlock) != ARCHIVE_OK) {
+      open(handle) != ARCHIVE_OK) {
     // libarchive names a file it could not read without the reason, and says
     // no more than "Unrecognized archive format" of one that has no whole
     // central directory and end record.

@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -26,6 +27,10 @@ class ArchiveReader {
 
   // Null with the reason in *error when `path` cannot be read as a ZIP archive.
   static std::unique_ptr<ArchiveReader> Open(const std::string& path, std::string* error);
+  // The same for the open file `fd`, read from its start, so that two readers
+  // in turn read the same file even when its path names another by then.
+  // `fd` stays open; the caller closes it after the reader is gone.
+  static std::unique_ptr<ArchiveReader> Open(int fd, std::string* error);
   ~ArchiveReader();
   ArchiveReader(const ArchiveReader&) = delete;
   ArchiveReader& operator=(const ArchiveReader&) = delete;
@@ -43,6 +48,9 @@ class ArchiveReader {
 
  private:
   explicit ArchiveReader(struct archive* handle) : handle_(handle) {}
+  // `open` hands the new handle its source (a file name or descriptor).
+  static std::unique_ptr<ArchiveReader> OpenWith(const std::function<int(struct archive*)>& open,
+                                                 std::string* error);
   void Fail(const char* what);
 
   struct archive* handle_;

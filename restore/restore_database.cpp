@@ -1,9 +1,13 @@
 #include "restore/restore_database.h"
 
+#include <fcntl.h>
 #include <mysql.h>
 #include <mysqld_error.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <optional>
 #include <vector>
 
@@ -87,6 +91,13 @@ class Restore {
   Restore(const RestoreRequest& request,
           const std::function<void(const RestoreProgress&)>& progress)
       : request_(request), progress_(progress), connection_(request.stop) {}
+  ~Restore() {
+    if (archive_ >= 0) {
+      ::close(archive_);
+    }
+  }
+  Restore(const Restore&) = delete;
+  Restore& operator=(const Restore&) = delete;
 
   RestoreOutcome Run() {
     RestoreOutcome outcome = Steps();
@@ -121,6 +132,20 @@ class Restore {
     return Load();
   }
 
+  // A reader at the start of the archive. The file is opened once, for both
+  // passes: a backup that replaces the archive meanwhile must not make the
+  // load read another archive than the one checked.
+  std::unique_ptr<ArchiveReader> OpenArchive(std::string* error) {
+    if (archive_ < 0) {
+      archive_ = ::open(request_.archivePath.c_str(), O_RDONLY | O_CLOEXEC);
+      if (archive_ < 0) {
+        *error = std::string("cannot be opened: ") + std::strerror(errno);
+        return nullptr;
+      }
+    }
+    return ArchiveReader::Open(archive_, error);
+  }
+
   // The first pass: the dump inflated whole and its CRC-32 checked before
   // anything reaches the server; on the way, what it creates.
   std::optional<RestoreOutcome> Check() {
@@ -132,13 +157,15 @@ class Restore {
       return true;
     });
     std::string error;
-    const std::optional<SqlMemberFacts> facts =
-        ReadSqlMember(request_.archivePath, &error, request_.stop.get(),
-                      [&](const std::uint8_t* data, std::size_t size) {
-                        collector.Feed(reinterpret_cast<const char*>(data), size);
-                        report_.bytesDone += size;
-                        Report(false);
-                      });
+    std::optional<SqlMemberFacts> facts;
+    if (std::unique_ptr<ArchiveReader> reader = OpenArchive(&error)) {
+      facts = ReadSqlMember(*reader, &error, request_.stop.get(),
+                            [&](const std::uint8_t* data, std::size_t size) {
+                              collector.Feed(reinterpret_cast<const char*>(data), size);
+                              report_.bytesDone += size;
+                              Report(false);
+                            });
+    }
     if (!facts) {
       return Ended(RestoreResult::ArchiveUnusable, request_.archivePath + ": " + error);
     }
@@ -217,7 +244,7 @@ class Restore {
         std::min(kLargestBatch, packetBytes - std::min(packetBytes / 2, kPacketMargin));
 
     std::string error;
-    std::unique_ptr<ArchiveReader> reader = ArchiveReader::Open(request_.archivePath, &error);
+    std::unique_ptr<ArchiveReader> reader = OpenArchive(&error);
     std::optional<ArchiveReader::Member> member;
     while (reader && (member = reader->Next()) && member->name != member_) {
     }
@@ -287,6 +314,7 @@ class Restore {
   RestoreProgress report_;
   std::uint64_t reported_ = 0;
   std::uint64_t rows_ = 0;
+  int archive_ = -1;  // the archive file, open for both passes
 };
 
 }  // namespace

@@ -3,7 +3,9 @@
 
 #include "readback/archive_check.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include "tests/zip/zip_test_support.h"
 #include "zip/zip_writer.h"
@@ -48,6 +50,18 @@ TEST(ArchiveCheck, WrittenArchiveReadsBackAsWrittenAndAFlippedByteIsCaught) {
   EXPECT_EQ(facts->size, content.size());
   EXPECT_EQ(facts->crc32, testing::bitwiseCrc32(content));
   EXPECT_EQ(facts->memberCount, 1);
+
+  // An open file reads the same, from its start each time, and stays open.
+  const int fd = ::open(archive.c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(fd, 0);
+  for (int pass = 0; pass < 2; ++pass) {
+    std::unique_ptr<ArchiveReader> reader = ArchiveReader::Open(fd, &error);
+    ASSERT_NE(reader, nullptr) << error;
+    const std::optional<SqlMemberFacts> again = ReadSqlMember(*reader, &error);
+    ASSERT_TRUE(again.has_value()) << error;
+    EXPECT_EQ(again->crc32, facts->crc32) << pass;
+  }
+  EXPECT_EQ(::close(fd), 0);
 
   // What the writer says it wrote differs from the archive.
   ZipMemberSummary other = written;

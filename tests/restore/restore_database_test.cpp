@@ -183,6 +183,35 @@ TEST_F(RestoreDatabaseTest, UnusableArchivesAreRefusedBeforeTheDatabaseIsTouched
   EXPECT_FALSE(DatabaseExists(any, never));
 }
 
+// A backup may replace the archive while a restore reads it: what is loaded
+// is the archive that was checked, not whatever the path names by then.
+TEST_F(RestoreDatabaseTest, TheArchiveCheckedIsTheArchiveLoaded) {
+  TestDatabase target(server_, "swapped");
+  ASSERT_TRUE(target.ok()) << target.error();
+  auto dump = [](const char* table) {
+    return std::string("CREATE TABLE `") + table + "`(\r\n\t`v` longtext\r\n);\r\nINSERT INTO `" +
+           table + "` VALUES('" + std::string(3 << 20, 'x') + "');\r\n";
+  };
+  const std::string checked = Archive(nullptr, dump("checked"));
+  const std::string newer = Archive(nullptr, dump("newer"));
+  bool swapped = false;
+  const RestoreOutcome outcome =
+      RestoreDatabase(Request(checked, target.name()), [&](const RestoreProgress& progress) {
+        if (progress.phase == RestoreProgress::Phase::Checking && progress.bytesDone > 0 &&
+            !swapped) {
+          swapped = std::rename(newer.c_str(), checked.c_str()) == 0;
+        }
+      });
+  ASSERT_TRUE(swapped);
+  ASSERT_EQ(outcome.result, RestoreResult::Restored) << outcome.message;
+  std::vector<test::ResultRow> rows;
+  ASSERT_TRUE(
+      target.Query("SELECT TABLE_NAME FROM information_schema.TABLES WHERE TABLE_SCHEMA = '" +
+                       target.name() + "'",
+                   &rows));
+  EXPECT_EQ(rows, std::vector<test::ResultRow>{{"checked"}});
+}
+
 TEST_F(RestoreDatabaseTest, DatabaseWithTablesIsReplacedOnlyWhenAskedAndOnlyWhatTheDumpHolds) {
   TestDatabase original(server_, "source");
   ASSERT_TRUE(original.ok()) << original.error();
