@@ -20,19 +20,24 @@ FlateOutcome flate_member(const FlateJob& job) {
   if (!state) {
     return {0, "out of memory"};
   }
-  state->param = job.param;
-  state->pack_level = job.level;
-  state->read_input = job.read_input;
-  state->write_output = job.write_output;
-  std::uint16_t ignored_flags = 0;
-  bits_init(state.get(), job.buffer, job.capacity);
-  ct_init(state.get());
-  match_init(state.get(), job.level, job.flags_word != nullptr ? job.flags_word : &ignored_flags);
-  if (job.before_run != nullptr) {
-    job.before_run(state.get());
-  }
+  start_member(state.get(), job, job.read_input, nullptr);
   const std::uint32_t size = flate_run(state.get());
   return {size, state->error_text};
+}
+
+void start_member(FlateState* state, const FlateJob& job, FlateReadFn read_input, void* source) {
+  state->param = job.param;
+  state->pack_level = job.level;
+  state->read_input = read_input;
+  state->write_output = job.write_output;
+  state->source = source;
+  std::uint16_t ignored_flags = 0;
+  bits_init(state, job.buffer, job.capacity);
+  ct_init(state);
+  match_init(state, job.level, job.flags_word != nullptr ? job.flags_word : &ignored_flags);
+  if (job.before_run != nullptr) {
+    job.before_run(state);
+  }
 }
 
 }  // namespace vaultwick

@@ -536,18 +536,7 @@ FlateOutcome flate_member_threads(const FlateJob& job, unsigned workers,
     }
 
     InputSide coder_side{&pipeline, true};
-    coder->param = job.param;
-    coder->pack_level = job.level;
-    coder->read_input = read_from_pipeline;
-    coder->write_output = job.write_output;
-    coder->source = &coder_side;
-    std::uint16_t ignored_flags = 0;
-    bits_init(coder.get(), job.buffer, job.capacity);
-    ct_init(coder.get());
-    match_init(coder.get(), job.level, job.flags_word != nullptr ? job.flags_word : &ignored_flags);
-    if (job.before_run != nullptr) {
-      job.before_run(coder.get());
-    }
+    start_member(coder.get(), job, read_from_pipeline, &coder_side);
     const std::uint32_t size = coder->chain_limit >= kLanesFrom
                                    ? replay<true>(coder.get(), &pipeline)
                                    : replay<false>(coder.get(), &pipeline);

@@ -23,4 +23,9 @@ inline constexpr unsigned kFlateMaxThreads = 8;
 FlateOutcome flate_member_threads(const FlateJob& job, unsigned workers,
                                   std::uint64_t segment_bytes = kFlateSegmentBytes);
 
+// Readies `state` for the job's member as flate_member does (output buffer,
+// code tables, window and first read, the level's flags, the test seam), with
+// the input read through `read_input`, which finds `source` in state->source.
+void start_member(FlateState* state, const FlateJob& job, FlateReadFn read_input, void* source);
+
 }  // namespace vaultwick
