@@ -209,16 +209,8 @@ class Pipeline {
       const auto room = static_cast<std::uint32_t>(segment_bytes - at % segment_bytes);
       std::uint8_t* destination = slot(chunk) + at % segment_bytes;
       lock.unlock();
-      std::uint32_t got = 0;
       bool ended = false;
-      while (got < room) {
-        const std::uint32_t n = job_.read_input(coder_, destination + got, room - got);
-        if (n == 0 || n == 0xFFFFFFFFu) {
-          ended = true;
-          break;
-        }
-        got += n;
-      }
+      const std::uint32_t got = read_until_full(job_.read_input, coder_, destination, room, ended);
       lock.lock();
       read_end_ += got;
       input_ended_ = ended;

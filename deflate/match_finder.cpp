@@ -132,21 +132,26 @@ void slide_window(FlateState* state) {
   }
 }
 
-constexpr bool no_more_input(std::uint32_t n) {
-  return n == 0 || n == 0xFFFFFFFFu;
+// read_until_full through the state's own read_input; the input's end sets
+// input_done.
+std::uint32_t read_fill(FlateState* state, std::uint8_t* destination, std::uint32_t room) {
+  bool ended = false;
+  const std::uint32_t got = read_until_full(state->read_input, state, destination, room, ended);
+  if (ended) {
+    state->input_done = 1;
+  }
+  return got;
 }
 
-// Reads until `room` bytes have come or the input has ended (which sets
-// input_done) and returns how many came. Filling the whole room, however
-// the caller's function hands its bytes out (a pipe gives what it holds at
-// the moment), makes the window, and with it the stream, depend only on the
-// bytes of the member.
-std::uint32_t read_fill(FlateState* state, std::uint8_t* destination, std::uint32_t room) {
+}  // namespace
+
+std::uint32_t read_until_full(FlateReadFn read, FlateState* state, std::uint8_t* destination,
+                              std::uint32_t room, bool& ended) {
   std::uint32_t got = 0;
   while (got < room) {
-    const std::uint32_t n = state->read_input(state, destination + got, room - got);
-    if (no_more_input(n)) {
-      state->input_done = 1;
+    const std::uint32_t n = read(state, destination + got, room - got);
+    if (n == 0 || n == 0xFFFFFFFFu) {
+      ended = true;
       break;
     }
     VW_ASSERT(n <= room - got);
@@ -154,8 +159,6 @@ std::uint32_t read_fill(FlateState* state, std::uint8_t* destination, std::uint3
   }
   return got;
 }
-
-}  // namespace
 
 void top_up_window(FlateState* state) {
   // The body runs at least once, so a window past the slide point slides

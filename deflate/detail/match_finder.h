@@ -105,6 +105,14 @@ std::uint32_t find_match_lanes(FlateState* state, std::uint32_t candidate);
 // stands when that parse reaches the offset, and reads the window full.
 void match_init_at(FlateState* state, int level, std::uint64_t offset);
 
+// Calls `read` until `room` bytes have come or the input has ended (0 or
+// 0xFFFFFFFF, which sets `ended`) and returns how many came. Filling the whole
+// room, however the caller's function hands its bytes out (a pipe gives what
+// it holds at the moment), makes the window, and with it the stream, depend
+// only on the bytes of the member.
+std::uint32_t read_until_full(FlateReadFn read, FlateState* state, std::uint8_t* destination,
+                              std::uint32_t room, bool& ended);
+
 // Slides the window when cur_pos has reached the slide point and reads input
 // until at least MIN_LOOKAHEAD bytes wait or the input has ended.
 void top_up_window(FlateState* state);
