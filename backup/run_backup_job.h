@@ -3,8 +3,9 @@
 // The backup job: one database from a server to one archive in the target
 // folder, on a worker thread of its own.
 //
-//   connect -> select database -> DumpDatabase into <private temp folder>/<name>.sql
-//   -> ZipSingleFile into <private temp folder>/<name>.zip -> read back and checked
+//   connect -> select database -> DumpDatabase into <private temp folder>/<name>.sql,
+//   packed while it is written (ArchivePacker) into <private temp folder>/<name>.zip
+//   -> read back and checked
 //   -> copy (write beside, sync, rename) to <saveTo>/<name>.zip
 //   -> optionally a test restore of it (BackupRequest::verifyRestore) -> remove the temp folder
 //
