@@ -15,11 +15,6 @@ namespace {
 
 constexpr std::size_t kInflateBlock = 1 << 20;
 
-bool IsSqlName(const std::string& name) {
-  constexpr std::size_t kSuffix = 4;
-  return name.size() > kSuffix && strcasecmp(name.c_str() + name.size() - kSuffix, ".sql") == 0;
-}
-
 // Inflates the current member whole, counting its length and CRC-32.
 bool InflateWhole(ArchiveReader& reader, SqlMemberFacts& facts, const std::atomic<bool>* stop,
                   const std::function<void(const std::uint8_t*, std::size_t)>& onData,
@@ -54,6 +49,13 @@ std::string Hex(std::uint32_t value) {
 
 }  // namespace
 
+bool IsSqlMember(const ArchiveReader::Member& member) {
+  constexpr std::size_t kSuffix = 4;
+  const std::string& name = member.name;
+  return member.regularFile && name.size() > kSuffix &&
+         strcasecmp(name.c_str() + name.size() - kSuffix, ".sql") == 0;
+}
+
 std::optional<SqlMemberFacts> ReadSqlMember(
     const std::string& archivePath, std::string* error, const std::atomic<bool>* stop,
     const std::function<void(const std::uint8_t*, std::size_t)>& onData) {
@@ -71,7 +73,7 @@ std::optional<SqlMemberFacts> ReadSqlMember(
   bool found = false;
   while (std::optional<ArchiveReader::Member> member = reader.Next()) {
     ++facts.memberCount;
-    if (!member->regularFile || !IsSqlName(member->name)) {
+    if (!IsSqlMember(*member)) {
       continue;
     }
     if (found) {

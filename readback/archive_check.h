@@ -22,6 +22,9 @@ struct SqlMemberFacts {
   int memberCount = 0;  // every member of the archive, the dump included
 };
 
+// Whether `member` is a dump: a file whose name ends in ".sql" (any letter case).
+bool IsSqlMember(const ArchiveReader::Member& member);
+
 // The archive's one member whose name ends in ".sql" (any letter case), read
 // through whole. nullopt with the reason in *error when the archive cannot be
 // read, holds no such member or more than one, its data is damaged, or `stop`

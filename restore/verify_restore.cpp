@@ -11,6 +11,7 @@
 #include "backup/job_connection.h"
 #include "backup/server_address.h"
 #include "platform/temp_folder.h"
+#include "readback/archive_check.h"
 #include "readback/archive_reader.h"
 #include "restore/dump_statements.h"
 #include "restore/server_query.h"
@@ -183,7 +184,7 @@ VerifyRestoreOutcome LoadDumpAndCompare(const RestoreRequest& request) {
   std::string error;
   std::unique_ptr<ArchiveReader> reader = ArchiveReader::Open(request.archivePath, &error);
   std::optional<ArchiveReader::Member> member;
-  while (reader && (member = reader->Next()) && !member->name.ends_with(".sql")) {
+  while (reader && (member = reader->Next()) && !IsSqlMember(*member)) {
   }
   std::FILE* file = std::fopen(dumpPath.c_str(), "rb");
   if (!member || file == nullptr) {
