@@ -1,5 +1,7 @@
 #include "shell/history.h"
 
+#include <chrono>
+
 namespace vaultwick {
 
 const char* JobOriginName(JobOrigin origin) {
@@ -93,28 +95,41 @@ HistoryRow MakeNotStartedRow(std::string_view connection, JobOrigin origin, Wall
   return row;
 }
 
+void WhenJobEnds(BackupRequest& request, JobOrigin origin, WallTime startedAt,
+                 std::function<void(const EndedJobRow& row)> record) {
+  const auto steadyStart = std::chrono::steady_clock::now();
+  request.onOutcome =
+      [name = request.name, origin, startedAt, steadyStart, record = std::move(record),
+       callerOnOutcome = std::move(request.onOutcome)](const BackupOutcome& outcome) {
+        const auto duration = std::chrono::duration_cast<std::chrono::milliseconds>(
+            std::chrono::steady_clock::now() - steadyStart);
+        record([&](WallTime endedAt) {
+          return MakeHistoryRow(name, origin, startedAt, endedAt, duration.count(), outcome);
+        });
+        if (callerOnOutcome) {
+          callerOnOutcome(outcome);
+        }
+      };
+}
+
+std::string AppendToHistory(SettingsStore& store, const HistoryRow& row) {
+  try {
+    store.AppendHistory(row);
+  } catch (const SettingsStoreError& error) {
+    return error.what();
+  }
+  return {};
+}
+
 void RecordInHistory(BackupRequest& request, SettingsStore& store, const Clock& clock,
                      JobOrigin origin, std::function<void(const std::string&)> storeError) {
-  const WallTime startedAt = clock.Now();
-  const auto steadyStart = std::chrono::steady_clock::now();
-  request.onOutcome = [&store, &clock, name = request.name, origin, startedAt, steadyStart,
-                       storeError = std::move(storeError),
-                       callerOnOutcome =
-                           std::move(request.onOutcome)](const BackupOutcome& outcome) {
-    const auto duration = std::chrono::duration_cast<std::chrono::milliseconds>(
-        std::chrono::steady_clock::now() - steadyStart);
-    try {
-      store.AppendHistory(
-          MakeHistoryRow(name, origin, startedAt, clock.Now(), duration.count(), outcome));
-    } catch (const SettingsStoreError& error) {
-      if (storeError) {
-        storeError(error.what());
-      }
-    }
-    if (callerOnOutcome) {
-      callerOnOutcome(outcome);
-    }
-  };
+  WhenJobEnds(request, origin, clock.Now(),
+              [&store, &clock, storeError = std::move(storeError)](const EndedJobRow& row) {
+                const std::string error = AppendToHistory(store, row(clock.Now()));
+                if (!error.empty() && storeError) {
+                  storeError(error);
+                }
+              });
 }
 
 std::vector<HistoryRow> ReadHistory(SettingsStore& store, std::string_view connection, int limit) {

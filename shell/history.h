@@ -42,6 +42,20 @@ HistoryRow MakeHistoryRow(std::string_view connection, JobOrigin origin, WallTim
 // The row of a scheduled run that was not started.
 HistoryRow MakeNotStartedRow(std::string_view connection, JobOrigin origin, WallTime at);
 
+// The history row of a job that has ended, made for the end time it is given.
+using EndedJobRow = std::function<HistoryRow(WallTime endedAt)>;
+
+// Has the job of `request`, about to start, hand `record` its history row
+// when it ends (on the job's thread), as a job of `origin` started at
+// `startedAt`; the request's own onOutcome still runs, after `record`.
+// `record` reads the end time itself, when it may still read its clock.
+void WhenJobEnds(BackupRequest& request, JobOrigin origin, WallTime startedAt,
+                 std::function<void(const EndedJobRow& row)> record);
+
+// Appends `row` to the history; the store's error text when it could not,
+// else empty.
+std::string AppendToHistory(SettingsStore& store, const HistoryRow& row);
+
 // Has the job of `request`, about to start, write its history row when it
 // ends, as a job of `origin` started now. The request's own onOutcome still
 // runs, after the row. A row that cannot be written goes to `storeError`

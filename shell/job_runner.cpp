@@ -45,21 +45,13 @@ struct JobRunner::Shared {
   }
 
   // Writes the row and tells the observer. `makeRow` gets the clock's time now.
-  template <class MakeRow>
-  void Report(MakeRow makeRow) {
+  void Report(const EndedJobRow& makeRow) {
     std::lock_guard<std::mutex> lock(reportMutex);
     if (!runnerAlive) {
       return;
     }
     const HistoryRow row = makeRow(clock->Now());
-    std::string storeError;
-    if (history != nullptr) {
-      try {
-        history->AppendHistory(row);
-      } catch (const SettingsStoreError& error) {
-        storeError = error.what();
-      }
-    }
+    const std::string storeError = history != nullptr ? AppendToHistory(*history, row) : "";
     if (observer.ended) {
       observer.ended(row, storeError);
     }
@@ -121,20 +113,9 @@ JobStart JobRunner::Start(std::unique_ptr<BackupRequest>& request, JobOrigin ori
   auto job = std::make_shared<Job>();
   job->name = name;
   job->stop = request->stopRequested;
-  const WallTime startedAt = shared_->clock->Now();
-  const auto steadyStart = std::chrono::steady_clock::now();
   std::function<void(const BackupOutcome&)> callerOnOutcome = request->onOutcome;
-  request->onOutcome = [shared = shared_, name, origin, startedAt, steadyStart,
-                        callerOnOutcome](const BackupOutcome& outcome) {
-    const auto duration = std::chrono::duration_cast<std::chrono::milliseconds>(
-        std::chrono::steady_clock::now() - steadyStart);
-    shared->Report([&](WallTime now) {
-      return MakeHistoryRow(name, origin, startedAt, now, duration.count(), outcome);
-    });
-    if (callerOnOutcome) {
-      callerOnOutcome(outcome);
-    }
-  };
+  WhenJobEnds(*request, origin, shared_->clock->Now(),
+              [shared = shared_](const EndedJobRow& row) { shared->Report(row); });
 
   BackupRequest* owned = request.get();
   try {
