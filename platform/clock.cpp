@@ -2,8 +2,6 @@
 
 #include <time.h>
 
-#include <charconv>
-
 namespace vaultwick {
 namespace {
 
@@ -22,16 +20,17 @@ std::optional<LocalTime> BreakDown(WallTime moment,
   return FromTm(parts);
 }
 
-// Reads exactly `digits` decimal digits at text[at].
+// Reads exactly `digits` decimal digits at text[at]; a sign is no digit.
 std::optional<int> Digits(std::string_view text, std::size_t at, std::size_t digits) {
   if (at + digits > text.size()) {
     return std::nullopt;
   }
   int value = 0;
-  const char* begin = text.data() + at;
-  auto [end, error] = std::from_chars(begin, begin + digits, value);
-  if (error != std::errc() || end != begin + digits) {
-    return std::nullopt;
+  for (char c : text.substr(at, digits)) {
+    if (c < '0' || c > '9') {
+      return std::nullopt;
+    }
+    value = value * 10 + (c - '0');
   }
   return value;
 }

@@ -37,6 +37,16 @@ TEST(SchedulerTest, DueHoursFollowStartAndPeriod) {
   EXPECT_TRUE(DueHours(0, 0).empty());
 }
 
+// The time a test puts the scheduler's clock at: a sign is not a digit.
+TEST(SchedulerTest, ParsesTheTestClockTimeAndNothingElse) {
+  EXPECT_EQ(ParseLocalTime("2024-03-01T10:00:05"), At(10, 0, 5));
+  EXPECT_EQ(ParseLocalTime("2024-03-01 23:59:59"), At(23, 59, 59));
+  for (const char* text : {"2024-03-01T-1:00:00", "2024-03-01T10:-5:00", "2024-03-01T10:00:-1",
+                           "-024-03-01T10:00:00", "2024-03-01T24:00:00", "2024-03-01T10:00"}) {
+    EXPECT_EQ(ParseLocalTime(text), std::nullopt) << text;
+  }
+}
+
 // Each case is a run of ticks and whether each one opens its hour.
 TEST(SchedulerTest, AnHourOpensOnceAtMinuteZeroOrAtTheFirstTickAfterIt) {
   struct Tick {
