@@ -420,6 +420,9 @@ struct ReplaySteps {
     }
     if (shadow.segment == nullptr || shadow.segment->index != index) {
       // Older segments can no longer be met (but the one followed stays).
+      // The shadow lets go of its own first: it may be among them, and a
+      // later segment may have no records to start it on.
+      shadow = Shadow{};
       pipeline->drop_segments_before(source != nullptr ? source->index : index);
       const Segment* segment = pipeline->result(index);
       if (segment == nullptr || !segment->usable) {

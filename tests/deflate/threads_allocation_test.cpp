@@ -1,0 +1,80 @@
+// A parse worker that cannot allocate its records leaves its segment to the
+// coder's own search: the stream stays the one-thread stream.
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <new>
+
+#include "tests/deflate/flate_harness.h"
+
+// The replaced operators below pair operator new with free() by design.
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+
+namespace {
+
+constexpr std::size_t kSegmentBytes = 128 << 10;
+// A worker reserves records for a quarter of a segment's positions, 4 bytes
+// each: one allocation of exactly this size per segment.
+constexpr std::size_t kRecordsBytes = kSegmentBytes;
+
+// While armed: allocations of the records' size on threads other than the
+// test's own that still succeed before every later one fails.
+std::atomic<bool> armed{false};
+std::atomic<long> recordsBeforeFailure{0};
+thread_local bool testThread = false;
+
+void* allocate(std::size_t size) {
+  if (!testThread && size == kRecordsBytes && armed.load() &&
+      recordsBeforeFailure.fetch_sub(1) <= 0) {
+    return nullptr;
+  }
+  return std::malloc(size == 0 ? 1 : size);
+}
+
+}  // namespace
+
+void* operator new(std::size_t size) {
+  void* block = allocate(size);
+  if (block == nullptr) {
+    throw std::bad_alloc();
+  }
+  return block;
+}
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+  return allocate(size);
+}
+void operator delete(void* block) noexcept {
+  std::free(block);
+}
+void operator delete(void* block, std::size_t) noexcept {
+  std::free(block);
+}
+
+namespace vaultwick {
+namespace {
+
+// The coder follows the first segments' records, then meets segments that
+// have none while the ones it left behind are released.
+TEST(ThreadsAllocation, SegmentsWithoutRecordsGiveTheOneThreadStream) {
+  testThread = true;
+  const auto input = test::english_text(12 * kSegmentBytes + 5000, 17);
+  const auto alone = test::compress(input, 8);
+  test::HarnessOptions options;
+  options.threads = 2;
+  options.segment_bytes = kSegmentBytes;
+  // Eight segments with records: released, they make up a whole block of the
+  // queue that holds them, whose memory is then freed, so that the address
+  // checker sees any reference to them that outlives their release.
+  recordsBeforeFailure = 8;
+  armed = true;
+  const auto out = test::compress(input, 8, options);
+  armed = false;
+  EXPECT_LT(recordsBeforeFailure.load(), 0);
+  EXPECT_EQ(out.error_text, nullptr);
+  EXPECT_TRUE(out.bytes == alone.bytes);
+}
+
+}  // namespace
+}  // namespace vaultwick
