@@ -27,9 +27,9 @@ constexpr const char* kUsage =
     "Loads the SQL dump of a backup archive into the database DB on the connection's\n"
     "server (with --connection: its stored host and login, and by default the\n"
     "archive <target folder>/NAME.zip). The archive is checked whole before anything\n"
-    "is loaded. A missing DB is created; one that holds tables is refused unless\n"
-    "--replace is given, which first drops the tables, views and routines the dump\n"
-    "creates (and nothing else).\n"
+    "is loaded. A missing DB is created; one that holds tables, routines or events\n"
+    "is refused unless --replace is given, which first drops the tables, views,\n"
+    "routines and events the dump creates (and nothing else).\n"
     "With --host the password is read from VAULTWICK_PASSWORD (empty when unset).\n"
     "Exit status: 0 restored; 1 failed; 2 usage error; 128 + signal number when\n"
     "SIGINT, SIGTERM or SIGHUP stopped it.\n";

@@ -214,15 +214,19 @@ class Restore {
       }
       return std::nullopt;
     }
-    const std::optional<std::string> tables = QueryValue(
-        mysql, "SELECT COUNT(*) FROM information_schema.TABLES WHERE TABLE_SCHEMA = DATABASE()");
-    if (!tables) {
+    // Routines and events count too: loading every row only to stop at the
+    // first routine that already exists would leave a half-restored database.
+    const std::optional<DatabaseContents> held = CountDatabaseContents(mysql, name);
+    if (!held) {
       return Ended(RestoreResult::DatabaseFailed, connection_.Error());
     }
-    if (*tables != "0" && !request_.replace) {
+    if (!held->Empty() && !request_.replace) {
+      const std::string what =
+          held->tables != 0 ? std::to_string(held->tables) + " tables"
+                            : std::to_string(held->routinesAndEvents) + " routines or events";
       return Ended(RestoreResult::DatabaseNotEmpty,
-                   "Database " + name + " holds " + *tables +
-                       " tables; --replace drops those the archive holds and loads it");
+                   "Database " + name + " holds " + what +
+                       "; --replace drops those the archive holds and loads it");
     }
     if (request_.replace) {
       for (const std::string& drop : DropStatements(created_)) {

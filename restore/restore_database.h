@@ -21,9 +21,9 @@ struct RestoreRequest {
   std::string login;
   std::string password;
   std::string database;  // created when missing
-  // A database that holds tables is refused unless this is set; then the
-  // tables (and views, sequences, routines, events) the dump creates are
-  // dropped first, in one step, and nothing else.
+  // A database that holds tables, routines or events is refused unless this
+  // is set; then the tables (and views, sequences, routines, events) the dump
+  // creates are dropped first, in one step, and nothing else.
   bool replace = false;
   ConnectionTimeouts timeouts;
   std::shared_ptr<std::atomic<bool>> stop = std::make_shared<std::atomic<bool>>(false);
@@ -42,7 +42,7 @@ enum class RestoreResult {
   Restored,
   ArchiveUnusable,   // cannot be read, holds no single dump, is damaged or cut short
   ConnectFailed,     // the server could not be reached or refused the login
-  DatabaseNotEmpty,  // holds tables and --replace was not given
+  DatabaseNotEmpty,  // holds something and --replace was not given
   DatabaseFailed,    // could not be created, selected or cleared
   StatementFailed,   // the server refused a statement of the dump
   Stopped,

@@ -25,4 +25,23 @@ std::string TextLiteral(MYSQL* connection, std::string_view text) {
   return "'" + escaped + "'";
 }
 
+std::optional<DatabaseContents> CountDatabaseContents(MYSQL* connection, const std::string& name) {
+  const std::string literal = TextLiteral(connection, name);
+  const std::optional<std::string> tables = QueryValue(
+      connection, "SELECT COUNT(*) FROM information_schema.TABLES WHERE TABLE_SCHEMA = " + literal);
+  const std::optional<std::string> others =
+      tables ? QueryValue(connection,
+                          "SELECT (SELECT COUNT(*) FROM information_schema.ROUTINES WHERE "
+                          "ROUTINE_SCHEMA = " +
+                              literal +
+                              ") + (SELECT COUNT(*) FROM information_schema.EVENTS WHERE "
+                              "EVENT_SCHEMA = " +
+                              literal + ")")
+             : std::nullopt;
+  if (!others) {
+    return std::nullopt;
+  }
+  return DatabaseContents{std::stoull(*tables), std::stoull(*others)};
+}
+
 }  // namespace vaultwick

@@ -109,18 +109,6 @@ std::string FirstDifference(StatementStream& archived, StatementStream& again) {
   }
 }
 
-// Whether the login sees nothing in the database `name` (also when it does
-// not exist): no table, view, sequence, routine or event that the drop at
-// the end would take with it.
-bool HoldsNothing(MYSQL* mysql, const std::string& name) {
-  const std::string literal = TextLiteral(mysql, name);
-  const std::string count =
-      "SELECT (SELECT COUNT(*) FROM information_schema.TABLES WHERE TABLE_SCHEMA = " + literal +
-      ") + (SELECT COUNT(*) FROM information_schema.ROUTINES WHERE ROUTINE_SCHEMA = " + literal +
-      ") + (SELECT COUNT(*) FROM information_schema.EVENTS WHERE EVENT_SCHEMA = " + literal + ")";
-  return QueryValue(mysql, count) == "0";
-}
-
 // Drops the scratch database when it goes out of scope, through a connection
 // of its own that no stop cuts (a stop cuts the work's connections, and the
 // scratch database must go all the same), bounded by short timeouts.
@@ -155,7 +143,8 @@ VerifyRestoreOutcome LoadDumpAndCompare(const RestoreRequest& request) {
   MYSQL* mysql = connection.get();
   // A database that holds anything is nobody's scratch database: a mistyped
   // name must not cost a real database.
-  if (!HoldsNothing(mysql, request.database)) {
+  const std::optional<DatabaseContents> held = CountDatabaseContents(mysql, request.database);
+  if (!held || !held->Empty()) {
     return Outcome(Result::Failed, "the scratch database " + request.database +
                                        " is not empty (or cannot be looked at)");
   }

@@ -238,6 +238,16 @@ TEST_F(RestoreDatabaseTest, DatabaseWithTablesIsReplacedOnlyWhenAskedAndOnlyWhat
   EXPECT_EQ(rows, (std::vector<test::ResultRow>{{"1"}, {"2"}}));
   ASSERT_TRUE(target.Query("SELECT f(), COUNT(*) FROM keep", &rows));
   EXPECT_EQ(rows, (std::vector<test::ResultRow>{{"1", "0"}}));
+
+  // A routine alone is reason enough: the load would stop at it, rows in.
+  TestDatabase routineOnly(server_, "routine");
+  ASSERT_TRUE(routineOnly.ok()) << routineOnly.error();
+  ASSERT_TRUE(routineOnly.Execute("CREATE FUNCTION f() RETURNS INT RETURN 2"));
+  const RestoreOutcome refused = RestoreDatabase(Request(archive, routineOnly.name()));
+  EXPECT_EQ(refused.result, RestoreResult::DatabaseNotEmpty) << refused.message;
+  ASSERT_TRUE(routineOnly.Query(
+      "SELECT COUNT(*) FROM information_schema.TABLES WHERE TABLE_SCHEMA = DATABASE()", &rows));
+  EXPECT_EQ(rows, (std::vector<test::ResultRow>{{"0"}}));
 }
 
 TEST_F(RestoreDatabaseTest, RefusedStatementIsNamedByItsLine) {
