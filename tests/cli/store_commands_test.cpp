@@ -2,7 +2,13 @@
 // memory streams for standard input, output and error.
 
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
 #include <stdlib.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -117,6 +123,50 @@ TEST_F(StoreCommandsTest, ConnectionsAddListShowSetRemove) {
     EXPECT_EQ(Connections(usage).status, 2) << ::testing::PrintToString(usage);
   }
   EXPECT_EQ(Connections({"list"}).out, "New Connection\nNew Connection 0\n");
+}
+
+// Ctrl-C at the password prompt ends the command, and the terminal echoes
+// again: the user's shell is not left typing blind.
+TEST_F(StoreCommandsTest, PasswordPromptInterruptedLeavesTheTerminalEchoing) {
+  ASSERT_EQ(Connections({"add", "shop"}).status, 0);
+  int terminal = -1;
+  int asked = -1;
+  ASSERT_EQ(::openpty(&terminal, &asked, nullptr, nullptr, nullptr), 0);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    CommandIo io;
+    io.in = ::fdopen(asked, "r");
+    io.out = ::fdopen(::dup(asked), "w");
+    io.err = ::fdopen(::dup(asked), "w");
+    std::vector<std::string> arguments = {"set", "shop", "--password-stdin", "--store", store_};
+    std::vector<char*> argv;
+    for (std::string& argument : arguments) {
+      argv.push_back(argument.data());
+    }
+    ::_exit(RunConnectionsCommand(static_cast<int>(argv.size()), argv.data(), io));
+  }
+  // The prompt shows once echo is off and the signals are watched.
+  std::string shown;
+  struct pollfd ready = {terminal, POLLIN, 0};
+  char c = 0;
+  while (shown.find("Password: ") == std::string::npos && ::poll(&ready, 1, 10'000) == 1 &&
+         ::read(terminal, &c, 1) == 1) {
+    shown += c;
+  }
+  ASSERT_NE(shown.find("Password: "), std::string::npos) << shown;
+  struct termios settings {};
+  ASSERT_EQ(::tcgetattr(asked, &settings), 0);
+  EXPECT_EQ(settings.c_lflag & ECHO, 0u);
+
+  ASSERT_EQ(::kill(child, SIGINT), 0);
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT) << status;
+  ASSERT_EQ(::tcgetattr(asked, &settings), 0);
+  EXPECT_NE(settings.c_lflag & ECHO, 0u);
+  ::close(asked);
+  ::close(terminal);
 }
 
 TEST_F(StoreCommandsTest, TargetChecksBeforeItStoresAndHistoryListsNewestFirst) {
