@@ -14,6 +14,10 @@ FlateOutcome flate_member(const FlateJob& job) {
     return flate_member_threads(job,
                                 job.threads < kFlateMaxThreads ? job.threads : kFlateMaxThreads);
   }
+  return flate_member_one_thread(job);
+}
+
+FlateOutcome flate_member_one_thread(const FlateJob& job) {
   // Value-initialised: bytes of the window past the input, which a match
   // scan may read before its result is cut to the input, are then defined.
   std::unique_ptr<FlateState> state(new (std::nothrow) FlateState());

@@ -55,6 +55,7 @@
 #include <memory>
 #include <mutex>
 #include <new>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -509,10 +510,11 @@ class WorkerThreads {
   std::vector<std::thread> threads_;
 };
 
-}  // namespace
-
-FlateOutcome flate_member_threads(const FlateJob& job, unsigned workers,
-                                  std::uint64_t segment_bytes) {
+// nullopt when the member could not start on threads; then nothing of its
+// input has been read yet.
+std::optional<FlateOutcome> try_member_threads(const FlateJob& job, unsigned workers,
+                                               std::uint64_t segment_bytes) {
+  bool started = false;
   try {
     std::unique_ptr<FlateState> coder(new FlateState());
     Pipeline pipeline(job, coder.get(), workers, segment_bytes);
@@ -527,18 +529,32 @@ FlateOutcome flate_member_threads(const FlateJob& job, unsigned workers,
     pipeline.allocate();
     WorkerThreads threads(&pipeline);
     if (!threads.start(states, job.level)) {
-      return {0, "no thread"};
+      return std::nullopt;
     }
+    started = true;
 
     InputSide coder_side{&pipeline, true};
     start_member(coder.get(), job, read_from_pipeline, &coder_side);
     const std::uint32_t size = coder->chain_limit >= kLanesFrom
                                    ? replay<true>(coder.get(), &pipeline)
                                    : replay<false>(coder.get(), &pipeline);
-    return {size, coder->error_text};
+    return FlateOutcome{size, coder->error_text};
   } catch (const std::bad_alloc&) {
-    return {0, "out of memory"};
+    if (!started) {
+      return std::nullopt;
+    }
+    return FlateOutcome{0, "out of memory"};
   }
+}
+
+}  // namespace
+
+FlateOutcome flate_member_threads(const FlateJob& job, unsigned workers,
+                                  std::uint64_t segment_bytes) {
+  if (std::optional<FlateOutcome> outcome = try_member_threads(job, workers, segment_bytes)) {
+    return *outcome;
+  }
+  return flate_member_one_thread(job);
 }
 
 }  // namespace vaultwick

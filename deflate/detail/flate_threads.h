@@ -19,9 +19,14 @@ inline constexpr std::uint64_t kFlateSegmentBytes = std::uint64_t{1} << 20;
 inline constexpr unsigned kFlateMaxThreads = 8;
 
 // Compresses one member at level 4 to 8 with `workers` parse threads beside
-// the calling thread, which reads the input and codes the blocks.
+// the calling thread, which reads the input and codes the blocks. Where no
+// thread, or not the memory for them, can be had, the member is compressed
+// on the calling thread alone: the same stream.
 FlateOutcome flate_member_threads(const FlateJob& job, unsigned workers,
                                   std::uint64_t segment_bytes = kFlateSegmentBytes);
+
+// The one-thread compressor, whatever the job's thread count.
+FlateOutcome flate_member_one_thread(const FlateJob& job);
 
 // Readies `state` for the job's member as flate_member does (output buffer,
 // code tables, window and first read, the level's flags, the test seam), with

@@ -1,5 +1,7 @@
 // A parse worker that cannot allocate its records leaves its segment to the
-// coder's own search: the stream stays the one-thread stream.
+// coder's own search, and a member that cannot have the memory for its
+// threads runs on the calling thread alone: either way the stream stays the
+// one-thread stream.
 
 #include <gtest/gtest.h>
 
@@ -21,11 +23,18 @@ constexpr std::size_t kRecordsBytes = kSegmentBytes;
 
 // While armed: allocations of the records' size on threads other than the
 // test's own that still succeed before every later one fails.
+// The threads' input ring: a segment for each of two workers and four spare.
+constexpr std::size_t kRingBytes = (2 + 4) * kSegmentBytes;
+
 std::atomic<bool> armed{false};
+std::atomic<bool> refuseRing{false};
 std::atomic<long> recordsBeforeFailure{0};
 thread_local bool testThread = false;
 
 void* allocate(std::size_t size) {
+  if (testThread && size == kRingBytes && refuseRing.exchange(false)) {
+    return nullptr;
+  }
   if (!testThread && size == kRecordsBytes && armed.load() &&
       recordsBeforeFailure.fetch_sub(1) <= 0) {
     return nullptr;
@@ -51,6 +60,19 @@ void operator delete(void* block) noexcept {
 void operator delete(void* block, std::size_t) noexcept {
   std::free(block);
 }
+// The array forms too: a sanitizer's runtime serves them itself otherwise.
+void* operator new[](std::size_t size) {
+  return operator new(size);
+}
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
+  return allocate(size);
+}
+void operator delete[](void* block) noexcept {
+  std::free(block);
+}
+void operator delete[](void* block, std::size_t) noexcept {
+  std::free(block);
+}
 
 namespace vaultwick {
 namespace {
@@ -72,6 +94,20 @@ TEST(ThreadsAllocation, SegmentsWithoutRecordsGiveTheOneThreadStream) {
   const auto out = test::compress(input, 8, options);
   armed = false;
   EXPECT_LT(recordsBeforeFailure.load(), 0);
+  EXPECT_EQ(out.error_text, nullptr);
+  EXPECT_TRUE(out.bytes == alone.bytes);
+}
+
+TEST(ThreadsAllocation, MemberWithoutMemoryForItsThreadsRunsOnOneThread) {
+  testThread = true;
+  const auto input = test::english_text(3 * kSegmentBytes + 700, 5);
+  const auto alone = test::compress(input, 8);
+  test::HarnessOptions options;
+  options.threads = 2;
+  options.segment_bytes = kSegmentBytes;
+  refuseRing = true;
+  const auto out = test::compress(input, 8, options);
+  EXPECT_FALSE(refuseRing.load()) << "the ring was never asked for";
   EXPECT_EQ(out.error_text, nullptr);
   EXPECT_TRUE(out.bytes == alone.bytes);
 }
