@@ -8,8 +8,9 @@ namespace {
 void AppendColumnList(std::string& text, const std::vector<std::string>& columns) {
   text += '(';
   for (std::size_t i = 0; i < columns.size(); ++i) {
-    if (i != 0)
+    if (i != 0) {
       text += ',';
+    }
     AppendQuotedIdentifier(text, columns[i]);
   }
   text += ')';
@@ -29,10 +30,12 @@ void AppendForeignKey(std::string& text, const ForeignKey& key) {
   text += ' ';
   AppendColumnList(text, key.referencedColumns);
   // RESTRICT is what no clause gives; written out, the server records NO ACTION.
-  if (key.deleteRule != "RESTRICT")
+  if (key.deleteRule != "RESTRICT") {
     text += " ON DELETE " + key.deleteRule;
-  if (key.updateRule != "RESTRICT")
+  }
+  if (key.updateRule != "RESTRICT") {
     text += " ON UPDATE " + key.updateRule;
+  }
 }
 
 void AppendCheck(std::string& text, const CheckConstraint& check) {
@@ -51,8 +54,9 @@ void AppendAlterTables(std::string& text, const std::vector<const Item*>& items,
     if (table != nullptr && *table == item->table) {
       text += ",\n\t";
     } else {
-      if (table != nullptr)
+      if (table != nullptr) {
         text += ";\n";
+      }
       table = &item->table;
       text += "ALTER TABLE ";
       AppendQuotedIdentifier(text, item->table);
@@ -60,8 +64,9 @@ void AppendAlterTables(std::string& text, const std::vector<const Item*>& items,
     }
     appendItem(text, *item);
   }
-  if (table != nullptr)
+  if (table != nullptr) {
     text += ";\n";
+  }
 }
 
 }  // namespace
@@ -78,8 +83,9 @@ bool ReadForeignKeys(MYSQL* connection, std::vector<ForeignKey>* foreignKeys) {
       "WHERE r.CONSTRAINT_SCHEMA = DATABASE() "
       "ORDER BY r.TABLE_NAME, r.CONSTRAINT_NAME, k.ORDINAL_POSITION";
   ResultPtr result = StoreQuery(connection, query);
-  if (!result)
+  if (!result) {
     return false;
+  }
   while (MYSQL_ROW row = mysql_fetch_row(result.get())) {
     RowReader reader(result.get(), row);
     auto field = [&](int i) { return reader.Text(i); };
@@ -105,13 +111,15 @@ void AppendConstraints(std::string& text, const std::vector<ForeignKey>& foreign
                        const std::set<std::string>& written) {
   std::vector<const ForeignKey*> keys;
   for (const ForeignKey& key : foreignKeys) {
-    if (written.count(key.table) != 0)
+    if (written.count(key.table) != 0) {
       keys.push_back(&key);
+    }
   }
   std::vector<const CheckConstraint*> tableChecks;
   for (const CheckConstraint& check : checks) {
-    if (!check.columnLevel && written.count(check.table) != 0)
+    if (!check.columnLevel && written.count(check.table) != 0) {
       tableChecks.push_back(&check);
+    }
   }
   if (!keys.empty()) {
     text += "SET foreign_key_checks = 0;\n";

@@ -54,8 +54,9 @@ DumpContext::DumpContext(MYSQL* connection, const char* dumpPath, const DumpStat
 }
 
 void DumpContext::Show(const std::string& text) const {
-  if (status_)
+  if (status_) {
     status_(text.c_str());
+  }
 }
 
 bool DumpContext::Run(const std::string& query) const {
@@ -77,8 +78,9 @@ bool DumpContext::QueryFailed(const std::string* what) {
   const std::string text = code != 0 ? mysql_error(connection_) : "unexpected answer from server";
   const bool fatal = what == nullptr || IsConnectionError(code);
   // The cause is the first failure, unless a later one ended the dump.
-  if (outcome_.cause.empty() || fatal)
+  if (outcome_.cause.empty() || fatal) {
     outcome_.cause = text;
+  }
   if (fatal) {
     outcome_.serverLost = true;
     return true;
@@ -89,15 +91,17 @@ bool DumpContext::QueryFailed(const std::string* what) {
 
 void DumpContext::ObjectFailed(const std::string& what, const std::string& cause) {
   ++outcome_.failedQueries;
-  if (outcome_.cause.empty())
+  if (outcome_.cause.empty()) {
     outcome_.cause = cause;
+  }
   NameFailed(what);
 }
 
 void DumpContext::NameFailed(const std::string& what) {
   for (const std::string& name : outcome_.failedTables) {
-    if (name == what)
+    if (name == what) {
       return;
+    }
   }
   outcome_.failedTables.push_back(what);
 }

@@ -7,8 +7,9 @@ namespace {
 
 // Appends one more attribute to a line that may already end in a space.
 void AppendAttribute(std::string& text, std::string_view attribute) {
-  if (text.back() != ' ')
+  if (text.back() != ' ') {
     text += ' ';
+  }
   text += attribute;
 }
 
@@ -34,8 +35,9 @@ void AppendColumnLine(std::string& text, const ColumnDefinition& column) {
     text += ") ";
     text += extra.generatedKind;
   }
-  if (column.null != "YES" && !rowStartOrEnd)
+  if (column.null != "YES" && !rowStartOrEnd) {
     text += " NOT NULL";
+  }
   // An empty default reads the same as none in DESCRIBE: only information_schema's
   // word makes it a clause.
   if (column.defaultValue && (!column.defaultValue->empty() || column.defaultIsEmptyText)) {
@@ -53,8 +55,9 @@ void AppendColumnLine(std::string& text, const ColumnDefinition& column) {
     AppendAttribute(text, "COMMENT ");
     AppendQuotedText(text, column.comment);
   }
-  if (!column.check.empty())
+  if (!column.check.empty()) {
     AppendAttribute(text, "CHECK (" + column.check + ")");
+  }
   text += ',';
 }
 
@@ -66,8 +69,9 @@ void AppendIndexColumn(std::string& text, const IndexColumn& index) {
     text += *index.subPart;
     text += ')';
   }
-  if (index.collation == "D")
+  if (index.collation == "D") {
     text += " DESC";
+  }
 }
 
 void AppendIndexOpening(std::string& text, const IndexColumn& index) {
@@ -102,8 +106,9 @@ void AppendIndexClosing(std::string& text, const IndexColumn& first, std::string
     text += " COMMENT ";
     AppendQuotedText(text, first.comment);
   }
-  if (first.ignored == "YES")
+  if (first.ignored == "YES") {
     text += " IGNORED";
+  }
   text += ',';
 }
 
@@ -133,8 +138,9 @@ void AppendTableOptions(std::string& text, const TableOptions& options) {
     text += " COMMENT=";
     AppendQuotedText(text, options.comment);
   }
-  if (options.systemVersioning)
+  if (options.systemVersioning) {
     text += " WITH SYSTEM VERSIONING";
+  }
   if (!options.partitioning.empty()) {
     text += '\n';
     text += options.partitioning;
@@ -150,20 +156,24 @@ ColumnExtra ParseColumnExtra(std::string_view extra) {
     std::string_view item = Trimmed(extra.substr(0, comma));
     extra = comma == std::string_view::npos ? std::string_view() : extra.substr(comma + 1);
     // Expression defaults are written as such; the marker itself is no syntax.
-    if (StartsWithNoCase(item, "DEFAULT_GENERATED"))
+    if (StartsWithNoCase(item, "DEFAULT_GENERATED")) {
       item = Trimmed(item.substr(sizeof "DEFAULT_GENERATED" - 1));
+    }
     for (const char* kind : {"VIRTUAL", "STORED", "PERSISTENT"}) {
       if (EqualsNoCase(item, std::string(kind) + " GENERATED")) {
         parsed.generatedKind = kind;
         item = {};
       }
     }
-    if (item.empty())
+    if (item.empty()) {
       continue;
-    if (EqualsNoCase(item, "INVISIBLE"))
+    }
+    if (EqualsNoCase(item, "INVISIBLE")) {
       parsed.invisible = true;
-    if (!parsed.clause.empty())
+    }
+    if (!parsed.clause.empty()) {
       parsed.clause += ' ';
+    }
     parsed.clause += item;
   }
   return parsed;
@@ -189,14 +199,16 @@ void AppendCreateTable(std::string& text, std::string_view tableName,
   const ColumnDefinition* rowEnd = nullptr;
   for (const ColumnDefinition& column : columns) {
     AppendColumnLine(text, column);
-    if (IsRowStartOrEnd(column))
+    if (IsRowStartOrEnd(column)) {
       (*column.generationExpression == "ROW START" ? rowStart : rowEnd) = &column;
+    }
   }
 
   const IndexColumn* opening = nullptr;
   for (const IndexColumn& index : indexes) {
-    if (opening != nullptr && opening->keyName != index.keyName)
+    if (opening != nullptr && opening->keyName != index.keyName) {
       AppendIndexClosing(text, *opening, options.engine);
+    }
     if (index.seqInIndex == "1" || opening == nullptr || opening->keyName != index.keyName) {
       opening = &index;
       AppendIndexOpening(text, index);
@@ -205,8 +217,9 @@ void AppendCreateTable(std::string& text, std::string_view tableName,
       AppendIndexColumn(text, index);
     }
   }
-  if (opening != nullptr)
+  if (opening != nullptr) {
     AppendIndexClosing(text, *opening, options.engine);
+  }
 
   if (rowStart != nullptr && rowEnd != nullptr) {
     text += "\n\tPERIOD FOR SYSTEM_TIME(";
@@ -217,8 +230,9 @@ void AppendCreateTable(std::string& text, std::string_view tableName,
   }
 
   // Every column line and index clause ends in a comma; the last one goes.
-  if (!text.empty() && text.back() == ',')
+  if (!text.empty() && text.back() == ',') {
     text.pop_back();
+  }
   text += "\n)";
   if (autoIncrement) {
     text += " AUTO_INCREMENT=";

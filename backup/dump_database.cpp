@@ -57,8 +57,9 @@ class DatabaseDumper {
       : context_(connection, dumpPath, status, cancelRequested) {}
 
   DumpOutcome Run() {
-    if (!StartSession() || !ReadDatabase() || !DumpTables() || !DumpAfterRows())
+    if (!StartSession() || !ReadDatabase() || !DumpTables() || !DumpAfterRows()) {
       return context_.outcome();
+    }
     // Every row is read; ending the read-only transaction cannot lose any.
     context_.Run("ROLLBACK");
     context_.AppendText();
@@ -101,14 +102,16 @@ class DatabaseDumper {
     }
     static const std::string kPrivileges = "privileges";
     if (!dump::ReadPrivileges(connection, facts_.name, &privileges_)) {
-      if (context_.QueryFailed(&kPrivileges))
+      if (context_.QueryFailed(&kPrivileges)) {
         return false;
+      }
       // Reported once; the triggers and routines are not reported again.
       privileges_.triggersOfEveryTable = privileges_.everyRoutineListed = true;
     }
     static const std::string kForeignKeys = "foreign keys";
-    if (!dump::ReadForeignKeys(connection, &foreignKeys_) && context_.QueryFailed(&kForeignKeys))
+    if (!dump::ReadForeignKeys(connection, &foreignKeys_) && context_.QueryFailed(&kForeignKeys)) {
       return false;
+    }
     context_.text() += DumpHeader(database);
     return true;
   }
@@ -117,18 +120,21 @@ class DatabaseDumper {
   // views come after all tables.
   bool DumpTables() {
     for (const dump::TableStatus& table : tables_) {
-      if (table.type == "SEQUENCE" && !dump::DumpSequence(context_, table))
+      if (table.type == "SEQUENCE" && !dump::DumpSequence(context_, table)) {
         return false;
+      }
     }
     for (const dump::TableStatus& table : tables_) {
       if (table.type == "VIEW") {
         views_.push_back(&table);
       } else if (table.type != "SEQUENCE") {
         bool created = false;
-        if (!dump::DumpTable(context_, table, facts_, &created))
+        if (!dump::DumpTable(context_, table, facts_, &created)) {
           return false;
-        if (created)
+        }
+        if (created) {
           written_.insert(table.name);
+        }
       }
     }
     context_.text() += kRowsEnd;

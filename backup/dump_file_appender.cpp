@@ -28,15 +28,19 @@ bool DumpFileAppender::Append(std::string_view text) {
     return false;
   }
   bool written = std::fwrite(converted_.data(), 1, converted_.size(), file) == converted_.size();
-  if (!written)
+  if (!written) {
     error_ = errno;
+  }
   bool closed = std::fclose(file) == 0;
-  if (written && !closed)
+  if (written && !closed) {
     error_ = errno;
-  if (written && closed)
+  }
+  if (written && closed) {
     return true;
-  if (error_ == 0)
+  }
+  if (error_ == 0) {
     error_ = EIO;
+  }
   return false;
 }
 

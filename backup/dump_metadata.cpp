@@ -13,8 +13,9 @@ constexpr unsigned long kFirstQuotingMariaDb = 100207;
 
 bool IsNumericLiteral(std::string_view text) {
   std::size_t i = 0;
-  if (i < text.size() && (text[i] == '-' || text[i] == '+'))
+  if (i < text.size() && (text[i] == '-' || text[i] == '+')) {
     ++i;
+  }
   bool digits = false;
   bool point = false;
   for (; i < text.size(); ++i) {
@@ -27,27 +28,33 @@ bool IsNumericLiteral(std::string_view text) {
       break;
     }
   }
-  if (!digits)
+  if (!digits) {
     return false;
+  }
   if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
     ++i;
-    if (i < text.size() && (text[i] == '-' || text[i] == '+'))
+    if (i < text.size() && (text[i] == '-' || text[i] == '+')) {
       ++i;
+    }
     std::size_t exponentStart = i;
-    while (i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])))
+    while (i < text.size() && std::isdigit(static_cast<unsigned char>(text[i]))) {
       ++i;
-    if (i == exponentStart)
+    }
+    if (i == exponentStart) {
       return false;
+    }
   }
   return i == text.size();
 }
 
 bool ContainsNoCase(std::string_view text, std::string_view word) {
-  if (word.size() > text.size())
+  if (word.size() > text.size()) {
     return false;
+  }
   for (std::size_t start = 0; start + word.size() <= text.size(); ++start) {
-    if (strncasecmp(text.data() + start, word.data(), word.size()) == 0)
+    if (strncasecmp(text.data() + start, word.data(), word.size()) == 0) {
       return true;
+    }
   }
   return false;
 }
@@ -77,8 +84,9 @@ char UnescapedByte(char letter) {
 bool ReadTableList(MYSQL* connection, std::vector<TableStatus>* tables) {
   tables->clear();
   ResultPtr result = StoreQuery(connection, "SHOW TABLE STATUS");
-  if (!result)
+  if (!result) {
     return false;
+  }
   FieldPositions fields(result.get());
   int name = fields.Find("Name");
   int autoIncrement = fields.Find("Auto_increment");
@@ -86,8 +94,9 @@ bool ReadTableList(MYSQL* connection, std::vector<TableStatus>* tables) {
   int engine = fields.Find("Engine");
   int createOptions = fields.Find("Create_options");
   int comment = fields.Find("Comment");
-  if (name < 0)
+  if (name < 0) {
     return false;
+  }
   while (MYSQL_ROW row = mysql_fetch_row(result.get())) {
     RowReader reader(result.get(), row);
     TableStatus table;
@@ -106,14 +115,16 @@ bool ReadTableTypes(MYSQL* connection, std::vector<TableStatus>* tables) {
   ResultPtr result = StoreQuery(connection,
                                 "SELECT TABLE_NAME, TABLE_TYPE FROM information_schema.TABLES "
                                 "WHERE TABLE_SCHEMA = DATABASE()");
-  if (!result)
+  if (!result) {
     return false;
+  }
   while (MYSQL_ROW row = mysql_fetch_row(result.get())) {
     RowReader reader(result.get(), row);
     const std::string name = reader.Text(0);
     for (TableStatus& table : *tables) {
-      if (table.name == name)
+      if (table.name == name) {
         table.type = reader.Text(1);
+      }
     }
   }
   return true;
@@ -123,8 +134,9 @@ bool ReadDatabaseDefaults(MYSQL* connection, DatabaseDefaults* defaults) {
   // Every field, found by name: older servers have no comment.
   ResultPtr result = StoreQuery(
       connection, "SELECT * FROM information_schema.SCHEMATA WHERE SCHEMA_NAME = DATABASE()");
-  if (!result)
+  if (!result) {
     return false;
+  }
   FieldPositions fields(result.get());
   if (MYSQL_ROW row = mysql_fetch_row(result.get())) {
     RowReader reader(result.get(), row);
@@ -139,22 +151,26 @@ bool ReadDatabaseDefaults(MYSQL* connection, DatabaseDefaults* defaults) {
 bool ReadPartitioning(MYSQL* connection, const std::string& quotedTable, std::string* clause) {
   clause->clear();
   ResultPtr result = StoreQuery(connection, "SHOW CREATE TABLE " + quotedTable);
-  if (!result)
+  if (!result) {
     return false;
+  }
   MYSQL_ROW row = mysql_fetch_row(result.get());
-  if (row == nullptr || mysql_num_fields(result.get()) < 2)
+  if (row == nullptr || mysql_num_fields(result.get()) < 2) {
     return false;
+  }
   const std::string statement = RowReader(result.get(), row).Text(1);
   // The column list closes on a line of its own that carries the table
   // options; the partitioning is everything after that line. No line inside
   // the column list starts with ')': the server escapes line feeds in texts.
   std::size_t close = statement.find("\n)");
   std::size_t lineEnd = close == std::string::npos ? close : statement.find('\n', close + 1);
-  if (lineEnd == std::string::npos)
+  if (lineEnd == std::string::npos) {
     return true;
+  }
   std::size_t start = statement.find_first_not_of(' ', lineEnd + 1);
-  if (start != std::string::npos)
+  if (start != std::string::npos) {
     *clause = statement.substr(start);
+  }
   return true;
 }
 
@@ -168,15 +184,17 @@ bool ReadCheckConstraints(MYSQL* connection, std::vector<CheckConstraint>* check
                                 "SELECT * FROM information_schema.CHECK_CONSTRAINTS "
                                 "WHERE CONSTRAINT_SCHEMA = DATABASE() "
                                 "ORDER BY TABLE_NAME, CONSTRAINT_NAME");
-  if (!result)
+  if (!result) {
     return false;
+  }
   FieldPositions fields(result.get());
   const int table = fields.Find("TABLE_NAME");
   const int name = fields.Find("CONSTRAINT_NAME");
   const int clause = fields.Find("CHECK_CLAUSE");
   const int level = fields.Find("LEVEL");  // absent where every check is the table's
-  if (table < 0 || name < 0 || clause < 0)
+  if (table < 0 || name < 0 || clause < 0) {
     return false;
+  }
   while (MYSQL_ROW row = mysql_fetch_row(result.get())) {
     RowReader reader(result.get(), row);
     checks->push_back({reader.Text(table), reader.Text(name), reader.Text(clause),
@@ -189,16 +207,18 @@ bool ReadColumns(MYSQL* connection, const std::string& query,
                  std::vector<ColumnDefinition>* columns) {
   columns->clear();
   ResultPtr result = StoreQuery(connection, query);
-  if (!result)
+  if (!result) {
     return false;
+  }
   FieldPositions fields(result.get());
   int field = fields.Find("Field");
   int type = fields.Find("Type");
   int null = fields.Find("Null");
   int defaultValue = fields.Find("Default");
   int extra = fields.Find("Extra");
-  if (field < 0 || type < 0)
+  if (field < 0 || type < 0) {
     return false;
+  }
   while (MYSQL_ROW row = mysql_fetch_row(result.get())) {
     RowReader reader(result.get(), row);
     ColumnDefinition column;
@@ -215,8 +235,9 @@ bool ReadColumns(MYSQL* connection, const std::string& query,
 bool ReadIndexes(MYSQL* connection, const std::string& query, std::vector<IndexColumn>* indexes) {
   indexes->clear();
   ResultPtr result = StoreQuery(connection, query);
-  if (!result)
+  if (!result) {
     return false;
+  }
   FieldPositions fields(result.get());
   int nonUnique = fields.Find("Non_unique");
   int keyName = fields.Find("Key_name");
@@ -227,8 +248,9 @@ bool ReadIndexes(MYSQL* connection, const std::string& query, std::vector<IndexC
   int collation = fields.Find("Collation");
   int comment = fields.Find("Index_comment");
   int ignored = fields.Find("Ignored");
-  if (keyName < 0 || seqInIndex < 0 || columnName < 0)
+  if (keyName < 0 || seqInIndex < 0 || columnName < 0) {
     return false;
+  }
   while (MYSQL_ROW row = mysql_fetch_row(result.get())) {
     RowReader reader(result.get(), row);
     IndexColumn index;
@@ -247,16 +269,19 @@ bool ReadIndexes(MYSQL* connection, const std::string& query, std::vector<IndexC
 }
 
 bool IsQuotedStyleExpression(std::string_view columnDefault) {
-  if (columnDefault.empty() || columnDefault.front() == '\'')
+  if (columnDefault.empty() || columnDefault.front() == '\'') {
     return false;
-  if (columnDefault == "NULL")
+  }
+  if (columnDefault == "NULL") {
     return false;
+  }
   return !IsNumericLiteral(columnDefault);
 }
 
 std::optional<std::string> UnquotedLiteral(std::string_view quoted) {
-  if (quoted.size() < 2 || quoted.front() != '\'' || quoted.back() != '\'')
+  if (quoted.size() < 2 || quoted.front() != '\'' || quoted.back() != '\'') {
     return std::nullopt;
+  }
   quoted = quoted.substr(1, quoted.size() - 2);
   std::string bytes;
   bytes.reserve(quoted.size());
@@ -284,8 +309,9 @@ bool ReadColumnDetails(MYSQL* connection, const TableStatus& table,
                                 "SELECT * FROM information_schema.COLUMNS "
                                 "WHERE TABLE_SCHEMA = DATABASE() AND TABLE_NAME = '" +
                                     escapedName + "'");
-  if (!result)
+  if (!result) {
     return false;
+  }
   FieldPositions fields(result.get());
   const int name = fields.Find("COLUMN_NAME");
   const int columnDefault = fields.Find("COLUMN_DEFAULT");
@@ -294,8 +320,9 @@ bool ReadColumnDetails(MYSQL* connection, const TableStatus& table,
   const int characterSet = fields.Find("CHARACTER_SET_NAME");
   const int collation = fields.Find("COLLATION_NAME");
   const int comment = fields.Find("COLUMN_COMMENT");
-  if (name < 0)
+  if (name < 0) {
     return false;
+  }
 
   const char* serverInfo = mysql_get_server_info(connection);
   bool quotesLiterals = serverInfo != nullptr && std::strstr(serverInfo, "MariaDB") != nullptr &&
@@ -304,8 +331,9 @@ bool ReadColumnDetails(MYSQL* connection, const TableStatus& table,
     RowReader reader(result.get(), row);
     const std::string columnName = reader.Text(name);
     for (ColumnDefinition& column : *columns) {
-      if (column.name != columnName)
+      if (column.name != columnName) {
         continue;
+      }
       if (std::optional<std::string> expression = reader.Optional(generation);
           expression && !expression->empty()) {
         column.generationExpression = std::move(expression);
@@ -317,8 +345,9 @@ bool ReadColumnDetails(MYSQL* connection, const TableStatus& table,
       }
       column.comment = reader.Text(comment);
       column.valueCharacterSet = reader.Text(characterSet);
-      if (!column.defaultValue)
+      if (!column.defaultValue) {
         continue;
+      }
       std::optional<std::string> defaultText = reader.Optional(columnDefault);
       if (quotesLiterals) {
         column.defaultIsExpression = defaultText && IsQuotedStyleExpression(*defaultText);

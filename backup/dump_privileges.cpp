@@ -16,8 +16,9 @@ std::vector<std::string_view> PrivilegeNames(std::string_view list) {
   for (std::size_t i = 0; i <= list.size(); ++i) {
     if (i == list.size() || (list[i] == ',' && depth == 0)) {
       std::string_view name = Trimmed(list.substr(start, i - start));
-      if (name.find('(') == std::string_view::npos)
+      if (name.find('(') == std::string_view::npos) {
         names.push_back(name);
+      }
       start = i + 1;
     } else if (list[i] == '(') {
       ++depth;
@@ -36,8 +37,9 @@ std::string ReadName(std::string_view text, std::size_t& at) {
     ++at;
     return "*";
   }
-  if (at >= text.size() || text[at] != '`')
+  if (at >= text.size() || text[at] != '`') {
     return name;
+  }
   for (++at; at < text.size(); ++at) {
     if (text[at] == '`') {
       if (at + 1 < text.size() && text[at + 1] == '`') {
@@ -55,19 +57,23 @@ std::string ReadName(std::string_view text, std::size_t& at) {
 // A database name of a grant is a LIKE pattern: % and _ match, a backslash
 // takes the next character as it is.
 bool MatchesPattern(std::string_view pattern, std::string_view name) {
-  if (pattern.empty())
+  if (pattern.empty()) {
     return name.empty();
+  }
   if (pattern.front() == '%') {
     for (std::size_t skip = 0; skip <= name.size(); ++skip) {
-      if (MatchesPattern(pattern.substr(1), name.substr(skip)))
+      if (MatchesPattern(pattern.substr(1), name.substr(skip))) {
         return true;
+      }
     }
     return false;
   }
-  if (name.empty())
+  if (name.empty()) {
     return false;
-  if (pattern.front() == '\\' && pattern.size() > 1)
+  }
+  if (pattern.front() == '\\' && pattern.size() > 1) {
     return pattern[1] == name.front() && MatchesPattern(pattern.substr(2), name.substr(1));
+  }
   return (pattern.front() == '_' || pattern.front() == name.front()) &&
          MatchesPattern(pattern.substr(1), name.substr(1));
 }
@@ -84,15 +90,18 @@ DumpPrivileges PrivilegesFromGrants(const std::vector<std::string>& grants,
   for (std::string_view grant : grants) {
     constexpr std::string_view kGrant = "GRANT ";
     const std::size_t on = grant.find(" ON ");
-    if (grant.substr(0, kGrant.size()) != kGrant || on == std::string_view::npos)
+    if (grant.substr(0, kGrant.size()) != kGrant || on == std::string_view::npos) {
       continue;  // a role granted, or something else
+    }
     std::size_t at = on + 4;
     // Grants on one routine or proxy grants say nothing of the database.
-    if (grant.compare(at, 1, "*") != 0 && grant.compare(at, 1, "`") != 0)
+    if (grant.compare(at, 1, "*") != 0 && grant.compare(at, 1, "`") != 0) {
       continue;
+    }
     const std::string schema = ReadName(grant, at);
-    if (at >= grant.size() || grant[at] != '.')
+    if (at >= grant.size() || grant[at] != '.') {
       continue;
+    }
     ++at;
     const std::string table = ReadName(grant, at);
     const bool global = schema == "*";
@@ -100,8 +109,9 @@ DumpPrivileges PrivilegesFromGrants(const std::vector<std::string>& grants,
     if (schema == "mysql" && (table == "*" || table == "proc") && grant.find("SELECT") < on) {
       privileges.everyRoutineListed = true;
     }
-    if (!global && !MatchesPattern(schema, database))
+    if (!global && !MatchesPattern(schema, database)) {
       continue;
+    }
     for (std::string_view privilege : PrivilegeNames(grant.substr(6, on - 6))) {
       const bool all = Is(privilege, "ALL PRIVILEGES") || Is(privilege, "ALL");
       if (all || Is(privilege, "TRIGGER")) {
@@ -122,11 +132,13 @@ DumpPrivileges PrivilegesFromGrants(const std::vector<std::string>& grants,
 
 bool ReadPrivileges(MYSQL* connection, std::string_view database, DumpPrivileges* privileges) {
   ResultPtr result = StoreQuery(connection, "SHOW GRANTS");
-  if (!result)
+  if (!result) {
     return false;
+  }
   std::vector<std::string> grants;
-  while (MYSQL_ROW row = mysql_fetch_row(result.get()))
+  while (MYSQL_ROW row = mysql_fetch_row(result.get())) {
     grants.push_back(RowReader(result.get(), row).Text(0));
+  }
   *privileges = PrivilegesFromGrants(grants, database);
   return true;
 }

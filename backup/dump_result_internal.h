@@ -19,8 +19,9 @@ using ResultPtr = std::unique_ptr<MYSQL_RES, ResultDeleter>;
 
 // Runs `query` and fetches its whole answer; nullptr when either failed.
 inline ResultPtr StoreQuery(MYSQL* connection, const std::string& query) {
-  if (mysql_real_query(connection, query.data(), static_cast<unsigned long>(query.size())) != 0)
+  if (mysql_real_query(connection, query.data(), static_cast<unsigned long>(query.size())) != 0) {
     return nullptr;
+  }
   return ResultPtr(mysql_store_result(connection));
 }
 
@@ -33,8 +34,9 @@ class FieldPositions {
   // -1 when the result has no field of that name.
   int Find(const char* name) const {
     for (unsigned i = 0; i < count_; ++i) {
-      if (strcasecmp(fields_[i].name, name) == 0)
+      if (strcasecmp(fields_[i].name, name) == 0) {
         return static_cast<int>(i);
+      }
     }
     return -1;
   }
@@ -50,8 +52,9 @@ class RowReader {
   RowReader(MYSQL_RES* result, MYSQL_ROW row) : row_(row), lengths_(mysql_fetch_lengths(result)) {}
 
   std::optional<std::string> Optional(int position) const {
-    if (position < 0 || row_[position] == nullptr)
+    if (position < 0 || row_[position] == nullptr) {
       return std::nullopt;
+    }
     return std::string(row_[position], lengths_[position]);
   }
   std::string Text(int position) const { return Optional(position).value_or(std::string()); }

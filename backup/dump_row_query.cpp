@@ -8,8 +8,9 @@ bool NeedsHexValues(std::string_view characterSet) {
   // Sets whose every value has a utf8mb4 form and comes back from it unchanged.
   for (const char* lossless : {"", "utf8mb4", "utf8mb3", "utf8", "latin1", "ascii", "binary",
                                "ucs2", "utf16", "utf16le", "utf32"}) {
-    if (characterSet == lossless)
+    if (characterSet == lossless) {
       return false;
+    }
   }
   return true;
 }
@@ -19,8 +20,9 @@ RowQuery MakeRowQuery(std::string_view quotedTable, const std::vector<ColumnDefi
   // The periods of a versioned table: its own columns, or hidden ones.
   const ColumnDefinition* rowStart = nullptr;
   for (const ColumnDefinition& column : columns) {
-    if (IsRowStartOrEnd(column) && *column.generationExpression == "ROW START")
+    if (IsRowStartOrEnd(column) && *column.generationExpression == "ROW START") {
       rowStart = &column;
+    }
   }
   const bool history =
       systemVersioned && (rowStart == nullptr || StartsWithNoCase(rowStart->type, "timestamp"));
@@ -60,8 +62,9 @@ RowQuery MakeRowQuery(std::string_view quotedTable, const std::vector<ColumnDefi
   for (const ColumnDefinition& column : columns) {
     const std::string name = QuotedIdentifier(column.name);
     if (IsRowStartOrEnd(column)) {
-      if (history)
+      if (history) {
         add(name, name, false);
+      }
       // The server computes generated columns; it refuses values for them.
     } else if (ParseColumnExtra(column.extra).generatedKind.empty()) {
       const bool hex = NeedsHexValues(column.valueCharacterSet);

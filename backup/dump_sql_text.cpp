@@ -24,12 +24,14 @@ constexpr std::array<char, 256> kEscapeLetter = MakeEscapeTable();
 // backticks, double quotes (ANSI_QUOTES) or apostrophes (a doubled quote
 // stays inside), or a bare word.
 std::size_t EndOfDefinerName(std::string_view text, std::size_t at) {
-  if (at >= text.size())
+  if (at >= text.size()) {
     return at;
+  }
   const char quote = text[at];
   if (quote != '`' && quote != '"' && quote != '\'') {
-    while (at < text.size() && text[at] != '@' && text[at] != ' ')
+    while (at < text.size() && text[at] != '@' && text[at] != ' ') {
       ++at;
+    }
     return at;
   }
   for (++at; at < text.size(); ++at) {
@@ -69,10 +71,12 @@ std::string WithoutDefiner(std::string_view statement) {
     return std::string(statement);
   }
   std::size_t end = EndOfDefinerName(statement, start + kDefiner.size());
-  if (end < statement.size() && statement[end] == '@')
+  if (end < statement.size() && statement[end] == '@') {
     end = EndOfDefinerName(statement, end + 1);
-  while (end < statement.size() && statement[end] == ' ')
+  }
+  while (end < statement.size() && statement[end] == ' ') {
     ++end;
+  }
   std::string result(statement.substr(0, start));
   result += statement.substr(end);
   return result;
@@ -82,11 +86,13 @@ void AppendDelimitedStatement(std::string& text, std::string_view statement) {
   std::string delimiter = ";;";
   for (const char* candidate : {";;", "$$", "//", "@@", "##"}) {
     delimiter = candidate;
-    if (statement.find(delimiter) == std::string_view::npos)
+    if (statement.find(delimiter) == std::string_view::npos) {
       break;
+    }
   }
-  while (statement.find(delimiter) != std::string_view::npos)
+  while (statement.find(delimiter) != std::string_view::npos) {
     delimiter += delimiter.back();
+  }
   text += "DELIMITER ";
   text += delimiter;
   text += '\n';
@@ -99,8 +105,9 @@ void AppendQuotedIdentifier(std::string& text, std::string_view name) {
   text += '`';
   for (char c : name) {
     text += c;
-    if (c == '`')
+    if (c == '`') {
       text += '`';
+    }
   }
   text += '`';
 }
@@ -117,8 +124,9 @@ void AppendEscapedValue(std::string& text, const char* value, std::size_t length
   std::size_t runStart = 0;
   for (std::size_t i = 0; i < length; ++i) {
     char letter = kEscapeLetter[static_cast<unsigned char>(value[i])];
-    if (letter == 0)
+    if (letter == 0) {
       continue;
+    }
     text.append(value + runStart, i - runStart);
     text += '\\';
     text += letter;
@@ -141,11 +149,13 @@ bool AppendInsertStatement(std::string& text, std::string_view insertHead,
   std::size_t flushed = 0;
   std::size_t statementStart = text.size();
   auto flushIfLong = [&] {
-    if (text.size() <= pieceSize || flushed + text.size() - statementStart <= pieceSize)
+    if (text.size() <= pieceSize || flushed + text.size() - statementStart <= pieceSize) {
       return true;
+    }
     flushed += text.size() - statementStart;
-    if (!flush())
+    if (!flush()) {
       return false;
+    }
     // From now on the text holds nothing but this statement.
     statementStart = 0;
     return true;
@@ -153,8 +163,9 @@ bool AppendInsertStatement(std::string& text, std::string_view insertHead,
 
   text += insertHead;
   for (unsigned i = 0; i < count; ++i) {
-    if (i != 0)
+    if (i != 0) {
       text += ',';
+    }
     if (values[i] == nullptr) {
       text += "NULL";
       continue;
@@ -169,8 +180,9 @@ bool AppendInsertStatement(std::string& text, std::string_view insertHead,
         AppendEscapedValue(text, values[i] + done, slice);
       }
       done += slice;
-      if (!flushIfLong())
+      if (!flushIfLong()) {
         return false;
+      }
     }
     text += '\'';
   }

@@ -25,10 +25,12 @@ inline bool EqualsNoCase(std::string_view a, std::string_view b) {
 
 // `text` without its leading and trailing spaces.
 inline std::string_view Trimmed(std::string_view text) {
-  while (!text.empty() && text.front() == ' ')
+  while (!text.empty() && text.front() == ' ') {
     text.remove_prefix(1);
-  while (!text.empty() && text.back() == ' ')
+  }
+  while (!text.empty() && text.back() == ' ') {
     text.remove_suffix(1);
+  }
   return text;
 }
 

@@ -11,24 +11,28 @@ std::optional<std::vector<std::string>> ShowCreate(DumpContext& context, const s
                                                    std::initializer_list<const char*> names) {
   context.Show(query);
   ResultPtr result = StoreQuery(context.connection(), query);
-  if (!result)
+  if (!result) {
     return std::nullopt;
+  }
   MYSQL_ROW row = mysql_fetch_row(result.get());
-  if (row == nullptr)
+  if (row == nullptr) {
     return std::nullopt;
+  }
   FieldPositions fields(result.get());
   RowReader reader(result.get(), row);
   std::vector<std::string> values;
-  for (const char* name : names)
+  for (const char* name : names) {
     values.push_back(reader.Text(fields.Find(name)));
+  }
   return values;
 }
 
 // Each routine, trigger and event keeps the SQL mode it was created under
 // (also how its text is parsed); `last` is the mode the restore runs in.
 void AppendSqlMode(std::string& text, const std::string& mode, std::string* last) {
-  if (mode == *last)
+  if (mode == *last) {
     return;
+  }
   text += "SET sql_mode = ";
   AppendQuotedText(text, mode);
   text += ";\n";
@@ -43,8 +47,9 @@ const char* StatementFieldOf(const std::string& type) {
       {"PACKAGE", "Create Package"},
       {"PACKAGE BODY", "Create Package Body"}};
   for (const auto& [routineType, field] : kFields) {
-    if (type == routineType)
+    if (type == routineType) {
       return field;
+    }
   }
   return nullptr;
 }
@@ -72,8 +77,9 @@ void AppendStoredProgram(DumpContext& context, const std::string& name,
 bool DumpStoredProgram(DumpContext& context, const std::string& name, const std::string& query,
                        const char* statementField, std::string* mode) {
   auto answer = ShowCreate(context, query, {"sql_mode", statementField});
-  if (!answer)
+  if (!answer) {
     return !context.QueryFailed(&name);
+  }
   AppendStoredProgram(context, name, *answer, mode);
   return true;
 }
@@ -83,8 +89,9 @@ bool DumpStoredProgram(DumpContext& context, const std::string& name, const std:
 std::optional<std::vector<std::pair<std::string, std::string>>> List(DumpContext& context,
                                                                      const std::string& query) {
   ResultPtr result = StoreQuery(context.connection(), query);
-  if (!result)
+  if (!result) {
     return std::nullopt;
+  }
   const bool twoFields = mysql_num_fields(result.get()) > 1;
   std::vector<std::pair<std::string, std::string>> names;
   while (MYSQL_ROW row = mysql_fetch_row(result.get())) {
@@ -106,11 +113,13 @@ std::vector<std::size_t> ViewOrder(const std::vector<std::pair<std::string, std:
   while (order.size() < views.size()) {
     bool progress = false;
     for (std::size_t i = 0; i < views.size(); ++i) {
-      if (placed[i])
+      if (placed[i]) {
         continue;
+      }
       bool ready = true;
-      for (std::size_t j = 0; j < views.size() && ready; ++j)
+      for (std::size_t j = 0; j < views.size() && ready; ++j) {
         ready = placed[j] || !uses(i, j);
+      }
       if (ready) {
         order.push_back(i);
         placed[i] = progress = true;
@@ -131,13 +140,15 @@ std::vector<std::size_t> ViewOrder(const std::vector<std::pair<std::string, std:
 bool DumpSequence(DumpContext& context, const TableStatus& sequence) {
   const std::string quotedName = QuotedIdentifier(sequence.name);
   auto statement = ShowCreate(context, "SHOW CREATE SEQUENCE " + quotedName, {"Create Table"});
-  if (!statement)
+  if (!statement) {
     return !context.QueryFailed(&sequence.name);
+  }
   // The next value it hands out, so that no value is handed out twice.
   auto state = ShowCreate(context, "SELECT next_not_cached_value, cycle_count FROM " + quotedName,
                           {"next_not_cached_value", "cycle_count"});
-  if (!state)
+  if (!state) {
     return !context.QueryFailed(&sequence.name);
+  }
   std::string& text = context.text();
   text += (*statement)[0] + ";\n";
   text += "DO SETVAL(" + quotedName + ", " + (*state)[0] + ", 0, " + (*state)[1] + ");\n";
@@ -151,8 +162,9 @@ bool DumpRoutines(DumpContext& context, const DumpPrivileges& privileges) {
                        "ROUTINE_SCHEMA = DATABASE() ORDER BY FIELD(ROUTINE_TYPE, 'FUNCTION', "
                        "'PROCEDURE', 'PACKAGE', 'PACKAGE BODY'), ROUTINE_NAME");
   static const std::string kRoutines = "stored routines";
-  if (!routines)
+  if (!routines) {
     return !context.QueryFailed(&kRoutines);
+  }
   if (!privileges.everyRoutineListed) {
     context.ObjectFailed(kRoutines,
                          "the login may not list every stored routine (it needs EXECUTE on the "
@@ -184,14 +196,16 @@ bool DumpViews(DumpContext& context, const std::vector<const TableStatus*>& view
                          ? ShowCreate(context, "SHOW CREATE VIEW " + quotedName, {"Create View"})
                          : std::nullopt;
     if (!statement) {
-      if (context.QueryFailed(&view->name))
+      if (context.QueryFailed(&view->name)) {
         return false;
+      }
       continue;
     }
     statements.emplace_back(view->name, WithoutDefiner((*statement)[0]));
   }
-  for (std::size_t i : ViewOrder(statements))
+  for (std::size_t i : ViewOrder(statements)) {
     context.text() += statements[i].second + ";\n";
+  }
   return true;
 }
 
@@ -202,8 +216,9 @@ bool DumpTriggers(DumpContext& context, const std::set<std::string>& written,
                        "WHERE TRIGGER_SCHEMA = DATABASE() ORDER BY EVENT_OBJECT_TABLE, "
                        "ACTION_TIMING, EVENT_MANIPULATION, ACTION_ORDER");
   static const std::string kTriggers = "triggers";
-  if (!triggers)
+  if (!triggers) {
     return !context.QueryFailed(&kTriggers);
+  }
   for (const std::string& table : written) {
     if (!privileges.MayReadTriggersOf(table)) {
       context.ObjectFailed(table, "the login may not read the triggers of " +
@@ -213,8 +228,9 @@ bool DumpTriggers(DumpContext& context, const std::set<std::string>& written,
   std::string mode(kSqlMode);
   for (const auto& [name, table] : *triggers) {
     // A trigger on a table left out would stop the restore.
-    if (written.count(table) == 0)
+    if (written.count(table) == 0) {
       continue;
+    }
     if (!DumpStoredProgram(context, name, "SHOW CREATE TRIGGER " + QuotedIdentifier(name),
                            "SQL Original Statement", &mode)) {
       return false;
@@ -228,12 +244,14 @@ bool DumpEvents(DumpContext& context) {
   // Without the EVENT privilege the list fails instead of coming back empty.
   ResultPtr result = StoreQuery(context.connection(), "SHOW EVENTS");
   static const std::string kEvents = "events";
-  if (!result)
+  if (!result) {
     return !context.QueryFailed(&kEvents);
+  }
   std::vector<std::string> names;
   const int nameField = FieldPositions(result.get()).Find("Name");
-  while (MYSQL_ROW row = mysql_fetch_row(result.get()))
+  while (MYSQL_ROW row = mysql_fetch_row(result.get())) {
     names.push_back(RowReader(result.get(), row).Text(nameField));
+  }
 
   std::string mode(kSqlMode);
   std::string zone = "+00:00";
@@ -241,8 +259,9 @@ bool DumpEvents(DumpContext& context) {
     auto answer = ShowCreate(context, "SHOW CREATE EVENT " + QuotedIdentifier(name),
                              {"sql_mode", "Create Event", "time_zone"});
     if (!answer) {
-      if (context.QueryFailed(&name))
+      if (context.QueryFailed(&name)) {
         return false;
+      }
       continue;
     }
     // Its times are in its own zone, and it keeps that zone.
@@ -252,8 +271,9 @@ bool DumpEvents(DumpContext& context) {
     }
     AppendStoredProgram(context, name, *answer, &mode);
   }
-  if (zone != "+00:00")
+  if (zone != "+00:00") {
     context.text() += "SET time_zone = '+00:00';\n";
+  }
   RestoreSqlMode(context.text(), mode);
   return true;
 }

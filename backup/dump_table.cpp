@@ -10,11 +10,13 @@ namespace {
 void AddColumnChecks(const std::string& table, const std::vector<CheckConstraint>& checks,
                      std::vector<ColumnDefinition>* columns) {
   for (const CheckConstraint& check : checks) {
-    if (!check.columnLevel || check.table != table)
+    if (!check.columnLevel || check.table != table) {
       continue;
+    }
     for (ColumnDefinition& column : *columns) {
-      if (column.name == check.name)
+      if (column.name == check.name) {
         column.check = check.clause;
+      }
     }
   }
 }
@@ -24,11 +26,13 @@ void AddColumnChecks(const std::string& table, const std::vector<CheckConstraint
 void RemoveOwnDatabaseName(const std::string& database, std::vector<ColumnDefinition>* columns) {
   const std::string qualifier = QuotedIdentifier(database) + ".";
   for (ColumnDefinition& column : *columns) {
-    if (!column.defaultIsExpression || !column.defaultValue)
+    if (!column.defaultIsExpression || !column.defaultValue) {
       continue;
+    }
     std::string& value = *column.defaultValue;
-    for (std::size_t at; (at = value.find(qualifier)) != std::string::npos;)
+    for (std::size_t at; (at = value.find(qualifier)) != std::string::npos;) {
       value.erase(at, qualifier.size());
+    }
   }
 }
 
@@ -65,12 +69,14 @@ bool DumpRows(DumpContext& context, MYSQL_RES* rows, const RowQuery& query,
       return false;
     }
     ++context.outcome().rowsWritten;
-    if (!context.AppendTextIfLong())
+    if (!context.AppendTextIfLong()) {
       return false;
+    }
   }
   // A stream that ends with an error has lost its remaining rows.
-  if (mysql_errno(context.connection()) != 0)
+  if (mysql_errno(context.connection()) != 0) {
     return !context.QueryFailed(&table.name);
+  }
   context.text() += query.afterRows;
   return true;
 }
@@ -88,10 +94,12 @@ bool DumpTable(DumpContext& context, const TableStatus& table, const DatabaseFac
   std::string query = "DESCRIBE " + quotedName;
   context.Show(query);
   std::vector<ColumnDefinition> columns;
-  if (!ReadColumns(connection, query, &columns))
+  if (!ReadColumns(connection, query, &columns)) {
     return !context.QueryFailed(&table.name);
-  if (!ReadColumnDetails(connection, table, &columns) && context.QueryFailed(&table.name))
+  }
+  if (!ReadColumnDetails(connection, table, &columns) && context.QueryFailed(&table.name)) {
     return false;
+  }
   AddColumnChecks(table.name, database.checks, &columns);
   RemoveOwnDatabaseName(database.name, &columns);
 
@@ -99,8 +107,9 @@ bool DumpTable(DumpContext& context, const TableStatus& table, const DatabaseFac
   context.Show(query);
   std::vector<IndexColumn> indexes;
   if (!ReadIndexes(connection, query, &indexes)) {
-    if (context.QueryFailed(&table.name))
+    if (context.QueryFailed(&table.name)) {
       return false;
+    }
     indexes.clear();
   }
 
@@ -115,14 +124,17 @@ bool DumpTable(DumpContext& context, const TableStatus& table, const DatabaseFac
   const RowQuery rowQuery = MakeRowQuery(quotedName, columns, table.type == "SYSTEM VERSIONED");
   // A SELECT that names the columns would leave out unnoticed those the
   // login may not read; a table read whole fails on them.
-  if (rowQuery.namesColumns && !CanSelectAll(connection, quotedName))
+  if (rowQuery.namesColumns && !CanSelectAll(connection, quotedName)) {
     return !context.QueryFailed(&table.name);
+  }
   context.Show(rowQuery.select);
-  if (!context.Run(rowQuery.select))
+  if (!context.Run(rowQuery.select)) {
     return !context.QueryFailed(&table.name);
+  }
   ResultPtr rows(mysql_use_result(connection));
-  if (!rows)
+  if (!rows) {
     return !context.QueryFailed(&table.name);
+  }
   context.text() += rowQuery.beforeRows;
   return DumpRows(context, rows.get(), rowQuery, table);
 }
