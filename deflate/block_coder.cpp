@@ -48,6 +48,24 @@ void reset_block(FlateState* state) {
   state->cur_flag_bit = 1;
 }
 
+void ct_init(FlateState* state) {
+  build_code_tables(state);
+
+  // tree, fixed tree, extra bits, first symbol with extra bits, leaves, longest code
+  // clang-format off
+  state->lit_spec = {state->lit_tree, state->fixed_lit_tree, len_extra, END_BLOCK + 1,
+                     FLATE_LIT_CODES, MAX_BITS, 0};
+  state->dist_spec = {state->dist_tree, state->fixed_dist_tree, dist_extra, 0,
+                      FLATE_DIST_CODES, MAX_BITS, 0};
+  state->len_spec = {state->len_tree, nullptr, lencode_extra, 0,
+                     FLATE_LENGTH_CODES, MAX_BL_BITS, 0};
+  // clang-format on
+
+  state->done_bytes = 0;
+  state->done_bits = 0;
+  reset_block(state);
+}
+
 bool block_ends_early(const FlateState* state) {
   std::uint32_t estimate = state->last_lit * 8;
   for (int d = 0; d < FLATE_DIST_CODES; ++d) {

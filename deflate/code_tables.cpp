@@ -2,19 +2,19 @@
 
 // Code tables
 //
-// What: ct_init builds, per member, the tables that map a match length or a
-// distance to its Deflate code and the first value each code covers, and the
-// two fixed Huffman trees. Everything is derived from the extra-bit tables,
-// so the code boundaries cannot drift from them.
+// What: build_code_tables builds, per member, the tables that map a match
+// length or a distance to its Deflate code and the first value each code
+// covers, and the two fixed Huffman trees. Everything is derived from the
+// extra-bit tables, so the code boundaries cannot drift from them. gen_codes
+// gives canonical codes to code lengths, for the fixed trees here and the
+// dynamic ones the tree builder makes.
 //
 // Invariants: the 29 length codes cover match lengths 3..258 (256 entries);
 // distance codes 0..15 cover distances 1..256 one by one, codes 16..29 cover
 // the rest in steps of 128, another 256 entries. Length 258 gets code 285
 // (no extra bits), not 284 with extra bits 31, as RFC 1951 demands.
 
-#include "deflate/detail/block_coder.h"
 #include "deflate/detail/flate_limits.h"
-#include "deflate/detail/tree_builder.h"
 
 namespace vaultwick {
 
@@ -25,6 +25,25 @@ std::uint32_t reverse_bits(std::uint32_t code, int n) {
     code >>= 1;
   }
   return result;
+}
+
+void gen_codes(FlateState* state, tree_entry* tree, int max_code) {
+  std::uint32_t next[MAX_BITS + 1];
+  std::uint32_t code = 0;
+  for (int bits = 1; bits <= MAX_BITS; ++bits) {
+    code = (code + state->len_count[bits - 1]) << 1;
+    next[bits] = code;
+  }
+  if (code + state->len_count[MAX_BITS] - 1 != (1u << MAX_BITS) - 1) {
+    record_failure(state, "inconsistent bit counts");
+  }
+  for (int n = 0; n <= max_code; ++n) {
+    const int len = tree[n].len;
+    if (len == 0) {
+      continue;
+    }
+    tree[n].code = static_cast<std::uint16_t>(reverse_bits(next[len]++, len));
+  }
 }
 
 namespace {
@@ -104,24 +123,10 @@ void build_fixed_trees(FlateState* state) {
 
 }  // namespace
 
-void ct_init(FlateState* state) {
+void build_code_tables(FlateState* state) {
   build_length_codes(state);
   build_distance_codes(state);
   build_fixed_trees(state);
-
-  // tree, fixed tree, extra bits, first symbol with extra bits, leaves, longest code
-  // clang-format off
-  state->lit_spec = {state->lit_tree, state->fixed_lit_tree, len_extra, END_BLOCK + 1,
-                     FLATE_LIT_CODES, MAX_BITS, 0};
-  state->dist_spec = {state->dist_tree, state->fixed_dist_tree, dist_extra, 0,
-                      FLATE_DIST_CODES, MAX_BITS, 0};
-  state->len_spec = {state->len_tree, nullptr, lencode_extra, 0,
-                     FLATE_LENGTH_CODES, MAX_BL_BITS, 0};
-  // clang-format on
-
-  state->done_bytes = 0;
-  state->done_bits = 0;
-  reset_block(state);
 }
 
 }  // namespace vaultwick

@@ -60,6 +60,7 @@
 #include <vector>
 
 #include "common/check.h"
+#include "deflate/detail/flate_one_thread.h"
 #include "deflate/detail/lazy_loop.h"
 
 namespace vaultwick {

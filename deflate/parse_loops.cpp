@@ -1,4 +1,4 @@
-#include "deflate/flate.h"
+#include "deflate/detail/parse_loops.h"
 
 // Parse loops
 //

@@ -189,25 +189,6 @@ void limit_lengths(FlateState* state, tree_spec* spec) {
   }
 }
 
-void gen_codes(FlateState* state, tree_entry* tree, int max_code) {
-  std::uint32_t next[MAX_BITS + 1];
-  std::uint32_t code = 0;
-  for (int bits = 1; bits <= MAX_BITS; ++bits) {
-    code = (code + state->len_count[bits - 1]) << 1;
-    next[bits] = code;
-  }
-  if (code + state->len_count[MAX_BITS] - 1 != (1u << MAX_BITS) - 1) {
-    record_failure(state, "inconsistent bit counts");
-  }
-  for (int n = 0; n <= max_code; ++n) {
-    const int len = tree[n].len;
-    if (len == 0) {
-      continue;
-    }
-    tree[n].code = static_cast<std::uint16_t>(reverse_bits(next[len]++, len));
-  }
-}
-
 namespace {
 
 // The walk shared by count_runs and put_lengths: runs of equal lengths

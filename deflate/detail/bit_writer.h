@@ -7,9 +7,12 @@
 
 #include "common/check.h"
 #include "deflate/detail/flate_limits.h"
-#include "deflate/flate.h"
+#include "deflate/flate_state.h"
 
 namespace vaultwick {
+
+// Sets up the bit writer with the caller's output buffer.
+void bits_init(FlateState* state, std::uint8_t* buffer, std::uint32_t capacity);
 
 // Hands every waiting byte of obuf to write_output. A count left non-zero
 // means the bytes did not reach the caller: the member fails and the bytes are

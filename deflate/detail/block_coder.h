@@ -7,9 +7,12 @@
 
 #include "deflate/detail/code_tables.h"
 #include "deflate/detail/flate_limits.h"
-#include "deflate/flate.h"
+#include "deflate/flate_state.h"
 
 namespace vaultwick {
+
+// Builds the code tables and fixed trees and starts the first block.
+void ct_init(FlateState* state);
 
 // Starts a new block: clears the frequencies and the symbol buffers.
 void reset_block(FlateState* state);

@@ -12,7 +12,7 @@
 #include <cstring>
 
 #include "deflate/detail/flate_limits.h"
-#include "deflate/flate.h"
+#include "deflate/flate_state.h"
 
 namespace vaultwick {
 

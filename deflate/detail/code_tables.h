@@ -1,11 +1,12 @@
 #pragma once
 
-// The fixed alphabets of Deflate (RFC 1951, section 3.2.5 and 3.2.7) and the
-// lookup from match lengths and distances to their codes.
+// The fixed alphabets of Deflate (RFC 1951, section 3.2.5 and 3.2.7), the
+// lookup from match lengths and distances to their codes, and canonical codes
+// from code lengths.
 
 #include <cstdint>
 
-#include "deflate/flate.h"
+#include "deflate/flate_state.h"
 
 namespace vaultwick {
 
@@ -38,5 +39,12 @@ inline std::uint32_t d_code(const FlateState* state, std::uint32_t d) {
 
 // The low n bits of code in reverse order.
 std::uint32_t reverse_bits(std::uint32_t code, int n);
+
+// Gives canonical codes to the leaves 0..max_code from their lengths and the
+// counts in len_count.
+void gen_codes(FlateState* state, tree_entry* tree, int max_code);
+
+// Builds the length and distance code tables and the two fixed trees.
+void build_code_tables(FlateState* state);
 
 }  // namespace vaultwick

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "deflate/flate.h"
+#include "deflate/flate_state.h"
 
 namespace vaultwick {
 

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "deflate/flate.h"
+#include "deflate/flate_state.h"
 
 namespace vaultwick {
 
@@ -24,13 +24,5 @@ inline constexpr unsigned kFlateMaxThreads = 8;
 // on the calling thread alone: the same stream.
 FlateOutcome flate_member_threads(const FlateJob& job, unsigned workers,
                                   std::uint64_t segment_bytes = kFlateSegmentBytes);
-
-// The one-thread compressor, whatever the job's thread count.
-FlateOutcome flate_member_one_thread(const FlateJob& job);
-
-// Readies `state` for the job's member as flate_member does (output buffer,
-// code tables, window and first read, the level's flags, the test seam), with
-// the input read through `read_input`, which finds `source` in state->source.
-void start_member(FlateState* state, const FlateJob& job, FlateReadFn read_input, void* source);
 
 }  // namespace vaultwick

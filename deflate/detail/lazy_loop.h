@@ -24,7 +24,7 @@
 #include "deflate/detail/block_coder.h"
 #include "deflate/detail/flate_limits.h"
 #include "deflate/detail/match_finder.h"
-#include "deflate/flate.h"
+#include "deflate/flate_state.h"
 
 namespace vaultwick {
 

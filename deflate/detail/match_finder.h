@@ -6,7 +6,7 @@
 #include <cstdint>
 
 #include "deflate/detail/flate_limits.h"
-#include "deflate/flate.h"
+#include "deflate/flate_state.h"
 
 namespace vaultwick {
 
@@ -99,6 +99,10 @@ std::uint32_t find_match(FlateState* state, std::uint32_t candidate);
 // The same search in four lanes, for a parse that keeps chain_prev2 and
 // chain_prev4.
 std::uint32_t find_match_lanes(FlateState* state, std::uint32_t candidate);
+
+// Prepares the window for `level` (1 to 8), ORs the level's option bits into
+// *flags_word and reads the first input.
+void match_init(FlateState* state, int level, std::uint16_t* flags_word);
 
 // Prepares the window for a parse at `level` that starts at `offset` of the
 // member (a multiple of 32768), as the window of a parse from the first byte

@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "deflate/flate.h"
+#include "deflate/flate_state.h"
 
 namespace vaultwick {
 
@@ -21,10 +21,6 @@ void sift_down(FlateState* state, const tree_entry* tree, int k);
 
 // Turns the finished tree into code lengths no longer than spec->len_limit.
 void limit_lengths(FlateState* state, tree_spec* spec);
-
-// Gives canonical codes to the leaves 0..max_code from their lengths and the
-// counts in len_count.
-void gen_codes(FlateState* state, tree_entry* tree, int max_code);
 
 // Counts the code-length symbols that describing `tree` will need.
 void count_runs(FlateState* state, tree_entry* tree, int max_code);

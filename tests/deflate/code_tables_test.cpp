@@ -27,7 +27,7 @@ int slow_reverse(int code, int n) {
 }
 
 struct CodeTablesTest : ::testing::Test {
-  void SetUp() override { ct_init(state.get()); }
+  void SetUp() override { build_code_tables(state.get()); }
   std::unique_ptr<FlateState> state = std::make_unique<FlateState>();
 };
 
