@@ -33,11 +33,13 @@ function(vaultwick_executable name)
   target_link_libraries(${name} PRIVATE vaultwick_common ${ARG_LIBS})
 endfunction()
 
-# vaultwick_test(name SOURCES ... [LIBS ...] [THREADS] [DATABASE] [TIMEOUT s])
+# vaultwick_test(name SOURCES ... [LIBS ...] [THREADS] [DATABASE] [KEYRING] [TIMEOUT s] [ARGS ...])
 # THREADS: the test starts threads of its own and also runs in the ThreadSanitizer build.
 # DATABASE: the test needs the private MariaDB server that scripts/test starts.
+# KEYRING: the test runs under scripts/keyring, on a desktop keyring of its own.
+# ARGS: arguments of the test program.
 function(vaultwick_test name)
-  cmake_parse_arguments(ARG "THREADS;DATABASE" "TIMEOUT" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(ARG "THREADS;DATABASE;KEYRING" "TIMEOUT" "SOURCES;LIBS;ARGS" ${ARGN})
   if(VAULTWICK_SANITIZE STREQUAL "fuzzer")
     return()
   endif()
@@ -47,7 +49,11 @@ function(vaultwick_test name)
   add_executable(${name} ${ARG_SOURCES})
   target_compile_options(${name} PRIVATE ${VAULTWICK_WARNINGS})
   target_link_libraries(${name} PRIVATE vaultwick_common ${ARG_LIBS} GTest::gtest_main GTest::gmock)
-  add_test(NAME ${name} COMMAND ${name})
+  if(ARG_KEYRING)
+    add_test(NAME ${name} COMMAND ${PROJECT_SOURCE_DIR}/scripts/keyring run $<TARGET_FILE:${name}> ${ARG_ARGS})
+  else()
+    add_test(NAME ${name} COMMAND ${name} ${ARG_ARGS})
+  endif()
   set(labels "")
   if(ARG_THREADS)
     list(APPEND labels threads)

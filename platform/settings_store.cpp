@@ -44,6 +44,9 @@ constexpr const char* kMigrations[] = {
     "ALTER TABLE History ADD COLUMN ArchiveChecked INTEGER;"
     "ALTER TABLE History ADD COLUMN Verified TEXT;"
     "ALTER TABLE History ADD COLUMN VerifyDetail TEXT;",
+    // 3 -> 4
+    "ALTER TABLE Connections ADD COLUMN \"ArchivePassword\" TEXT;"
+    "ALTER TABLE Connections ADD COLUMN \"SecretsIn\" TEXT;",
 };
 static_assert(std::size(kMigrations) == SettingsStore::kSchemaVersion);
 
@@ -98,7 +101,8 @@ std::string ChooseSettingsStorePath(std::string_view explicitPath) {
   return fromEnvironment.empty() ? DefaultSettingsStorePath() : fromEnvironment;
 }
 
-std::unique_ptr<SettingsStore> SettingsStore::Open(const std::string& path) {
+std::unique_ptr<SettingsStore> SettingsStore::Open(const std::string& path,
+                                                   std::unique_ptr<Keyring> keyring) {
   const std::string prefix = "settings store " + path + ": ";
   if (path.empty()) {
     throw SettingsStoreError("settings store: no file named");
@@ -120,9 +124,16 @@ std::unique_ptr<SettingsStore> SettingsStore::Open(const std::string& path) {
     sqlite3_close(db);
     throw SettingsStoreError(prefix + why);
   }
-  std::unique_ptr<SettingsStore> store(new SettingsStore(path, db));
+  std::unique_ptr<SettingsStore> store(new SettingsStore(path, db, std::move(keyring)));
   sqlite3_busy_timeout(db, kBusyTimeoutMs);
   store->Initialise();
+  // The keyring's items name the file, not the way this program was told of it.
+  if (char* real = ::realpath(path.c_str(), nullptr); real != nullptr) {
+    store->keyringStore_ = real;
+    std::free(real);
+  } else {
+    store->keyringStore_ = path;
+  }
   return store;
 }
 
@@ -165,6 +176,9 @@ void SettingsStore::Initialise() {
   // Look before writing anything: a file that is not ours is never touched.
   const std::int64_t version = check();
   Execute("PRAGMA journal_mode=WAL");
+  // A password moved to the keyring or replaced must not stay readable in
+  // the file's free space.
+  Execute("PRAGMA secure_delete=ON");
   if (version == kSchemaVersion) {
     return;
   }
@@ -203,8 +217,12 @@ void SettingsStore::WriteTransaction(const std::function<void()>& body) {
   } catch (...) {
     transactionDepth_ = 0;
     sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    // Items of rows the rollback brought back stay, as do those that were
+    // already there: a forgotten item costs nothing, a lost one a password.
+    forget_.clear();
     throw;
   }
+  ForgetReleasedItems();
 }
 
 StoreStatement::StoreStatement(SettingsStore& store, std::string_view sql) : store_(store) {

@@ -10,7 +10,9 @@
 // changed, overwritten or deleted.
 //
 // Values are kept as given; what they mean (normalising a schedule, default
-// names, checks) is the shell's business. Every call is atomic with respect
+// names, checks) is the shell's business. A store opened with a keyring keeps
+// each connection's passwords there while it can (the row holds only a
+// marker), else in the file; see ReadConnection. Every call is atomic with respect
 // to other threads of the process; a call fails with SettingsStoreError when
 // the file cannot be used (unreadable, damaged, locked past the busy timeout,
 // disk full), and its what() names the file.
@@ -25,6 +27,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/keyring.h"
 #include "platform/settings_store_layout.h"
 
 struct sqlite3;
@@ -53,6 +56,13 @@ struct ConnectionRow {
   std::int64_t start = settings::kStart.defaultInteger;
   std::int64_t period = settings::kPeriod.defaultInteger;
   std::string verifyRestore{settings::kVerifyRestore.defaultText};
+  // The key of the connection's encrypted archives; empty when it has none.
+  std::string archivePassword;
+  // Filled by ReadConnection, ignored by InsertConnection: whether the
+  // passwords are kept in the desktop keyring, and why they could not be
+  // read (empty when they were; the passwords are then empty).
+  bool secretsInKeyring = false;
+  std::string secretsUnavailable;
 };
 
 // One job, as the history keeps it. Times are seconds since 1970.
@@ -81,14 +91,17 @@ struct HistoryRow {
 class SettingsStore {
  public:
   // The schema version this program writes (kept in the file's user_version).
-  static constexpr int kSchemaVersion = 3;
+  static constexpr int kSchemaVersion = 4;
   // The history keeps this many of the newest rows.
   static constexpr int kHistoryRowsKept = 10000;
   // How long a call waits for another program's write to end.
   static constexpr int kBusyTimeoutMs = 5000;
 
   // Opens the store at `path`, making the file (and its folder) when missing.
-  static std::unique_ptr<SettingsStore> Open(const std::string& path);
+  // Without a keyring, passwords are kept in the file, and those of
+  // connections kept in a keyring cannot be read.
+  static std::unique_ptr<SettingsStore> Open(const std::string& path,
+                                             std::unique_ptr<Keyring> keyring = nullptr);
   ~SettingsStore();
   SettingsStore(const SettingsStore&) = delete;
   SettingsStore& operator=(const SettingsStore&) = delete;
@@ -103,10 +116,20 @@ class SettingsStore {
   // Connection names as stored, sorted without regard to letter case.
   std::vector<std::string> ConnectionNames();
   // Name lookups ignore letter case. A missing value reads as its default.
+  // The passwords come from where they are kept; they are moved first to
+  // where the store keeps passwords now (settings::kPasswordsIn) when they
+  // are elsewhere and both places can be reached. A move never loses them:
+  // the copy it leaves is removed only once the other is confirmed written.
   std::optional<ConnectionRow> ReadConnection(std::string_view name);
-  // False when a connection of that name (letter case ignored) exists.
+  // False when a connection of that name (letter case ignored) exists. The
+  // passwords go into the keyring when the store keeps passwords there and
+  // the keyring is open, else into the file. A row whose passwords could
+  // not be read (secretsUnavailable) is refused with SettingsStoreError,
+  // so that a change never replaces passwords it could not see.
   bool InsertConnection(const ConnectionRow& row);
-  // True when there was one to delete.
+  // True when there was one to delete. Its keyring items go once the
+  // outermost transaction has ended, unless a connection of that name then
+  // keeps its passwords in the keyring again.
   bool DeleteConnection(std::string_view name);
 
   // A program-wide text value; its default when missing.
@@ -124,13 +147,33 @@ class SettingsStore {
 
  private:
   friend class StoreStatement;
-  SettingsStore(std::string path, sqlite3* db) : path_(std::move(path)), db_(db) {}
+  SettingsStore(std::string path, sqlite3* db, std::unique_ptr<Keyring> keyring)
+      : path_(std::move(path)), db_(db), keyring_(std::move(keyring)) {}
   void Initialise();
   [[noreturn]] void Fail(std::string_view what) const;
   void Execute(const char* sql);
 
+  // The row as the file holds it; `inKeyring` says whether its passwords are in the keyring.
+  std::optional<ConnectionRow> ReadStoredConnection(std::string_view name, bool* inKeyring);
+  // The passwords of a row kept in the keyring, or why they cannot be read.
+  void ReadKeyringSecrets(ConnectionRow& row);
+  // Moves the passwords of connection `name` to where the store keeps them
+  // now, when they are elsewhere and both places can be reached.
+  void SettleSecrets(std::string_view name);
+  bool WantKeyring();
+  KeyringItem Item(std::string_view connection, SecretKind kind) const;
+  // Keeps both passwords of `row` in the keyring; false (and nothing to
+  // rely on there) when the keyring did not take them.
+  bool StoreInKeyring(const ConnectionRow& row);
+  // Removes the keyring items of the connections named in forget_ that no
+  // longer keep their passwords there; called when a write transaction ended.
+  void ForgetReleasedItems();
+
   std::string path_;
   sqlite3* db_;
+  std::unique_ptr<Keyring> keyring_;
+  std::string keyringStore_;  // path_ as the keyring's items name it
+  std::vector<std::string> forget_;
   std::recursive_mutex mutex_;
   int transactionDepth_ = 0;
 };

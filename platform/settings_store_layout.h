@@ -6,8 +6,10 @@
 //
 //   Connections  one row per connection: Name (unique without regard to
 //                letter case, kept as typed), Host, Login, Password,
-//                Database, Start, Period, VerifyRestore
-//   Settings     one row per program-wide value: SaveTo
+//                Database, Start, Period, VerifyRestore, ArchivePassword,
+//                SecretsIn ('keyring': both passwords are in the desktop
+//                keyring and their columns are empty; else NULL)
+//   Settings     one row per program-wide value: SaveTo, PasswordsIn
 //   History      one row per job (columns in settings_store.cpp)
 //   ScheduledRuns  one row per connection and hour whose scheduled run has
 //                started, so that two schedulers on one store start it once
@@ -38,12 +40,21 @@ inline constexpr SettingDefinition kPeriod{"Period", SettingType::Integer, "", 1
 // The scratch database a test restore of each new archive goes into; empty:
 // no test restore (it doubles the load a backup puts on the server).
 inline constexpr SettingDefinition kVerifyRestore{"VerifyRestore", SettingType::Text, "", 0};
+inline constexpr SettingDefinition kArchivePassword{"ArchivePassword", SettingType::Text, "", 0};
 
 // Program-wide values, rows of Settings.
 inline constexpr SettingDefinition kSaveTo{"SaveTo", SettingType::Text, "", 0};
+// Where passwords are kept: "keyring" (the desktop keyring wherever one is
+// open, else the file) or "store" (always the file).
+inline constexpr SettingDefinition kPasswordsIn{"PasswordsIn", SettingType::Text, "keyring", 0};
+inline constexpr std::string_view kPasswordsInKeyring = "keyring";
+inline constexpr std::string_view kPasswordsInStore = "store";
 
 // The connection's own name, the key of Connections.
 inline constexpr std::string_view kConnectionName = "Name";
+// Where a connection's passwords are, and the value that marks the keyring.
+inline constexpr std::string_view kSecretsIn = "SecretsIn";
+inline constexpr std::string_view kSecretsInKeyring = "keyring";
 
 }  // namespace settings
 }  // namespace vaultwick

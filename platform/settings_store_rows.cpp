@@ -13,34 +13,30 @@ struct ConnectionColumn {
   const SettingDefinition& setting;
   std::string ConnectionRow::*text;
   std::int64_t ConnectionRow::*integer;
+  bool secret = false;  // empty in the file while the row's passwords are in the keyring
 };
 const ConnectionColumn kConnectionColumns[] = {
     {settings::kHost, &ConnectionRow::host, nullptr},
     {settings::kLogin, &ConnectionRow::login, nullptr},
-    {settings::kPassword, &ConnectionRow::password, nullptr},
+    {settings::kPassword, &ConnectionRow::password, nullptr, true},
     {settings::kDatabase, &ConnectionRow::database, nullptr},
     {settings::kStart, nullptr, &ConnectionRow::start},
     {settings::kPeriod, nullptr, &ConnectionRow::period},
     {settings::kVerifyRestore, &ConnectionRow::verifyRestore, nullptr},
+    {settings::kArchivePassword, &ConnectionRow::archivePassword, nullptr, true},
 };
 
-std::string Quoted(std::string_view name) {
-  std::string quoted = "\"";
-  quoted.append(name);
-  quoted += '"';
-  return quoted;
-}
-
-// "SELECT "Name", "Host", ... FROM Connections"
+// "SELECT "Name", "Host", ..., "SecretsIn" FROM Connections"
 std::string SelectConnectionSql() {
   std::string sql = "SELECT " + Quoted(settings::kConnectionName);
   for (const ConnectionColumn& column : kConnectionColumns) {
     sql += ", " + Quoted(column.setting.storedName);
   }
-  return sql + " FROM Connections WHERE " + Quoted(settings::kConnectionName) + " = ?1";
+  return sql + ", " + Quoted(settings::kSecretsIn) + " FROM Connections WHERE " +
+         Quoted(settings::kConnectionName) + " = ?1";
 }
 
-// "INSERT OR IGNORE INTO Connections("Name", "Host", ...) VALUES(?1, ?2, ...)"
+// "INSERT OR IGNORE INTO Connections("Name", "Host", ..., "SecretsIn") VALUES(?1, ?2, ...)"
 std::string InsertConnectionSql() {
   std::string columns = Quoted(settings::kConnectionName);
   std::string values = "?1";
@@ -49,6 +45,8 @@ std::string InsertConnectionSql() {
     columns += ", " + Quoted(column.setting.storedName);
     values += ", ?" + std::to_string(++index);
   }
+  columns += ", " + Quoted(settings::kSecretsIn);
+  values += ", ?" + std::to_string(++index);
   return "INSERT OR IGNORE INTO Connections(" + columns + ") VALUES(" + values + ")";
 }
 
@@ -71,7 +69,8 @@ std::vector<std::string> SettingsStore::ConnectionNames() {
   return names;
 }
 
-std::optional<ConnectionRow> SettingsStore::ReadConnection(std::string_view name) {
+std::optional<ConnectionRow> SettingsStore::ReadStoredConnection(std::string_view name,
+                                                                 bool* inKeyring) {
   std::lock_guard<std::recursive_mutex> lock(mutex_);
   StoreStatement select(*this, SelectConnectionSql());
   select.Bind(1, name);
@@ -89,33 +88,61 @@ std::optional<ConnectionRow> SettingsStore::ReadConnection(std::string_view name
       row.*column.integer = select.Integer(index).value_or(column.setting.defaultInteger);
     }
   }
+  *inKeyring = select.Text(index + 1) == settings::kSecretsInKeyring;
   return row;
 }
 
 bool SettingsStore::InsertConnection(const ConnectionRow& row) {
-  std::lock_guard<std::recursive_mutex> lock(mutex_);
-  StoreStatement insert(*this, InsertConnectionSql());
-  insert.Bind(1, row.name);
-  int index = 1;
-  for (const ConnectionColumn& column : kConnectionColumns) {
-    ++index;
-    if (column.text != nullptr) {
-      insert.Bind(index, row.*column.text);
-    } else {
-      insert.Bind(index, row.*column.integer);
-    }
+  if (!row.secretsUnavailable.empty()) {
+    Fail(row.secretsUnavailable + "; nothing was changed");
   }
-  insert.Step();
-  return sqlite3_changes(db_) > 0;
+  bool inserted = false;
+  WriteTransaction([&] {
+    bool ignored = false;
+    if (ReadStoredConnection(row.name, &ignored)) {
+      return;
+    }
+    // Into the keyring first: the file then never holds the passwords, not
+    // even in its log.
+    const bool inKeyring = keyring_ != nullptr && WantKeyring() &&
+                           keyring_->State() == KeyringState::Open && StoreInKeyring(row);
+    StoreStatement insert(*this, InsertConnectionSql());
+    insert.Bind(1, row.name);
+    int index = 1;
+    for (const ConnectionColumn& column : kConnectionColumns) {
+      ++index;
+      if (column.secret && inKeyring) {
+        insert.Bind(index, std::string_view());
+      } else if (column.text != nullptr) {
+        insert.Bind(index, row.*column.text);
+      } else {
+        insert.Bind(index, row.*column.integer);
+      }
+    }
+    if (inKeyring) {
+      insert.Bind(index + 1, settings::kSecretsInKeyring);
+    }
+    insert.Step();
+    inserted = sqlite3_changes(db_) > 0;
+  });
+  return inserted;
 }
 
 bool SettingsStore::DeleteConnection(std::string_view name) {
-  std::lock_guard<std::recursive_mutex> lock(mutex_);
-  StoreStatement remove(
-      *this, "DELETE FROM Connections WHERE " + Quoted(settings::kConnectionName) + " = ?1");
-  remove.Bind(1, name);
-  remove.Step();
-  return sqlite3_changes(db_) > 0;
+  bool deleted = false;
+  WriteTransaction([&] {
+    bool inKeyring = false;
+    std::optional<ConnectionRow> row = ReadStoredConnection(name, &inKeyring);
+    StoreStatement remove(
+        *this, "DELETE FROM Connections WHERE " + Quoted(settings::kConnectionName) + " = ?1");
+    remove.Bind(1, name);
+    remove.Step();
+    deleted = sqlite3_changes(db_) > 0;
+    if (row && inKeyring) {
+      forget_.push_back(row->name);
+    }
+  });
+  return deleted;
 }
 
 std::string SettingsStore::ReadText(const SettingDefinition& setting) {

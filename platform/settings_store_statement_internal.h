@@ -14,6 +14,14 @@
 
 namespace vaultwick {
 
+// A column name as SQL writes it: "Name".
+inline std::string Quoted(std::string_view name) {
+  std::string quoted = "\"";
+  quoted.append(name);
+  quoted += '"';
+  return quoted;
+}
+
 class StoreStatement {
  public:
   StoreStatement(SettingsStore& store, std::string_view sql);

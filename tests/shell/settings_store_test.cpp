@@ -94,6 +94,8 @@ TEST(SettingsStoreTest, OlderSchemaIsMigrated) {
   SettingsStore::Open(path).reset();
   RunForeignSql(path,
                 "DROP TABLE ScheduledRuns; ALTER TABLE Connections DROP COLUMN VerifyRestore;"
+                "ALTER TABLE Connections DROP COLUMN ArchivePassword;"
+                "ALTER TABLE Connections DROP COLUMN SecretsIn;"
                 "ALTER TABLE History DROP COLUMN ArchiveChecked;"
                 "ALTER TABLE History DROP COLUMN Verified;"
                 "ALTER TABLE History DROP COLUMN VerifyDetail; PRAGMA user_version=1;"
@@ -102,6 +104,8 @@ TEST(SettingsStoreTest, OlderSchemaIsMigrated) {
                 " 'Backup complete', '', 10, 1, 5)");
   auto store = SettingsStore::Open(path);
   EXPECT_EQ(store->ReadConnection("kept")->verifyRestore, "");
+  EXPECT_EQ(store->ReadConnection("kept")->archivePassword, "");
+  EXPECT_FALSE(store->ReadConnection("kept")->secretsInKeyring);
   EXPECT_TRUE(store->ClaimScheduledRun("kept", 1000));
   EXPECT_FALSE(store->ClaimScheduledRun("KEPT", 1000));
 
