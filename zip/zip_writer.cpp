@@ -118,6 +118,9 @@ ZipResult closeZipWriter(ZipHandle* handle) {
   if (handle->writer->state != WriterState::Finished) {
     result = finishArchive(*handle->writer);
   }
+  if (!handle->writer->output->release() && result == ZipResult::Ok) {
+    result = ZipResult::WriteFailed;
+  }
   delete handle;
   return report(result);
 }

@@ -165,6 +165,12 @@ ZipResult addMember(ZipWriter& writer, const char* name, const void* source, std
   entry.compressedSize = writer.compressedSize;
   entry.uncompressedSize = writer.bytesRead;
   if (writer.output->seekable()) {
+    if (!entry.localZip64 && !sizesFitClassic(entry)) {
+      result = widenLocalHeader(writer, entry);
+      if (result != ZipResult::Ok) {
+        return result;
+      }
+    }
     result = rewriteLocalHeader(writer, entry);
     if (result != ZipResult::Ok) {
       return result;

@@ -73,6 +73,10 @@ void setTimestampExtras(ZipEntry& entry, std::uint32_t modificationTime, std::ui
   putU16(entry.centralExtra.data(), ut::kDataSize, ut::kCentralSize - 4);
 }
 
+bool sizesFitClassic(const ZipEntry& entry) {
+  return fitsClassic(entry.compressedSize) && fitsClassic(entry.uncompressedSize);
+}
+
 std::uint32_t localHeaderLength(const ZipEntry& entry) {
   return static_cast<std::uint32_t>(fmt::local_header::kSize + entry.nameLength +
                                     fmt::timestamp_extra::kLocalSize +

@@ -23,6 +23,9 @@ class ZipSink {
 void setTimestampExtras(ZipEntry& entry, std::uint32_t modificationTime, std::uint32_t accessTime,
                         std::uint32_t creationTime);
 
+// Whether both sizes fit the local header's 32-bit fields without a ZIP64 field.
+bool sizesFitClassic(const ZipEntry& entry);
+
 // Record lengths as they go into the output.
 std::uint32_t localHeaderLength(const ZipEntry& entry);
 std::uint32_t dataDescriptorLength(const ZipEntry& entry);

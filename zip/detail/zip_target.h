@@ -23,6 +23,12 @@ class ZipTarget {
   virtual std::uint32_t write(const std::uint8_t* data, std::uint32_t count, ZipResult& sticky) = 0;
   // Positions the output `position` bytes past the base offset.
   virtual bool seek(std::uint64_t position, ZipResult& sticky) = 0;
+  // Reads back `count` archive bytes already written at `position` past the base
+  // offset, so that a member's data can be moved; false when they cannot be read.
+  virtual bool readBack(std::uint64_t position, std::uint8_t* data, std::uint32_t count) = 0;
+  // Lets go of the output. False when that failed: a file system may report a
+  // lost write only then, and the archive is then not whole.
+  virtual bool release() { return true; }
   // The memory block of a memory target, else null.
   virtual void* memory() const { return nullptr; }
   // The descriptor written to, or -1 for memory.

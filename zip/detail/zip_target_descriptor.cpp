@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <new>
+#include <string>
 
 namespace vaultwick {
 
@@ -16,7 +17,7 @@ class DescriptorTarget final : public ZipTarget {
  public:
   DescriptorTarget(int fd, bool seekable, std::uint64_t baseOffset)
       : fd_(fd), seekable_(seekable), baseOffset_(baseOffset) {}
-  ~DescriptorTarget() override { close(fd_); }
+  ~DescriptorTarget() override { static_cast<void>(release()); }
 
   bool seekable() const override { return seekable_; }
   std::uint64_t baseOffset() const override { return baseOffset_; }
@@ -45,8 +46,57 @@ class DescriptorTarget final : public ZipTarget {
     return lseek(fd_, static_cast<off_t>(position + baseOffset_), SEEK_SET) >= 0;
   }
 
+  bool readBack(std::uint64_t position, std::uint8_t* data, std::uint32_t count) override {
+    if (!seekable_) {
+      return false;
+    }
+    // The archive is usually open for writing only; the file it names is opened
+    // again for reading the first time a read is needed.
+    if (readFd_ < 0 && !readable(fd_)) {
+      const std::string self = "/proc/self/fd/" + std::to_string(fd_);
+      readFd_ = open(self.c_str(), O_RDONLY | O_CLOEXEC);
+      if (readFd_ < 0) {
+        return false;
+      }
+    }
+    const int from = readFd_ >= 0 ? readFd_ : fd_;
+    std::uint32_t done = 0;
+    while (done < count) {
+      const ssize_t got =
+          pread(from, data + done, count - done, static_cast<off_t>(position + baseOffset_ + done));
+      if (got < 0 && errno == EINTR) {
+        continue;
+      }
+      if (got <= 0) {
+        return false;
+      }
+      done += static_cast<std::uint32_t>(got);
+    }
+    return true;
+  }
+
+  bool release() override {
+    if (readFd_ >= 0) {
+      ::close(readFd_);
+      readFd_ = -1;
+    }
+    if (fd_ < 0) {
+      return true;
+    }
+    // Not retried on EINTR: the descriptor is gone whatever close answers.
+    const bool closed = ::close(fd_) == 0;
+    fd_ = -1;
+    return closed;
+  }
+
  private:
+  static bool readable(int fd) {
+    const int mode = fcntl(fd, F_GETFL) & O_ACCMODE;
+    return mode == O_RDWR || mode == O_RDONLY;
+  }
+
   int fd_;
+  int readFd_ = -1;
   bool seekable_;
   std::uint64_t baseOffset_;
 };

@@ -43,6 +43,14 @@ class MemoryTarget final : public ZipTarget {
     return true;
   }
 
+  bool readBack(std::uint64_t position, std::uint8_t* data, std::uint32_t count) override {
+    if (position + count > capacity_) {
+      return false;
+    }
+    std::memcpy(data, block_ + position, count);
+    return true;
+  }
+
  private:
   std::uint8_t* block_;
   std::uint32_t capacity_;

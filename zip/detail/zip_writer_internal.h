@@ -88,6 +88,12 @@ ZipResult deflateMemberData(ZipWriter& writer, ZipEntry& entry);
 ZipHandle* openWriter(const void* target, std::uint32_t size, ZipTargetKind kind, int level,
                       ZipResult& result);
 
+// Makes room for a ZIP64 field in the member's local header by moving its data
+// on, for a member whose size was unknown at the first writing and turned out
+// not to fit 32 bits (the header has to carry the sizes for a reader that
+// reads the archive as a stream). The header itself is rewritten afterwards.
+ZipResult widenLocalHeader(ZipWriter& writer, ZipEntry& entry);
+
 ZipResult addMember(ZipWriter& writer, const char* name, const void* source, std::uint32_t size,
                     ZipSourceKind kind);
 // Central directory and end record; runs once.
