@@ -27,7 +27,10 @@ bool InflateWhole(ArchiveReader& reader, SqlMemberFacts& facts, const std::atomi
     }
     const std::int64_t got = reader.Read(block.data(), block.size());
     if (got < 0) {
-      *error = facts.name + " is damaged: " + reader.Error();
+      // Of an encrypted member, libarchive's reason tells a wrong password from
+      // data that fails its authentication code.
+      *error =
+          facts.name + (facts.encrypted ? " does not decrypt: " : " is damaged: ") + reader.Error();
       return false;
     }
     if (got == 0) {
@@ -58,8 +61,9 @@ bool IsSqlMember(const ArchiveReader::Member& member) {
 
 std::optional<SqlMemberFacts> ReadSqlMember(
     const std::string& archivePath, std::string* error, const std::atomic<bool>* stop,
-    const std::function<void(const std::uint8_t*, std::size_t)>& onData) {
-  std::unique_ptr<ArchiveReader> reader = ArchiveReader::Open(archivePath, error);
+    const std::function<void(const std::uint8_t*, std::size_t)>& onData,
+    const std::string& password) {
+  std::unique_ptr<ArchiveReader> reader = ArchiveReader::Open(archivePath, error, password);
   if (!reader) {
     return std::nullopt;
   }
@@ -82,6 +86,7 @@ std::optional<SqlMemberFacts> ReadSqlMember(
     }
     found = true;
     facts.name = member->name;
+    facts.encrypted = member->encrypted;
     if (!InflateWhole(reader, facts, stop, onData, error)) {
       return std::nullopt;
     }
@@ -103,14 +108,18 @@ std::optional<SqlMemberFacts> ReadSqlMember(
 }
 
 std::string VerifyWrittenArchive(const std::string& archivePath, const ZipMemberSummary& written,
-                                 const std::atomic<bool>* stop) {
+                                 const std::atomic<bool>* stop, const std::string& password) {
   std::string error;
-  const std::optional<SqlMemberFacts> read = ReadSqlMember(archivePath, &error, stop);
+  const std::optional<SqlMemberFacts> read = ReadSqlMember(archivePath, &error, stop, {}, password);
   if (!read) {
     return "Archive check: " + error;
   }
   if (read->memberCount != 1 || read->name != written.name) {
     return "Archive check: the archive does not hold " + written.name + " alone";
+  }
+  // An archive meant to be encrypted that is not would be readable by anyone.
+  if (!password.empty() && !read->encrypted) {
+    return "Archive check: " + written.name + " is not encrypted";
   }
   if (read->size != written.size || read->crc32 != written.crc32) {
     return "Archive check: " + written.name + " reads back as " + std::to_string(read->size) +

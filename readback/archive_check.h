@@ -20,6 +20,7 @@ struct SqlMemberFacts {
   std::uint64_t size = 0;
   std::uint32_t crc32 = 0;
   int memberCount = 0;  // every member of the archive, the dump included
+  bool encrypted = false;
 };
 
 // Whether `member` is a dump: a file whose name ends in ".sql" (any letter case).
@@ -29,10 +30,13 @@ bool IsSqlMember(const ArchiveReader::Member& member);
 // through whole. nullopt with the reason in *error when the archive cannot be
 // read, holds no such member or more than one, its data is damaged, or `stop`
 // became true on the way. `onData`, when given, sees the dump's bytes as they
-// are inflated (they are checked only once the member has ended).
+// are inflated (they are checked only once the member has ended). `password`
+// (empty: none) opens an encrypted dump, whose authentication code is then
+// proved too.
 std::optional<SqlMemberFacts> ReadSqlMember(
     const std::string& archivePath, std::string* error, const std::atomic<bool>* stop = nullptr,
-    const std::function<void(const std::uint8_t*, std::size_t)>& onData = {});
+    const std::function<void(const std::uint8_t*, std::size_t)>& onData = {},
+    const std::string& password = {});
 
 // The same for an archive open in `reader`, none of whose members was read yet.
 std::optional<SqlMemberFacts> ReadSqlMember(
@@ -41,9 +45,11 @@ std::optional<SqlMemberFacts> ReadSqlMember(
 
 // What a backup job asks before its archive replaces the last good one: the
 // archive holds exactly the member the writer wrote, with the same name,
-// length and CRC-32. Empty when it does, else what differs (or that `stop`
-// became true on the way).
+// length and CRC-32, and, when a `password` is given, encrypted under it with
+// an authentication code that holds. Empty when it does, else what differs (or
+// that `stop` became true on the way).
 std::string VerifyWrittenArchive(const std::string& archivePath, const ZipMemberSummary& written,
-                                 const std::atomic<bool>* stop = nullptr);
+                                 const std::atomic<bool>* stop = nullptr,
+                                 const std::string& password = {});
 
 }  // namespace vaultwick

@@ -18,25 +18,29 @@ constexpr std::size_t kReadBlock = 1 << 16;
 
 }  // namespace
 
-std::unique_ptr<ArchiveReader> ArchiveReader::Open(const std::string& path, std::string* error) {
+std::unique_ptr<ArchiveReader> ArchiveReader::Open(const std::string& path, std::string* error,
+                                                   const std::string& password) {
   return OpenWith(
       [&](struct archive* handle) {
         return archive_read_open_filename(handle, path.c_str(), kReadBlock);
       },
-      error);
+      password, error);
 }
 
-std::unique_ptr<ArchiveReader> ArchiveReader::Open(int fd, std::string* error) {
+std::unique_ptr<ArchiveReader> ArchiveReader::Open(int fd, std::string* error,
+                                                   const std::string& password) {
   if (::lseek(fd, 0, SEEK_SET) != 0) {
     *error = std::string("cannot be read: ") + std::strerror(errno);
     return nullptr;
   }
   return OpenWith(
-      [&](struct archive* handle) { return archive_read_open_fd(handle, fd, kReadBlock); }, error);
+      [&](struct archive* handle) { return archive_read_open_fd(handle, fd, kReadBlock); },
+      password, error);
 }
 
 std::unique_ptr<ArchiveReader> ArchiveReader::OpenWith(
-    const std::function<int(struct archive*)>& open, std::string* error) {
+    const std::function<int(struct archive*)>& open, const std::string& password,
+    std::string* error) {
   struct archive* handle = archive_read_new();
   if (handle == nullptr) {
     *error = "Out of memory";
@@ -48,6 +52,7 @@ std::unique_ptr<ArchiveReader> ArchiveReader::OpenWith(
   // after a tzset of its own.
   std::unique_lock<std::mutex> timeZone(TimeZoneLock());
   if (archive_read_support_format_zip_seekable(handle) != ARCHIVE_OK ||
+      (!password.empty() && archive_read_add_passphrase(handle, password.c_str()) != ARCHIVE_OK) ||
       open(handle) != ARCHIVE_OK) {
     // libarchive names a file it could not read without the reason, and says
     // no more than "Unrecognized archive format" of one that has no whole
@@ -95,6 +100,7 @@ std::optional<ArchiveReader::Member> ArchiveReader::Next() {
     member.size = static_cast<std::uint64_t>(archive_entry_size(entry));
   }
   member.regularFile = archive_entry_filetype(entry) == AE_IFREG;
+  member.encrypted = archive_entry_is_data_encrypted(entry) != 0;
   return member;
 }
 

@@ -4,7 +4,9 @@
 // the inflated bytes of each. The archive is read as a whole file from its
 // central directory, so one without its directory or end record does not open;
 // every warning counts as a failure (a CRC-32 that does not match the data, a
-// local header that disagrees with the directory).
+// local header that disagrees with the directory). Encrypted members are read
+// with the password given at opening; libarchive then proves each one's
+// authentication code once its data has been read to the end.
 
 #include <cstddef>
 #include <cstdint>
@@ -23,14 +25,18 @@ class ArchiveReader {
     std::string name;
     std::optional<std::uint64_t> size;  // inflated size, when the headers give it
     bool regularFile = true;
+    bool encrypted = false;
   };
 
   // Null with the reason in *error when `path` cannot be read as a ZIP archive.
-  static std::unique_ptr<ArchiveReader> Open(const std::string& path, std::string* error);
+  // `password` (empty: none) opens encrypted members.
+  static std::unique_ptr<ArchiveReader> Open(const std::string& path, std::string* error,
+                                             const std::string& password = {});
   // The same for the open file `fd`, read from its start, so that two readers
   // in turn read the same file even when its path names another by then.
   // `fd` stays open; the caller closes it after the reader is gone.
-  static std::unique_ptr<ArchiveReader> Open(int fd, std::string* error);
+  static std::unique_ptr<ArchiveReader> Open(int fd, std::string* error,
+                                             const std::string& password = {});
   ~ArchiveReader();
   ArchiveReader(const ArchiveReader&) = delete;
   ArchiveReader& operator=(const ArchiveReader&) = delete;
@@ -50,7 +56,7 @@ class ArchiveReader {
   explicit ArchiveReader(struct archive* handle) : handle_(handle) {}
   // `open` hands the new handle its source (a file name or descriptor).
   static std::unique_ptr<ArchiveReader> OpenWith(const std::function<int(struct archive*)>& open,
-                                                 std::string* error);
+                                                 const std::string& password, std::string* error);
   void Fail(const char* what);
 
   struct archive* handle_;

@@ -15,16 +15,20 @@
 namespace vaultwick::zip_format {
 
 // General-purpose flag bits.
+inline constexpr std::uint16_t kFlagEncrypted = 0x0001;
 inline constexpr std::uint16_t kFlagDataDescriptor = 0x0008;  // CRC and sizes follow the data
 inline constexpr std::uint16_t kFlagMaximumCompression = 0x0002;
 inline constexpr std::uint16_t kFlagUtf8Name = 0x0800;  // the name is UTF-8, not code page 437
 
 inline constexpr std::uint16_t kMethodStored = 0;
 inline constexpr std::uint16_t kMethodDeflated = 8;
+// An encrypted member's method in its headers; the real one is in its AES extra field.
+inline constexpr std::uint16_t kMethodAes = 99;
 
 inline constexpr std::uint16_t kVersionMadeBy = 0x0B17;  // host 11, format version 2.3
 inline constexpr std::uint16_t kVersionNeeded = 20;      // 2.0: deflate, folders
 inline constexpr std::uint16_t kVersionNeededZip64 = 45;
+inline constexpr std::uint16_t kVersionNeededAes = 51;
 
 // A 32-bit field holding this value says "the real value is in the ZIP64 extra field";
 // so does 0xFFFF in a 16-bit count.
@@ -235,6 +239,47 @@ inline constexpr std::uint16_t kLocalDataSize = 2 * kValueSize;  // uncompressed
 inline constexpr std::size_t kLocalSize = kHeadSize + kLocalDataSize;
 inline constexpr std::size_t kMaxCentralSize = kHeadSize + 3 * kValueSize;
 }  // namespace zip64_extra
+
+// AES extra field of an encrypted member, the same in its local and central header.
+// offset | size | field
+//      0 |    2 | tag 01 99
+//      2 |    2 | data size (7)
+//      4 |    2 | vendor version: 2, AE-2 (the CRC-32 fields hold 0)
+//      6 |    2 | vendor ID "AE"
+//      8 |    1 | key strength: 3, AES-256
+//      9 |    2 | the member's real compression method
+namespace aes_extra {
+inline constexpr std::uint16_t kTag = 0x9901;
+inline constexpr std::uint16_t kVendorVersionAe2 = 2;
+inline constexpr std::uint8_t kVendorId[2] = {'A', 'E'};
+inline constexpr std::uint8_t kStrengthAes256 = 3;
+inline constexpr std::size_t kTagOffset = 0;
+inline constexpr std::size_t kDataSize = 2;
+inline constexpr std::size_t kVendorVersion = 4;
+inline constexpr std::size_t kVendorIdOffset = 6;
+inline constexpr std::size_t kStrength = 8;
+inline constexpr std::size_t kMethod = 9;
+inline constexpr std::size_t kSize = 11;
+static_assert(kMethod + 2 == kSize);
+}  // namespace aes_extra
+
+// Data of an encrypted member, all of it counted in its compressed size.
+// size | field
+//   16 | salt, random for each member
+//    2 | password verifier
+//    n | the stored or deflated data, enciphered with AES-256 in counter mode
+//   10 | authentication code: HMAC-SHA1 over the enciphered data, first 10 bytes
+// The AES key, the HMAC key (32 bytes each) and the verifier are, in this order,
+// the output of PBKDF2-HMAC-SHA1 over the password and the salt.
+namespace aes_data {
+inline constexpr std::size_t kSaltSize = 16;
+inline constexpr std::size_t kVerifierSize = 2;
+inline constexpr std::size_t kPreambleSize = kSaltSize + kVerifierSize;
+inline constexpr std::size_t kAuthCodeSize = 10;
+inline constexpr std::size_t kOverhead = kPreambleSize + kAuthCodeSize;
+inline constexpr std::size_t kKeySize = 32;
+inline constexpr int kIterations = 1000;
+}  // namespace aes_data
 
 // External attributes: MS-DOS attribute bits in the low byte, a Unix mode in the high half.
 namespace attributes {

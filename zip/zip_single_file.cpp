@@ -14,7 +14,7 @@ namespace {
 
 ZipResult packOneFile(const char* sourcePath, const char* archivePath,
                       const std::atomic<bool>* stop, ZipMemberSummary* written, unsigned threads,
-                      const GrowingFileEnd* growing) {
+                      const GrowingFileEnd* growing, const char* password) {
   if (sourcePath == nullptr || archivePath == nullptr) {
     return ZipResult::BadArguments;
   }
@@ -29,6 +29,9 @@ ZipResult packOneFile(const char* sourcePath, const char* archivePath,
   handle->writer->stop = stop;
   handle->writer->threads = threads;
   handle->writer->growing = growing;
+  if (password != nullptr && *password != '\0') {
+    setWriterPassword(*handle->writer, password);
+  }
   const ZipResult added = addZipMember(handle, memberName, sourcePath, 0, ZipSourceKind::FileName);
   if (added == ZipResult::Ok && written != nullptr) {
     const ZipEntry& entry = handle->writer->entries.back();
@@ -45,18 +48,18 @@ ZipResult packOneFile(const char* sourcePath, const char* archivePath,
 }  // namespace
 
 ZipResult ZipSingleFile(const char* sourcePath, const char* archivePath,
-                        const std::atomic<bool>* stop, ZipMemberSummary* written,
-                        unsigned threads) {
-  return packOneFile(sourcePath, archivePath, stop, written, threads, nullptr);
+                        const std::atomic<bool>* stop, ZipMemberSummary* written, unsigned threads,
+                        const char* password) {
+  return packOneFile(sourcePath, archivePath, stop, written, threads, nullptr, password);
 }
 
 ZipResult ZipGrowingFile(const char* sourcePath, const char* archivePath, GrowingFileEnd& end,
-                         const std::atomic<bool>* stop, ZipMemberSummary* written,
-                         unsigned threads) {
+                         const std::atomic<bool>* stop, ZipMemberSummary* written, unsigned threads,
+                         const char* password) {
   if (sourcePath == nullptr || archivePath == nullptr) {
     return ZipResult::BadArguments;
   }
-  ZipResult result = packOneFile(sourcePath, archivePath, stop, written, threads, &end);
+  ZipResult result = packOneFile(sourcePath, archivePath, stop, written, threads, &end, password);
   // Where the file cannot be followed (no descriptor to wait on), and where it
   // grew to 4 GiB or more (the first header needed room for 8-byte sizes,
   // which only the finished file's size tells), the finished file is packed.
@@ -70,7 +73,7 @@ ZipResult ZipGrowingFile(const char* sourcePath, const char* archivePath, Growin
   const bool large = stat(sourcePath, &info) == 0 &&
                      static_cast<std::uint64_t>(info.st_size) >= zip_format::kZip64Marker32;
   if (result == ZipResult::CannotOpen || result == ZipResult::BadArguments || large) {
-    result = packOneFile(sourcePath, archivePath, stop, written, threads, nullptr);
+    result = packOneFile(sourcePath, archivePath, stop, written, threads, nullptr, password);
   }
   return result;
 }

@@ -25,9 +25,12 @@ struct ZipMemberSummary {
 // at once with ReadFailed. On Ok, `written` (when given) describes the member. A
 // failed archive is left for the caller to delete. `threads` above 1 spreads the
 // compression over that many parse threads; the archive is the same byte for byte.
+// A `password` (null or empty: none) encrypts the member (see setZipWriterPassword);
+// `written` still gives the CRC-32 of its plain bytes.
 [[nodiscard]] ZipResult ZipSingleFile(const char* sourcePath, const char* archivePath,
                                       const std::atomic<bool>* stop = nullptr,
-                                      ZipMemberSummary* written = nullptr, unsigned threads = 1);
+                                      ZipMemberSummary* written = nullptr, unsigned threads = 1,
+                                      const char* password = nullptr);
 
 // The end of a file that one thread is still appending to while another packs
 // it with ZipGrowingFile: the appending thread says when the file is whole, or
@@ -64,6 +67,7 @@ class GrowingFileEnd {
 // headers are rewritten at the end).
 [[nodiscard]] ZipResult ZipGrowingFile(const char* sourcePath, const char* archivePath,
                                        GrowingFileEnd& end, const std::atomic<bool>* stop = nullptr,
-                                       ZipMemberSummary* written = nullptr, unsigned threads = 1);
+                                       ZipMemberSummary* written = nullptr, unsigned threads = 1,
+                                       const char* password = nullptr);
 
 }  // namespace vaultwick

@@ -81,6 +81,21 @@ ZipResult addZipMember(ZipHandle* handle, const char* name, const void* source, 
   }
 }
 
+ZipResult setZipWriterPassword(ZipHandle* handle, const char* password) {
+  if (handle == nullptr || (password != nullptr && *password == '\0')) {
+    return report(ZipResult::BadArguments);
+  }
+  if (handle->tag != kWritingTag) {
+    return report(ZipResult::WrongMode);
+  }
+  try {
+    setWriterPassword(*handle->writer, password);
+  } catch (const std::bad_alloc&) {
+    return report(ZipResult::NoMemory);
+  }
+  return report(ZipResult::Ok);
+}
+
 ZipResult getZipWriterMemory(ZipHandle* handle, void** buffer, std::uint32_t* length) {
   if (handle == nullptr || buffer == nullptr || length == nullptr) {
     if (buffer != nullptr) {

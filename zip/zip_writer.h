@@ -49,6 +49,14 @@ struct ZipHandle;
 [[nodiscard]] ZipResult addZipMember(ZipHandle* handle, const char* name, const void* source,
                                      std::uint32_t size, ZipSourceKind kind);
 
+// Every member with data added from now on is encrypted under `password`, with
+// AES-256 in the ZIP format's AES encryption (AE-2): its data can be read back
+// only with the password, and tampering with it is found by the authentication
+// code. Names, sizes, times and attributes stay readable, and folder entries
+// are not encrypted. Null turns encryption off for later members; an empty
+// password is BadArguments.
+[[nodiscard]] ZipResult setZipWriterPassword(ZipHandle* handle, const char* password);
+
 // Finishes the archive if that has not happened yet and hands out the memory block and
 // the archive length. The block stays valid until closeZipWriter. WriteFailed when the
 // central directory did not fit the block (the bytes are then no whole archive).

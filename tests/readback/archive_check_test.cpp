@@ -109,5 +109,54 @@ TEST(ArchiveCheck, ArchivesThatHoldNoSingleWholeDump) {
   EXPECT_NE(checkError(dir.path("missing.zip")), "");
 }
 
+// AE-2 puts no CRC-32 in the headers: the authentication code is what libarchive
+// proves, and the CRC-32 and length of the inflated dump are compared with what
+// the writer read.
+TEST(ArchiveCheck, EncryptedArchiveIsProvedWithItsPasswordAndTamperingIsCaught) {
+  ScratchDir dir;
+  const std::string content = testing::textContent(400000, 3);
+  testing::writeFile(dir.path("shop.sql"), content);
+  const std::string archive = dir.path("shop.zip");
+  const std::string password = "pass word";
+  ZipMemberSummary written;
+  ASSERT_EQ(ZipSingleFile(dir.path("shop.sql").c_str(), archive.c_str(), nullptr, &written, 1,
+                          password.c_str()),
+            ZipResult::Ok);
+  EXPECT_EQ(written.crc32, testing::bitwiseCrc32(content));
+  EXPECT_EQ(VerifyWrittenArchive(archive, written, nullptr, password), "");
+  std::string error;
+  const std::optional<SqlMemberFacts> facts = ReadSqlMember(archive, &error, nullptr, {}, password);
+  ASSERT_TRUE(facts.has_value()) << error;
+  EXPECT_TRUE(facts->encrypted);
+  EXPECT_EQ(facts->crc32, written.crc32);
+
+  EXPECT_NE(VerifyWrittenArchive(archive, written, nullptr, "wrong").find("does not decrypt"),
+            std::string::npos);
+  EXPECT_NE(VerifyWrittenArchive(archive, written), "");
+
+  // One byte changed in the salt, in the enciphered data, or in the
+  // authentication code itself, whose data still decrypts and inflates whole.
+  const std::string bytes = testing::readFile(archive);
+  const testing::ParsedMember member = testing::parseArchiveFile(archive).members.at(0);
+  const std::size_t end = member.dataOffset + member.compressedSize;
+  for (const std::size_t at : {member.dataOffset + 3, member.dataOffset + 5000, end - 4}) {
+    std::string damaged = bytes;
+    damaged[at] = static_cast<char>(damaged[at] ^ 0x01);
+    testing::writeFile(dir.path("damaged.zip"), damaged);
+    const std::string complaint =
+        VerifyWrittenArchive(dir.path("damaged.zip"), written, nullptr, password);
+    EXPECT_NE(complaint, "") << at;
+    if (at == end - 4) {
+      EXPECT_NE(complaint.find("uthentication"), std::string::npos) << complaint;
+    }
+  }
+
+  // An archive that should have been encrypted and is not.
+  ASSERT_EQ(ZipSingleFile(dir.path("shop.sql").c_str(), archive.c_str(), nullptr, &written),
+            ZipResult::Ok);
+  EXPECT_NE(VerifyWrittenArchive(archive, written, nullptr, password).find("not encrypted"),
+            std::string::npos);
+}
+
 }  // namespace
 }  // namespace vaultwick

@@ -294,5 +294,43 @@ TEST(RecordWriters, Zip64FieldsOnlyWhereAValueDoesNotFit) {
   EXPECT_EQ(many.bytes.size(), 98u);
 }
 
+TEST(RecordWriters, EncryptedMembersSayAesWithTheirRealMethodAndNoCrc) {
+  ZipEntry entry;
+  ASSERT_EQ(setMemberName(entry, "big", false), ZipResult::Ok);
+  setTimestampExtras(entry, 1, 2, 3);
+  entry.method = 8;
+  entry.encrypted = true;
+  entry.localZip64 = true;
+  entry.crc32 = 0x12345678;
+  entry.uncompressedSize = 0x100000005ull;
+  entry.compressedSize = 0x1234;
+  const std::vector<std::uint8_t> aesField = hexBytes("01 99 07 00 02 00 41 45 03 08 00");
+  const std::vector<std::uint8_t> zero(4, 0);
+  auto at = [](const std::vector<std::uint8_t>& b, std::size_t from, std::size_t count) {
+    return std::vector<std::uint8_t>(b.begin() + from, b.begin() + from + count);
+  };
+  LimitedSink local(1000);
+  ASSERT_TRUE(writeLocalHeader(local, entry));
+  ASSERT_EQ(local.bytes.size(), 30u + 3 + 17 + 20 + 11);
+  EXPECT_EQ(local.bytes[4], 51);  // version needed
+  EXPECT_EQ(local.bytes[8], 99);  // method
+  EXPECT_EQ(at(local.bytes, 14, 4), zero);
+  EXPECT_EQ(local.bytes[28], 17 + 20 + 11);
+  EXPECT_EQ(at(local.bytes, local.bytes.size() - 11, 11), aesField);
+  LimitedSink descriptor(1000);
+  ASSERT_TRUE(writeDataDescriptor(descriptor, entry));
+  ASSERT_EQ(descriptor.bytes.size(), 24u);
+  EXPECT_EQ(at(descriptor.bytes, 4, 4), zero);
+  LimitedSink central(1000);
+  ASSERT_TRUE(writeCentralHeader(central, entry));
+  ASSERT_EQ(central.bytes.size(), centralHeaderLength(entry));
+  ASSERT_EQ(central.bytes.size(), 46u + 3 + 9 + 12 + 11);
+  EXPECT_EQ(central.bytes[6], 51);
+  EXPECT_EQ(central.bytes[10], 99);
+  EXPECT_EQ(at(central.bytes, 16, 4), zero);
+  EXPECT_EQ(central.bytes[30], 9 + 12 + 11);
+  EXPECT_EQ(at(central.bytes, central.bytes.size() - 11, 11), aesField);
+}
+
 }  // namespace
 }  // namespace vaultwick

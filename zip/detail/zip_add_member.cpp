@@ -20,6 +20,7 @@ ZipResult openMemberInput(ZipWriter& writer, const void* source, std::uint32_t s
   writer.compressedSize = 0;
   writer.dataWriteFailed = false;
   writer.inputResult = ZipResult::Ok;
+  writer.encryptor.reset();
   ZipResult result = ZipResult::BadArguments;
   switch (kind) {
     case ZipSourceKind::FileName:
@@ -63,16 +64,18 @@ void fillFirstValues(ZipEntry& entry, const ZipWriter& writer) {
   entry.versionNeeded = fmt::kVersionNeeded;
   const std::uint16_t nameFlag =
       isUtf8BeyondAscii(entry.name.data(), entry.nameLength) ? fmt::kFlagUtf8Name : 0;
-  entry.generalFlags = fmt::kFlagDataDescriptor | nameFlag;
+  const std::uint16_t encryptedFlag = entry.encrypted ? fmt::kFlagEncrypted : 0;
+  const std::uint64_t overhead = entry.encrypted ? fmt::aes_data::kOverhead : 0;
+  entry.generalFlags = fmt::kFlagDataDescriptor | nameFlag | encryptedFlag;
   entry.localFlags = entry.generalFlags;
   entry.dosStamp = facts.dosStamp;
   entry.crc32 = 0;
-  entry.compressedSize = entry.method == fmt::kMethodStored && sizeKnown ? expected : 0;
+  entry.compressedSize = entry.method == fmt::kMethodStored && sizeKnown ? expected + overhead : 0;
   entry.uncompressedSize = sizeKnown ? expected : fmt::kZip64Marker32;
   entry.externalAttributes = facts.externalAttributes;
   entry.localHeaderOffset = writer.bytesWritten + writer.output->baseOffset();
   // Room for 8-byte sizes has to be made now: the header is rewritten in place later.
-  entry.localZip64 = sizeKnown && expected >= fmt::kZip64Marker32;
+  entry.localZip64 = sizeKnown && expected + overhead >= fmt::kZip64Marker32;
   setTimestampExtras(entry, facts.modificationTime, facts.accessTime, facts.creationTime);
 }
 
@@ -113,6 +116,8 @@ ZipResult addMember(ZipWriter& writer, const char* name, const void* source, std
   }
   const bool stored = folder || isPrecompressedName(entry.name.data());
   entry.method = stored ? fmt::kMethodStored : fmt::kMethodDeflated;
+  // A folder entry has no data to hide.
+  entry.encrypted = !folder && !writer.password.empty();
 
   result = openMemberInput(writer, source, size, kind);
   if (result != ZipResult::Ok) {
@@ -134,8 +139,8 @@ ZipResult addMember(ZipWriter& writer, const char* name, const void* source, std
   }
   const std::uint64_t firstCompressedSize = entry.compressedSize;
 
-  ZipResult dataResult = ZipResult::Ok;
-  if (!folder) {
+  ZipResult dataResult = entry.encrypted ? startEncryptedData(writer) : ZipResult::Ok;
+  if (!folder && dataResult == ZipResult::Ok) {
     dataResult = stored ? storeMemberData(writer) : deflateMemberData(writer, entry);
   }
   if (writer.input && writer.input->finalFacts(writer.facts)) {
@@ -152,6 +157,9 @@ ZipResult addMember(ZipWriter& writer, const char* name, const void* source, std
   }
   if (writer.inputResult != ZipResult::Ok) {
     return writer.inputResult;
+  }
+  if (dataResult == ZipResult::Ok && entry.encrypted) {
+    dataResult = finishEncryptedData(writer);
   }
   if (dataResult != ZipResult::Ok) {
     return dataResult;

@@ -28,7 +28,7 @@ bool zipFlushCallback(void* param, const std::uint8_t* data, std::uint32_t* coun
   if (*count == 0) {
     return false;
   }
-  const std::uint32_t written = zipWriteCallback(writer, data, *count);
+  const std::uint32_t written = writeMemberData(*writer, data, *count);
   writer->compressedSize += written;
   if (written != *count) {
     // Compressed bytes lost in the middle of a stream spoil the member.

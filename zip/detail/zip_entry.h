@@ -31,6 +31,9 @@ struct ZipEntry {
   // The local header carries a ZIP64 field (decided once, when the member is opened,
   // so that the rewritten header keeps its length).
   bool localZip64 = false;
+  // Encrypted with AES-256 (AE-2): the headers say method 99 with an AES extra
+  // field naming `method`, and CRC-32 0; `crc32` keeps the real value all the same.
+  bool encrypted = false;
   std::array<char, zip_format::kMaxNameLength + 1> name{};
   std::array<std::uint8_t, zip_format::timestamp_extra::kLocalSize> localExtra{};
   std::array<std::uint8_t, zip_format::timestamp_extra::kCentralSize> centralExtra{};

@@ -8,7 +8,7 @@ ZipResult storeMemberData(ZipWriter& writer) {
     if (got == 0) {
       return ZipResult::Ok;
     }
-    const std::uint32_t written = zipWriteCallback(&writer, writer.buffer.data(), got);
+    const std::uint32_t written = writeMemberData(writer, writer.buffer.data(), got);
     writer.compressedSize += written;
     if (written != got) {
       return ZipResult::WriteFailed;

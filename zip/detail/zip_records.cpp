@@ -14,10 +14,10 @@ using detail::putU32;
 using detail::putU64;
 namespace fmt = zip_format;
 
-// Room for the longest record: a central header with a full name and both extras.
+// Room for the longest record: a central header with a full name and every extra.
 constexpr std::size_t kRecordCapacity = fmt::central_header::kSize + fmt::kMaxNameLength +
                                         fmt::timestamp_extra::kCentralSize +
-                                        fmt::zip64_extra::kMaxCentralSize;
+                                        fmt::zip64_extra::kMaxCentralSize + fmt::aes_extra::kSize;
 
 bool fitsClassic(std::uint64_t value) {
   return value < fmt::kZip64Marker32;
@@ -26,6 +26,39 @@ bool fitsClassic(std::uint64_t value) {
 // The classic 32-bit field of a value that may not fit: the value or the marker.
 std::uint32_t classic32(std::uint64_t value) {
   return static_cast<std::uint32_t>(std::min<std::uint64_t>(value, fmt::kZip64Marker32));
+}
+
+// What the headers say of an encrypted member in place of its own values.
+std::uint16_t headerMethod(const ZipEntry& entry) {
+  return entry.encrypted ? fmt::kMethodAes : entry.method;
+}
+
+std::uint32_t headerCrc32(const ZipEntry& entry) {
+  return entry.encrypted ? 0 : entry.crc32;
+}
+
+std::uint16_t headerVersionNeeded(const ZipEntry& entry, bool zip64) {
+  std::uint16_t version = zip64 ? fmt::kVersionNeededZip64 : entry.versionNeeded;
+  return entry.encrypted ? std::max(version, fmt::kVersionNeededAes) : version;
+}
+
+std::size_t aesExtraLength(const ZipEntry& entry) {
+  return entry.encrypted ? fmt::aes_extra::kSize : 0;
+}
+
+// Appends the AES extra field of an encrypted member at `record`; returns its length.
+std::size_t putAesExtra(std::uint8_t* record, const ZipEntry& entry) {
+  if (!entry.encrypted) {
+    return 0;
+  }
+  namespace aes = fmt::aes_extra;
+  putU16(record, aes::kTagOffset, aes::kTag);
+  putU16(record, aes::kDataSize, aes::kSize - 4);
+  putU16(record, aes::kVendorVersion, aes::kVendorVersionAe2);
+  std::memcpy(record + aes::kVendorIdOffset, aes::kVendorId, sizeof aes::kVendorId);
+  record[aes::kStrength] = aes::kStrengthAes256;
+  putU16(record, aes::kMethod, entry.method);
+  return aes::kSize;
 }
 
 bool emit(ZipSink& sink, const std::uint8_t* record, std::size_t length) {
@@ -78,9 +111,9 @@ bool sizesFitClassic(const ZipEntry& entry) {
 }
 
 std::uint32_t localHeaderLength(const ZipEntry& entry) {
-  return static_cast<std::uint32_t>(fmt::local_header::kSize + entry.nameLength +
-                                    fmt::timestamp_extra::kLocalSize +
-                                    (entry.localZip64 ? fmt::zip64_extra::kLocalSize : 0));
+  return static_cast<std::uint32_t>(
+      fmt::local_header::kSize + entry.nameLength + fmt::timestamp_extra::kLocalSize +
+      (entry.localZip64 ? fmt::zip64_extra::kLocalSize : 0) + aesExtraLength(entry));
 }
 
 std::uint32_t dataDescriptorLength(const ZipEntry& entry) {
@@ -90,23 +123,22 @@ std::uint32_t dataDescriptorLength(const ZipEntry& entry) {
 
 std::uint32_t centralHeaderLength(const ZipEntry& entry) {
   return static_cast<std::uint32_t>(fmt::central_header::kSize + entry.nameLength +
-                                    fmt::timestamp_extra::kCentralSize + entry.commentLength) +
+                                    fmt::timestamp_extra::kCentralSize + entry.commentLength +
+                                    aesExtraLength(entry)) +
          centralZip64Length(entry);
 }
 
 bool writeLocalHeader(ZipSink& sink, const ZipEntry& entry) {
   namespace lh = fmt::local_header;
   std::uint8_t record[kRecordCapacity] = {};
-  const std::size_t extraLength =
-      fmt::timestamp_extra::kLocalSize + (entry.localZip64 ? fmt::zip64_extra::kLocalSize : 0);
+  const std::size_t extraLength = localHeaderLength(entry) - lh::kSize - entry.nameLength;
   putU32(record, lh::kSignature, lh::kSignatureValue);
-  putU16(record, lh::kVersionNeeded,
-         entry.localZip64 ? fmt::kVersionNeededZip64 : entry.versionNeeded);
+  putU16(record, lh::kVersionNeeded, headerVersionNeeded(entry, entry.localZip64));
   putU16(record, lh::kFlags, entry.localFlags);
-  putU16(record, lh::kMethod, entry.method);
+  putU16(record, lh::kMethod, headerMethod(entry));
   putU16(record, lh::kDosTime, static_cast<std::uint16_t>(entry.dosStamp));
   putU16(record, lh::kDosDate, static_cast<std::uint16_t>(entry.dosStamp >> 16));
-  putU32(record, lh::kCrc32, entry.crc32);
+  putU32(record, lh::kCrc32, headerCrc32(entry));
   putU32(record, lh::kCompressedSize,
          entry.localZip64 ? fmt::kZip64Marker32 : classic32(entry.compressedSize));
   putU32(record, lh::kUncompressedSize,
@@ -126,6 +158,7 @@ bool writeLocalHeader(ZipSink& sink, const ZipEntry& entry) {
     putU64(record + at, z64::kValues + z64::kValueSize, entry.compressedSize);
     at += z64::kLocalSize;
   }
+  at += putAesExtra(record + at, entry);
   return emit(sink, record, at);
 }
 
@@ -133,7 +166,7 @@ bool writeDataDescriptor(ZipSink& sink, const ZipEntry& entry) {
   namespace dd = fmt::data_descriptor;
   std::uint8_t record[dd::kZip64Size] = {};
   putU32(record, dd::kSignature, dd::kSignatureValue);
-  putU32(record, dd::kCrc32, entry.crc32);
+  putU32(record, dd::kCrc32, headerCrc32(entry));
   if (entry.localZip64) {
     putU64(record, dd::kCompressedSize, entry.compressedSize);
     putU64(record, dd::kZip64UncompressedSize, entry.uncompressedSize);
@@ -152,17 +185,18 @@ bool writeCentralHeader(ZipSink& sink, const ZipEntry& entry) {
   const bool needsZip64 = zip64.count > 0 || entry.localZip64;
   putU32(record, ch::kSignature, ch::kSignatureValue);
   putU16(record, ch::kVersionMadeBy, entry.versionMadeBy);
-  putU16(record, ch::kVersionNeeded, needsZip64 ? fmt::kVersionNeededZip64 : entry.versionNeeded);
+  putU16(record, ch::kVersionNeeded, headerVersionNeeded(entry, needsZip64));
   putU16(record, ch::kFlags, entry.generalFlags);
-  putU16(record, ch::kMethod, entry.method);
+  putU16(record, ch::kMethod, headerMethod(entry));
   putU16(record, ch::kDosTime, static_cast<std::uint16_t>(entry.dosStamp));
   putU16(record, ch::kDosDate, static_cast<std::uint16_t>(entry.dosStamp >> 16));
-  putU32(record, ch::kCrc32, entry.crc32);
+  putU32(record, ch::kCrc32, headerCrc32(entry));
   putU32(record, ch::kCompressedSize, classic32(entry.compressedSize));
   putU32(record, ch::kUncompressedSize, classic32(entry.uncompressedSize));
   putU16(record, ch::kNameLength, entry.nameLength);
   putU16(record, ch::kExtraLength,
-         static_cast<std::uint16_t>(fmt::timestamp_extra::kCentralSize + zip64Length));
+         static_cast<std::uint16_t>(fmt::timestamp_extra::kCentralSize + zip64Length +
+                                    aesExtraLength(entry)));
   putU16(record, ch::kCommentLength, entry.commentLength);
   putU16(record, ch::kDiskNumberStart, entry.diskNumberStart);
   putU16(record, ch::kInternalAttributes, entry.internalAttributes);
@@ -182,6 +216,7 @@ bool writeCentralHeader(ZipSink& sink, const ZipEntry& entry) {
     }
     at += zip64Length;
   }
+  at += putAesExtra(record + at, entry);
   return emit(sink, record, at);
 }
 

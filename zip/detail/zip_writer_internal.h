@@ -6,9 +6,11 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "deflate/flate.h"
+#include "zip/detail/zip_aes.h"
 #include "zip/detail/zip_entry.h"
 #include "zip/detail/zip_member_facts.h"
 #include "zip/detail/zip_records.h"
@@ -45,6 +47,8 @@ struct ZipWriter final : ZipSink {
   const GrowingFileEnd* growing = nullptr;
   // Members added successfully, in order of addition.
   std::vector<ZipEntry> entries;
+  // When not empty, every member with data added from now on is encrypted under it.
+  std::string password;
 
   // The member in progress.
   MemberFacts facts;
@@ -55,9 +59,17 @@ struct ZipWriter final : ZipSink {
   bool dataWriteFailed = false;
   // ReadFailed once the input could not be read or a stop was asked for.
   ZipResult inputResult = ZipResult::Ok;
+  // The enciphering of the member in progress, when it is encrypted, and where
+  // its enciphered data is put on the way out.
+  std::unique_ptr<ZipAesEncryptor> encryptor;
+  std::vector<std::uint8_t> cipherBuffer;
 
   std::array<std::uint8_t, kWriterBufferSize> buffer{};
 
+  ZipWriter() = default;
+  ZipWriter(const ZipWriter&) = delete;
+  ZipWriter& operator=(const ZipWriter&) = delete;
+  ~ZipWriter();
   bool failed() const { return stickyError != ZipResult::Ok; }
   std::uint32_t write(const std::uint8_t* data, std::uint32_t count) override;
 };
@@ -74,6 +86,10 @@ bool zipFlushCallback(void* param, const std::uint8_t* data, std::uint32_t* coun
 // Every archive byte passes here; returns the number written.
 std::uint32_t zipWriteCallback(ZipWriter* writer, const std::uint8_t* data, std::uint32_t count);
 
+// Member data to the archive output, enciphered on the way when the member is
+// encrypted; returns how many of the bytes went out.
+std::uint32_t writeMemberData(ZipWriter& writer, const std::uint8_t* data, std::uint32_t count);
+
 // Reads the member's input, keeping its CRC-32 and length. A failed read or a
 // stop request gives 0, ending the data, and is kept in inputResult.
 std::uint32_t readMemberInput(ZipWriter& writer, std::uint8_t* destination, std::uint32_t wanted);
@@ -82,6 +98,12 @@ std::uint32_t readMemberInput(ZipWriter& writer, std::uint8_t* destination, std:
 // the compressor failed.
 ZipResult storeMemberData(ZipWriter& writer);
 ZipResult deflateMemberData(ZipWriter& writer, ZipEntry& entry);
+// Null: no encryption. The old password is wiped first.
+void setWriterPassword(ZipWriter& writer, const char* password);
+// What goes before and after the data of an encrypted member: salt and password
+// verifier, authentication code. Ok, WriteFailed, or NoMemory.
+ZipResult startEncryptedData(ZipWriter& writer);
+ZipResult finishEncryptedData(ZipWriter& writer);
 
 // openZipWriter that also hands its result to the caller: with archives made on
 // other threads, lastZipResult may already hold another one when the caller looks.
