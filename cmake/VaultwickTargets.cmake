@@ -33,13 +33,17 @@ function(vaultwick_executable name)
   target_link_libraries(${name} PRIVATE vaultwick_common ${ARG_LIBS})
 endfunction()
 
-# vaultwick_test(name SOURCES ... [LIBS ...] [THREADS] [DATABASE] [KEYRING] [TIMEOUT s] [ARGS ...])
+# vaultwick_test(name SOURCES ... [LIBS ...] [THREADS] [DATABASE] [KEYRING] [REMOTES] [TIMEOUT s]
+#                [ARGS ...])
 # THREADS: the test starts threads of its own and also runs in the ThreadSanitizer build.
 # DATABASE: the test needs the private MariaDB server that scripts/test starts.
 # KEYRING: the test runs under scripts/keyring, on a desktop keyring of its own.
+# REMOTES: the test copies to a storage server: it is registered once for each
+# kind (name_sftp, name_webdav, name_s3), each run inside a server of its own
+# that scripts/test-remote starts and stops.
 # ARGS: arguments of the test program.
 function(vaultwick_test name)
-  cmake_parse_arguments(ARG "THREADS;DATABASE;KEYRING" "TIMEOUT" "SOURCES;LIBS;ARGS" ${ARGN})
+  cmake_parse_arguments(ARG "THREADS;DATABASE;KEYRING;REMOTES" "TIMEOUT" "SOURCES;LIBS;ARGS" ${ARGN})
   if(VAULTWICK_SANITIZE STREQUAL "fuzzer")
     return()
   endif()
@@ -49,7 +53,16 @@ function(vaultwick_test name)
   add_executable(${name} ${ARG_SOURCES})
   target_compile_options(${name} PRIVATE ${VAULTWICK_WARNINGS})
   target_link_libraries(${name} PRIVATE vaultwick_common ${ARG_LIBS} GTest::gtest_main GTest::gmock)
-  if(ARG_KEYRING)
+  set(runs ${name})
+  if(ARG_REMOTES)
+    set(runs "")
+    foreach(kind sftp webdav s3)
+      add_test(NAME ${name}_${kind}
+        COMMAND ${PROJECT_SOURCE_DIR}/scripts/test-remote run ${kind}
+          ${CMAKE_CURRENT_BINARY_DIR}/${name}-${kind}-server $<TARGET_FILE:${name}> ${ARG_ARGS})
+      list(APPEND runs ${name}_${kind})
+    endforeach()
+  elseif(ARG_KEYRING)
     add_test(NAME ${name} COMMAND ${PROJECT_SOURCE_DIR}/scripts/keyring run $<TARGET_FILE:${name}> ${ARG_ARGS})
   else()
     add_test(NAME ${name} COMMAND ${name} ${ARG_ARGS})
@@ -61,10 +74,13 @@ function(vaultwick_test name)
   if(ARG_DATABASE)
     list(APPEND labels database)
   endif()
+  if(ARG_REMOTES)
+    list(APPEND labels remote)
+  endif()
   if(NOT ARG_TIMEOUT)
     set(ARG_TIMEOUT 900)
   endif()
-  set_tests_properties(${name} PROPERTIES LABELS "${labels}" TIMEOUT ${ARG_TIMEOUT}
+  set_tests_properties(${runs} PROPERTIES LABELS "${labels}" TIMEOUT ${ARG_TIMEOUT}
     ENVIRONMENT "VAULTWICK_SOURCE_DIR=${PROJECT_SOURCE_DIR}")
 endfunction()
 

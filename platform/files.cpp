@@ -13,6 +13,8 @@
 #include <system_error>
 #include <vector>
 
+#include "platform/descriptor.h"
+
 namespace vaultwick {
 namespace {
 
@@ -22,30 +24,6 @@ constexpr int kNameAttempts = 100;
 // still leaves room for it.
 constexpr std::string_view kPartFilePrefix = ".vaultwick-part-";
 constexpr mode_t kNewFileMode = 0600;
-
-// Closes a descriptor on every way out unless released.
-class Descriptor {
- public:
-  explicit Descriptor(int fd) : fd_(fd) {}
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  ~Descriptor() {
-    if (fd_ >= 0) {
-      ::close(fd_);
-    }
-  }
-  int get() const { return fd_; }
-  // Closes now and reports the close's own failure, which for some file
-  // systems is where a write error first shows.
-  int Close() {
-    int result = ::close(fd_);
-    fd_ = -1;
-    return result == 0 ? 0 : errno;
-  }
-
- private:
-  int fd_;
-};
 
 // Creates a new, hidden, exclusively created part file beside `target`.
 int CreateBeside(const std::string& target, std::string* partPath) {
