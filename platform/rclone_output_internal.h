@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/rclone_remote.h"
+#include "platform/remote_entry.h"
 
 namespace vaultwick::rclone_output {
 

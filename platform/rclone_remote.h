@@ -20,6 +20,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/remote_entry.h"
 #include "platform/temp_folder.h"
 
 namespace vaultwick {
@@ -51,19 +52,8 @@ struct RemoteOutcome {
   static RemoteOutcome Success() { return {}; }
 };
 
-// The hashes we compare; others a remote may offer are not used.
-enum class HashKind { None, Md5, Sha1 };
-
 // rclone's name of a hash kind ("MD5", "SHA-1"); empty for None.
 std::string_view RcloneHashName(HashKind kind);
-
-struct RemoteEntry {
-  std::string file;
-  std::uint64_t size = 0;
-  // Lower-case hex digits of the remote's hash (RcloneRemote::AskHashKind());
-  // empty when the remote gave none for this file.
-  std::string hash;
-};
 
 struct RemoteListing {
   RemoteOutcome outcome;
