@@ -8,8 +8,8 @@
 #include <string>
 #include <string_view>
 
-#include "backup/dump_database.h"
 #include "backup/dump_file_appender_internal.h"
+#include "backup/dump_outcome.h"
 #include "backup/dump_sql_text_internal.h"
 
 namespace vaultwick::dump {
