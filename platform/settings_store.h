@@ -28,16 +28,12 @@
 #include <vector>
 
 #include "platform/keyring.h"
+#include "platform/settings_store_error.h"
 #include "platform/settings_store_layout.h"
 
 struct sqlite3;
 
 namespace vaultwick {
-
-class SettingsStoreError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
 
 // $XDG_CONFIG_HOME/tessaly-vaultwick/settings.sqlite, or the same under
 // ~/.config when XDG_CONFIG_HOME is unset or not absolute.
@@ -146,7 +142,6 @@ class SettingsStore {
   std::vector<HistoryRow> ReadHistory(std::string_view connection, int limit);
 
  private:
-  friend class StoreStatement;
   SettingsStore(std::string path, sqlite3* db, std::unique_ptr<Keyring> keyring)
       : path_(std::move(path)), db_(db), keyring_(std::move(keyring)) {}
   void Initialise();

@@ -1,8 +1,9 @@
+#include "platform/settings_store.h"
+
 // The rows of the settings store: connections, program-wide values, history.
 
 #include <string>
 
-#include "platform/settings_store.h"
 #include "platform/settings_store_statement_internal.h"
 
 namespace vaultwick {
@@ -60,8 +61,9 @@ constexpr const char* kHistoryColumns =
 std::vector<std::string> SettingsStore::ConnectionNames() {
   std::lock_guard<std::recursive_mutex> lock(mutex_);
   const std::string name = Quoted(settings::kConnectionName);
-  StoreStatement select(*this, "SELECT " + name + " FROM Connections ORDER BY " + name +
-                                   " COLLATE NOCASE, " + name + " COLLATE BINARY");
+  StoreStatement select(db_, path_,
+                        "SELECT " + name + " FROM Connections ORDER BY " + name +
+                            " COLLATE NOCASE, " + name + " COLLATE BINARY");
   std::vector<std::string> names;
   while (select.Step()) {
     names.push_back(select.Text(0).value_or(""));
@@ -72,7 +74,7 @@ std::vector<std::string> SettingsStore::ConnectionNames() {
 std::optional<ConnectionRow> SettingsStore::ReadStoredConnection(std::string_view name,
                                                                  bool* inKeyring) {
   std::lock_guard<std::recursive_mutex> lock(mutex_);
-  StoreStatement select(*this, SelectConnectionSql());
+  StoreStatement select(db_, path_, SelectConnectionSql());
   select.Bind(1, name);
   if (!select.Step()) {
     return std::nullopt;
@@ -106,7 +108,7 @@ bool SettingsStore::InsertConnection(const ConnectionRow& row) {
     // even in its log.
     const bool inKeyring = keyring_ != nullptr && WantKeyring() &&
                            keyring_->State() == KeyringState::Open && StoreInKeyring(row);
-    StoreStatement insert(*this, InsertConnectionSql());
+    StoreStatement insert(db_, path_, InsertConnectionSql());
     insert.Bind(1, row.name);
     int index = 1;
     for (const ConnectionColumn& column : kConnectionColumns) {
@@ -134,7 +136,7 @@ bool SettingsStore::DeleteConnection(std::string_view name) {
     bool inKeyring = false;
     std::optional<ConnectionRow> row = ReadStoredConnection(name, &inKeyring);
     StoreStatement remove(
-        *this, "DELETE FROM Connections WHERE " + Quoted(settings::kConnectionName) + " = ?1");
+        db_, path_, "DELETE FROM Connections WHERE " + Quoted(settings::kConnectionName) + " = ?1");
     remove.Bind(1, name);
     remove.Step();
     deleted = sqlite3_changes(db_) > 0;
@@ -147,7 +149,7 @@ bool SettingsStore::DeleteConnection(std::string_view name) {
 
 std::string SettingsStore::ReadText(const SettingDefinition& setting) {
   std::lock_guard<std::recursive_mutex> lock(mutex_);
-  StoreStatement select(*this, "SELECT Value FROM Settings WHERE Name = ?1");
+  StoreStatement select(db_, path_, "SELECT Value FROM Settings WHERE Name = ?1");
   select.Bind(1, setting.storedName);
   std::optional<std::string> value;
   if (select.Step()) {
@@ -158,7 +160,7 @@ std::string SettingsStore::ReadText(const SettingDefinition& setting) {
 
 void SettingsStore::WriteText(const SettingDefinition& setting, std::string_view value) {
   std::lock_guard<std::recursive_mutex> lock(mutex_);
-  StoreStatement upsert(*this, "INSERT OR REPLACE INTO Settings(Name, Value) VALUES(?1, ?2)");
+  StoreStatement upsert(db_, path_, "INSERT OR REPLACE INTO Settings(Name, Value) VALUES(?1, ?2)");
   upsert.Bind(1, setting.storedName).Bind(2, value);
   upsert.Step();
 }
@@ -167,12 +169,12 @@ bool SettingsStore::ClaimScheduledRun(std::string_view connection, std::int64_t 
   constexpr std::int64_t kKeptHours = 48;
   bool claimed = false;
   WriteTransaction([&] {
-    StoreStatement claim(*this,
+    StoreStatement claim(db_, path_,
                          "INSERT OR IGNORE INTO ScheduledRuns(Connection, Hour) VALUES(?1, ?2)");
     claim.Bind(1, connection).Bind(2, hour);
     claim.Step();
     claimed = sqlite3_changes(db_) > 0;
-    StoreStatement prune(*this, "DELETE FROM ScheduledRuns WHERE Hour < ?1");
+    StoreStatement prune(db_, path_, "DELETE FROM ScheduledRuns WHERE Hour < ?1");
     prune.Bind(1, hour - kKeptHours);
     prune.Step();
   });
@@ -181,9 +183,10 @@ bool SettingsStore::ClaimScheduledRun(std::string_view connection, std::int64_t 
 
 void SettingsStore::AppendHistory(const HistoryRow& row) {
   WriteTransaction([&] {
-    StoreStatement insert(*this, std::string("INSERT INTO History(") + kHistoryColumns +
-                                     ") VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11,"
-                                     " ?12, ?13)");
+    StoreStatement insert(db_, path_,
+                          std::string("INSERT INTO History(") + kHistoryColumns +
+                              ") VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11,"
+                              " ?12, ?13)");
     insert.Bind(1, row.connection).Bind(2, row.startedBy).Bind(3, row.startedAt);
     insert.Bind(4, row.endedAt).Bind(5, row.result).Bind(6, row.endText).Bind(7, row.cause);
     insert.Bind(8, row.archiveSize).Bind(9, row.rows).Bind(10, row.durationMs);
@@ -192,7 +195,7 @@ void SettingsStore::AppendHistory(const HistoryRow& row) {
     }
     insert.Bind(12, row.verified).Bind(13, row.verifyDetail);
     insert.Step();
-    StoreStatement prune(*this, "DELETE FROM History WHERE Id <= ?1");
+    StoreStatement prune(db_, path_, "DELETE FROM History WHERE Id <= ?1");
     prune.Bind(1, sqlite3_last_insert_rowid(db_) - kHistoryRowsKept);
     prune.Step();
   });
@@ -200,9 +203,10 @@ void SettingsStore::AppendHistory(const HistoryRow& row) {
 
 std::vector<HistoryRow> SettingsStore::ReadHistory(std::string_view connection, int limit) {
   std::lock_guard<std::recursive_mutex> lock(mutex_);
-  StoreStatement select(*this, std::string("SELECT Id, ") + kHistoryColumns +
-                                   " FROM History WHERE ?1 = '' OR Connection = ?1 COLLATE NOCASE"
-                                   " ORDER BY Id DESC LIMIT ?2");
+  StoreStatement select(db_, path_,
+                        std::string("SELECT Id, ") + kHistoryColumns +
+                            " FROM History WHERE ?1 = '' OR Connection = ?1 COLLATE NOCASE"
+                            " ORDER BY Id DESC LIMIT ?2");
   select.Bind(1, connection).Bind(2, static_cast<std::int64_t>(limit));
   std::vector<HistoryRow> rows;
   while (select.Step()) {

@@ -95,7 +95,7 @@ void SettingsStore::SettleSecrets(std::string_view name) {
     if (!row || inKeyring == WantKeyring()) {
       return;
     }
-    StoreStatement update(*this, UpdateSecretsSql());
+    StoreStatement update(db_, path_, UpdateSecretsSql());
     update.Bind(1, row->name);
     if (inKeyring) {
       ReadKeyringSecrets(*row);

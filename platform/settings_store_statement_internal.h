@@ -1,7 +1,7 @@
 #pragma once
 
 // One prepared SQLite statement of the settings store, finalised on every way
-// out. Any failure goes through the store's Fail, so it names the file.
+// out. Any failure throws SettingsStoreError naming the store's file.
 
 #include <sqlite3.h>
 
@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/settings_store.h"
+#include "platform/settings_store_error.h"
 
 namespace vaultwick {
 
@@ -24,7 +24,9 @@ inline std::string Quoted(std::string_view name) {
 
 class StoreStatement {
  public:
-  StoreStatement(SettingsStore& store, std::string_view sql);
+  // `path` names the store in the error of a failure; it is kept by
+  // reference, so it must outlive the statement (the store's own path does).
+  StoreStatement(sqlite3* db, const std::string& path, std::string_view sql);
   ~StoreStatement() { sqlite3_finalize(statement_); }
   StoreStatement(const StoreStatement&) = delete;
   StoreStatement& operator=(const StoreStatement&) = delete;
@@ -46,7 +48,8 @@ class StoreStatement {
  private:
   void Check(int code) const;
 
-  SettingsStore& store_;
+  sqlite3* db_;
+  const std::string& path_;
   sqlite3_stmt* statement_ = nullptr;
 };
 
