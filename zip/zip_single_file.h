@@ -1,11 +1,10 @@
 #pragma once
 
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
-#include <mutex>
 #include <string>
 
+#include "zip/growing_file_end.h"
 #include "zip/zip_result.h"
 
 namespace vaultwick {
@@ -31,32 +30,6 @@ struct ZipMemberSummary {
                                       const std::atomic<bool>* stop = nullptr,
                                       ZipMemberSummary* written = nullptr, unsigned threads = 1,
                                       const char* password = nullptr);
-
-// The end of a file that one thread is still appending to while another packs
-// it with ZipGrowingFile: the appending thread says when the file is whole, or
-// that it never will be.
-class GrowingFileEnd {
- public:
-  enum class State { Growing, Complete, Abandoned };
-
-  GrowingFileEnd();
-  ~GrowingFileEnd();
-  GrowingFileEnd(const GrowingFileEnd&) = delete;
-  GrowingFileEnd& operator=(const GrowingFileEnd&) = delete;
-
-  // Only the first call counts.
-  void finish(bool complete);
-  State state() const { return state_.load(); }
-  // Becomes readable once the file is finished; -1 when none could be made.
-  int descriptor() const { return event_; }
-  void waitFinished();
-
- private:
-  std::atomic<State> state_{State::Growing};
-  const int event_;
-  std::mutex mutex_;
-  std::condition_variable finished_;
-};
 
 // ZipSingleFile for a file that another thread is still appending to: its bytes
 // are packed as they arrive, and once `end` is complete the member takes the
