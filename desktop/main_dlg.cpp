@@ -94,10 +94,10 @@ CMainDlg::CMainDlg(MainDlgOptions options, QWidget* parent)
                  Qt::WindowCloseButtonHint);
   setFont(DialogFont());
   controls_ = BuildDialogControls(this, MainDialogTemplate(), DialogUnits(font()));
-  connectionList = static_cast<QListWidget*>(Control(kConnectionListId));
-  periodList = static_cast<QComboBox*>(Control(kPeriodListId));
+  connectionList_ = static_cast<QListWidget*>(Control(kConnectionListId));
+  periodList_ = static_cast<QComboBox*>(Control(kPeriodListId));
   for (int period : kPeriodChoices) {
-    periodList->addItem(QString::number(period));
+    periodList_->addItem(QString::number(period));
   }
   jobMessageBoxes_ = new JobMessageBoxes(this);
   calls_ = GuiThreadCalls::For(this);
@@ -135,7 +135,7 @@ void CMainDlg::ConnectHandlers() {
     connect(static_cast<QPushButton*>(Control(id)), &QPushButton::clicked, this, handler);
   };
   onClick(kAddButtonId, &CMainDlg::OnAdd);
-  connect(connectionList, &QListWidget::itemSelectionChanged, this, &CMainDlg::OnSelectConnection);
+  connect(connectionList_, &QListWidget::itemSelectionChanged, this, &CMainDlg::OnSelectConnection);
   onClick(kRemoveButtonId, &CMainDlg::OnRemove);
   onClick(kApplyButtonId, &CMainDlg::OnApplyChanges);
   onClick(kBrowseButtonId, &CMainDlg::OnBrowse);
@@ -147,7 +147,7 @@ void CMainDlg::ConnectHandlers() {
 void CMainDlg::OnInitDialog() {
   appIcon.addFile(QStringLiteral(":/vaultwick/icon-64.png"));
   setWindowIcon(appIcon);
-  periodList->setCurrentIndex(0);
+  periodList_->setCurrentIndex(0);
   Edit(kStartHourEditId)->setMaxLength(kStartHourLimit);
   Edit(kStartMinuteEditId)->setText(QStringLiteral("00"));
   Edit(kNameEditId)->setMaxLength(kNameLimit);
@@ -177,9 +177,9 @@ bool CMainDlg::TransferIn() {
   loginText = Edit(kLoginEditId)->text();
   passwordText = Edit(kPasswordEditId)->text();
   startHourValue = *startHour;
-  const int row = SelectedRow(connectionList);
-  selectedName = row < 0 ? QString() : connectionList->item(row)->text();
-  periodText = periodList->currentText();
+  const int row = SelectedRow(connectionList_);
+  selectedName = row < 0 ? QString() : connectionList_->item(row)->text();
+  periodText = periodList_->currentText();
   databaseText = Edit(kDatabaseEditId)->text();
   return true;
 }
@@ -192,24 +192,24 @@ void CMainDlg::TransferOut() {
   Edit(kStartHourEditId)->setText(QString::number(startHourValue));
   // Selecting from code is no user's choice: the lists stay silent.
   const int row = FindPrefix(
-      connectionList->count(), [this](int i) { return connectionList->item(i)->text(); },
+      connectionList_->count(), [this](int i) { return connectionList_->item(i)->text(); },
       selectedName);
   if (row >= 0) {
-    const QSignalBlocker quiet(connectionList);
-    connectionList->setCurrentRow(row);
+    const QSignalBlocker quiet(connectionList_);
+    connectionList_->setCurrentRow(row);
   }
   const int period = FindPrefix(
-      periodList->count(), [this](int i) { return periodList->itemText(i); }, periodText);
+      periodList_->count(), [this](int i) { return periodList_->itemText(i); }, periodText);
   if (period >= 0) {
-    const QSignalBlocker quiet(periodList);
-    periodList->setCurrentIndex(period);
+    const QSignalBlocker quiet(periodList_);
+    periodList_->setCurrentIndex(period);
   }
   Edit(kSaveToEditId)->setText(saveToText);
   Edit(kDatabaseEditId)->setText(databaseText);
 }
 
 void CMainDlg::UpdateDetailControls() {
-  const bool selected = SelectedRow(connectionList) >= 0;
+  const bool selected = SelectedRow(connectionList_) >= 0;
   for (int id :
        {kNameEditId, kHostEditId, kLoginEditId, kPasswordEditId, kStartHourEditId, kDatabaseEditId,
         kPeriodListId, kRemoveButtonId, kApplyButtonId, kDownloadNowButtonId}) {

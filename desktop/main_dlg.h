@@ -59,7 +59,7 @@ class CMainDlg : public QDialog {
   // The connection names the scheduler walks, copied at every minimise.
   const QStringList& ScheduledNames() const { return scheduledNames_; }
   bool SchedulerRunning() const { return scheduleTimer_.isActive(); }
-  QSystemTrayIcon* TrayIcon() const { return trayIcon_; }
+  QSystemTrayIcon* TrayIcon() const { return trayIcon; }
   JobRunner& Runner() { return *runner_; }
 
   // Data exchange between the controls and the members. TransferIn checks the
@@ -123,9 +123,11 @@ class CMainDlg : public QDialog {
   SettingsStore& store_;
   const Clock& clock_;
   DialogControls controls_;
+  // appIcon, the exchanged values below and trayIcon keep their established
+  // names; the other members end in '_'.
   QIcon appIcon;
-  QListWidget* connectionList = nullptr;
-  QComboBox* periodList = nullptr;
+  QListWidget* connectionList_ = nullptr;
+  QComboBox* periodList_ = nullptr;
 
   // The members the controls exchange their values with.
   QString nameText;
@@ -138,7 +140,7 @@ class CMainDlg : public QDialog {
   QString databaseText;
   int startHourValue = 0;
 
-  QSystemTrayIcon* trayIcon_ = nullptr;
+  QSystemTrayIcon* trayIcon = nullptr;
   QTimer scheduleTimer_;
   QStringList scheduledNames_;
   QString lastScheduledOutcome_;

@@ -1,10 +1,11 @@
+#include "desktop/main_dlg.h"
+
 // The main window's connection actions: the list, Add, select, Remove and
 // Apply changes, each through the shell's connection operations.
 
 #include <QSignalBlocker>
 
 #include "desktop/main_dialog_template.h"
-#include "desktop/main_dlg.h"
 #include "shell/connections.h"
 
 namespace vaultwick {
@@ -19,11 +20,11 @@ QString FromStd(const std::string& text) {
 
 void CMainDlg::FillConnectionList() {
   {
-    const QSignalBlocker quiet(connectionList);
-    connectionList->clear();
+    const QSignalBlocker quiet(connectionList_);
+    connectionList_->clear();
     WithStore([this] {
       for (const std::string& name : ListConnections(store_)) {
-        connectionList->addItem(FromStd(name));
+        connectionList_->addItem(FromStd(name));
       }
     });
   }
@@ -39,19 +40,19 @@ void CMainDlg::OnAdd() {
   // the details do not change.
   const QString name = FromStd(added);
   int row = 0;
-  while (row < connectionList->count() &&
-         QString::compare(connectionList->item(row)->text(), name, Qt::CaseInsensitive) < 0) {
+  while (row < connectionList_->count() &&
+         QString::compare(connectionList_->item(row)->text(), name, Qt::CaseInsensitive) < 0) {
     ++row;
   }
-  const QSignalBlocker quiet(connectionList);
-  connectionList->insertItem(row, name);
+  const QSignalBlocker quiet(connectionList_);
+  connectionList_->insertItem(row, name);
 }
 
 // Unapplied edits of the connection shown before are dropped, so the fields
 // are not checked here; only the selected name is taken.
 void CMainDlg::OnSelectConnection() {
   UpdateDetailControls();
-  const QList<QListWidgetItem*> selected = connectionList->selectedItems();
+  const QList<QListWidgetItem*> selected = connectionList_->selectedItems();
   if (selected.isEmpty()) {
     return;
   }
@@ -75,7 +76,7 @@ void CMainDlg::OnSelectConnection() {
 }
 
 void CMainDlg::OnRemove() {
-  const QList<QListWidgetItem*> selected = connectionList->selectedItems();
+  const QList<QListWidgetItem*> selected = connectionList_->selectedItems();
   if (selected.isEmpty()) {
     return;
   }
@@ -122,10 +123,10 @@ void CMainDlg::OnApplyChanges() {
 // Selects the entry equal to `name` (letter case ignored) without the
 // notification a user's choice sends.
 void CMainDlg::SelectEntry(const QString& name) {
-  for (int row = 0; row < connectionList->count(); ++row) {
-    if (QString::compare(connectionList->item(row)->text(), name, Qt::CaseInsensitive) == 0) {
-      const QSignalBlocker quiet(connectionList);
-      connectionList->setCurrentRow(row);
+  for (int row = 0; row < connectionList_->count(); ++row) {
+    if (QString::compare(connectionList_->item(row)->text(), name, Qt::CaseInsensitive) == 0) {
+      const QSignalBlocker quiet(connectionList_);
+      connectionList_->setCurrentRow(row);
       return;
     }
   }

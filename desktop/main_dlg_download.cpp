@@ -1,8 +1,9 @@
+#include "desktop/main_dlg.h"
+
 // Download now: a backup of the connection as the fields show it (edits not
 // yet applied included), at once, with a progress window.
 
 #include "backup/run_backup_job.h"
-#include "desktop/main_dlg.h"
 #include "desktop/progress_window.h"
 
 namespace vaultwick {

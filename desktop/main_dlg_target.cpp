@@ -1,3 +1,5 @@
+#include "desktop/main_dlg.h"
+
 // The main window's target folder: typed into the Save to field or chosen
 // with Browse, and accepted only through the shell's folder check. An
 // accepted folder is saved at once, so scheduled runs always use the folder
@@ -6,7 +8,6 @@
 #include <QFileDialog>
 
 #include "desktop/main_dialog_template.h"
-#include "desktop/main_dlg.h"
 #include "shell/target_folder.h"
 
 namespace vaultwick {

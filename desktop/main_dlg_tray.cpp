@@ -1,3 +1,5 @@
+#include "desktop/main_dlg.h"
+
 // The main window's two lives and its end: minimised, it hides in the tray
 // (or, where the desktop has no tray, stays minimised in the task bar) and
 // the scheduler runs; brought back, the scheduler stops. Closing saves the
@@ -10,7 +12,6 @@
 #include "desktop/gui_thread_calls.h"
 #include "desktop/job_message_boxes.h"
 #include "desktop/main_dialog_template.h"
-#include "desktop/main_dlg.h"
 #include "desktop/progress_window.h"
 #include "shell/target_folder.h"
 
@@ -38,23 +39,23 @@ void CMainDlg::OnSize(bool minimized) {
 // comes a full interval later. Minimising again restarts the interval.
 void CMainDlg::GoToTray() {
   scheduledNames_.clear();
-  for (int row = 0; row < connectionList->count(); ++row) {
-    scheduledNames_.append(connectionList->item(row)->text());
+  for (int row = 0; row < connectionList_->count(); ++row) {
+    scheduledNames_.append(connectionList_->item(row)->text());
   }
   scheduleTimer_.start(kScheduleIntervalMs);
   if (options_.trayAvailable) {
-    if (trayIcon_ == nullptr) {
-      trayIcon_ = new QSystemTrayIcon(appIcon, this);
-      trayIcon_->setToolTip(TrayTip());
-      connect(trayIcon_, &QSystemTrayIcon::activated, this, &CMainDlg::OnTrayNotify);
+    if (trayIcon == nullptr) {
+      trayIcon = new QSystemTrayIcon(appIcon, this);
+      trayIcon->setToolTip(TrayTip());
+      connect(trayIcon, &QSystemTrayIcon::activated, this, &CMainDlg::OnTrayNotify);
     }
-    trayIcon_->show();
+    trayIcon->show();
     // Hidden once the minimise has run its course: a show that is part of
     // it (showMinimized) would otherwise bring the window back.
     QMetaObject::invokeMethod(
         this,
         [this] {
-          if (trayIcon_->isVisible()) {
+          if (trayIcon->isVisible()) {
             hide();
           }
         },
@@ -79,10 +80,10 @@ void CMainDlg::OnTrayNotify(QSystemTrayIcon::ActivationReason reason) {
 }
 
 void CMainDlg::RestoreFromTray() {
-  if (trayIcon_ == nullptr || !trayIcon_->isVisible()) {
+  if (trayIcon == nullptr || !trayIcon->isVisible()) {
     return;
   }
-  trayIcon_->hide();
+  trayIcon->hide();
   scheduleTimer_.stop();
   showNormal();
   raise();
@@ -143,11 +144,11 @@ void CMainDlg::OnJobEnded(const HistoryRow& row) {
   const QString name = QString::fromStdString(row.connection);
   const QString endText = QString::fromStdString(row.endText);
   lastScheduledOutcome_ = name + ": " + endText;
-  if (trayIcon_ != nullptr) {
-    trayIcon_->setToolTip(TrayTip());
+  if (trayIcon != nullptr) {
+    trayIcon->setToolTip(TrayTip());
     if (row.result != BackupResultName(BackupResult::Complete) && row.result != kResultNotStarted) {
-      trayIcon_->showMessage(QStringLiteral("Backup of %1").arg(name), endText,
-                             QSystemTrayIcon::Critical);
+      trayIcon->showMessage(QStringLiteral("Backup of %1").arg(name), endText,
+                            QSystemTrayIcon::Critical);
     }
   }
 }
@@ -160,8 +161,8 @@ QString CMainDlg::TrayTip() const {
 void CMainDlg::EndDialog() {
   ending_ = true;
   scheduleTimer_.stop();
-  if (trayIcon_ != nullptr) {
-    trayIcon_->hide();
+  if (trayIcon != nullptr) {
+    trayIcon->hide();
   }
   done(QDialog::Rejected);
 }
