@@ -6,13 +6,10 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <cstdlib>
-#include <new>
+#include <cstddef>
 
 #include "tests/deflate/flate_harness.h"
-
-// The replaced operators below pair operator new with free() by design.
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+#include "tests/support/allocation_shim.h"
 
 namespace {
 
@@ -20,58 +17,24 @@ constexpr std::size_t kSegmentBytes = 128 << 10;
 // A worker reserves records for a quarter of a segment's positions, 4 bytes
 // each: one allocation of exactly this size per segment.
 constexpr std::size_t kRecordsBytes = kSegmentBytes;
-
-// While armed: allocations of the records' size on threads other than the
-// test's own that still succeed before every later one fails.
 // The threads' input ring: a segment for each of two workers and four spare.
 constexpr std::size_t kRingBytes = (2 + 4) * kSegmentBytes;
 
 std::atomic<bool> armed{false};
 std::atomic<bool> refuseRing{false};
+// While armed: allocations of the records' size on threads other than the
+// test's own that still succeed before every later one fails.
 std::atomic<long> recordsBeforeFailure{0};
 thread_local bool testThread = false;
 
-void* allocate(std::size_t size) {
-  if (testThread && size == kRingBytes && refuseRing.exchange(false)) {
-    return nullptr;
-  }
-  if (!testThread && size == kRecordsBytes && armed.load() &&
-      recordsBeforeFailure.fetch_sub(1) <= 0) {
-    return nullptr;
-  }
-  return std::malloc(size == 0 ? 1 : size);
-}
-
 }  // namespace
 
-void* operator new(std::size_t size) {
-  void* block = allocate(size);
-  if (block == nullptr) {
-    throw std::bad_alloc();
+bool vaultwick::test::RefuseAllocation(std::size_t size) {
+  if (testThread && size == kRingBytes && refuseRing.exchange(false)) {
+    return true;
   }
-  return block;
-}
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
-  return allocate(size);
-}
-void operator delete(void* block) noexcept {
-  std::free(block);
-}
-void operator delete(void* block, std::size_t) noexcept {
-  std::free(block);
-}
-// The array forms too: a sanitizer's runtime serves them itself otherwise.
-void* operator new[](std::size_t size) {
-  return operator new(size);
-}
-void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
-  return allocate(size);
-}
-void operator delete[](void* block) noexcept {
-  std::free(block);
-}
-void operator delete[](void* block, std::size_t) noexcept {
-  std::free(block);
+  return !testThread && size == kRecordsBytes && armed.load() &&
+         recordsBeforeFailure.fetch_sub(1) <= 0;
 }
 
 namespace vaultwick {

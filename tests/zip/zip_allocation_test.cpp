@@ -5,48 +5,28 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <cstdlib>
-#include <new>
+#include <cstddef>
 
+#include "tests/support/allocation_shim.h"
 #include "tests/zip/zip_test_support.h"
 #include "zip/zip_writer.h"
-
-// The replaced operators below pair operator new with free() by design.
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
 
 namespace {
 
 // While not negative: the number of allocations that still succeed before one fails.
 thread_local long allocationsBeforeFailure = -1;
 
-void* allocate(std::size_t size) {
+}  // namespace
+
+bool vaultwick::test::RefuseAllocation(std::size_t) {
   if (allocationsBeforeFailure == 0) {
     allocationsBeforeFailure = -1;
-    return nullptr;
+    return true;
   }
   if (allocationsBeforeFailure > 0) {
     --allocationsBeforeFailure;
   }
-  return std::malloc(size == 0 ? 1 : size);
-}
-
-}  // namespace
-
-void* operator new(std::size_t size) {
-  void* block = allocate(size);
-  if (block == nullptr) {
-    throw std::bad_alloc();
-  }
-  return block;
-}
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
-  return allocate(size);
-}
-void operator delete(void* block) noexcept {
-  std::free(block);
-}
-void operator delete(void* block, std::size_t) noexcept {
-  std::free(block);
+  return false;
 }
 
 namespace vaultwick {
