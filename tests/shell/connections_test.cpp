@@ -4,8 +4,11 @@
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <filesystem>
+#include <set>
 
 #include "shell/target_folder.h"
 #include "tests/shell/shell_test_support.h"
@@ -144,6 +147,45 @@ TEST_F(ConnectionsTest, TargetFolderIsMadeOneLevelDeepAndMustBeAFolder) {
   EXPECT_EQ(LoadTargetFolder(*store_), "");
   SaveTargetFolder(*store_, made);
   EXPECT_EQ(LoadTargetFolder(*store_), made);
+}
+
+// Two programs adding connections at the same moment each get names of their
+// own: none lost, none twice.
+TEST(SharedStoreTest, TwoProcessesAddingConnectionsGetNamesOfTheirOwn) {
+  ScratchFolder scratch;
+  const std::string path = scratch.File("shared.sqlite");
+  SettingsStore::Open(path).reset();
+  constexpr int kEach = 40;
+  pid_t children[2];
+  for (pid_t& child : children) {
+    child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      int status = 0;
+      try {
+        auto store = SettingsStore::Open(path);
+        HistoryRow row;
+        row.connection = "x";
+        for (int i = 0; i < kEach; ++i) {
+          AddConnection(*store);
+          store->AppendHistory(row);
+        }
+      } catch (...) {
+        status = 1;
+      }
+      ::_exit(status);
+    }
+  }
+  for (pid_t child : children) {
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+  auto store = SettingsStore::Open(path);
+  const std::vector<std::string> names = ListConnections(*store);
+  EXPECT_EQ(std::set<std::string>(names.begin(), names.end()).size(), 2u * kEach);
+  EXPECT_TRUE(store->ReadConnection("New Connection " + std::to_string(2 * kEach - 2)));
+  EXPECT_EQ(store->ReadHistory("", 1000).size(), 2u * kEach);
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-#include "tests/shell/shell_test_support.h"
+#include "tests/support/scratch_folder.h"
 
 #include <sys/stat.h>
 

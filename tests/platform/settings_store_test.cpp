@@ -1,17 +1,12 @@
 // The settings store as a file: modes, files it must refuse and leave alone,
-// missing values, and two processes writing at once.
+// migration and missing values.
 
 #include "platform/settings_store.h"
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <set>
-
-#include "shell/connections.h"
-#include "tests/shell/shell_test_support.h"
+#include "tests/support/scratch_folder.h"
 
 namespace vaultwick::test {
 namespace {
@@ -57,7 +52,9 @@ TEST(SettingsStoreTest, RefusesFilesItDidNotMakeAndLeavesThemAlone) {
   const std::string damaged = scratch.File("damaged.sqlite");
   {
     auto store = SettingsStore::Open(damaged);
-    AddConnection(*store);
+    ConnectionRow row;
+    row.name = "shop";
+    ASSERT_TRUE(store->InsertConnection(row));
   }
   std::string bytes = FileBytes(damaged);
   ASSERT_GT(bytes.size(), 12288u);
@@ -75,7 +72,7 @@ TEST(SettingsStoreTest, RefusesFilesItDidNotMakeAndLeavesThemAlone) {
     const std::string before = FileBytes(c.path);
     try {
       auto store = SettingsStore::Open(c.path);
-      ListConnections(*store);
+      store->ConnectionNames();
       ADD_FAILURE() << "opened and read";
     } catch (const SettingsStoreError& error) {
       EXPECT_NE(std::string(error.what()).find(c.path), std::string::npos) << error.what();
@@ -137,45 +134,6 @@ TEST(SettingsStoreTest, MissingValuesReadAsTheirDefaults) {
   EXPECT_EQ(row->password, "");
   EXPECT_EQ(row->period, 1);
   EXPECT_EQ(store->ReadText(settings::kSaveTo), "");
-}
-
-// Two programs adding connections at the same moment each get names of their
-// own: none lost, none twice.
-TEST(SettingsStoreTest, TwoProcessesShareOneStore) {
-  ScratchFolder scratch;
-  const std::string path = scratch.File("shared.sqlite");
-  SettingsStore::Open(path).reset();
-  constexpr int kEach = 40;
-  pid_t children[2];
-  for (pid_t& child : children) {
-    child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-      int status = 0;
-      try {
-        auto store = SettingsStore::Open(path);
-        HistoryRow row;
-        row.connection = "x";
-        for (int i = 0; i < kEach; ++i) {
-          AddConnection(*store);
-          store->AppendHistory(row);
-        }
-      } catch (...) {
-        status = 1;
-      }
-      ::_exit(status);
-    }
-  }
-  for (pid_t child : children) {
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  }
-  auto store = SettingsStore::Open(path);
-  const std::vector<std::string> names = ListConnections(*store);
-  EXPECT_EQ(std::set<std::string>(names.begin(), names.end()).size(), 2u * kEach);
-  EXPECT_TRUE(store->ReadConnection("New Connection " + std::to_string(2 * kEach - 2)));
-  EXPECT_EQ(store->ReadHistory("", 1000).size(), 2u * kEach);
 }
 
 }  // namespace
