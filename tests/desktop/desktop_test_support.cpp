@@ -36,7 +36,7 @@ CMainDlg& MainWindowUnderTest::OpenInTray() {
 }
 
 void MainWindowUnderTest::Select(const QString& name) {
-  auto* list = Control<QListWidget>(1005);
+  auto* list = Control<QListWidget>(kConnectionListId);
   const QList<QListWidgetItem*> found = list->findItems(name, Qt::MatchExactly);
   if (found.isEmpty()) {
     qWarning("no list entry %s", qPrintable(name));

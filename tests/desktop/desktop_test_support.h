@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "desktop/main_dialog_template.h"
 #include "desktop/main_dlg.h"
 #include "platform/settings_store.h"
 

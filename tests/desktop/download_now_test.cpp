@@ -110,8 +110,8 @@ class DownloadNowTest : public QObject {
   void RunsToTheEndWithTheFieldsAsTyped() {
     MainWindowUnderTest window;
     OpenWithShop(window);
-    window.Control<QLineEdit>(1008)->setText("typed");
-    window.Control<QPushButton>(1018)->click();
+    window.Control<QLineEdit>(kNameEditId)->setText("typed");
+    window.Control<QPushButton>(kDownloadNowButtonId)->click();
     CFtpDown* progress = OpenProgressWindow();
     QVERIFY(progress != nullptr);
     QTRY_COMPARE_WITH_TIMEOUT(progress->StatusText(), QString("Backup complete"), 60'000);
@@ -135,7 +135,7 @@ class DownloadNowTest : public QObject {
       return request;
     };
     OpenWithShop(window);
-    window.Control<QPushButton>(1018)->click();
+    window.Control<QPushButton>(kDownloadNowButtonId)->click();
     QVERIFY(echo->WaitUntilHeld(60'000));
     CFtpDown* progress = OpenProgressWindow();
     QTRY_VERIFY(progress->StatusText().startsWith("SELECT * FROM"));
@@ -153,7 +153,7 @@ class DownloadNowTest : public QObject {
     MainWindowUnderTest window;
     OpenWithShop(window);
     QVERIFY(QDir(window.Path("backups")).removeRecursively());
-    window.Control<QPushButton>(1018)->click();
+    window.Control<QPushButton>(kDownloadNowButtonId)->click();
     QTRY_VERIFY_WITH_TIMEOUT(!OpenMessageBoxes(&window.dialog()).isEmpty(), 60'000);
     QCOMPARE(OpenMessageBoxes(&window.dialog())[0]->text(),
              QString("Could not copy file to target directory"));

@@ -18,7 +18,9 @@ namespace vaultwick::test {
 
 namespace {
 
-const int kDetailIds[] = {1008, 1009, 1010, 1011, 1014, 1012, 1013, 1007, 1017, 1018};
+const int kDetailIds[] = {kNameEditId,      kHostEditId,         kLoginEditId,  kPasswordEditId,
+                          kStartHourEditId, kDatabaseEditId,     kPeriodListId, kRemoveButtonId,
+                          kApplyButtonId,   kDownloadNowButtonId};
 
 QStringList ListTexts(QListWidget* list) {
   QStringList texts;
@@ -38,17 +40,17 @@ class MainDlgTest : public QObject {
     MainWindowUnderTest window;
     CMainDlg& dialog = window.Open();
     QCOMPARE(dialog.windowTitle(), QString("Tessaly Vaultwick"));
-    QCOMPARE(window.Control<QListWidget>(1005)->count(), 0);
+    QCOMPARE(window.Control<QListWidget>(kConnectionListId)->count(), 0);
     for (int id : kDetailIds) {
       QVERIFY2(!window.Control<QWidget>(id)->isEnabled(), qPrintable(QString::number(id)));
     }
-    for (int id : {1005, 1006, 1015, 1016}) {
+    for (int id : {kConnectionListId, kAddButtonId, kSaveToEditId, kBrowseButtonId}) {
       QVERIFY(window.Control<QWidget>(id)->isEnabled());
     }
-    QCOMPARE(window.Control<QLineEdit>(1015)->text(), QString());
-    QCOMPARE(window.Control<QLineEdit>(1019)->text(), QString("00"));
-    QVERIFY(!window.Control<QLineEdit>(1019)->isEnabled());
-    auto* period = window.Control<QComboBox>(1013);
+    QCOMPARE(window.Control<QLineEdit>(kSaveToEditId)->text(), QString());
+    QCOMPARE(window.Control<QLineEdit>(kStartMinuteEditId)->text(), QString("00"));
+    QVERIFY(!window.Control<QLineEdit>(kStartMinuteEditId)->isEnabled());
+    auto* period = window.Control<QComboBox>(kPeriodListId);
     QCOMPARE(period->currentText(), QString("1"));
     QVERIFY(!period->isEditable());
     QStringList periods;
@@ -56,9 +58,9 @@ class MainDlgTest : public QObject {
       periods.append(period->itemText(i));
     }
     QCOMPARE(periods, QStringList({"1", "2", "3", "4", "6", "8", "12", "24"}));
-    QCOMPARE(window.Control<QLineEdit>(1011)->echoMode(), QLineEdit::Password);
-    const int limits[][2] = {{1008, 100}, {1009, 100}, {1010, 32},
-                             {1011, 32},  {1012, 100}, {1014, 2}};
+    QCOMPARE(window.Control<QLineEdit>(kPasswordEditId)->echoMode(), QLineEdit::Password);
+    const int limits[][2] = {{kNameEditId, 100},    {kHostEditId, 100},     {kLoginEditId, 32},
+                             {kPasswordEditId, 32}, {kDatabaseEditId, 100}, {kStartHourEditId, 2}};
     for (const auto& [id, limit] : limits) {
       QCOMPARE(window.Control<QLineEdit>(id)->maxLength(), limit);
     }
@@ -82,14 +84,17 @@ class MainDlgTest : public QObject {
     };
     QCOMPARE(dialog.size(), QSize(x(309), y(214)));
     QCOMPARE(dialog.minimumSize(), dialog.maximumSize());
-    QCOMPARE(window.Control<QWidget>(1005)->geometry(), rect(11, 52, 90, 105));
-    QCOMPARE(window.Control<QWidget>(1018)->geometry(), rect(235, 144, 59, 13));
-    QCOMPARE(window.Control<QWidget>(1012)->geometry(), rect(168, 104, 96, 12));
-    QCOMPARE(window.Control<QWidget>(1024)->geometry(), rect(5, 5, 299, 31));
+    QCOMPARE(window.Control<QWidget>(kConnectionListId)->geometry(), rect(11, 52, 90, 105));
+    QCOMPARE(window.Control<QWidget>(kDownloadNowButtonId)->geometry(), rect(235, 144, 59, 13));
+    QCOMPARE(window.Control<QWidget>(kDatabaseEditId)->geometry(), rect(168, 104, 96, 12));
+    QCOMPARE(window.Control<QWidget>(kBannerPictureId)->geometry(), rect(5, 5, 299, 31));
 
     // The tab order is the template's order.
-    const int tabOrder[] = {1005, 1006, 1007, 1008, 1009, 1010, 1011, 1014,
-                            1013, 1018, 1017, 1015, 1016, 1019, 1012};
+    const int tabOrder[] = {kConnectionListId,    kAddButtonId,       kRemoveButtonId,
+                            kNameEditId,          kHostEditId,        kLoginEditId,
+                            kPasswordEditId,      kStartHourEditId,   kPeriodListId,
+                            kDownloadNowButtonId, kApplyButtonId,     kSaveToEditId,
+                            kBrowseButtonId,      kStartMinuteEditId, kDatabaseEditId};
     QWidget* widget = window.Control<QWidget>(tabOrder[0]);
     for (std::size_t i = 1; i < std::size(tabOrder); ++i) {
       widget = widget->nextInFocusChain();
@@ -104,7 +109,7 @@ class MainDlgTest : public QObject {
     MainWindowUnderTest window;
     CMainDlg& dialog = window.Open();
     QSignalSpy finished(&dialog, &QDialog::finished);
-    QTest::keyClick(window.Control<QLineEdit>(1015), Qt::Key_Return);
+    QTest::keyClick(window.Control<QLineEdit>(kSaveToEditId), Qt::Key_Return);
     QTest::keyClick(&dialog, Qt::Key_Enter);
     QVERIFY(dialog.isVisible());
     QCOMPARE(finished.count(), 0);
@@ -116,28 +121,28 @@ class MainDlgTest : public QObject {
   void AddSelectApplyRemove() {
     MainWindowUnderTest window;
     window.Open();
-    auto* list = window.Control<QListWidget>(1005);
-    window.Control<QPushButton>(1006)->click();
-    window.Control<QPushButton>(1006)->click();
+    auto* list = window.Control<QListWidget>(kConnectionListId);
+    window.Control<QPushButton>(kAddButtonId)->click();
+    window.Control<QPushButton>(kAddButtonId)->click();
     QCOMPARE(ListTexts(list), QStringList({"New Connection", "New Connection 0"}));
     QVERIFY(list->selectedItems().isEmpty());
-    QVERIFY(!window.Control<QWidget>(1008)->isEnabled());
+    QVERIFY(!window.Control<QWidget>(kNameEditId)->isEnabled());
 
     window.Select("New Connection");
     for (int id : kDetailIds) {
       QVERIFY(window.Control<QWidget>(id)->isEnabled());
     }
-    QCOMPARE(window.Control<QLineEdit>(1009)->text(), QString("Host Name"));
-    QCOMPARE(window.Control<QLineEdit>(1010)->text(), QString("Login"));
-    QCOMPARE(window.Control<QLineEdit>(1011)->text(), QString());
-    QCOMPARE(window.Control<QLineEdit>(1012)->text(), QString("Database"));
-    QCOMPARE(window.Control<QLineEdit>(1014)->text(), QString("0"));
+    QCOMPARE(window.Control<QLineEdit>(kHostEditId)->text(), QString("Host Name"));
+    QCOMPARE(window.Control<QLineEdit>(kLoginEditId)->text(), QString("Login"));
+    QCOMPARE(window.Control<QLineEdit>(kPasswordEditId)->text(), QString());
+    QCOMPARE(window.Control<QLineEdit>(kDatabaseEditId)->text(), QString("Database"));
+    QCOMPARE(window.Control<QLineEdit>(kStartHourEditId)->text(), QString("0"));
 
-    window.Control<QLineEdit>(1008)->setText("shop");
-    window.Control<QLineEdit>(1009)->setText("db.example:3307");
-    window.Control<QLineEdit>(1014)->setText("5");
-    window.Control<QComboBox>(1013)->setCurrentText("6");
-    window.Control<QPushButton>(1017)->click();
+    window.Control<QLineEdit>(kNameEditId)->setText("shop");
+    window.Control<QLineEdit>(kHostEditId)->setText("db.example:3307");
+    window.Control<QLineEdit>(kStartHourEditId)->setText("5");
+    window.Control<QComboBox>(kPeriodListId)->setCurrentText("6");
+    window.Control<QPushButton>(kApplyButtonId)->click();
     QCOMPARE(TakeMessages(&window.dialog()), QStringList());
     QCOMPARE(ListTexts(list), QStringList({"New Connection 0", "shop"}));
     QCOMPARE(list->currentItem()->text(), QString("shop"));
@@ -148,32 +153,32 @@ class MainDlgTest : public QObject {
 
     // Taking another connection's name is refused and changes nothing; the
     // next Apply still replaces the connection shown, not a second one.
-    window.Control<QLineEdit>(1008)->setText("new connection 0");
-    window.Control<QPushButton>(1017)->click();
+    window.Control<QLineEdit>(kNameEditId)->setText("new connection 0");
+    window.Control<QPushButton>(kApplyButtonId)->click();
     QCOMPARE(TakeMessages(&window.dialog()),
              QStringList({"Connection with such name already exists"}));
     QCOMPARE(ListConnections(window.store()),
              std::vector<std::string>({"New Connection 0", "shop"}));
-    window.Control<QLineEdit>(1008)->setText("Shop floor");
-    window.Control<QPushButton>(1017)->click();
+    window.Control<QLineEdit>(kNameEditId)->setText("Shop floor");
+    window.Control<QPushButton>(kApplyButtonId)->click();
     QCOMPARE(ListConnections(window.store()),
              std::vector<std::string>({"New Connection 0", "Shop floor"}));
 
     // After Remove nothing is selected, although "Shop floor" begins with
     // the name of the one removed.
-    window.Control<QPushButton>(1006)->click();
+    window.Control<QPushButton>(kAddButtonId)->click();
     window.Select("New Connection");
-    window.Control<QLineEdit>(1008)->setText("Shop");
-    window.Control<QPushButton>(1017)->click();
+    window.Control<QLineEdit>(kNameEditId)->setText("Shop");
+    window.Control<QPushButton>(kApplyButtonId)->click();
     QCOMPARE(list->currentItem()->text(), QString("Shop"));
-    window.Control<QPushButton>(1007)->click();
+    window.Control<QPushButton>(kRemoveButtonId)->click();
     QCOMPARE(ListTexts(list), QStringList({"New Connection 0", "Shop floor"}));
     QVERIFY(list->selectedItems().isEmpty());
     for (int id : kDetailIds) {
       QVERIFY(!window.Control<QWidget>(id)->isEnabled());
     }
-    QCOMPARE(window.Control<QLineEdit>(1008)->text(), QString());
-    QCOMPARE(window.Control<QLineEdit>(1009)->text(), QString());
+    QCOMPARE(window.Control<QLineEdit>(kNameEditId)->text(), QString());
+    QCOMPARE(window.Control<QLineEdit>(kHostEditId)->text(), QString());
   }
 
   void StartHourOutsideTheDayIsRefused() {
@@ -181,14 +186,14 @@ class MainDlgTest : public QObject {
     (void)AddConnectionNamed(window.store(), "shop");
     window.Open();
     window.Select("shop");
-    auto* startHour = window.Control<QLineEdit>(1014);
+    auto* startHour = window.Control<QLineEdit>(kStartHourEditId);
     startHour->clear();
     QTest::keyClicks(startHour, "1x234");
     QCOMPARE(startHour->text(), QString("12"));
     for (const char* typed : {"24", ""}) {
       startHour->setText(typed);
-      window.Control<QLineEdit>(1009)->setText("changed");
-      window.Control<QPushButton>(1017)->click();
+      window.Control<QLineEdit>(kHostEditId)->setText("changed");
+      window.Control<QPushButton>(kApplyButtonId)->click();
       QCOMPARE(TakeMessages(&window.dialog()),
                QStringList({"Please enter an integer between 0 and 23."}));
       QCOMPARE(LoadConnection(window.store(), "shop")->host, std::string("Host Name"));
@@ -217,22 +222,22 @@ class MainDlgTest : public QObject {
     window.store().InsertConnection(twelve);
     window.Open();
     window.Select("twelve");
-    QCOMPARE(window.Control<QComboBox>(1013)->currentText(), QString("12"));
+    QCOMPARE(window.Control<QComboBox>(kPeriodListId)->currentText(), QString("12"));
     window.Select("odd");
-    QCOMPARE(window.Control<QComboBox>(1013)->currentText(), QString("12"));
+    QCOMPARE(window.Control<QComboBox>(kPeriodListId)->currentText(), QString("12"));
   }
 
   void TargetFolderIsCheckedAndSavedAtOnce() {
     QString chosen;
     MainWindowUnderTest window(false, [&](QWidget*, const QString&) { return chosen; });
     window.Open();
-    auto* saveTo = window.Control<QLineEdit>(1015);
+    auto* saveTo = window.Control<QLineEdit>(kSaveToEditId);
     auto leaveField = [&](const QString& text) {
       window.dialog().activateWindow();
       QVERIFY(QTest::qWaitForWindowActive(&window.dialog()));
       saveTo->setFocus();
       saveTo->setText(text);
-      window.Control<QPushButton>(1016)->setFocus();
+      window.Control<QPushButton>(kBrowseButtonId)->setFocus();
       QCoreApplication::processEvents();
     };
     // Empty with nothing held before: refused, every time.
@@ -252,13 +257,13 @@ class MainDlgTest : public QObject {
     QCOMPARE(LoadTargetFolder(window.store()), made.toStdString());
 
     chosen = window.Path("chosen");
-    window.Control<QPushButton>(1016)->click();
+    window.Control<QPushButton>(kBrowseButtonId)->click();
     QCOMPARE(saveTo->text(), chosen);
     QCOMPARE(LoadTargetFolder(window.store()), chosen.toStdString());
     // Cancelled: the folder held is checked again (and made again).
     QDir(chosen).removeRecursively();
     chosen.clear();
-    window.Control<QPushButton>(1016)->click();
+    window.Control<QPushButton>(kBrowseButtonId)->click();
     QVERIFY(QDir(window.Path("chosen")).exists());
     QCOMPARE(TakeMessages(&window.dialog()), QStringList());
   }
@@ -323,7 +328,7 @@ class MainDlgTest : public QObject {
     (void)ApplyConnectionChanges(window.store(), "shop", shop);
     CMainDlg& dialog = window.Open();
     window.Select("shop");
-    window.Control<QPushButton>(1018)->click();
+    window.Control<QPushButton>(kDownloadNowButtonId)->click();
     QVERIFY(echo->WaitUntilHeld(10'000));
 
     SaveTargetFolder(window.store(), "elsewhere");

@@ -74,10 +74,10 @@ int main(int argc, char** argv) {
   vaultwick::test::EchoDownloadNow(options, echo);
   vaultwick::CMainDlg dialog(options);
   dialog.show();
-  dialog.findChild<QListWidget*>("1005")->setCurrentRow(0);
+  dialog.findChild<QListWidget*>(QString::number(vaultwick::kConnectionListId))->setCurrentRow(0);
   bool ok = Save(&dialog, outDir + "/main-window.png");
 
-  dialog.findChild<QPushButton*>("1018")->click();
+  dialog.findChild<QPushButton*>(QString::number(vaultwick::kDownloadNowButtonId))->click();
   vaultwick::CFtpDown* progress = nullptr;
   for (QWidget* widget : QApplication::topLevelWidgets()) {
     progress = progress != nullptr ? progress : dynamic_cast<vaultwick::CFtpDown*>(widget);
