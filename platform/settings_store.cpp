@@ -45,8 +45,8 @@ constexpr const char* kMigrations[] = {
     "ALTER TABLE History ADD COLUMN Verified TEXT;"
     "ALTER TABLE History ADD COLUMN VerifyDetail TEXT;",
     // 3 -> 4
-    "ALTER TABLE Connections ADD COLUMN \"ArchivePassword\" TEXT;"
-    "ALTER TABLE Connections ADD COLUMN \"SecretsIn\" TEXT;",
+    ("ALTER TABLE Connections ADD COLUMN \"ArchivePassword\" TEXT;"
+     "ALTER TABLE Connections ADD COLUMN \"SecretsIn\" TEXT;"),
 };
 static_assert(std::size(kMigrations) == SettingsStore::kSchemaVersion);
 

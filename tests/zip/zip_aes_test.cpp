@@ -115,7 +115,7 @@ TEST(ZipAes, HeadersSayAesAndCarryNoCrcAndTheCompressedDataOnlyGrowsByItsFrame) 
   writeArchive(dir.path("again.zip"), kPassword);
   const std::string again = testing::readFile(dir.path("again.zip"));
   const ParsedMember& first = secret["dump.sql"];
-  const ParsedMember& second = byName(testing::parseArchiveFile(dir.path("again.zip")))["dump.sql"];
+  const ParsedMember second = byName(testing::parseArchiveFile(dir.path("again.zip")))["dump.sql"];
   EXPECT_NE(bytes.substr(first.dataOffset, 16), again.substr(second.dataOffset, 16));
   EXPECT_NE(bytes.substr(first.dataOffset, 16), bytes.substr(secret["one.txt"].dataOffset, 16));
   EXPECT_NE(bytes.substr(first.dataOffset + 18, 1000), again.substr(second.dataOffset + 18, 1000));
