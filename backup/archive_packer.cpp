@@ -9,12 +9,12 @@
 
 namespace vaultwick {
 
-ArchivePacker::ArchivePacker(std::string dumpPath, std::string archivePath,
-                             const std::atomic<bool>* stop, unsigned threads)
+ArchivePacker::ArchivePacker(std::string dumpPath, std::string archivePath, StopToken stop,
+                             unsigned threads)
     : dumpPath_(std::move(dumpPath)),
       archivePath_(std::move(archivePath)),
       partPath_(archivePath_ + ".part"),
-      stop_(stop),
+      stop_(std::move(stop)),
       threads_(threads) {
   // The mode the dump's own appends would create it with.
   const int fd = open(dumpPath_.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);

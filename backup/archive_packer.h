@@ -7,10 +7,10 @@
 // and its times are those of the finished dump file (ZipGrowingFile). It is
 // written beside `archivePath` and moved there only once whole.
 
-#include <atomic>
 #include <string>
 #include <thread>
 
+#include "common/stop_token.h"
 #include "zip/zip_result.h"
 #include "zip/zip_single_file.h"
 
@@ -20,8 +20,7 @@ class ArchivePacker {
  public:
   // Creates the (empty) dump file and starts packing it. `threads`: compressor
   // parse threads.
-  ArchivePacker(std::string dumpPath, std::string archivePath, const std::atomic<bool>* stop,
-                unsigned threads);
+  ArchivePacker(std::string dumpPath, std::string archivePath, StopToken stop, unsigned threads);
   // Without Finish the dump is taken as incomplete: the packing stops, and its
   // partial archive is left in the job's folder.
   ~ArchivePacker();
@@ -36,7 +35,7 @@ class ArchivePacker {
   const std::string dumpPath_;
   const std::string archivePath_;
   const std::string partPath_;
-  const std::atomic<bool>* stop_;
+  const StopToken stop_;
   const unsigned threads_;
   GrowingFileEnd end_;
   ZipResult result_ = ZipResult::Ok;

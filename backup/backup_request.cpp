@@ -18,12 +18,12 @@ bool IsValidConnectionName(std::string_view name) {
 bool MarkJobFinished(BackupRequest& request) {
   std::lock_guard<std::mutex> lock(request.handOverLock);
   request.jobFinished = 1;
-  return request.windowClosed.load() != 0;
+  return request.windowClosed.StopRequested();
 }
 
 bool MarkWindowClosed(BackupRequest& request) {
   std::lock_guard<std::mutex> lock(request.handOverLock);
-  request.windowClosed.store(1);
+  request.windowClosed.RequestStop();
   return request.jobFinished != 0;
 }
 

@@ -5,7 +5,6 @@
 // and its progress window: each side sets its own flag and reads the other's
 // under one lock, so that exactly one of them frees the request.
 
-#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -16,6 +15,7 @@
 #include <vector>
 
 #include "backup/job_ports.h"
+#include "common/stop_token.h"
 
 namespace vaultwick {
 
@@ -41,8 +41,8 @@ enum class BackupResult {
   // read timeout) or the table list could not be read, so the dump is not
   // whole and must not replace the last archive.
   ServerLost,
-  // "Error occured": stopRequested was set before the archive was placed.
-  // The job stopped at its next step (see BackupRequest::stopRequested).
+  // "Error occured": the job's stop was asked for before the archive was
+  // placed. The job stopped at its next step (see BackupRequest::stop).
   Stopped,
 };
 
@@ -125,10 +125,11 @@ class BackupRequest {
   std::string verifyRestore;
   TestRestoreFn testRestore;
 
-  // Set to 1 by the progress-window side when its window closes. Written under
-  // handOverLock; the worker's other reads (status texts, cancel test) are
-  // plain atomic reads.
-  std::atomic<int> windowClosed{0};
+  // Stopped by the progress-window side when its window closes: under
+  // handOverLock for the hand-over; the worker's other looks (status texts,
+  // the rows' cancel) need no lock. Closing the window cancels only the
+  // reading of rows, so this is not the job's stop.
+  StopToken windowClosed;
   // Set to 1 by the worker when the job has ended; guarded by handOverLock.
   int jobFinished = 0;
   // The job's progress window; null when it has none. Stored by the window's
@@ -149,18 +150,18 @@ class BackupRequest {
 
   std::mutex handOverLock;
 
-  // Set to true by whoever wants the job to stop (a signal, the job runner at
-  // shutdown, the desktop program's exit); never set back. Shared, so that the
-  // setter may keep it after the request has been handed over and freed.
+  // Stopped by whoever wants the job to stop (a signal, the job runner at
+  // shutdown, the desktop program's exit); a copy kept by the one who asks
+  // stays valid after the request has been handed over and freed.
   // The job looks at it at every step: while it connects (at least every
   // 100 ms, also when the server does not answer), at every data row, while a
   // query waits for the server (the connection is cut), after the archive is
   // made and while it copies. A job that sees it before its archive is placed
   // removes its temporary folder, leaves the target folder as it was and ends
   // Stopped with the end text "Error occured" (shown like every end text, in
-  // an open progress window) and the cause "Stopped on request". Once the
+  // an open progress window) and the cause kTextStoppedOnRequest. Once the
   // archive is placed the job is complete and ends as such.
-  std::shared_ptr<std::atomic<bool>> stopRequested = std::make_shared<std::atomic<bool>>(false);
+  StopToken stop;
 };
 
 // A name that can stem file names: not empty, not "." or "..", without '/',

@@ -44,12 +44,10 @@ bool IsConnectionError(unsigned code) {
 }  // namespace
 
 DumpContext::DumpContext(MYSQL* connection, const char* dumpPath, const DumpStatusFn& status,
-                         const DumpCancelFn& cancelRequested)
-    : connection_(connection),
-      file_(dumpPath),
-      status_(status),
-      cancelRequested_(cancelRequested),
-      flush_([this] { return AppendText(); }) {
+                         const StopToken& stop)
+    : connection_(connection), file_(dumpPath), status_(status), stop_(stop), flush_([this] {
+        return AppendText();
+      }) {
   text_.reserve(kAppendThreshold + (1 << 16));
 }
 

@@ -1,7 +1,7 @@
 #pragma once
 
 // What every step of one dump shares: the connection, the dump text and its
-// file, the status and cancel callbacks, and the outcome with its failures.
+// file, the status callback and the stop, and the outcome with its failures.
 
 #include <mysql.h>
 
@@ -11,6 +11,7 @@
 #include "backup/dump_file_appender_internal.h"
 #include "backup/dump_outcome.h"
 #include "backup/dump_sql_text_internal.h"
+#include "common/stop_token.h"
 
 namespace vaultwick::dump {
 
@@ -29,7 +30,7 @@ inline constexpr std::string_view kSqlMode = "NO_AUTO_VALUE_ON_ZERO,ALLOW_INVALI
 class DumpContext {
  public:
   DumpContext(MYSQL* connection, const char* dumpPath, const DumpStatusFn& status,
-              const DumpCancelFn& cancelRequested);
+              const StopToken& stop);
   DumpContext(const DumpContext&) = delete;
   DumpContext& operator=(const DumpContext&) = delete;
 
@@ -39,7 +40,7 @@ class DumpContext {
   const FlushFn& flush() const { return flush_; }
 
   void Show(const std::string& text) const;
-  bool CancelRequested() const { return cancelRequested_ && cancelRequested_(); }
+  bool StopRequested() const { return stop_.StopRequested(); }
 
   // Runs a query whose answer, if any, the caller reads. False when it failed.
   bool Run(const std::string& query) const;
@@ -64,7 +65,7 @@ class DumpContext {
   MYSQL* connection_;
   DumpFileAppender file_;
   const DumpStatusFn& status_;
-  const DumpCancelFn& cancelRequested_;
+  const StopToken& stop_;
   const FlushFn flush_;
   DumpOutcome outcome_;
   std::string text_;

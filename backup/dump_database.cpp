@@ -53,8 +53,8 @@ std::vector<std::string> SessionSetup() {
 class DatabaseDumper {
  public:
   DatabaseDumper(MYSQL* connection, const char* dumpPath, const DumpStatusFn& status,
-                 const DumpCancelFn& cancelRequested)
-      : context_(connection, dumpPath, status, cancelRequested) {}
+                 const StopToken& stop)
+      : context_(connection, dumpPath, status, stop) {}
 
   DumpOutcome Run() {
     if (!StartSession() || !ReadDatabase() || !DumpTables() || !DumpAfterRows()) {
@@ -161,8 +161,8 @@ class DatabaseDumper {
 }  // namespace
 
 DumpOutcome DumpDatabase(MYSQL* connection, const char* dumpPath, const DumpStatusFn& status,
-                         const DumpCancelFn& cancelRequested) {
-  DatabaseDumper dumper(connection, dumpPath, status, cancelRequested);
+                         const StopToken& stop) {
+  DatabaseDumper dumper(connection, dumpPath, status, stop);
   return dumper.Run();
 }
 

@@ -8,6 +8,7 @@
 #include <mysql.h>
 
 #include "backup/dump_outcome.h"
+#include "common/stop_token.h"
 
 namespace vaultwick {
 
@@ -20,11 +21,11 @@ namespace vaultwick {
 // the session in that character set, zone and mode, and the session keeps
 // them afterwards.
 //
-// Shows the query of each step through `status` and asks `cancelRequested`
-// once per data row; when that answers true the function throws
-// kCancelSignal, leaving in the file only the whole statements of earlier
-// appends. After the cancel signal the connection has been cut (so that the
-// rest of a large table is not read for nothing) and can only be closed.
+// Shows the query of each step through `status` and looks at `stop` once per
+// data row; once it is stopped the dump ends at once (stopped), leaving in
+// the file only the whole statements of earlier appends. The connection has
+// then been cut (so that the rest of a large table is not read for nothing)
+// and can only be closed.
 //
 // A lost connection or a failed table list (serverLost) and a failed append
 // (writeFailed) stop the dump at once; the file is then incomplete and must
@@ -33,6 +34,6 @@ namespace vaultwick {
 // return the file exists, even when there was nothing to write, and the
 // connection stays open and usable.
 DumpOutcome DumpDatabase(MYSQL* connection, const char* dumpPath, const DumpStatusFn& status,
-                         const DumpCancelFn& cancelRequested);
+                         const StopToken& stop = StopToken::Never());
 
 }  // namespace vaultwick

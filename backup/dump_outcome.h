@@ -1,7 +1,7 @@
 #pragma once
 
-// What one dump reports through and what it answers: the status and cancel
-// callbacks, the cancel signal, and the outcome.
+// What one dump reports through and what it answers: the status callback and
+// the outcome.
 
 #include <cstdint>
 #include <functional>
@@ -10,11 +10,7 @@
 
 namespace vaultwick {
 
-// DumpDatabase raises the cancel signal as `throw kCancelSignal;`.
-inline constexpr int kCancelSignal = 1;
-
 using DumpStatusFn = std::function<void(const char* text)>;
-using DumpCancelFn = std::function<bool()>;  // true once the user asked to cancel
 
 struct DumpOutcome {
   std::uint64_t rowsWritten = 0;  // INSERT statements written
@@ -24,6 +20,8 @@ struct DumpOutcome {
   // table list could not be read, or the connection was lost (server gone,
   // connection lost, timeout). Such a dump must never replace an earlier archive.
   bool serverLost = false;
+  // The dump saw `stop` at a row and ended there (see DumpDatabase).
+  bool stopped = false;
   // What could not be written in full while the connection stayed usable, in
   // dump order: tables, views, routines, triggers and events by name (a view
   // on a dropped table, a column the login may not read; a table also stands

@@ -58,11 +58,12 @@ bool DumpRows(DumpContext& context, MYSQL_RES* rows, const RowQuery& query,
   // arrays (they differ only if the table changed in between).
   const unsigned fieldCount = mysql_num_fields(rows);
   while (MYSQL_ROW row = mysql_fetch_row(rows)) {
-    if (context.CancelRequested()) {
+    if (context.StopRequested()) {
       // Releasing an open row stream reads the rest of the table; cut the
       // connection first so the release is immediate.
       mariadb_cancel(context.connection());
-      throw kCancelSignal;
+      context.outcome().stopped = true;
+      return false;
     }
     if (!AppendInsertStatement(context.text(), query.insertHead, row, mysql_fetch_lengths(rows),
                                fieldCount, query.hexValues, kAppendThreshold, context.flush())) {

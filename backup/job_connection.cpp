@@ -34,7 +34,7 @@ void SetTimeouts(MYSQL* handle, const ConnectionTimeouts& timeouts) {
 // (MYSQL_WAIT_* bits) and returns what happened in the same terms, or 0 when
 // a stop was requested first. A wait the library bounded ends with
 // MYSQL_WAIT_TIMEOUT when that time is up.
-int WaitForServer(MYSQL* handle, int waitFor, const std::atomic<bool>& stop) {
+int WaitForServer(MYSQL* handle, int waitFor, const StopToken& stop) {
   pollfd socket{};
   socket.fd = mysql_get_socket(handle);
   socket.events = static_cast<short>(((waitFor & MYSQL_WAIT_READ) ? POLLIN : 0) |
@@ -44,7 +44,7 @@ int WaitForServer(MYSQL* handle, int waitFor, const std::atomic<bool>& stop) {
   const Clock::time_point deadline =
       Clock::now() + std::chrono::milliseconds(mysql_get_timeout_value_ms(handle));
   for (;;) {
-    if (stop.load()) {
+    if (stop.StopRequested()) {
       return 0;
     }
     std::chrono::milliseconds slice = kStopSlice;
@@ -80,8 +80,7 @@ int WaitForServer(MYSQL* handle, int waitFor, const std::atomic<bool>& stop) {
 
 }  // namespace
 
-JobConnection::JobConnection(std::shared_ptr<std::atomic<bool>> stopRequested)
-    : stop_(std::move(stopRequested)) {}
+JobConnection::JobConnection(StopToken stop) : stop_(std::move(stop)) {}
 
 JobConnection::~JobConnection() {
   Close();
@@ -113,7 +112,7 @@ JobConnection::Opened JobConnection::Open(const ServerAddress& address, const st
   int waitFor = mysql_real_connect_start(&connected, handle_, address.host.c_str(), login.c_str(),
                                          password.c_str(), nullptr, address.port, nullptr, 0);
   while (waitFor != 0) {
-    int happened = WaitForServer(handle_, waitFor, *stop_);
+    int happened = WaitForServer(handle_, waitFor, stop_);
     if (happened == 0) {
       return Opened::Stopped;  // Close() abandons the half-made connection
     }
@@ -139,7 +138,7 @@ std::string JobConnection::Error() const {
 void JobConnection::Watch() {
   std::unique_lock<std::mutex> lock(mutex_);
   while (!closed_) {
-    if (stop_->load()) {
+    if (stop_.StopRequested()) {
       // Under the lock, so that Close cannot have released the socket yet:
       // the descriptor is still the connection's own.
       ::shutdown(socket_, SHUT_RDWR);

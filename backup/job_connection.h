@@ -13,7 +13,6 @@
 
 #include <mysql.h>
 
-#include <atomic>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
@@ -22,6 +21,7 @@
 
 #include "backup/backup_request.h"
 #include "backup/server_address.h"
+#include "common/stop_token.h"
 
 namespace vaultwick {
 
@@ -29,7 +29,7 @@ class JobConnection {
  public:
   enum class Opened { Connected, Failed, Stopped };
 
-  explicit JobConnection(std::shared_ptr<std::atomic<bool>> stopRequested);
+  explicit JobConnection(StopToken stop);
   JobConnection(const JobConnection&) = delete;
   JobConnection& operator=(const JobConnection&) = delete;
   ~JobConnection();
@@ -52,7 +52,7 @@ class JobConnection {
  private:
   void Watch();
 
-  std::shared_ptr<std::atomic<bool>> stop_;
+  const StopToken stop_;
   MYSQL* handle_ = nullptr;
   bool connected_ = false;
   std::string error_;

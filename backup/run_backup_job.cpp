@@ -25,8 +25,6 @@ std::atomic<int> runningJobs{0};
 
 namespace {
 
-constexpr const char* kCauseStopped = "Stopped on request";
-
 BackupOutcome Ended(BackupResult result, std::string endText, std::string cause = {}) {
   BackupOutcome outcome;
   outcome.result = result;
@@ -40,7 +38,7 @@ std::string ErrnoText(int error) {
 }
 
 BackupOutcome StoppedOutcome() {
-  return Ended(BackupResult::Stopped, kTextErrorOccured, kCauseStopped);
+  return Ended(BackupResult::Stopped, kTextErrorOccured, kTextStoppedOnRequest);
 }
 
 bool ArchivePlaced(BackupResult result) {
@@ -76,7 +74,8 @@ class BackupJob {
         messageBox_(request->messageBox),
         onOutcome_(std::move(request->onOutcome)),
         hooks_(request->testHooks),
-        stop_(request->stopRequested) {}
+        stop_(request->stop),
+        windowClosed_(request->windowClosed) {}
 
   void Run() {
     BackupOutcome outcome = Execute();
@@ -87,8 +86,8 @@ class BackupJob {
   }
 
  private:
-  bool WindowClosed() const { return request_->windowClosed.load() != 0; }
-  bool StopRequested() const { return stop_->load(); }
+  bool WindowClosed() const { return windowClosed_.StopRequested(); }
+  bool StopRequested() const { return stop_.StopRequested(); }
 
   void Show(const std::string& text) {
     if (window_ && !WindowClosed()) {
@@ -99,18 +98,14 @@ class BackupJob {
     }
   }
 
-  // Every exception, the dump's cancel signal included, ends here; unwinding
-  // has closed the connection and removed the job's folder by then. A stop
-  // that came before the archive was placed decides the outcome, whatever
-  // failure it caused on its way (a cut connection, a cancelled copy).
+  // Every exception ends here; unwinding has closed the connection and
+  // removed the job's folder by then. A stop that came before the archive was
+  // placed decides the outcome, whatever failure it caused on its way (a cut
+  // connection, a cancelled copy).
   BackupOutcome Execute() {
     BackupOutcome outcome;
     try {
       outcome = Steps();
-    } catch (int signal) {
-      outcome =
-          Ended(signal == kCancelSignal ? BackupResult::Cancelled : BackupResult::ErrorOccurred,
-                kTextErrorOccured);
     } catch (const std::exception& error) {
       outcome = Ended(BackupResult::ErrorOccurred, kTextErrorOccured, error.what());
     } catch (...) {
@@ -174,14 +169,18 @@ class BackupJob {
 
     Show(kTextGettingTables);
     const std::string archivePath = folder->FilePath(name + ".zip");
-    ArchivePacker packer(dumpPath, archivePath, stop_.get(),
+    ArchivePacker packer(dumpPath, archivePath, stop_,
                          std::max(1u, std::thread::hardware_concurrency()));
+    // Closing the window cancels the reading of rows, and only that.
     DumpOutcome dump = DumpDatabase(
         connection.get(), dumpPath.c_str(), [this](const char* text) { Show(text); },
-        [this] { return WindowClosed() || StopRequested(); });
+        stop_.Or(windowClosed_));
     connection.Close();
     if (StopRequested()) {
       return StoppedOutcome();
+    }
+    if (dump.stopped) {
+      return Ended(BackupResult::Cancelled, kTextErrorOccured);
     }
     if (dump.writeFailed) {
       BackupOutcome outcome =
@@ -229,7 +228,7 @@ class BackupJob {
     }
     // Proven before it replaces the last good one: read back, inflated whole
     // and compared with what the writer read from the dump.
-    std::string difference = VerifyWrittenArchive(archivePath, written, stop_.get());
+    std::string difference = VerifyWrittenArchive(archivePath, written, stop_);
     if (StopRequested()) {
       return StoppedOutcome();
     }
@@ -239,8 +238,7 @@ class BackupJob {
     // The separator goes in even when saveTo ends with one. An empty saveTo
     // would put the archive into the root folder, so it counts as a failed copy.
     const std::string finalPath = saveTo + "/" + request_->name + ".zip";
-    int copyError =
-        saveTo.empty() ? ENOENT : CopyFileReplacing(archivePath, finalPath, stop_.get());
+    int copyError = saveTo.empty() ? ENOENT : CopyFileReplacing(archivePath, finalPath, stop_);
     if (copyError == ECANCELED) {
       return StoppedOutcome();
     }
@@ -297,7 +295,8 @@ class BackupJob {
   std::shared_ptr<MessageBoxPort> messageBox_;
   std::function<void(const BackupOutcome&)> onOutcome_;
   BackupTestHooks hooks_;
-  std::shared_ptr<std::atomic<bool>> stop_;
+  const StopToken stop_;
+  const StopToken windowClosed_;
 };
 
 }  // namespace

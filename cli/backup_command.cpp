@@ -106,7 +106,7 @@ class StopSignals {
 // Waits until `jobEnded` is signalled. The first stop signal that comes
 // meanwhile asks the job to stop (it then ends at its next step) and is
 // returned; 0 when none came.
-int WaitForJob(int jobEnded, StopSignals& signals, std::atomic<bool>& stopRequested) {
+int WaitForJob(int jobEnded, StopSignals& signals, const StopToken& stop) {
   int received = 0;
   pollfd waits[2] = {{jobEnded, POLLIN, 0}, {signals.fd(), POLLIN, 0}};
   for (;;) {
@@ -119,7 +119,7 @@ int WaitForJob(int jobEnded, StopSignals& signals, std::atomic<bool>& stopReques
     if (int signal = (waits[1].revents & POLLIN) ? signals.Take() : 0;
         signal != 0 && received == 0) {
       received = signal;
-      stopRequested.store(true);
+      stop.RequestStop();
     }
     if (waits[0].revents & POLLIN) {
       return received;
@@ -206,7 +206,7 @@ int runBackupCommand(int argc, char** argv) {
   }
   request->statusEcho = std::make_shared<StandardErrorStatus>();
   request->messageBox = std::make_shared<StandardErrorMessageBox>();
-  std::shared_ptr<std::atomic<bool>> stopRequested = request->stopRequested;
+  const StopToken stop = request->stop;
 
   StopSignals signals;
   const int jobEnded = ::eventfd(0, EFD_CLOEXEC);
@@ -234,7 +234,7 @@ int runBackupCommand(int argc, char** argv) {
     return kExitFailed;
   }
   request.release();  // the job owns it now
-  const int signal = WaitForJob(jobEnded, signals, *stopRequested);
+  const int signal = WaitForJob(jobEnded, signals, stop);
   job.join();
   ::close(jobEnded);
   if (!outcome) {

@@ -41,21 +41,21 @@ constexpr OptionSpec kOptions[] = {
 
 constexpr int kExitSignalBase = 128;
 
-// The stop flag of the restore under way, for the signal handler.
-std::atomic<bool>* stopFlag = nullptr;
+// The stop of the restore under way, for the signal handler.
+const StopToken* stopFlag = nullptr;
 std::atomic<int> stopSignal{0};
 
 void OnStopSignal(int signal) {
   stopSignal.store(signal);
   if (stopFlag != nullptr) {
-    stopFlag->store(true);
+    stopFlag->RequestStop();
   }
 }
 
 // Stop signals set the restore's stop flag while it runs.
 class StopOnSignals {
  public:
-  explicit StopOnSignals(std::atomic<bool>* flag) {
+  explicit StopOnSignals(const StopToken* flag) {
     stopFlag = flag;
     stopSignal.store(0);
     struct sigaction action {};
@@ -208,7 +208,7 @@ int RunRestoreCommand(int argc, char** argv, const CommandIo& io) {
   const auto started = std::chrono::steady_clock::now();
   RestoreOutcome outcome;
   {
-    StopOnSignals signals(request.stop.get());
+    StopOnSignals signals(&request.stop);
     outcome =
         RestoreDatabase(request, [&](const RestoreProgress& progress) { printer.Show(progress); });
   }

@@ -65,14 +65,10 @@ int WriteAll(int fd, const char* data, std::size_t size) {
   return 0;
 }
 
-bool Stopped(const std::atomic<bool>* stop) {
-  return stop != nullptr && stop->load();
-}
-
-int CopyContent(int from, int to, const std::atomic<bool>* stop) {
+int CopyContent(int from, int to, const StopToken& stop) {
   std::vector<char> buffer(kCopyChunk);
   for (;;) {
-    if (Stopped(stop)) {
+    if (stop.StopRequested()) {
       return ECANCELED;
     }
     ssize_t got = ::read(from, buffer.data(), buffer.size());
@@ -103,8 +99,7 @@ void SyncFolder(const std::string& folder) {
 
 }  // namespace
 
-int CopyFileReplacing(const std::string& source, const std::string& target,
-                      const std::atomic<bool>* stop) {
+int CopyFileReplacing(const std::string& source, const std::string& target, const StopToken& stop) {
   Descriptor in(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
   if (in.get() < 0) {
     return errno;
@@ -127,7 +122,7 @@ int CopyFileReplacing(const std::string& source, const std::string& target,
   if (error == 0) {
     error = closeError;
   }
-  if (error == 0 && Stopped(stop)) {
+  if (error == 0 && stop.StopRequested()) {
     error = ECANCELED;
   }
   if (error == 0 && ::rename(partPath.c_str(), target.c_str()) != 0) {

@@ -5,11 +5,12 @@
 // asking for a file's size, and clearing away what a killed process left.
 // Failures return the errno value; nothing throws.
 
-#include <atomic>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
+
+#include "common/stop_token.h"
 
 namespace vaultwick {
 
@@ -17,12 +18,12 @@ namespace vaultwick {
 // new hidden part file beside `target` (a short name of its own, see
 // RemoveAbandonedPartFiles), which is synced and then renamed over `target`,
 // and the folder is synced. Returns 0 on success, else the errno value of the
-// step that failed, or ECANCELED when `stop` became true before the rename;
+// step that failed, or ECANCELED when `stop` was stopped before the rename;
 // then the part file is gone and an older `target` is exactly as it was.
 // A new `target` gets mode 0600 (it may hold a whole database); one that
 // replaces an older file keeps the older file's mode.
 [[nodiscard]] int CopyFileReplacing(const std::string& source, const std::string& target,
-                                    const std::atomic<bool>* stop = nullptr);
+                                    const StopToken& stop = StopToken::Never());
 
 // Deletes one file (not a folder). Returns 0 when the file is gone afterwards,
 // also when there was none, else the errno value.

@@ -16,13 +16,13 @@ namespace {
 constexpr std::size_t kInflateBlock = 1 << 20;
 
 // Inflates the current member whole, counting its length and CRC-32.
-bool InflateWhole(ArchiveReader& reader, SqlMemberFacts& facts, const std::atomic<bool>* stop,
+bool InflateWhole(ArchiveReader& reader, SqlMemberFacts& facts, const StopToken& stop,
                   const std::function<void(const std::uint8_t*, std::size_t)>& onData,
                   std::string* error) {
   std::vector<std::uint8_t> block(kInflateBlock);
   for (;;) {
-    if (stop != nullptr && stop->load()) {
-      *error = "Stopped on request";
+    if (stop.StopRequested()) {
+      *error = kTextStoppedOnRequest;
       return false;
     }
     const std::int64_t got = reader.Read(block.data(), block.size());
@@ -60,7 +60,7 @@ bool IsSqlMember(const ArchiveReader::Member& member) {
 }
 
 std::optional<SqlMemberFacts> ReadSqlMember(
-    const std::string& archivePath, std::string* error, const std::atomic<bool>* stop,
+    const std::string& archivePath, std::string* error, const StopToken& stop,
     const std::function<void(const std::uint8_t*, std::size_t)>& onData,
     const std::string& password) {
   std::unique_ptr<ArchiveReader> reader = ArchiveReader::Open(archivePath, error, password);
@@ -71,7 +71,7 @@ std::optional<SqlMemberFacts> ReadSqlMember(
 }
 
 std::optional<SqlMemberFacts> ReadSqlMember(
-    ArchiveReader& reader, std::string* error, const std::atomic<bool>* stop,
+    ArchiveReader& reader, std::string* error, const StopToken& stop,
     const std::function<void(const std::uint8_t*, std::size_t)>& onData) {
   SqlMemberFacts facts;
   bool found = false;
@@ -108,7 +108,7 @@ std::optional<SqlMemberFacts> ReadSqlMember(
 }
 
 std::string VerifyWrittenArchive(const std::string& archivePath, const ZipMemberSummary& written,
-                                 const std::atomic<bool>* stop, const std::string& password) {
+                                 const StopToken& stop, const std::string& password) {
   std::string error;
   const std::optional<SqlMemberFacts> read = ReadSqlMember(archivePath, &error, stop, {}, password);
   if (!read) {

@@ -102,7 +102,7 @@ class Restore {
   RestoreOutcome Run() {
     RestoreOutcome outcome = Steps();
     if (Stopped() && outcome.result != RestoreResult::Restored) {
-      outcome = Ended(RestoreResult::Stopped, "Stopped on request");
+      outcome = Ended(RestoreResult::Stopped, kTextStoppedOnRequest);
     }
     outcome.rows = rows_;
     outcome.bytes = report_.bytesTotal;
@@ -110,7 +110,7 @@ class Restore {
   }
 
  private:
-  bool Stopped() const { return request_.stop->load(); }
+  bool Stopped() const { return request_.stop.StopRequested(); }
 
   void Report(bool always) {
     if (progress_ && (always || report_.bytesDone - reported_ >= kProgressEvery)) {
@@ -159,7 +159,7 @@ class Restore {
     std::string error;
     std::optional<SqlMemberFacts> facts;
     if (std::unique_ptr<ArchiveReader> reader = OpenArchive(&error)) {
-      facts = ReadSqlMember(*reader, &error, request_.stop.get(),
+      facts = ReadSqlMember(*reader, &error, request_.stop,
                             [&](const std::uint8_t* data, std::size_t size) {
                               collector.Feed(reinterpret_cast<const char*>(data), size);
                               report_.bytesDone += size;
@@ -189,7 +189,7 @@ class Restore {
       case JobConnection::Opened::Connected:
         break;
       case JobConnection::Opened::Stopped:
-        return Ended(RestoreResult::Stopped, "Stopped on request");
+        return Ended(RestoreResult::Stopped, kTextStoppedOnRequest);
       case JobConnection::Opened::Failed:
         return Ended(RestoreResult::ConnectFailed,
                      "Can't connect to MySQL server: " + connection_.Error());
@@ -292,7 +292,7 @@ class Restore {
       }
     }
     if (Stopped()) {
-      return Ended(RestoreResult::Stopped, "Stopped on request");
+      return Ended(RestoreResult::Stopped, kTextStoppedOnRequest);
     }
     if (loader.failure().error.empty()) {
       splitter.Finish();

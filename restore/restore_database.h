@@ -5,13 +5,13 @@
 // database), then streamed from the archive into the server without being
 // unpacked to disk.
 
-#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
 
 #include "backup/backup_request.h"
+#include "common/stop_token.h"
 
 namespace vaultwick {
 
@@ -26,7 +26,7 @@ struct RestoreRequest {
   // creates are dropped first, in one step, and nothing else.
   bool replace = false;
   ConnectionTimeouts timeouts;
-  std::shared_ptr<std::atomic<bool>> stop = std::make_shared<std::atomic<bool>>(false);
+  StopToken stop;
 };
 
 struct RestoreProgress {

@@ -117,7 +117,7 @@ class ScratchDatabaseDrop {
   ScratchDatabaseDrop(const RestoreRequest& request, ServerAddress address)
       : request_(request), address_(std::move(address)) {}
   ~ScratchDatabaseDrop() {
-    JobConnection own(std::make_shared<std::atomic<bool>>(false));
+    JobConnection own(StopToken::Never());
     if (own.Open(address_, request_.login, request_.password, kDropTimeouts) ==
         JobConnection::Opened::Connected) {
       const std::string drop = "DROP DATABASE IF EXISTS " + QuotedName(request_.database);
@@ -165,7 +165,7 @@ VerifyRestoreOutcome LoadDumpAndCompare(const RestoreRequest& request) {
     return Outcome(Result::Failed, "the scratch database cannot be dumped");
   }
   const std::string dumpPath = folder->FilePath("again.sql");
-  const DumpOutcome dumped = DumpDatabase(mysql, dumpPath.c_str(), nullptr, nullptr);
+  const DumpOutcome dumped = DumpDatabase(mysql, dumpPath.c_str(), nullptr);
   if (dumped.failedQueries != 0 || dumped.writeFailed || dumped.serverLost) {
     return Outcome(Result::Failed, "dump of the scratch database: " + dumped.cause);
   }
@@ -197,8 +197,8 @@ VerifyRestoreOutcome LoadDumpAndCompare(const RestoreRequest& request) {
 
 VerifyRestoreOutcome VerifyRestore(const RestoreRequest& request) {
   VerifyRestoreOutcome outcome = LoadDumpAndCompare(request);
-  if (outcome.result != Result::Verified && request.stop->load()) {
-    outcome = Outcome(Result::Failed, "Stopped on request");
+  if (outcome.result != Result::Verified && request.stop.StopRequested()) {
+    outcome = Outcome(Result::Failed, kTextStoppedOnRequest);
   }
   return outcome;
 }

@@ -15,7 +15,7 @@ namespace vaultwick {
 
 struct JobRunner::Job {
   std::string name;
-  std::shared_ptr<std::atomic<bool>> stop;
+  StopToken stop;
   std::thread thread;
   bool ended = false;  // guarded by Shared::jobsMutex
 };
@@ -112,7 +112,7 @@ JobStart JobRunner::Start(std::unique_ptr<BackupRequest>& request, JobOrigin ori
 
   auto job = std::make_shared<Job>();
   job->name = name;
-  job->stop = request->stopRequested;
+  job->stop = request->stop;
   std::function<void(const BackupOutcome&)> callerOnOutcome = request->onOutcome;
   WhenJobEnds(*request, origin, shared_->clock->Now(),
               [shared = shared_](const EndedJobRow& row) { shared->Report(row); });
@@ -153,7 +153,7 @@ int JobRunner::RunningJobCount() const {
 void JobRunner::StopAll() {
   std::lock_guard<std::mutex> lock(shared_->jobsMutex);
   for (const std::shared_ptr<Job>& job : shared_->jobs) {
-    job->stop->store(true);
+    job->stop.RequestStop();
   }
 }
 

@@ -76,7 +76,7 @@ class JobRunner final : public JobStarter {
   bool IsRunning(std::string_view name) const;
   int RunningJobCount() const;
 
-  // Sets every running job's stopRequested.
+  // Asks every running job to stop.
   void StopAll();
   // Waits until every job has ended or `bound` has passed; joins the threads
   // of the jobs that ended. True when none is left.

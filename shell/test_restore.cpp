@@ -28,7 +28,7 @@ VerifyRestoreOutcome RunTestRestore(const BackupRequest& request, const std::str
   restore.password = request.password;
   restore.database = request.verifyRestore;
   restore.timeouts = request.timeouts;
-  restore.stop = request.stopRequested;
+  restore.stop = request.stop;
   return VerifyRestore(restore);
 }
 

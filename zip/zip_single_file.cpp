@@ -12,9 +12,9 @@ namespace vaultwick {
 
 namespace {
 
-ZipResult packOneFile(const char* sourcePath, const char* archivePath,
-                      const std::atomic<bool>* stop, ZipMemberSummary* written, unsigned threads,
-                      const GrowingFileEnd* growing, const char* password) {
+ZipResult packOneFile(const char* sourcePath, const char* archivePath, const StopToken& stop,
+                      ZipMemberSummary* written, unsigned threads, const GrowingFileEnd* growing,
+                      const char* password) {
   if (sourcePath == nullptr || archivePath == nullptr) {
     return ZipResult::BadArguments;
   }
@@ -47,14 +47,13 @@ ZipResult packOneFile(const char* sourcePath, const char* archivePath,
 
 }  // namespace
 
-ZipResult ZipSingleFile(const char* sourcePath, const char* archivePath,
-                        const std::atomic<bool>* stop, ZipMemberSummary* written, unsigned threads,
-                        const char* password) {
+ZipResult ZipSingleFile(const char* sourcePath, const char* archivePath, const StopToken& stop,
+                        ZipMemberSummary* written, unsigned threads, const char* password) {
   return packOneFile(sourcePath, archivePath, stop, written, threads, nullptr, password);
 }
 
 ZipResult ZipGrowingFile(const char* sourcePath, const char* archivePath, GrowingFileEnd& end,
-                         const std::atomic<bool>* stop, ZipMemberSummary* written, unsigned threads,
+                         const StopToken& stop, ZipMemberSummary* written, unsigned threads,
                          const char* password) {
   if (sourcePath == nullptr || archivePath == nullptr) {
     return ZipResult::BadArguments;

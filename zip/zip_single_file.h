@@ -1,9 +1,9 @@
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <string>
 
+#include "common/stop_token.h"
 #include "zip/growing_file_end.h"
 #include "zip/zip_result.h"
 
@@ -19,15 +19,15 @@ struct ZipMemberSummary {
 
 // Packs one file into a new archive at `archivePath`, as a member named after the
 // part of `sourcePath` after its last '/'. Returns the first failure of opening the
-// archive, adding the file or finishing the archive, else Ok. When `stop` is given
-// it is looked at before every read of the file; once it is true the archive ends
+// archive, adding the file or finishing the archive, else Ok. `stop` is looked at
+// before every read of the file; once it is stopped the archive ends
 // at once with ReadFailed. On Ok, `written` (when given) describes the member. A
 // failed archive is left for the caller to delete. `threads` above 1 spreads the
 // compression over that many parse threads; the archive is the same byte for byte.
 // A `password` (null or empty: none) encrypts the member (see setZipWriterPassword);
 // `written` still gives the CRC-32 of its plain bytes.
 [[nodiscard]] ZipResult ZipSingleFile(const char* sourcePath, const char* archivePath,
-                                      const std::atomic<bool>* stop = nullptr,
+                                      const StopToken& stop = StopToken::Never(),
                                       ZipMemberSummary* written = nullptr, unsigned threads = 1,
                                       const char* password = nullptr);
 
@@ -39,7 +39,8 @@ struct ZipMemberSummary {
 // archive is then left for the caller to delete. The archive must be a file (its
 // headers are rewritten at the end).
 [[nodiscard]] ZipResult ZipGrowingFile(const char* sourcePath, const char* archivePath,
-                                       GrowingFileEnd& end, const std::atomic<bool>* stop = nullptr,
+                                       GrowingFileEnd& end,
+                                       const StopToken& stop = StopToken::Never(),
                                        ZipMemberSummary* written = nullptr, unsigned threads = 1,
                                        const char* password = nullptr);
 

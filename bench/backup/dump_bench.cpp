@@ -44,7 +44,7 @@ int DumpChild(const char* database, const char* path) {
   MYSQL* connection = Connect(server, database);
   if (connection == nullptr)
     return 2;
-  vaultwick::DumpOutcome outcome = vaultwick::DumpDatabase(connection, path, nullptr, nullptr);
+  vaultwick::DumpOutcome outcome = vaultwick::DumpDatabase(connection, path, nullptr);
   mysql_close(connection);
   return (outcome.failedQueries == 0 && !outcome.writeFailed) ? 0 : 1;
 }

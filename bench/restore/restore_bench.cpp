@@ -103,11 +103,9 @@ int main(int argc, char** argv) {
   const std::string peerDump = (work / "peer.sql").string();
 
   MYSQL* sourceConnection = Connect(server, source.c_str());
-  bool ok =
-      sourceConnection != nullptr &&
-      vaultwick::DumpDatabase(sourceConnection, dump.c_str(), nullptr, nullptr).failedQueries ==
-          0 &&
-      vaultwick::ZipSingleFile(dump.c_str(), archive.c_str()) == vaultwick::ZipResult::Ok;
+  bool ok = sourceConnection != nullptr &&
+            vaultwick::DumpDatabase(sourceConnection, dump.c_str(), nullptr).failedQueries == 0 &&
+            vaultwick::ZipSingleFile(dump.c_str(), archive.c_str()) == vaultwick::ZipResult::Ok;
   mysql_close(sourceConnection);
   setenv("MYSQL_PWD", server.password.c_str(), 1);
   const std::vector<std::string> login = {"--no-defaults", "--host=" + server.host,

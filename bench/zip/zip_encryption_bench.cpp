@@ -25,8 +25,8 @@ using Clock = std::chrono::steady_clock;
 double packSeconds(const std::string& dump, const std::string& archive, unsigned threads,
                    const char* password) {
   const Clock::time_point start = Clock::now();
-  const vaultwick::ZipResult result =
-      vaultwick::ZipSingleFile(dump.c_str(), archive.c_str(), nullptr, nullptr, threads, password);
+  const vaultwick::ZipResult result = vaultwick::ZipSingleFile(
+      dump.c_str(), archive.c_str(), vaultwick::StopToken::Never(), nullptr, threads, password);
   const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
   if (result != vaultwick::ZipResult::Ok) {
     std::fprintf(stderr, "packing failed: %s\n", vaultwick::zipResultMessage(result).c_str());

@@ -1,13 +1,20 @@
 // DumpDatabase against the private server: the exact file for a known
-// database, the pieces it is written in, the cancel signal and failed queries.
+// database, the pieces it is written in, the stop and failed queries.
 
 #include "backup/dump_database.h"
 
+#include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
+#include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/backup/test_database.h"
@@ -31,12 +38,11 @@ struct DumpRun {
   std::vector<std::string> statusTexts;
 };
 
-DumpRun Dump(MYSQL* connection, const DumpCancelFn& cancel = nullptr) {
+DumpRun Dump(MYSQL* connection) {
   DumpRun run;
   std::string path = test::ScratchPath("dump");
-  run.outcome = DumpDatabase(
-      connection, path.c_str(), [&](const char* text) { run.statusTexts.emplace_back(text); },
-      cancel);
+  run.outcome = DumpDatabase(connection, path.c_str(),
+                             [&](const char* text) { run.statusTexts.emplace_back(text); });
   run.file = test::ReadWholeFile(path).value_or("<no file>");
   std::remove(path.c_str());
   return run;
@@ -128,7 +134,60 @@ std::size_t FirstPieceEnd(const std::string& file) {
   return std::string::npos;
 }
 
-TEST(DumpDatabase, PiecesMakeTheSameFileAndCancelKeepsOnlyWholePieces) {
+// A named pipe in place of the dump file. The dump's first append cannot end
+// before this side has read all of it (a piece is far larger than a pipe
+// holds), so `atFirstPiece`, run as its first bytes arrive, acts while the
+// dump is inside the rows of the table that filled the piece.
+class PipedDumpFile {
+ public:
+  explicit PipedDumpFile(std::function<void()> atFirstPiece)
+      : path_(test::ScratchPath("pipe")), done_(::eventfd(0, EFD_CLOEXEC)) {
+    EXPECT_EQ(::mkfifo(path_.c_str(), 0600), 0);
+    // Open for both ends, so that the dump's opens never wait and its closes
+    // between appends do not end the reading.
+    const int pipe = ::open(path_.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    reader_ = std::thread([this, pipe, atFirstPiece = std::move(atFirstPiece)] {
+      pollfd waits[2] = {{pipe, POLLIN, 0}, {done_, POLLIN, 0}};
+      for (bool dumpEnded = false; !dumpEnded;) {
+        ::poll(waits, 2, -1);
+        dumpEnded = (waits[1].revents & POLLIN) != 0;
+        char block[1 << 16];
+        for (ssize_t got; (got = ::read(pipe, block, sizeof block)) > 0;) {
+          if (data_.empty()) {
+            atFirstPiece();
+          }
+          data_.append(block, static_cast<std::size_t>(got));
+        }
+      }
+      ::close(pipe);
+    });
+  }
+  ~PipedDumpFile() {
+    if (reader_.joinable()) {
+      Collect();
+    }
+    ::close(done_);
+    std::remove(path_.c_str());
+  }
+
+  const std::string& path() const { return path_; }
+
+  // Once the dump has returned: everything it appended.
+  std::string Collect() {
+    const std::uint64_t one = 1;
+    EXPECT_EQ(::write(done_, &one, sizeof one), static_cast<ssize_t>(sizeof one));
+    reader_.join();
+    return data_;
+  }
+
+ private:
+  std::string path_;
+  int done_;
+  std::string data_;
+  std::thread reader_;
+};
+
+TEST(DumpDatabase, PiecesMakeTheSameFileAndAStopKeepsOnlyWholePieces) {
   VAULTWICK_REQUIRE_TEST_SERVER(server);
   TestDatabase db(server, "pieces");
   FillWideTable(db, 3000);
@@ -150,36 +209,31 @@ TEST(DumpDatabase, PiecesMakeTheSameFileAndCancelKeepsOnlyWholePieces) {
   expected += kTrailer;
   EXPECT_TRUE(whole.file == expected) << "dump differs from the statements written at once";
 
-  // Cancel a few rows after the first piece went out: only that piece stays.
+  // A stop while the first piece goes out: the next row sees it, and only
+  // that piece stays.
   std::size_t pieceEnd = FirstPieceEnd(whole.file);
   ASSERT_NE(pieceEnd, std::string::npos);
-  int rowsInPiece = 0;
+  std::uint64_t rowsInPiece = 0;
   for (std::size_t p = whole.file.find("INSERT"); p < pieceEnd;
        p = whole.file.find("INSERT", p + 1)) {
     ++rowsInPiece;
   }
-  int asked = 0;
-  std::string path = test::ScratchPath("cancel");
-  bool cancelled = false;
-  // A cancelled dump leaves its connection fit only for closing.
+  const StopToken stop;
+  PipedDumpFile file([stop] { stop.RequestStop(); });
+  // A stopped dump leaves its connection fit only for closing.
   std::string error;
   MYSQL* connection = db.OpenConnection(&error);
   ASSERT_NE(connection, nullptr) << error;
-  try {
-    DumpDatabase(connection, path.c_str(), nullptr, [&] { return ++asked > rowsInPiece + 5; });
-  } catch (int signal) {
-    cancelled = signal == kCancelSignal;
-  }
+  const DumpOutcome stopped = DumpDatabase(connection, file.path().c_str(), nullptr, stop);
   mysql_close(connection);
-  EXPECT_TRUE(cancelled);
-  EXPECT_EQ(asked, rowsInPiece + 6);
-  std::string partial = test::ReadWholeFile(path).value_or("<no file>");
-  std::remove(path.c_str());
+  EXPECT_TRUE(stopped.stopped);
+  EXPECT_EQ(stopped.rowsWritten, rowsInPiece);
+  const std::string partial = file.Collect();
   EXPECT_EQ(partial.size(), pieceEnd);
   EXPECT_TRUE(partial == whole.file.substr(0, pieceEnd));
 }
 
-TEST(DumpDatabase, CancelBeforeTheFirstPieceLeavesNoStatements) {
+TEST(DumpDatabase, StopBeforeTheFirstPieceLeavesNoStatements) {
   VAULTWICK_REQUIRE_TEST_SERVER(server);
   TestDatabase db(server, "cancel");
   FillWideTable(db, 10);
@@ -187,8 +241,12 @@ TEST(DumpDatabase, CancelBeforeTheFirstPieceLeavesNoStatements) {
   std::string error;
   MYSQL* connection = db.OpenConnection(&error);
   ASSERT_NE(connection, nullptr) << error;
-  EXPECT_THROW(DumpDatabase(connection, path.c_str(), nullptr, [] { return true; }), int);
+  const StopToken stop;
+  stop.RequestStop();
+  const DumpOutcome outcome = DumpDatabase(connection, path.c_str(), nullptr, stop);
   mysql_close(connection);
+  EXPECT_TRUE(outcome.stopped);
+  EXPECT_EQ(outcome.rowsWritten, 0u);
   // Nothing was appended, so there is not even a file.
   EXPECT_EQ(test::ReadWholeFile(path), std::nullopt);
   std::remove(path.c_str());
@@ -270,13 +328,10 @@ TEST(DumpDatabase, LostConnectionStopsTheDumpAtOnce) {
   MYSQL* connection = db.OpenConnection(&error);
   ASSERT_NE(connection, nullptr) << error;
   std::string path = test::ScratchPath("lost");
-  DumpOutcome outcome = DumpDatabase(
-      connection, path.c_str(),
-      [&](const char* text) {
-        if (std::string(text) == "SELECT * FROM `wide`")
-          Kill(db, connection);
-      },
-      nullptr);
+  DumpOutcome outcome = DumpDatabase(connection, path.c_str(), [&](const char* text) {
+    if (std::string(text) == "SELECT * FROM `wide`")
+      Kill(db, connection);
+  });
   mysql_close(connection);
   EXPECT_TRUE(outcome.serverLost);
   EXPECT_NE(outcome.cause, "");
@@ -287,18 +342,14 @@ TEST(DumpDatabase, LostConnectionStopsTheDumpAtOnce) {
   // Inside the rows of a table.
   connection = db.OpenConnection(&error);
   ASSERT_NE(connection, nullptr) << error;
-  int rows = 0;
-  outcome = DumpDatabase(connection, path.c_str(), nullptr, [&] {
-    if (++rows == 5)
-      Kill(db, connection);
-    return false;
-  });
+  PipedDumpFile file([&] { Kill(db, connection); });
+  outcome = DumpDatabase(connection, file.path().c_str(), nullptr);
   mysql_close(connection);
   EXPECT_TRUE(outcome.serverLost);
   EXPECT_NE(outcome.cause, "");
   EXPECT_TRUE(outcome.failedTables.empty());
   EXPECT_LT(outcome.rowsWritten, 10001u);
-  std::remove(path.c_str());
+  EXPECT_FALSE(outcome.stopped);
 }
 
 TEST(DumpDatabase, AllTablesComeFromOneSnapshot) {
@@ -313,15 +364,11 @@ TEST(DumpDatabase, AllTablesComeFromOneSnapshot) {
   ASSERT_NE(connection, nullptr) << error;
   // A parent and its child arrive after the parents were read.
   std::string path = test::ScratchPath("snapshot");
-  DumpOutcome outcome = DumpDatabase(
-      connection, path.c_str(),
-      [&](const char* text) {
-        if (std::string(text) == "DESCRIBE `b_child`") {
-          EXPECT_TRUE(
-              db.Execute("INSERT INTO a_parent VALUES (2); INSERT INTO b_child VALUES (2, 2)"));
-        }
-      },
-      nullptr);
+  DumpOutcome outcome = DumpDatabase(connection, path.c_str(), [&](const char* text) {
+    if (std::string(text) == "DESCRIBE `b_child`") {
+      EXPECT_TRUE(db.Execute("INSERT INTO a_parent VALUES (2); INSERT INTO b_child VALUES (2, 2)"));
+    }
+  });
   mysql_close(connection);
   std::string file = test::ReadWholeFile(path).value_or("<no file>");
   std::remove(path.c_str());
@@ -334,8 +381,7 @@ TEST(DumpDatabase, UnwritableFileIsReported) {
   VAULTWICK_REQUIRE_TEST_SERVER(server);
   TestDatabase db(server, "unwritable");
   ASSERT_TRUE(db.Execute("CREATE TABLE t (v int); INSERT INTO t VALUES (1)"));
-  DumpOutcome outcome =
-      DumpDatabase(db.connection(), "/nonexistent-folder/dump.sql", nullptr, nullptr);
+  DumpOutcome outcome = DumpDatabase(db.connection(), "/nonexistent-folder/dump.sql", nullptr);
   EXPECT_TRUE(outcome.writeFailed);
   // The connection stays usable.
   EXPECT_TRUE(db.Execute("SELECT 1"));

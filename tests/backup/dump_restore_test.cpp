@@ -23,7 +23,7 @@ using test::TestDatabase;
 void ExpectRoundTrip(const TestDatabase& original, std::size_t tableCount,
                      const std::string& clientCharacterSet) {
   std::string path = test::ScratchPath("roundtrip");
-  DumpOutcome outcome = DumpDatabase(original.connection(), path.c_str(), nullptr, nullptr);
+  DumpOutcome outcome = DumpDatabase(original.connection(), path.c_str(), nullptr);
   EXPECT_EQ(outcome.failedQueries, 0) << outcome.cause;
   EXPECT_FALSE(outcome.writeFailed);
 

@@ -25,7 +25,7 @@ TEST(DumpSchema, EveryObjectComesBackAsInformationSchemaDescribesIt) {
   ASSERT_TRUE(original.Execute(test::kStoredPrograms));
 
   std::string path = test::ScratchPath("schema");
-  DumpOutcome outcome = DumpDatabase(original.connection(), path.c_str(), nullptr, nullptr);
+  DumpOutcome outcome = DumpDatabase(original.connection(), path.c_str(), nullptr);
   EXPECT_EQ(outcome.failedQueries, 0) << outcome.cause;
   EXPECT_FALSE(outcome.serverLost);
 

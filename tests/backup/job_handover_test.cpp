@@ -197,10 +197,10 @@ TEST_F(HandOverTest, SilentServerHoldsNeitherAStopNorTheJob) {
   OutcomeBox stoppedBox;
   CountedRequest* request = NewRequest(false, stoppedBox);
   request->host = silent.Host();
-  std::shared_ptr<std::atomic<bool>> stop = request->stopRequested;
+  const StopToken stop = request->stop;
   std::thread job = StartBackupJob(request);
   EXPECT_TRUE(silent.AwaitClient(20));
-  stop->store(true);
+  stop.RequestStop();
   std::optional<BackupOutcome> stopped = stoppedBox.Wait(20);
   job.join();
   ASSERT_TRUE(stopped) << "the stop waited for the connect timeout";

@@ -421,36 +421,36 @@ TEST_F(JobRunTest, StopAtAnyStepLeavesTargetAndTemporaryFolderUntouched) {
   std::ofstream(Archive()) << "older";
   struct Case {
     const char* step;
-    std::function<void(BackupRequest&, std::shared_ptr<std::atomic<bool>>)> arm;
+    std::function<void(BackupRequest&, StopToken)> arm;
   };
   auto atText = [](const std::string& wanted) {
-    return [wanted](BackupRequest& request, std::shared_ptr<std::atomic<bool>> stop) {
+    return [wanted](BackupRequest& request, StopToken stop) {
       request.statusEcho = std::make_shared<StatusTrigger>([wanted, stop](const std::string& text) {
         if (text == wanted) {
-          stop->store(true);
+          stop.RequestStop();
         }
       });
     };
   };
   const Case cases[] = {
-      {"before the start", [](BackupRequest&, auto stop) { stop->store(true); }},
+      {"before the start", [](BackupRequest&, auto stop) { stop.RequestStop(); }},
       {"connecting", atText("Connecting...")},
       {"rows", atText("SELECT * FROM `item`")},
       {"archive",
        [](BackupRequest& request, auto stop) {
          request.testHooks.afterDump = [stop](const std::string&, const std::string&) {
-           stop->store(true);
+           stop.RequestStop();
          };
        }},
       {"copy",
        [](BackupRequest& request, auto stop) {
-         request.testHooks.beforeCopy = [stop](const std::string&) { stop->store(true); };
+         request.testHooks.beforeCopy = [stop](const std::string&) { stop.RequestStop(); };
        }},
   };
   for (const Case& c : cases) {
     OutcomeBox box;
     CountedRequest* request = NewRequest(box);
-    c.arm(*request, request->stopRequested);
+    c.arm(*request, request->stop);
     BackupOutcome outcome = Run(request, box);
     EXPECT_EQ(outcome.result, BackupResult::Stopped) << c.step;
     EXPECT_EQ(outcome.endText, "Error occured") << c.step;
@@ -501,10 +501,10 @@ TEST_F(JobRunTest, StopWhileTheServerHoldsAQueryEndsTheJobAtOnce) {
   TableLock lock(*db_, "item");
   OutcomeBox box;
   CountedRequest* request = NewRequest(box);
-  std::shared_ptr<std::atomic<bool>> stop = request->stopRequested;
+  const StopToken stop = request->stop;
   std::thread job = StartBackupJob(request);
   EXPECT_TRUE(lock.AwaitWaitingQuery());
-  stop->store(true);
+  stop.RequestStop();
   std::optional<BackupOutcome> outcome = box.Wait(20);
   job.join();
   ASSERT_TRUE(outcome) << "the stop waited for the server";

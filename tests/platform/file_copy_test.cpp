@@ -134,9 +134,10 @@ TEST_F(FileCopyTest, NewTargetIsPrivateReplacedOneKeepsItsModeLongNamesWork) {
 TEST_F(FileCopyTest, StopLeavesOlderTargetAndNoPartFile) {
   WriteAll(base_ / "a.zip", std::string(3 << 20, 'a'));
   WriteAll(base_ / "target/shop.zip", "old archive");
-  std::atomic<bool> stop{true};
+  const StopToken stop;
+  stop.RequestStop();
   EXPECT_EQ(
-      CopyFileReplacing((base_ / "a.zip").string(), (base_ / "target/shop.zip").string(), &stop),
+      CopyFileReplacing((base_ / "a.zip").string(), (base_ / "target/shop.zip").string(), stop),
       ECANCELED);
   EXPECT_EQ(ReadAll(base_ / "target/shop.zip"), "old archive");
   EXPECT_EQ(TargetNames(), std::vector<std::string>{"shop.zip"});

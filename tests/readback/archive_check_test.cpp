@@ -40,8 +40,9 @@ TEST(ArchiveCheck, WrittenArchiveReadsBackAsWrittenAndAFlippedByteIsCaught) {
   testing::writeFile(dir.path("shop.sql"), content);
   const std::string archive = dir.path("shop.zip");
   ZipMemberSummary written;
-  ASSERT_EQ(ZipSingleFile(dir.path("shop.sql").c_str(), archive.c_str(), nullptr, &written),
-            ZipResult::Ok);
+  ASSERT_EQ(
+      ZipSingleFile(dir.path("shop.sql").c_str(), archive.c_str(), StopToken::Never(), &written),
+      ZipResult::Ok);
   EXPECT_EQ(VerifyWrittenArchive(archive, written), "");
   std::string error;
   const std::optional<SqlMemberFacts> facts = ReadSqlMember(archive, &error);
@@ -119,19 +120,21 @@ TEST(ArchiveCheck, EncryptedArchiveIsProvedWithItsPasswordAndTamperingIsCaught) 
   const std::string archive = dir.path("shop.zip");
   const std::string password = "pass word";
   ZipMemberSummary written;
-  ASSERT_EQ(ZipSingleFile(dir.path("shop.sql").c_str(), archive.c_str(), nullptr, &written, 1,
-                          password.c_str()),
+  ASSERT_EQ(ZipSingleFile(dir.path("shop.sql").c_str(), archive.c_str(), StopToken::Never(),
+                          &written, 1, password.c_str()),
             ZipResult::Ok);
   EXPECT_EQ(written.crc32, testing::bitwiseCrc32(content));
-  EXPECT_EQ(VerifyWrittenArchive(archive, written, nullptr, password), "");
+  EXPECT_EQ(VerifyWrittenArchive(archive, written, StopToken::Never(), password), "");
   std::string error;
-  const std::optional<SqlMemberFacts> facts = ReadSqlMember(archive, &error, nullptr, {}, password);
+  const std::optional<SqlMemberFacts> facts =
+      ReadSqlMember(archive, &error, StopToken::Never(), {}, password);
   ASSERT_TRUE(facts.has_value()) << error;
   EXPECT_TRUE(facts->encrypted);
   EXPECT_EQ(facts->crc32, written.crc32);
 
-  EXPECT_NE(VerifyWrittenArchive(archive, written, nullptr, "wrong").find("does not decrypt"),
-            std::string::npos);
+  EXPECT_NE(
+      VerifyWrittenArchive(archive, written, StopToken::Never(), "wrong").find("does not decrypt"),
+      std::string::npos);
   EXPECT_NE(VerifyWrittenArchive(archive, written), "");
 
   // One byte changed in the salt, in the enciphered data, or in the
@@ -144,7 +147,7 @@ TEST(ArchiveCheck, EncryptedArchiveIsProvedWithItsPasswordAndTamperingIsCaught) 
     damaged[at] = static_cast<char>(damaged[at] ^ 0x01);
     testing::writeFile(dir.path("damaged.zip"), damaged);
     const std::string complaint =
-        VerifyWrittenArchive(dir.path("damaged.zip"), written, nullptr, password);
+        VerifyWrittenArchive(dir.path("damaged.zip"), written, StopToken::Never(), password);
     EXPECT_NE(complaint, "") << at;
     if (at == end - 4) {
       EXPECT_NE(complaint.find("uthentication"), std::string::npos) << complaint;
@@ -152,10 +155,12 @@ TEST(ArchiveCheck, EncryptedArchiveIsProvedWithItsPasswordAndTamperingIsCaught) 
   }
 
   // An archive that should have been encrypted and is not.
-  ASSERT_EQ(ZipSingleFile(dir.path("shop.sql").c_str(), archive.c_str(), nullptr, &written),
-            ZipResult::Ok);
-  EXPECT_NE(VerifyWrittenArchive(archive, written, nullptr, password).find("not encrypted"),
-            std::string::npos);
+  ASSERT_EQ(
+      ZipSingleFile(dir.path("shop.sql").c_str(), archive.c_str(), StopToken::Never(), &written),
+      ZipResult::Ok);
+  EXPECT_NE(
+      VerifyWrittenArchive(archive, written, StopToken::Never(), password).find("not encrypted"),
+      std::string::npos);
 }
 
 }  // namespace

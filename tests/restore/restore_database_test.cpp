@@ -79,8 +79,7 @@ class RestoreDatabaseTest : public ::testing::Test {
   std::string Archive(const TestDatabase* database, const std::string& dump = {}) {
     const std::string dumpPath = Scratch(".sql");
     if (database != nullptr) {
-      const DumpOutcome outcome =
-          DumpDatabase(database->connection(), dumpPath.c_str(), nullptr, nullptr);
+      const DumpOutcome outcome = DumpDatabase(database->connection(), dumpPath.c_str(), nullptr);
       EXPECT_EQ(outcome.failedQueries, 0) << outcome.cause;
     } else {
       std::ofstream(dumpPath, std::ios::binary) << dump;
@@ -178,7 +177,7 @@ TEST_F(RestoreDatabaseTest, UnusableArchivesAreRefusedBeforeTheDatabaseIsTouched
   }
 
   RestoreRequest stopped = Request(good, never);
-  stopped.stop->store(true);
+  stopped.stop.RequestStop();
   EXPECT_EQ(RestoreDatabase(stopped).result, RestoreResult::Stopped);
   EXPECT_FALSE(DatabaseExists(any, never));
 }
@@ -292,8 +291,7 @@ TEST_F(RestoreDatabaseTest, VerifyRestoreComparesTheDumpsStatementByStatement) {
 
   // An archived dump that does not come back as written: '0017' is read back as '17'.
   const std::string dumpPath = Scratch(".sql");
-  ASSERT_EQ(DumpDatabase(original.connection(), dumpPath.c_str(), nullptr, nullptr).failedQueries,
-            0);
+  ASSERT_EQ(DumpDatabase(original.connection(), dumpPath.c_str(), nullptr).failedQueries, 0);
   std::string dump = *test::ReadWholeFile(dumpPath);
   const std::size_t row = dump.find("INSERT INTO `many` VALUES('17',");
   ASSERT_NE(row, std::string::npos);
@@ -346,7 +344,7 @@ TEST_F(RestoreDatabaseTest, StoppedVerifyRestoreStillDropsItsScratchDatabase) {
     EXPECT_TRUE(holder.Query(waits, &rows));
   }
   EXPECT_EQ(rows, std::vector<test::ResultRow>{{"1"}}) << "the test restore never waited";
-  request.stop->store(true);
+  request.stop.RequestStop();
   EXPECT_TRUE(holder.Query("SELECT RELEASE_LOCK(" + lock + ")", &rows));
   verify.join();
   EXPECT_EQ(outcome.result, VerifyRestoreOutcome::Result::Failed);

@@ -116,11 +116,11 @@ TEST(JobRunnerTest, StopAllReachesEveryJobAndTheWaitIsBounded) {
   JobRunner runner(nullptr, clock);
   auto port = std::make_shared<HoldingPort>();
   auto held = Unreachable("held", port);
-  std::shared_ptr<std::atomic<bool>> stop = held->stopRequested;
+  const StopToken stop = held->stop;
   ASSERT_EQ(runner.Start(held, JobOrigin::Command, StartRule::Always), JobStart::Started);
   port->WaitUntilHeld();
   runner.StopAll();
-  EXPECT_TRUE(stop->load());
+  EXPECT_TRUE(stop.StopRequested());
   EXPECT_FALSE(runner.WaitForAll(std::chrono::milliseconds(20)));
   EXPECT_EQ(runner.RunningJobCount(), 1);
   port->Release();

@@ -48,7 +48,8 @@ TEST(ZipGrowingFile, ArchiveIsTheOneOfTheFinishedFile) {
     const std::string archive = dir.path("growing.zip");
     std::remove(archive.c_str());
     std::thread packer([&] {
-      result = ZipGrowingFile(dump.c_str(), archive.c_str(), end, nullptr, nullptr, threads);
+      result =
+          ZipGrowingFile(dump.c_str(), archive.c_str(), end, StopToken::Never(), nullptr, threads);
       packed = true;
     });
     // Its first header out, the packer has taken the facts of the empty file.
@@ -78,8 +79,8 @@ TEST(ZipGrowingFile, AbandonedFileFailsTheMember) {
   GrowingFileEnd end;
   ZipResult result = ZipResult::Ok;
   std::thread packer([&] {
-    result =
-        ZipGrowingFile(dump.c_str(), dir.path("growing.zip").c_str(), end, nullptr, nullptr, 2);
+    result = ZipGrowingFile(dump.c_str(), dir.path("growing.zip").c_str(), end, StopToken::Never(),
+                            nullptr, 2);
   });
   appendInPieces(dump, testing::textContent(300000, 6), 4096, end, false);
   packer.join();

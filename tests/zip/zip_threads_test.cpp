@@ -58,9 +58,9 @@ TEST(ZipThreads, ArchivesOnSeveralThreadsAreIndependent) {
 // Without the stop this archive would never end: the source has no end.
 TEST(ZipThreads, StopEndsASingleFileArchiveOfAnEndlessSource) {
   testing::ScratchDir dir;
-  std::atomic<bool> stop{false};
-  std::thread stopper([&stop] { stop.store(true); });
-  const ZipResult result = ZipSingleFile("/dev/zero", dir.path("zero.zip").c_str(), &stop);
+  const StopToken stop;
+  std::thread stopper([stop] { stop.RequestStop(); });
+  const ZipResult result = ZipSingleFile("/dev/zero", dir.path("zero.zip").c_str(), stop);
   stopper.join();
   EXPECT_EQ(result, ZipResult::ReadFailed);
 }

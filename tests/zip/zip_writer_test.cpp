@@ -52,7 +52,8 @@ TEST(ZipWriter, BackupJobCaseIsOneDeflatedMemberWithoutDescriptor) {
   testing::writeFile(dump, content);
   const std::string archive = dir.path("shop.zip");
   ZipMemberSummary written;
-  ASSERT_EQ(ZipSingleFile(dump.c_str(), archive.c_str(), nullptr, &written), ZipResult::Ok);
+  ASSERT_EQ(ZipSingleFile(dump.c_str(), archive.c_str(), StopToken::Never(), &written),
+            ZipResult::Ok);
   EXPECT_EQ(written.name, "shop.sql");
   EXPECT_EQ(written.size, content.size());
   EXPECT_EQ(written.crc32, testing::bitwiseCrc32(content));

@@ -45,7 +45,7 @@ std::uint32_t readMemberInput(ZipWriter& writer, std::uint8_t* destination, std:
     writer.stickyError = ZipResult::NotInitialised;
     return 0;
   }
-  if (writer.stop != nullptr && writer.stop->load(std::memory_order_relaxed)) {
+  if (writer.stop.StopRequested()) {
     writer.inputResult = ZipResult::ReadFailed;
     return 0;
   }

@@ -3,12 +3,12 @@
 // The state of one archive being written, and the writer's internal steps.
 
 #include <array>
-#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "common/stop_token.h"
 #include "deflate/flate.h"
 #include "zip/detail/zip_aes.h"
 #include "zip/detail/zip_entry.h"
@@ -41,8 +41,8 @@ struct ZipWriter final : ZipSink {
   std::uint64_t bytesWritten = 0;
   int packLevel = kDefaultPackLevel;
   unsigned threads = 1;  // compressor parse threads per deflated member
-  // When set, reading a member's input stops and the member fails as unread.
-  const std::atomic<bool>* stop = nullptr;
+  // Once stopped, reading a member's input stops and the member fails as unread.
+  StopToken stop = StopToken::Never();
   // When set, a member from a file name is a file still being appended to.
   const GrowingFileEnd* growing = nullptr;
   // Members added successfully, in order of addition.
