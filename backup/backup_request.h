@@ -15,7 +15,9 @@
 #include <vector>
 
 #include "backup/job_ports.h"
+#include "common/server_login.h"
 #include "common/stop_token.h"
+#include "server/verify_restore_outcome.h"
 
 namespace vaultwick {
 
@@ -46,17 +48,6 @@ enum class BackupResult {
   Stopped,
 };
 
-// How the test restore of a placed archive went (BackupRequest::verifyRestore).
-struct VerifyRestoreOutcome {
-  enum class Result {
-    Verified,  // the archived dump came back statement for statement
-    Differs,   // it did not: `detail` says where the two dumps first differ
-    Failed,    // the test restore or the second dump could not be made: `detail` says why
-  };
-  Result result = Result::Failed;
-  std::string detail;
-};
-
 struct BackupOutcome {
   BackupResult result = BackupResult::ErrorOccurred;
   std::string endText;
@@ -75,14 +66,6 @@ struct BackupOutcome {
   // The test restore, when one was asked for and an archive was placed. It
   // never changes the result: the archive stays placed whatever it finds.
   std::optional<VerifyRestoreOutcome> verifyRestore;
-};
-
-// How long the job waits for the server before it gives up on it, so that a
-// silent server cannot hold a job for ever. A read may wait for a long query's
-// first row (a large view, a table another session has locked), hence minutes.
-struct ConnectionTimeouts {
-  unsigned connectSeconds = 30;
-  unsigned readWriteSeconds = 300;
 };
 
 // Seams for tests: called on the worker thread at fixed points of a job.
@@ -110,12 +93,8 @@ class BackupRequest {
   virtual ~BackupRequest() = default;
 
   std::string name;  // connection name; stem of every file the job makes
-  std::string host;  // "host", "host:port" or "[v6-address]:port"
-  std::string login;
-  std::string password;
-  std::string database;
+  ServerLogin server;  // the database backed up is server.database
   std::string saveTo;  // target folder; the archive becomes saveTo + "/" + name + ".zip"
-  ConnectionTimeouts timeouts;
 
   // The scratch database of a test restore once the archive is placed: it is
   // loaded there, dumped again and compared with the archived dump. Empty:

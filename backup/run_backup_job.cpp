@@ -12,11 +12,10 @@
 
 #include "backup/archive_packer.h"
 #include "backup/dump_database.h"
-#include "backup/job_connection.h"
-#include "backup/server_address.h"
 #include "platform/files.h"
 #include "platform/temp_folder.h"
 #include "readback/archive_check.h"
+#include "server/server_connection.h"
 #include "zip/zip_result.h"
 
 namespace vaultwick {
@@ -127,12 +126,8 @@ class BackupJob {
       return StoppedOutcome();
     }
     const std::string name = request_->name;
-    const std::string host = request_->host;
-    const std::string login = request_->login;
-    const std::string password = request_->password;
-    const std::string database = request_->database;
+    const ServerLogin server = request_->server;
     const std::string saveTo = request_->saveTo;
-    const ConnectionTimeouts timeouts = request_->timeouts;
 
     // What jobs of processes that were killed half-way left behind.
     PrivateTempFolder::RemoveAbandoned();
@@ -148,22 +143,18 @@ class BackupJob {
     const std::string dumpPath = folder->FilePath(name + ".sql");
 
     Show(kTextConnecting);
-    JobConnection connection(stop_);
-    std::optional<ServerAddress> address = ParseServerAddress(host);
-    if (!address) {
-      return Ended(BackupResult::ConnectFailed, kTextCantConnect,
-                   "Not a server address: \"" + host + "\"");
-    }
-    switch (connection.Open(*address, login, password, timeouts)) {
-      case JobConnection::Opened::Connected:
+    ServerConnection connection(stop_);
+    switch (connection.Open(server)) {
+      case ServerConnection::Opened::Connected:
         break;
-      case JobConnection::Opened::Stopped:
+      case ServerConnection::Opened::Stopped:
         return StoppedOutcome();
-      case JobConnection::Opened::Failed:
+      case ServerConnection::Opened::BadAddress:
+      case ServerConnection::Opened::Refused:
         return Ended(BackupResult::ConnectFailed, kTextCantConnect, connection.Error());
     }
-    if (mysql_select_db(connection.get(), database.c_str()) != 0) {
-      return Ended(BackupResult::SelectFailed, kTextCantSelectPrefix + database,
+    if (mysql_select_db(connection.get(), server.database.c_str()) != 0) {
+      return Ended(BackupResult::SelectFailed, kTextCantSelectPrefix + server.database,
                    connection.Error());
     }
 

@@ -36,7 +36,7 @@ void RunBackupJob(BackupRequest* request);
 // still owns the request.
 [[nodiscard]] std::thread StartBackupJob(BackupRequest* request);
 
-// The job's fixed texts.
+// The job's fixed texts (and the server's kTextCantConnect).
 inline constexpr const char* kTextConnecting = "Connecting...";
 inline constexpr const char* kTextGettingTables = "Getting table list";
 inline constexpr const char* kTextZipping = "Zipping file";
@@ -45,7 +45,6 @@ inline constexpr const char* kTextComplete = "Backup complete";
 inline constexpr const char* kTextCompleteWithErrors = "Backup complete with errors";
 inline constexpr const char* kTextInvalidName = "Invalid connection name";
 inline constexpr const char* kTextNoTempFolder = "Could not create temporary folder";
-inline constexpr const char* kTextCantConnect = "Can't connect to MySQL server";
 inline constexpr const char* kTextCantSelectPrefix = "Can't select database ";
 inline constexpr const char* kTextErrorOccured = "Error occured";
 inline constexpr const char* kTextDumpWriteFailed = "Could not write dump file";

@@ -197,11 +197,11 @@ int runBackupCommand(int argc, char** argv) {
   auto request = stored ? std::move(stored->request) : std::make_unique<BackupRequest>();
   if (!stored) {
     request->name = values["--name"];
-    request->host = values["--host"];
-    request->login = values["--login"];
+    request->server.host = values["--host"];
+    request->server.login = values["--login"];
     const char* password = std::getenv("VAULTWICK_PASSWORD");
-    request->password = password != nullptr ? password : "";
-    request->database = values["--database"];
+    request->server.password = password != nullptr ? password : "";
+    request->server.database = values["--database"];
     request->saveTo = values["--save-to"];
   }
   request->statusEcho = std::make_shared<StandardErrorStatus>();

@@ -154,9 +154,9 @@ bool FillFromStore(const ParsedArguments& arguments, const CommandIo& io, Restor
       PrintError(io, kCommand, "no connection named '" + name + "' in " + store.path());
       return kExitFailed;
     }
-    request.host = stored->host;
-    request.login = stored->login;
-    request.password = stored->password;
+    request.server.host = stored->server.host;
+    request.server.login = stored->server.login;
+    request.server.password = stored->server.password;
     if (request.archivePath.empty()) {
       request.archivePath = stored->saveTo + "/" + stored->name + ".zip";
     }
@@ -191,17 +191,17 @@ int RunRestoreCommand(int argc, char** argv, const CommandIo& io) {
 
   RestoreRequest request;
   request.archivePath = arguments->Value("--archive").value_or("");
-  request.database = *arguments->Value("--database");
+  request.server.database = *arguments->Value("--database");
   request.replace = arguments->Has("--replace");
   if (stored) {
     if (!FillFromStore(*arguments, io, request)) {
       return kExitFailed;
     }
   } else {
-    request.host = *arguments->Value("--host");
-    request.login = *arguments->Value("--login");
+    request.server.host = *arguments->Value("--host");
+    request.server.login = *arguments->Value("--login");
     const char* password = std::getenv("VAULTWICK_PASSWORD");
-    request.password = password != nullptr ? password : "";
+    request.server.password = password != nullptr ? password : "";
   }
 
   ProgressPrinter printer(io);
@@ -219,7 +219,7 @@ int RunRestoreCommand(int argc, char** argv, const CommandIo& io) {
           std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
       std::fprintf(io.out, "Restored %llu rows (%.1f MB of SQL) into %s in %.1f s\n",
                    static_cast<unsigned long long>(outcome.rows), Megabytes(outcome.bytes),
-                   request.database.c_str(), seconds);
+                   request.server.database.c_str(), seconds);
       return kExitOk;
     }
     case RestoreResult::StatementFailed:

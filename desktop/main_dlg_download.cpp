@@ -15,10 +15,10 @@ void CMainDlg::OnDownloadNow() {
   std::unique_ptr<BackupRequest> request =
       options_.newRequest ? options_.newRequest() : std::make_unique<BackupRequest>();
   request->name = nameText.toStdString();
-  request->host = hostText.toStdString();
-  request->login = loginText.toStdString();
-  request->password = passwordText.toStdString();
-  request->database = databaseText.toStdString();
+  request->server.host = hostText.toStdString();
+  request->server.login = loginText.toStdString();
+  request->server.password = passwordText.toStdString();
+  request->server.database = databaseText.toStdString();
   request->saveTo = saveToText.toStdString();
   BackupRequest* shared = request.get();
   // The window is in the request before the worker starts.

@@ -11,13 +11,12 @@
 #include <optional>
 #include <vector>
 
-#include "backup/job_connection.h"
-#include "backup/server_address.h"
 #include "readback/archive_check.h"
 #include "readback/archive_reader.h"
 #include "restore/dump_statements.h"
-#include "restore/server_query.h"
 #include "restore/statement_loader.h"
+#include "server/server_connection.h"
+#include "server/server_query.h"
 
 namespace vaultwick {
 
@@ -41,10 +40,6 @@ RestoreOutcome Ended(RestoreResult result, std::string message) {
   outcome.result = result;
   outcome.message = std::move(message);
   return outcome;
-}
-
-bool Run(MYSQL* connection, const std::string& statement) {
-  return mysql_real_query(connection, statement.data(), statement.size()) == 0;
 }
 
 // The statements that remove what the dump creates: the tables, sequences
@@ -181,21 +176,19 @@ class Restore {
   }
 
   std::optional<RestoreOutcome> Connect() {
-    std::optional<ServerAddress> address = ParseServerAddress(request_.host);
-    if (!address) {
-      return Ended(RestoreResult::ConnectFailed, "Not a server address: \"" + request_.host + "\"");
-    }
-    switch (connection_.Open(*address, request_.login, request_.password, request_.timeouts)) {
-      case JobConnection::Opened::Connected:
+    switch (connection_.Open(request_.server)) {
+      case ServerConnection::Opened::Connected:
         break;
-      case JobConnection::Opened::Stopped:
-        return Ended(RestoreResult::Stopped, kTextStoppedOnRequest);
-      case JobConnection::Opened::Failed:
+      case ServerConnection::Opened::Stopped:
+        return Ended(RestoreResult::Stopped, connection_.Error());
+      case ServerConnection::Opened::BadAddress:
+        return Ended(RestoreResult::ConnectFailed, connection_.Error());
+      case ServerConnection::Opened::Refused:
         return Ended(RestoreResult::ConnectFailed,
-                     "Can't connect to MySQL server: " + connection_.Error());
+                     std::string(kTextCantConnect) + ": " + connection_.Error());
     }
     MYSQL* mysql = connection_.get();
-    if (mysql_set_character_set(mysql, "utf8mb4") != 0 || !vaultwick::Run(mysql, kSessionSetup)) {
+    if (mysql_set_character_set(mysql, "utf8mb4") != 0 || !RunStatement(mysql, kSessionSetup)) {
       return Ended(RestoreResult::ConnectFailed, connection_.Error());
     }
     return std::nullopt;
@@ -203,11 +196,11 @@ class Restore {
 
   std::optional<RestoreOutcome> PrepareDatabase() {
     MYSQL* mysql = connection_.get();
-    const std::string& name = request_.database;
+    const std::string& name = request_.server.database;
     const std::string quoted = QuotedName(name);
     if (mysql_select_db(mysql, name.c_str()) != 0) {
       if (mysql_errno(mysql) != ER_BAD_DB_ERROR ||
-          !vaultwick::Run(mysql, "CREATE DATABASE " + quoted) ||
+          !RunStatement(mysql, "CREATE DATABASE " + quoted) ||
           mysql_select_db(mysql, name.c_str()) != 0) {
         return Ended(RestoreResult::DatabaseFailed,
                      "Can't select database " + name + ": " + connection_.Error());
@@ -230,7 +223,7 @@ class Restore {
     }
     if (request_.replace) {
       for (const std::string& drop : DropStatements(created_)) {
-        if (!vaultwick::Run(mysql, drop)) {
+        if (!RunStatement(mysql, drop)) {
           return Ended(RestoreResult::DatabaseFailed, drop + ": " + connection_.Error());
         }
       }
@@ -312,7 +305,7 @@ class Restore {
 
   const RestoreRequest& request_;
   const std::function<void(const RestoreProgress&)>& progress_;
-  JobConnection connection_;
+  ServerConnection connection_;
   std::vector<CreatedObject> created_;
   std::string member_;
   RestoreProgress report_;

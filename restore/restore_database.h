@@ -10,22 +10,18 @@
 #include <memory>
 #include <string>
 
-#include "backup/backup_request.h"
+#include "common/server_login.h"
 #include "common/stop_token.h"
 
 namespace vaultwick {
 
 struct RestoreRequest {
   std::string archivePath;
-  std::string host;  // "host", "host:port" or "[v6-address]:port", as for a backup
-  std::string login;
-  std::string password;
-  std::string database;  // created when missing
+  ServerLogin server;  // server.database is created when missing
   // A database that holds tables, routines or events is refused unless this
   // is set; then the tables (and views, sequences, routines, events) the dump
   // creates are dropped first, in one step, and nothing else.
   bool replace = false;
-  ConnectionTimeouts timeouts;
   StopToken stop;
 };
 

@@ -1,7 +1,7 @@
 #include "restore/statement_loader.h"
 
 #include "restore/dump_statements.h"
-#include "restore/server_query.h"
+#include "server/server_query.h"
 
 namespace vaultwick {
 

@@ -8,13 +8,12 @@
 #include <vector>
 
 #include "backup/dump_database.h"
-#include "backup/job_connection.h"
-#include "backup/server_address.h"
 #include "platform/temp_folder.h"
 #include "readback/archive_check.h"
 #include "readback/archive_reader.h"
 #include "restore/dump_statements.h"
-#include "restore/server_query.h"
+#include "server/server_connection.h"
+#include "server/server_query.h"
 
 namespace vaultwick {
 
@@ -114,14 +113,13 @@ std::string FirstDifference(StatementStream& archived, StatementStream& again) {
 // scratch database must go all the same), bounded by short timeouts.
 class ScratchDatabaseDrop {
  public:
-  ScratchDatabaseDrop(const RestoreRequest& request, ServerAddress address)
-      : request_(request), address_(std::move(address)) {}
+  explicit ScratchDatabaseDrop(const ServerLogin& server) : server_(server) {
+    server_.timeouts = kDropTimeouts;
+  }
   ~ScratchDatabaseDrop() {
-    JobConnection own(StopToken::Never());
-    if (own.Open(address_, request_.login, request_.password, kDropTimeouts) ==
-        JobConnection::Opened::Connected) {
-      const std::string drop = "DROP DATABASE IF EXISTS " + QuotedName(request_.database);
-      mysql_real_query(own.get(), drop.data(), drop.size());
+    ServerConnection own(StopToken::Never());
+    if (own.Open(server_) == ServerConnection::Opened::Connected) {
+      RunStatement(own.get(), "DROP DATABASE IF EXISTS " + QuotedName(server_.database));
     }
   }
   ScratchDatabaseDrop(const ScratchDatabaseDrop&) = delete;
@@ -129,27 +127,25 @@ class ScratchDatabaseDrop {
 
  private:
   static constexpr ConnectionTimeouts kDropTimeouts{10, 60};
-  const RestoreRequest& request_;
-  ServerAddress address_;
+  ServerLogin server_;
 };
 
 VerifyRestoreOutcome LoadDumpAndCompare(const RestoreRequest& request) {
-  std::optional<ServerAddress> address = ParseServerAddress(request.host);
-  JobConnection connection(request.stop);
-  if (!address || connection.Open(*address, request.login, request.password, request.timeouts) !=
-                      JobConnection::Opened::Connected) {
-    return Outcome(Result::Failed, "Can't connect to MySQL server: " + connection.Error());
+  const std::string& scratch = request.server.database;
+  ServerConnection connection(request.stop);
+  if (connection.Open(request.server) != ServerConnection::Opened::Connected) {
+    return Outcome(Result::Failed, std::string(kTextCantConnect) + ": " + connection.Error());
   }
   MYSQL* mysql = connection.get();
   // A database that holds anything is nobody's scratch database: a mistyped
   // name must not cost a real database.
-  const std::optional<DatabaseContents> held = CountDatabaseContents(mysql, request.database);
+  const std::optional<DatabaseContents> held = CountDatabaseContents(mysql, scratch);
   if (!held || !held->Empty()) {
-    return Outcome(Result::Failed, "the scratch database " + request.database +
-                                       " is not empty (or cannot be looked at)");
+    return Outcome(Result::Failed,
+                   "the scratch database " + scratch + " is not empty (or cannot be looked at)");
   }
   // From here on the scratch database is ours, and goes again at the end.
-  ScratchDatabaseDrop drop(request, *address);
+  ScratchDatabaseDrop drop(request.server);
 
   RestoreRequest load = request;
   load.replace = false;
@@ -161,7 +157,7 @@ VerifyRestoreOutcome LoadDumpAndCompare(const RestoreRequest& request) {
   }
 
   std::optional<PrivateTempFolder> folder = PrivateTempFolder::Create();
-  if (!folder || mysql_select_db(mysql, request.database.c_str()) != 0) {
+  if (!folder || mysql_select_db(mysql, scratch.c_str()) != 0) {
     return Outcome(Result::Failed, "the scratch database cannot be dumped");
   }
   const std::string dumpPath = folder->FilePath("again.sql");

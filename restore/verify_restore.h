@@ -9,14 +9,15 @@
 #include <string>
 
 #include "restore/restore_database.h"
+#include "server/verify_restore_outcome.h"
 
 namespace vaultwick {
 
-// Restores `request.archivePath` into the scratch database `request.database`
-// (made for it; one that exists and holds tables, routines or events is
-// refused and left alone; `replace` is not looked at), dumps it, compares,
-// and drops the scratch database again, also when `request.stop` cut the
-// work short. (VerifyRestoreOutcome is the backup job's.)
+// Restores `request.archivePath` into the scratch database
+// `request.server.database` (made for it; one that exists and holds tables,
+// routines or events is refused and left alone; `replace` is not looked at),
+// dumps it, compares, and drops the scratch database again, also when
+// `request.stop` cut the work short.
 VerifyRestoreOutcome VerifyRestore(const RestoreRequest& request);
 
 }  // namespace vaultwick

@@ -23,10 +23,10 @@ std::unique_ptr<BackupRequest> RequestFor(const std::string& name, const Connect
                                           std::string saveTo) {
   auto request = std::make_unique<BackupRequest>();
   request->name = name;
-  request->host = profile.host;
-  request->login = profile.login;
-  request->password = profile.password;
-  request->database = profile.database;
+  request->server.host = profile.host;
+  request->server.login = profile.login;
+  request->server.password = profile.password;
+  request->server.database = profile.database;
   request->saveTo = std::move(saveTo);
   return request;
 }

@@ -17,17 +17,14 @@ void AddStoredTestRestore(SettingsStore& store, BackupRequest& request) {
 
 VerifyRestoreOutcome RunTestRestore(const BackupRequest& request, const std::string& archivePath) {
   // Also the store refuses this, but the store is not the only way in.
-  if (SameConnectionName(request.verifyRestore, request.database)) {
+  if (SameConnectionName(request.verifyRestore, request.server.database)) {
     return {VerifyRestoreOutcome::Result::Failed,
             "the scratch database " + request.verifyRestore + " is the database backed up"};
   }
   RestoreRequest restore;
   restore.archivePath = archivePath;
-  restore.host = request.host;
-  restore.login = request.login;
-  restore.password = request.password;
-  restore.database = request.verifyRestore;
-  restore.timeouts = request.timeouts;
+  restore.server = request.server;
+  restore.server.database = request.verifyRestore;
   restore.stop = request.stop;
   return VerifyRestore(restore);
 }

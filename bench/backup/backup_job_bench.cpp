@@ -61,10 +61,10 @@ int JobChild(const char* database, const char* target) {
   }
   auto* request = new vaultwick::BackupRequest;
   request->name = "bench";
-  request->host = server.host + ":" + server.port;
-  request->login = server.user;
-  request->password = server.password;
-  request->database = database;
+  request->server.host = server.host + ":" + server.port;
+  request->server.login = server.user;
+  request->server.password = server.password;
+  request->server.database = database;
   request->saveTo = target;
   vaultwick::BackupOutcome outcome;
   request->onOutcome = [&outcome](const vaultwick::BackupOutcome& result) { outcome = result; };

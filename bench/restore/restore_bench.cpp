@@ -127,10 +127,10 @@ int main(int argc, char** argv) {
 
   vaultwick::RestoreRequest request;
   request.archivePath = archive;
-  request.host = server.host + ":" + server.port;
-  request.login = server.user;
-  request.password = server.password;
-  request.database = ours;
+  request.server.host = server.host + ":" + server.port;
+  request.server.login = server.user;
+  request.server.password = server.password;
+  request.server.database = ours;
   start = std::chrono::steady_clock::now();
   const vaultwick::RestoreOutcome outcome = vaultwick::RestoreDatabase(request);
   const double ourSeconds = Seconds(start);

@@ -13,37 +13,12 @@
 
 #include "backup/backup_request.h"
 #include "backup/run_backup_job.h"
-#include "backup/server_address.h"
 #include "tests/backup/job_test_support.h"
 
 namespace vaultwick::test {
 namespace {
 
 namespace fs = std::filesystem;
-
-TEST(ServerAddressTest, PortComesFromHostOrDefaults) {
-  auto plain = ParseServerAddress("db.example");
-  ASSERT_TRUE(plain);
-  EXPECT_EQ(plain->host, "db.example");
-  EXPECT_EQ(plain->port, 3306u);
-  EXPECT_FALSE(plain->portGiven);
-  auto withPort = ParseServerAddress("127.0.0.1:3307");
-  ASSERT_TRUE(withPort);
-  EXPECT_EQ(withPort->host, "127.0.0.1");
-  EXPECT_EQ(withPort->port, 3307u);
-  EXPECT_TRUE(withPort->portGiven);
-  auto v6 = ParseServerAddress("[::1]:3307");
-  ASSERT_TRUE(v6);
-  EXPECT_EQ(v6->host, "::1");
-  EXPECT_EQ(v6->port, 3307u);
-  EXPECT_TRUE(v6->portGiven);
-  EXPECT_EQ(ParseServerAddress("[fe80::1]")->port, 3306u);
-  EXPECT_FALSE(ParseServerAddress("[fe80::1]")->portGiven);
-  EXPECT_EQ(ParseServerAddress("fe80::1")->host, "fe80::1");
-  for (const char* bad : {"h:", "h:0", "h:65536", "h:33o6", "[::1", "[::1]3307", "[::1]:"}) {
-    EXPECT_FALSE(ParseServerAddress(bad)) << bad;
-  }
-}
 
 // Refused: names that leave the folder, that no file name can hold with
 // ".zip" or ".sql" after them, or with a backslash (never a stored name).
@@ -122,9 +97,9 @@ class HandOverTest : public ::testing::Test {
   CountedRequest* NewRequest(bool refusedName, OutcomeBox& box) {
     auto* request = new CountedRequest(frees_);
     request->name = refusedName ? ".." : "shop";
-    request->host = "127.0.0.1:" + std::to_string(ClosedLoopbackPort());
-    request->login = "nobody";
-    request->database = "nothing";
+    request->server.host = "127.0.0.1:" + std::to_string(ClosedLoopbackPort());
+    request->server.login = "nobody";
+    request->server.database = "nothing";
     request->saveTo = target_.string();
     box.Attach(*request);
     return request;
@@ -196,7 +171,7 @@ TEST_F(HandOverTest, SilentServerHoldsNeitherAStopNorTheJob) {
   SilentServer silent;
   OutcomeBox stoppedBox;
   CountedRequest* request = NewRequest(false, stoppedBox);
-  request->host = silent.Host();
+  request->server.host = silent.Host();
   const StopToken stop = request->stop;
   std::thread job = StartBackupJob(request);
   EXPECT_TRUE(silent.AwaitClient(20));
@@ -209,8 +184,8 @@ TEST_F(HandOverTest, SilentServerHoldsNeitherAStopNorTheJob) {
 
   OutcomeBox timedOutBox;
   request = NewRequest(false, timedOutBox);
-  request->host = silent.Host();
-  request->timeouts.connectSeconds = 1;
+  request->server.host = silent.Host();
+  request->server.timeouts.connectSeconds = 1;
   job = StartBackupJob(request);
   std::optional<BackupOutcome> timedOut = timedOutBox.Wait(20);
   job.join();

@@ -93,10 +93,10 @@ class JobRunTest : public ::testing::Test {
     auto* request = new CountedRequest(frees_);
     ++made_;
     request->name = name;
-    request->host = server_.host + ":" + std::to_string(server_.port);
-    request->login = server_.user;
-    request->password = server_.password;
-    request->database = db_->name();
+    request->server.host = server_.host + ":" + std::to_string(server_.port);
+    request->server.login = server_.user;
+    request->server.password = server_.password;
+    request->server.database = db_->name();
     request->saveTo = (work_ / "target").string();
     request->messageBox = messages_;
     box.Attach(*request);
@@ -238,11 +238,11 @@ TEST_F(JobRunTest, ConnectionAndSelectionFailuresEndWithTheirTexts) {
   };
   const std::string unknown = db_->name() + "_missing";
   const Case cases[] = {
-      {"wrong password", [](BackupRequest& r) { r.password = "wrong"; },
+      {"wrong password", [](BackupRequest& r) { r.server.password = "wrong"; },
        BackupResult::ConnectFailed, "Can't connect to MySQL server"},
-      {"unknown database", [&](BackupRequest& r) { r.database = unknown; },
+      {"unknown database", [&](BackupRequest& r) { r.server.database = unknown; },
        BackupResult::SelectFailed, "Can't select database " + unknown},
-      {"nothing listens", [](BackupRequest& r) { r.host = "127.0.0.1:1"; },
+      {"nothing listens", [](BackupRequest& r) { r.server.host = "127.0.0.1:1"; },
        BackupResult::ConnectFailed, "Can't connect to MySQL server"},
   };
   for (const Case& c : cases) {
@@ -399,7 +399,7 @@ TEST_F(JobRunTest, ClosingAfterTheRowsLetsTheJobFinishSilently) {
 TEST_F(JobRunTest, LocalhostWithAPortConnectsByTcpToThatPort) {
   OutcomeBox box;
   CountedRequest* request = NewRequest(box);
-  request->host = "localhost:" + std::to_string(server_.port);
+  request->server.host = "localhost:" + std::to_string(server_.port);
   BackupOutcome outcome = Run(request, box);
   EXPECT_EQ(outcome.result, BackupResult::Complete) << outcome.cause;
 }
@@ -521,7 +521,7 @@ TEST_F(JobRunTest, LostConnectionPlacesNothingAndKeepsTheLastArchive) {
     OutcomeBox box;
     CountedRequest* request = NewRequest(box);
     if (!killed) {
-      request->timeouts.readWriteSeconds = 1;
+      request->server.timeouts.readWriteSeconds = 1;
     }
     std::thread job = StartBackupJob(request);
     if (killed) {

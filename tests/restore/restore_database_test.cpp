@@ -92,10 +92,10 @@ class RestoreDatabaseTest : public ::testing::Test {
   RestoreRequest Request(const std::string& archive, const std::string& database) const {
     RestoreRequest request;
     request.archivePath = archive;
-    request.host = server_.host + ":" + std::to_string(server_.port);
-    request.login = server_.user;
-    request.password = server_.password;
-    request.database = database;
+    request.server.host = server_.host + ":" + std::to_string(server_.port);
+    request.server.login = server_.user;
+    request.server.password = server_.password;
+    request.server.database = database;
     return request;
   }
 
@@ -278,6 +278,17 @@ TEST_F(RestoreDatabaseTest, RefusedStatementIsNamedByItsLine) {
   EXPECT_NE(outcome.message.find("(in the rows of lines 4 to 7)"), std::string::npos)
       << outcome.message;
   EXPECT_TRUE(target.Execute("DROP DATABASE `" + target.name() + "_aria`"));
+}
+
+// A host that names no server says so (it once said nothing after the colon).
+TEST(VerifyRestoreTest, HostThatNamesNoServerSaysSo) {
+  RestoreRequest request;
+  request.archivePath = "never-read.zip";
+  request.server.host = "[::1";
+  request.server.database = "scratch";
+  const VerifyRestoreOutcome outcome = VerifyRestore(request);
+  EXPECT_EQ(outcome.result, VerifyRestoreOutcome::Result::Failed);
+  EXPECT_EQ(outcome.detail, "Can't connect to MySQL server: Not a server address: \"[::1\"");
 }
 
 TEST_F(RestoreDatabaseTest, VerifyRestoreComparesTheDumpsStatementByStatement) {

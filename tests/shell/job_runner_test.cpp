@@ -10,6 +10,7 @@
 #include <mutex>
 
 #include "backup/run_backup_job.h"
+#include "server/server_connection.h"
 #include "tests/shell/shell_test_support.h"
 
 namespace vaultwick::test {
@@ -48,7 +49,7 @@ std::unique_ptr<BackupRequest> Unreachable(const std::string& name,
                                            std::shared_ptr<StatusTextPort> port = nullptr) {
   auto request = std::make_unique<BackupRequest>();
   request->name = name;
-  request->host = "127.0.0.1:1";
+  request->server.host = "127.0.0.1:1";
   request->statusEcho = std::move(port);
   return request;
 }

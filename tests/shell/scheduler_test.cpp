@@ -126,9 +126,9 @@ TEST(SchedulerTest, TickStartsTheDueConnectionsInListOrderFromTheStore) {
   EXPECT_EQ(report.started, (std::vector<std::string>{"alpha", "beta"}));
   ASSERT_EQ(starter.requests.size(), 2u);
   const BackupRequest& alpha = *starter.requests[0];
-  EXPECT_EQ(alpha.host, "db-alpha");
-  EXPECT_EQ(alpha.password, "pw-alpha");
-  EXPECT_EQ(alpha.database, "d");
+  EXPECT_EQ(alpha.server.host, "db-alpha");
+  EXPECT_EQ(alpha.server.password, "pw-alpha");
+  EXPECT_EQ(alpha.server.database, "d");
   EXPECT_EQ(alpha.saveTo, "");  // never saved: the job ends with its copy failure
 
   // Next hour: the target folder now set, alpha's earlier run still going.

@@ -1,4 +1,4 @@
-#include "backup/job_connection.h"
+#include "server/server_connection.h"
 
 #include <poll.h>
 #include <sys/socket.h>
@@ -6,17 +6,20 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <optional>
+
+#include "server/server_address.h"
 
 namespace vaultwick {
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// How long a stop may go unseen while the job waits for the server.
+// How long a stop may go unseen while the work waits for the server.
 constexpr std::chrono::milliseconds kStopSlice{100};
 
 // The client library sets up process-wide state on first use; doing that from
-// several job threads at once is not safe, so it happens once, here.
+// several threads at once is not safe, so it happens once, here.
 void InitClientLibraryOnce() {
   static std::once_flag once;
   std::call_once(once, [] { mysql_library_init(0, nullptr, nullptr); });
@@ -80,27 +83,38 @@ int WaitForServer(MYSQL* handle, int waitFor, const StopToken& stop) {
 
 }  // namespace
 
-JobConnection::JobConnection(StopToken stop) : stop_(std::move(stop)) {}
+ServerConnection::ServerConnection(StopToken stop) : stop_(std::move(stop)) {}
 
-JobConnection::~JobConnection() {
+ServerConnection::~ServerConnection() {
   Close();
 }
 
-JobConnection::Opened JobConnection::Open(const ServerAddress& address, const std::string& login,
-                                          const std::string& password,
-                                          const ConnectionTimeouts& timeouts) {
+ServerConnection::Opened ServerConnection::Open(const ServerLogin& login) {
+  const Opened opened = Connect(login);
+  if (opened == Opened::Stopped) {
+    error_ = kTextStoppedOnRequest;
+  }
+  return opened;
+}
+
+ServerConnection::Opened ServerConnection::Connect(const ServerLogin& login) {
+  const std::optional<ServerAddress> address = ParseServerAddress(login.host);
+  if (!address) {
+    error_ = "Not a server address: \"" + login.host + "\"";
+    return Opened::BadAddress;
+  }
   InitClientLibraryOnce();
   handle_ = mysql_init(nullptr);
   if (handle_ == nullptr) {
     error_ = "the client library could not make a connection handle";
-    return Opened::Failed;
+    return Opened::Refused;
   }
-  SetTimeouts(handle_, timeouts);
+  SetTimeouts(handle_, login.timeouts);
   // Never on the quiet: a new connection would have another socket than the
   // one the watcher cuts, and a dump resumed on it would not be one snapshot.
   my_bool reconnect = 0;
   mysql_options(handle_, MYSQL_OPT_RECONNECT, &reconnect);
-  if (address.portGiven) {
+  if (address->portGiven) {
     unsigned tcp = MYSQL_PROTOCOL_TCP;
     mysql_options(handle_, MYSQL_OPT_PROTOCOL, &tcp);
   }
@@ -109,8 +123,9 @@ JobConnection::Opened JobConnection::Open(const ServerAddress& address, const st
   mysql_options(handle_, MYSQL_OPT_NONBLOCK, nullptr);
 
   MYSQL* connected = nullptr;
-  int waitFor = mysql_real_connect_start(&connected, handle_, address.host.c_str(), login.c_str(),
-                                         password.c_str(), nullptr, address.port, nullptr, 0);
+  int waitFor =
+      mysql_real_connect_start(&connected, handle_, address->host.c_str(), login.login.c_str(),
+                               login.password.c_str(), nullptr, address->port, nullptr, 0);
   while (waitFor != 0) {
     int happened = WaitForServer(handle_, waitFor, stop_);
     if (happened == 0) {
@@ -120,22 +135,22 @@ JobConnection::Opened JobConnection::Open(const ServerAddress& address, const st
   }
   if (connected == nullptr) {
     error_ = mysql_error(handle_);
-    return Opened::Failed;
+    return Opened::Refused;
   }
   connected_ = true;
   socket_ = mysql_get_socket(handle_);
-  watcher_ = std::thread(&JobConnection::Watch, this);
+  watcher_ = std::thread(&ServerConnection::Watch, this);
   return Opened::Connected;
 }
 
-std::string JobConnection::Error() const {
+std::string ServerConnection::Error() const {
   if (handle_ != nullptr && mysql_errno(handle_) != 0) {
     return mysql_error(handle_);
   }
   return error_;
 }
 
-void JobConnection::Watch() {
+void ServerConnection::Watch() {
   std::unique_lock<std::mutex> lock(mutex_);
   while (!closed_) {
     if (stop_.StopRequested()) {
@@ -148,7 +163,7 @@ void JobConnection::Watch() {
   }
 }
 
-void JobConnection::Close() {
+void ServerConnection::Close() {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     closed_ = true;

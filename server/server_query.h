@@ -1,6 +1,7 @@
 #pragma once
 
-// The small questions a restore asks the server beside loading the dump.
+// The small questions asked of the server beside the main work (a dump, a
+// load): single values, statements whose answer nobody reads, literals.
 
 #include <mysql.h>
 
@@ -14,6 +15,9 @@ namespace vaultwick {
 // The first field of the first row `query` answers; nullopt when the query
 // fails, answers no row, or the field is NULL.
 std::optional<std::string> QueryValue(MYSQL* connection, const std::string& query);
+
+// Runs `statement` and drops any answer. False when it failed.
+bool RunStatement(MYSQL* connection, std::string_view statement);
 
 // What a database holds, as the login sees it, that a restore could run into.
 struct DatabaseContents {

@@ -1,11 +1,10 @@
 #pragma once
 
-// The backup job's connection to the server, with what a plain blocking
-// connection lacks:
+// A connection to the server, with what a plain blocking connection lacks:
 // - it connects without blocking and waits in short slices, so that a stop
 //   is seen at once even when the server accepts and then says nothing;
 // - timeouts for connecting, reading and writing, so that a silent server
-//   cannot hold a job for ever;
+//   cannot hold the work for ever;
 // - while it is open, a watcher thread cuts the connection (shuts its socket
 //   down) once a stop is requested, so that a query waiting for the server (a
 //   locked table, a slow view) fails at once instead of holding the stop;
@@ -14,29 +13,38 @@
 #include <mysql.h>
 
 #include <condition_variable>
-#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 
-#include "backup/backup_request.h"
-#include "backup/server_address.h"
+#include "common/server_login.h"
 #include "common/stop_token.h"
 
 namespace vaultwick {
 
-class JobConnection {
+inline constexpr const char* kTextCantConnect = "Can't connect to MySQL server";
+
+class ServerConnection {
  public:
-  enum class Opened { Connected, Failed, Stopped };
+  enum class Opened {
+    Connected,
+    BadAddress,  // the host names no server (see ParseServerAddress)
+    Refused,     // the server could not be reached or refused the login
+    Stopped,     // the stop came first
+  };
 
-  explicit JobConnection(StopToken stop);
-  JobConnection(const JobConnection&) = delete;
-  JobConnection& operator=(const JobConnection&) = delete;
-  ~JobConnection();
+  // `stop` also cuts the open connection (see above); StopToken::Never() for
+  // a connection that must do its work whatever stops.
+  explicit ServerConnection(StopToken stop);
+  ServerConnection(const ServerConnection&) = delete;
+  ServerConnection& operator=(const ServerConnection&) = delete;
+  ~ServerConnection();
 
-  // Connects without selecting a database. On Failed, Error() says why.
-  Opened Open(const ServerAddress& address, const std::string& login, const std::string& password,
-              const ConnectionTimeouts& timeouts);
+  // Connects to the server of `login` with its timeouts, without selecting a
+  // database. Anything but Connected leaves Error() saying why: the address
+  // that is none, the server's (or the client library's) text, or
+  // kTextStoppedOnRequest. Called once.
+  Opened Open(const ServerLogin& login);
 
   // The open connection for the client library's blocking calls; null before
   // a successful Open and after Close.
@@ -45,11 +53,12 @@ class JobConnection {
   // The client library's text for the last failure.
   std::string Error() const;
 
-  // Ends the watcher and closes the connection; the job calls it as soon as it
-  // no longer needs the server. Safe to call more than once.
+  // Ends the watcher and closes the connection; call it as soon as the server
+  // is no longer needed. Safe to call more than once.
   void Close();
 
  private:
+  Opened Connect(const ServerLogin& login);
   void Watch();
 
   const StopToken stop_;

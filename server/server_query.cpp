@@ -1,4 +1,4 @@
-#include "restore/server_query.h"
+#include "server/server_query.h"
 
 namespace vaultwick {
 
@@ -16,6 +16,16 @@ std::optional<std::string> QueryValue(MYSQL* connection, const std::string& quer
   }
   mysql_free_result(result);
   return value;
+}
+
+bool RunStatement(MYSQL* connection, std::string_view statement) {
+  if (mysql_real_query(connection, statement.data(), statement.size()) != 0) {
+    return false;
+  }
+  if (MYSQL_RES* result = mysql_store_result(connection)) {
+    mysql_free_result(result);
+  }
+  return true;
 }
 
 std::string TextLiteral(MYSQL* connection, std::string_view text) {

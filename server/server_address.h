@@ -1,6 +1,6 @@
 #pragma once
 
-// The Host of a connection as the job connects to it: "host" (port 3306),
+// The host of a connection as it is connected to: "host" (port 3306),
 // "host:port", or an IPv6 address in brackets, "[::1]" or "[::1]:3307".
 // A bare IPv6 address without brackets has several colons and is taken whole,
 // with port 3306.

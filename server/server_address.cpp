@@ -1,4 +1,4 @@
-#include "backup/server_address.h"
+#include "server/server_address.h"
 
 namespace vaultwick {
 namespace {
