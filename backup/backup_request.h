@@ -92,7 +92,7 @@ class BackupRequest {
  public:
   virtual ~BackupRequest() = default;
 
-  std::string name;  // connection name; stem of every file the job makes
+  std::string name;    // connection name; stem of every file the job makes
   ServerLogin server;  // the database backed up is server.database
   std::string saveTo;  // target folder; the archive becomes saveTo + "/" + name + ".zip"
 

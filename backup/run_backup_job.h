@@ -21,7 +21,8 @@
 namespace vaultwick {
 
 // Jobs under way in this process. A job adds itself first and removes itself
-// last, on every way out; the exit prompt reads it.
+// last, on every way out; the tests read it to see that every way out counts
+// the job out (the exit prompt asks the job runner, which owns the threads).
 extern std::atomic<int> runningJobs;
 
 // The worker thread procedure. Takes ownership of `request`; the request's

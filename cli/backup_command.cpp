@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
@@ -14,12 +15,13 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <thread>
 
 #include "backup/run_backup_job.h"
 #include "cli/backup_connection.h"
 #include "cli/command_support.h"
+#include "platform/clock.h"
 #include "shell/history.h"
+#include "shell/job_runner.h"
 
 namespace vaultwick {
 namespace {
@@ -223,19 +225,24 @@ int runBackupCommand(int argc, char** argv) {
     while (::write(jobEnded, &one, sizeof one) < 0 && errno == EINTR) {
     }
   };
-  if (stored) {
-    stored->RecordInHistory(*request);
-  }
-
-  std::thread job = StartBackupJob(request.get());
-  if (!job.joinable()) {
+  // The runner records a stored connection's job in its history and gives it
+  // the connection's test restore, as for every other job.
+  static const SystemClock clock;
+  JobRunner::Observer observer;
+  observer.ended = [](const HistoryRow&, const std::string& storeError) {
+    if (!storeError.empty()) {
+      std::fprintf(stderr, "not in the history: %s\n", storeError.c_str());
+    }
+  };
+  JobRunner runner(stored ? stored->store.get() : nullptr, clock, std::move(observer));
+  if (runner.Start(request, JobOrigin::Command, StartRule::Always) != JobStart::Started) {
     ::close(jobEnded);
     std::fprintf(stderr, "vaultwick backup: could not start the job's thread\n");
     return kExitFailed;
   }
-  request.release();  // the job owns it now
   const int signal = WaitForJob(jobEnded, signals, stop);
-  job.join();
+  // The job has given its outcome; its thread only ends now.
+  runner.WaitForAll(std::chrono::hours(24));
   ::close(jobEnded);
   if (!outcome) {
     return kExitFailed;

@@ -2,25 +2,21 @@
 
 #include <cstdio>
 #include <string>
+#include <utility>
 
-#include "platform/clock.h"
-#include "shell/history.h"
-#include "shell/scheduler.h"
+#include "shell/connections.h"
+#include "shell/stored_backup.h"
 
 namespace vaultwick {
-
-void StoredBackup::RecordInHistory(BackupRequest& job) {
-  static const SystemClock clock;
-  vaultwick::RecordInHistory(job, *store, clock, JobOrigin::Command, [](const std::string& error) {
-    std::fprintf(stderr, "not in the history: %s\n", error.c_str());
-  });
-}
 
 std::optional<StoredBackup> PrepareStoredBackup(std::string_view name, std::string_view storePath) {
   StoredBackup backup;
   try {
     backup.store = SettingsStore::Open(ChooseSettingsStorePath(storePath));
-    backup.request = RequestFromStore(*backup.store, std::string(name));
+    if (std::optional<StoredConnection> stored = ReadStoredConnection(*backup.store, name)) {
+      backup.request =
+          BackupRequestFor(stored->profile.name, stored->profile, std::move(stored->saveTo));
+    }
   } catch (const SettingsStoreError& error) {
     std::fprintf(stderr, "vaultwick backup: %s\n", error.what());
     return std::nullopt;

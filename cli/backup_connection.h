@@ -13,12 +13,8 @@
 namespace vaultwick {
 
 struct StoredBackup {
-  std::unique_ptr<SettingsStore> store;
+  std::unique_ptr<SettingsStore> store;    // where the job's history row goes
   std::unique_ptr<BackupRequest> request;  // filled from the store, target folder included
-
-  // Has the job of `job` (this request, taken out) write its history row
-  // into the store. Call once its onOutcome is in place, just before it starts.
-  void RecordInHistory(BackupRequest& job);
 };
 
 // Opens the store (`storePath`, else VAULTWICK_STORE, else the default) and

@@ -135,18 +135,19 @@ std::string ReadPasswordLine(const CommandIo& io) {
 }
 
 int Show(SettingsStore& store, const std::string& name, const CommandIo& io) {
-  std::optional<ConnectionProfile> profile = LoadConnection(store, name);
-  if (!profile) {
+  const std::optional<StoredConnection> stored = ReadStoredConnection(store, name);
+  if (!stored) {
     return NoSuchConnection(io, name);
   }
-  const std::string scratch = LoadVerifyRestore(store, name).value_or("");
+  const ConnectionProfile* profile = &stored->profile;
+  const std::string& scratch = stored->verifyRestore;
   std::fprintf(io.out,
                "Name:          %s\nHost:          %s\nLogin:         %s\nPassword:      %s\n"
                "Database:      %s\nStart at:      %02d:00\nUpdate every:  %d hour(s)\n"
                "Test restore:  %s\n",
-               profile->name.c_str(), profile->host.c_str(), profile->login.c_str(),
-               profile->password.empty() ? "(none)" : "********", profile->database.c_str(),
-               profile->startHour, profile->periodHours,
+               profile->name.c_str(), profile->server.host.c_str(), profile->server.login.c_str(),
+               profile->server.password.empty() ? "(none)" : "********",
+               profile->server.database.c_str(), profile->startHour, profile->periodHours,
                scratch.empty() ? "off" : ("into " + scratch).c_str());
   return kExitOk;
 }
@@ -178,13 +179,13 @@ int Set(SettingsStore& store, const std::string& name, const ParsedArguments& ar
   }
   ConnectionProfile changed = *profile;
   changed.name = arguments.Value("--name").value_or(changed.name);
-  changed.host = arguments.Value("--host").value_or(changed.host);
-  changed.login = arguments.Value("--login").value_or(changed.login);
-  changed.database = arguments.Value("--database").value_or(changed.database);
+  changed.server.host = arguments.Value("--host").value_or(changed.server.host);
+  changed.server.login = arguments.Value("--login").value_or(changed.server.login);
+  changed.server.database = arguments.Value("--database").value_or(changed.server.database);
   changed.startHour = numbers[0].value_or(changed.startHour);
   changed.periodHours = numbers[1].value_or(changed.periodHours);
   if (arguments.Has("--password-stdin")) {
-    changed.password = ReadPasswordLine(io);
+    changed.server.password = ReadPasswordLine(io);
   }
   const bool verifyChanges =
       arguments.Has("--verify-restore") || arguments.Has("--no-verify-restore");

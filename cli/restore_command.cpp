@@ -11,7 +11,7 @@
 #include <variant>
 
 #include "restore/restore_database.h"
-#include "shell/scheduler.h"
+#include "shell/connections.h"
 
 namespace vaultwick {
 
@@ -149,16 +149,17 @@ constexpr CommandSpec kSpec{kCommand, kUsage, kOptions, 0};
 bool FillFromStore(const ParsedArguments& arguments, const CommandIo& io, RestoreRequest& request) {
   const int status = WithStore(kSpec, arguments, io, [&](SettingsStore& store) {
     const std::string name = *arguments.Value("--connection");
-    std::unique_ptr<BackupRequest> stored = RequestFromStore(store, name);
+    const std::optional<StoredConnection> stored = ReadStoredConnection(store, name);
     if (!stored) {
       PrintError(io, kCommand, "no connection named '" + name + "' in " + store.path());
       return kExitFailed;
     }
-    request.server.host = stored->server.host;
-    request.server.login = stored->server.login;
-    request.server.password = stored->server.password;
+    // The server and login are the connection's; the database is the one asked for.
+    const std::string database = request.server.database;
+    request.server = stored->profile.server;
+    request.server.database = database;
     if (request.archivePath.empty()) {
-      request.archivePath = stored->saveTo + "/" + stored->name + ".zip";
+      request.archivePath = stored->saveTo + "/" + stored->profile.name + ".zip";
     }
     return kExitOk;
   });

@@ -66,10 +66,10 @@ void CMainDlg::OnSelectConnection() {
     ShowError(QString::fromLatin1(kTextErrorAccessingStore));
     return;
   }
-  hostText = FromStd(profile->host);
-  loginText = FromStd(profile->login);
-  passwordText = FromStd(profile->password);
-  databaseText = FromStd(profile->database);
+  hostText = FromStd(profile->server.host);
+  loginText = FromStd(profile->server.login);
+  passwordText = FromStd(profile->server.password);
+  databaseText = FromStd(profile->server.database);
   startHourValue = profile->startHour;
   periodText = QString::number(profile->periodHours);
   TransferOut();
@@ -95,10 +95,10 @@ void CMainDlg::OnApplyChanges() {
   }
   ConnectionProfile changed;
   changed.name = nameText.toStdString();
-  changed.host = hostText.toStdString();
-  changed.login = loginText.toStdString();
-  changed.password = passwordText.toStdString();
-  changed.database = databaseText.toStdString();
+  changed.server.host = hostText.toStdString();
+  changed.server.login = loginText.toStdString();
+  changed.server.password = passwordText.toStdString();
+  changed.server.database = databaseText.toStdString();
   changed.startHour = startHourValue;
   changed.periodHours = periodText.toInt();
   ChangeResult result = ChangeResult::Done;

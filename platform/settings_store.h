@@ -27,6 +27,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/server_login.h"
 #include "platform/keyring.h"
 #include "platform/settings_store_error.h"
 #include "platform/settings_store_layout.h"
@@ -45,10 +46,11 @@ std::string ChooseSettingsStorePath(std::string_view explicitPath);
 
 struct ConnectionRow {
   std::string name;
-  std::string host{settings::kHost.defaultText};
-  std::string login{settings::kLogin.defaultText};
-  std::string password{settings::kPassword.defaultText};
-  std::string database{settings::kDatabase.defaultText};
+  ServerLogin server{std::string(settings::kHost.defaultText),
+                     std::string(settings::kLogin.defaultText),
+                     std::string(settings::kPassword.defaultText),
+                     std::string(settings::kDatabase.defaultText),
+                     {}};
   std::int64_t start = settings::kStart.defaultInteger;
   std::int64_t period = settings::kPeriod.defaultInteger;
   std::string verifyRestore{settings::kVerifyRestore.defaultText};

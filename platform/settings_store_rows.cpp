@@ -9,23 +9,33 @@
 namespace vaultwick {
 namespace {
 
-// The columns of Connections after Name, each bound to its field of ConnectionRow.
+// The columns of Connections after Name, each bound to its field of
+// ConnectionRow: a text of its login, another text, or an integer.
 struct ConnectionColumn {
   const SettingDefinition& setting;
+  std::string ServerLogin::*loginText;
   std::string ConnectionRow::*text;
   std::int64_t ConnectionRow::*integer;
   bool secret = false;  // empty in the file while the row's passwords are in the keyring
 };
 const ConnectionColumn kConnectionColumns[] = {
-    {settings::kHost, &ConnectionRow::host, nullptr},
-    {settings::kLogin, &ConnectionRow::login, nullptr},
-    {settings::kPassword, &ConnectionRow::password, nullptr, true},
-    {settings::kDatabase, &ConnectionRow::database, nullptr},
-    {settings::kStart, nullptr, &ConnectionRow::start},
-    {settings::kPeriod, nullptr, &ConnectionRow::period},
-    {settings::kVerifyRestore, &ConnectionRow::verifyRestore, nullptr},
-    {settings::kArchivePassword, &ConnectionRow::archivePassword, nullptr, true},
+    {settings::kHost, &ServerLogin::host, nullptr, nullptr},
+    {settings::kLogin, &ServerLogin::login, nullptr, nullptr},
+    {settings::kPassword, &ServerLogin::password, nullptr, nullptr, true},
+    {settings::kDatabase, &ServerLogin::database, nullptr, nullptr},
+    {settings::kStart, nullptr, nullptr, &ConnectionRow::start},
+    {settings::kPeriod, nullptr, nullptr, &ConnectionRow::period},
+    {settings::kVerifyRestore, nullptr, &ConnectionRow::verifyRestore, nullptr},
+    {settings::kArchivePassword, nullptr, &ConnectionRow::archivePassword, nullptr, true},
 };
+
+// The text field of `row` that `column` is bound to; null for an integer.
+template <class Row>
+auto* TextField(Row& row, const ConnectionColumn& column) {
+  return column.loginText != nullptr ? &(row.server.*column.loginText)
+         : column.text != nullptr    ? &(row.*column.text)
+                                     : nullptr;
+}
 
 // "SELECT "Name", "Host", ..., "SecretsIn" FROM Connections"
 std::string SelectConnectionSql() {
@@ -84,8 +94,8 @@ std::optional<ConnectionRow> SettingsStore::ReadStoredConnection(std::string_vie
   int index = 0;
   for (const ConnectionColumn& column : kConnectionColumns) {
     ++index;
-    if (column.text != nullptr) {
-      row.*column.text = select.Text(index).value_or(std::string(column.setting.defaultText));
+    if (std::string* text = TextField(row, column)) {
+      *text = select.Text(index).value_or(std::string(column.setting.defaultText));
     } else {
       row.*column.integer = select.Integer(index).value_or(column.setting.defaultInteger);
     }
@@ -115,8 +125,8 @@ bool SettingsStore::InsertConnection(const ConnectionRow& row) {
       ++index;
       if (column.secret && inKeyring) {
         insert.Bind(index, std::string_view());
-      } else if (column.text != nullptr) {
-        insert.Bind(index, row.*column.text);
+      } else if (const std::string* text = TextField(row, column)) {
+        insert.Bind(index, *text);
       } else {
         insert.Bind(index, row.*column.integer);
       }

@@ -80,7 +80,7 @@ void SettingsStore::ReadKeyringSecrets(ConnectionRow& row) {
       row.secretsUnavailable = CannotRead(row.name, "the desktop keyring no longer holds them");
       return;
     }
-    row.password = std::move(*password);
+    row.server.password = std::move(*password);
     row.archivePassword = std::move(*archivePassword);
   } catch (const KeyringError& error) {
     row.secretsUnavailable = CannotRead(row.name, error.what());
@@ -102,7 +102,7 @@ void SettingsStore::SettleSecrets(std::string_view name) {
       if (!row->secretsUnavailable.empty()) {
         return;
       }
-      update.Bind(2, row->password).Bind(3, row->archivePassword);
+      update.Bind(2, row->server.password).Bind(3, row->archivePassword);
       forget_.push_back(row->name);
     } else {
       if (keyring_->State() != KeyringState::Open || !StoreInKeyring(*row)) {
@@ -137,7 +137,7 @@ bool SettingsStore::StoreInKeyring(const ConnectionRow& row) {
     const char* label;
   };
   const Secret secrets[] = {
-      {SecretKind::ConnectionPassword, row.password, "password of connection "},
+      {SecretKind::ConnectionPassword, row.server.password, "password of connection "},
       {SecretKind::ArchivePassword, row.archivePassword, "archive password of connection "},
   };
   try {

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "backup/backup_request.h"
+#include "shell/target_folder.h"
 
 namespace vaultwick {
 namespace {
@@ -16,13 +17,19 @@ int LowByte(std::int64_t stored) {
 ConnectionRow ToRow(const ConnectionProfile& profile) {
   ConnectionRow row;
   row.name = profile.name;
-  row.host = profile.host;
-  row.login = profile.login;
-  row.password = profile.password;
-  row.database = profile.database;
+  row.server = profile.server;
   row.start = profile.startHour;
   row.period = profile.periodHours;
   return row;
+}
+
+ConnectionProfile ProfileOf(const ConnectionRow& row) {
+  ConnectionProfile profile;
+  profile.name = row.name;
+  profile.server = row.server;
+  profile.startHour = NormaliseStartHour(row.start);
+  profile.periodHours = NormalisePeriod(row.period);
+  return profile;
 }
 
 ChangeResult CheckProfile(const ConnectionProfile& profile) {
@@ -113,15 +120,15 @@ std::optional<ConnectionProfile> LoadConnection(SettingsStore& store, std::strin
   if (!row) {
     return std::nullopt;
   }
-  ConnectionProfile profile;
-  profile.name = row->name;
-  profile.host = row->host;
-  profile.login = row->login;
-  profile.password = row->password;
-  profile.database = row->database;
-  profile.startHour = NormaliseStartHour(row->start);
-  profile.periodHours = NormalisePeriod(row->period);
-  return profile;
+  return ProfileOf(*row);
+}
+
+std::optional<StoredConnection> ReadStoredConnection(SettingsStore& store, std::string_view name) {
+  std::optional<ConnectionRow> row = store.ReadConnection(name);
+  if (!row) {
+    return std::nullopt;
+  }
+  return StoredConnection{ProfileOf(*row), row->verifyRestore, LoadTargetFolder(store)};
 }
 
 bool RemoveConnection(SettingsStore& store, std::string_view name) {
@@ -143,7 +150,7 @@ ChangeResult ApplyConnectionChanges(SettingsStore& store, std::string_view oldNa
     if (std::optional<ConnectionRow> old = store.ReadConnection(oldName)) {
       row.verifyRestore = old->verifyRestore;
     }
-    if (!row.verifyRestore.empty() && SameConnectionName(row.verifyRestore, row.database)) {
+    if (!row.verifyRestore.empty() && SameConnectionName(row.verifyRestore, row.server.database)) {
       result = ChangeResult::InvalidScratchDatabase;
       return;
     }
@@ -151,11 +158,6 @@ ChangeResult ApplyConnectionChanges(SettingsStore& store, std::string_view oldNa
     store.InsertConnection(row);
   });
   return result;
-}
-
-std::optional<std::string> LoadVerifyRestore(SettingsStore& store, std::string_view name) {
-  std::optional<ConnectionRow> row = store.ReadConnection(name);
-  return row ? std::optional<std::string>(row->verifyRestore) : std::nullopt;
 }
 
 std::optional<ChangeResult> SetVerifyRestore(SettingsStore& store, std::string_view name,
@@ -167,7 +169,7 @@ std::optional<ChangeResult> SetVerifyRestore(SettingsStore& store, std::string_v
       return;
     }
     if (scratchDatabase &&
-        (scratchDatabase->empty() || SameConnectionName(*scratchDatabase, row->database))) {
+        (scratchDatabase->empty() || SameConnectionName(*scratchDatabase, row->server.database))) {
       result = ChangeResult::InvalidScratchDatabase;
       return;
     }

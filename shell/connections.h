@@ -18,6 +18,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/server_login.h"
 #include "platform/settings_store.h"
 
 namespace vaultwick {
@@ -25,10 +26,7 @@ namespace vaultwick {
 // One stored connection as a reader sees it: the schedule normalised.
 struct ConnectionProfile {
   std::string name;
-  std::string host;
-  std::string login;
-  std::string password;
-  std::string database;
+  ServerLogin server;
   int startHour = 0;  // 0 to 23
   // 1 to 24 for every value this program stores. A value written by other
   // means can normalise to 0 (never due) or below 0 (due as its absolute value).
@@ -104,10 +102,20 @@ bool RemoveConnection(SettingsStore& store, std::string_view name);
 ChangeResult ApplyConnectionChanges(SettingsStore& store, std::string_view oldName,
                                     const ConnectionProfile& changed);
 
-// The scratch database into which each new archive of the connection is
-// test-restored, dumped again and compared with the archived dump; empty
-// when it has none (the default). nullopt when there is no such connection.
-std::optional<std::string> LoadVerifyRestore(SettingsStore& store, std::string_view name);
+// A stored connection as work takes it (a backup, a restore, a test
+// restore, a command that shows it).
+struct StoredConnection {
+  ConnectionProfile profile;
+  // The scratch database into which each new archive of the connection is
+  // test-restored, dumped again and compared with the archived dump; empty
+  // when it has none (the default).
+  std::string verifyRestore;
+  std::string saveTo;  // the shared target folder; empty when none was saved
+};
+
+// The stored connection `name` (letter case ignored), or nullopt when there
+// is none.
+std::optional<StoredConnection> ReadStoredConnection(SettingsStore& store, std::string_view name);
 
 // Turns the test restore of the connection `name` on, into `scratchDatabase`,
 // or off when that is nullopt. A scratch database that is empty or the

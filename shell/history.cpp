@@ -121,17 +121,6 @@ std::string AppendToHistory(SettingsStore& store, const HistoryRow& row) {
   return {};
 }
 
-void RecordInHistory(BackupRequest& request, SettingsStore& store, const Clock& clock,
-                     JobOrigin origin, std::function<void(const std::string&)> storeError) {
-  WhenJobEnds(request, origin, clock.Now(),
-              [&store, &clock, storeError = std::move(storeError)](const EndedJobRow& row) {
-                const std::string error = AppendToHistory(store, row(clock.Now()));
-                if (!error.empty() && storeError) {
-                  storeError(error);
-                }
-              });
-}
-
 std::vector<HistoryRow> ReadHistory(SettingsStore& store, std::string_view connection, int limit) {
   return store.ReadHistory(connection, limit);
 }

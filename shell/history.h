@@ -56,14 +56,6 @@ void WhenJobEnds(BackupRequest& request, JobOrigin origin, WallTime startedAt,
 // else empty.
 std::string AppendToHistory(SettingsStore& store, const HistoryRow& row);
 
-// Has the job of `request`, about to start, write its history row when it
-// ends, as a job of `origin` started now. The request's own onOutcome still
-// runs, after the row. A row that cannot be written goes to `storeError`
-// instead (on the job's thread). `store` and `clock` must outlive the job.
-// (The job runner records its jobs itself; this is for a job started without it.)
-void RecordInHistory(BackupRequest& request, SettingsStore& store, const Clock& clock,
-                     JobOrigin origin, std::function<void(const std::string&)> storeError);
-
 // Newest first; every connection when `connection` is empty.
 std::vector<HistoryRow> ReadHistory(SettingsStore& store, std::string_view connection, int limit);
 

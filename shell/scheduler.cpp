@@ -3,8 +3,8 @@
 #include <chrono>
 
 #include "shell/connections.h"
+#include "shell/stored_backup.h"
 #include "shell/target_folder.h"
-#include "shell/test_restore.h"
 
 namespace vaultwick {
 namespace {
@@ -16,19 +16,6 @@ std::int64_t HourNumber(const LocalTime& time) {
   const sys_days date{year{time.year} / month{static_cast<unsigned>(time.month)} /
                       day{static_cast<unsigned>(time.day)}};
   return static_cast<std::int64_t>(date.time_since_epoch().count()) * 24 + time.hour;
-}
-
-// The job takes the name as the caller gave it, the rest from the profile.
-std::unique_ptr<BackupRequest> RequestFor(const std::string& name, const ConnectionProfile& profile,
-                                          std::string saveTo) {
-  auto request = std::make_unique<BackupRequest>();
-  request->name = name;
-  request->server.host = profile.host;
-  request->server.login = profile.login;
-  request->server.password = profile.password;
-  request->server.database = profile.database;
-  request->saveTo = std::move(saveTo);
-  return request;
 }
 
 }  // namespace
@@ -52,17 +39,6 @@ bool HourlyGate::Opens(const std::optional<LocalTime>& now) {
   return true;
 }
 
-std::unique_ptr<BackupRequest> RequestFromStore(SettingsStore& store, const std::string& name) {
-  std::optional<ConnectionProfile> profile = LoadConnection(store, name);
-  if (!profile) {
-    return nullptr;
-  }
-  std::unique_ptr<BackupRequest> request =
-      RequestFor(profile->name, *profile, LoadTargetFolder(store));
-  AddStoredTestRestore(store, *request);
-  return request;
-}
-
 Scheduler::TickReport Scheduler::Tick(const std::vector<std::string>& scheduledNames) {
   TickReport report;
   const std::optional<LocalTime> now = clock_.ToLocalTime(clock_.Now());
@@ -81,7 +57,7 @@ Scheduler::TickReport Scheduler::Tick(const std::vector<std::string>& scheduledN
         report.startedElsewhere.push_back(name);
         continue;
       }
-      request = RequestFor(name, *profile, LoadTargetFolder(store_));
+      request = BackupRequestFor(name, *profile, LoadTargetFolder(store_));
     } catch (const SettingsStoreError& error) {
       report.problems.push_back(name + ": " + error.what());
       continue;

@@ -44,11 +44,6 @@ class HourlyGate {
   std::optional<std::int64_t> openedHour_;
 };
 
-// The request a run of the stored connection `name` (letter case ignored)
-// gets: its stored name and values, its test restore, and the stored target
-// folder (empty when none was saved). nullptr when there is no such connection.
-std::unique_ptr<BackupRequest> RequestFromStore(SettingsStore& store, const std::string& name);
-
 class Scheduler {
  public:
   // What one tick did, in the order it did it.

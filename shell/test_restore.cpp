@@ -9,7 +9,9 @@ void AddStoredTestRestore(SettingsStore& store, BackupRequest& request) {
   if (!request.verifyRestore.empty()) {
     return;
   }
-  request.verifyRestore = LoadVerifyRestore(store, request.name).value_or("");
+  if (std::optional<StoredConnection> stored = ReadStoredConnection(store, request.name)) {
+    request.verifyRestore = stored->verifyRestore;
+  }
   if (!request.verifyRestore.empty()) {
     request.testRestore = RunTestRestore;
   }

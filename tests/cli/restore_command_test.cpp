@@ -49,8 +49,14 @@ TEST(RestoreCommand, StoredConnectionsArchiveComesBackAndRefusalsSayWhy) {
     SaveTargetFolder(*opened, CheckTargetFolder(scratch.File("arch")).value_or(""));
     ASSERT_EQ(AddConnectionNamed(*opened, "shop"), ChangeResult::Done);
     ASSERT_EQ(ApplyConnectionChanges(*opened, "shop",
-                                     {"shop", server.host + ":" + std::to_string(server.port),
-                                      server.user, server.password, source.name(), 0, 24}),
+                                     {"shop",
+                                      {server.host + ":" + std::to_string(server.port),
+                                       server.user,
+                                       server.password,
+                                       source.name(),
+                                       {}},
+                                      0,
+                                      24}),
               ChangeResult::Done);
   }
   ASSERT_EQ(Vaultwick("backup --connection shop " + store).status, 0);

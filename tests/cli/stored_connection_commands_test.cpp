@@ -41,8 +41,14 @@ class StoredConnectionCommandsTest : public ::testing::Test {
     SaveTargetFolder(*store, CheckTargetFolder(scratch_.File("arch")).value_or(""));
     ASSERT_EQ(AddConnectionNamed(*store, "nightly"), ChangeResult::Done);
     ASSERT_EQ(ApplyConnectionChanges(*store, "nightly",
-                                     {"nightly", server.host + ":" + std::to_string(server.port),
-                                      server.user, server.password, db_->name(), 10, 24}),
+                                     {"nightly",
+                                      {server.host + ":" + std::to_string(server.port),
+                                       server.user,
+                                       server.password,
+                                       db_->name(),
+                                       {}},
+                                      10,
+                                      24}),
               ChangeResult::Done);
   }
 

@@ -67,10 +67,11 @@ class DownloadNowTest : public QObject {
     QDir().mkpath(folder);
     SaveTargetFolder(window.store(), folder.toStdString());
     ConnectionProfile shop{"shop",
-                           server_->host + ":" + std::to_string(server_->port),
-                           server_->user,
-                           server_->password,
-                           database_->name(),
+                           {server_->host + ":" + std::to_string(server_->port),
+                            server_->user,
+                            server_->password,
+                            database_->name(),
+                            {}},
                            startHour,
                            24};
     (void)AddConnectionNamed(window.store(), "shop");

@@ -147,7 +147,7 @@ class MainDlgTest : public QObject {
     QCOMPARE(ListTexts(list), QStringList({"New Connection 0", "shop"}));
     QCOMPARE(list->currentItem()->text(), QString("shop"));
     const ConnectionProfile stored = *LoadConnection(window.store(), "shop");
-    QCOMPARE(stored.host, std::string("db.example:3307"));
+    QCOMPARE(stored.server.host, std::string("db.example:3307"));
     QCOMPARE(stored.startHour, 5);
     QCOMPARE(stored.periodHours, 6);
 
@@ -196,7 +196,7 @@ class MainDlgTest : public QObject {
       window.Control<QPushButton>(kApplyButtonId)->click();
       QCOMPARE(TakeMessages(&window.dialog()),
                QStringList({"Please enter an integer between 0 and 23."}));
-      QCOMPARE(LoadConnection(window.store(), "shop")->host, std::string("Host Name"));
+      QCOMPARE(LoadConnection(window.store(), "shop")->server.host, std::string("Host Name"));
     }
   }
 
@@ -323,7 +323,7 @@ class MainDlgTest : public QObject {
     const QString folder = window.Path("target");
     QDir().mkpath(folder);
     SaveTargetFolder(window.store(), folder.toStdString());
-    ConnectionProfile shop{"shop", "127.0.0.1:1", "nobody", "", "shop", 0, 1};
+    ConnectionProfile shop{"shop", {"127.0.0.1:1", "nobody", "", "shop", {}}, 0, 1};
     (void)AddConnectionNamed(window.store(), "shop");
     (void)ApplyConnectionChanges(window.store(), "shop", shop);
     CMainDlg& dialog = window.Open();

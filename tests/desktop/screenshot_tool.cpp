@@ -57,9 +57,15 @@ int main(int argc, char** argv) {
   QDir().mkpath(backups);
   auto store = vaultwick::SettingsStore::Open(work.filePath("settings.sqlite").toStdString());
   const vaultwick::ConnectionProfile profiles[] = {
-      {"shop", Env("VAULTWICK_TEST_DB_HOST") + ":" + Env("VAULTWICK_TEST_DB_PORT"),
-       Env("VAULTWICK_TEST_DB_USER"), Env("VAULTWICK_TEST_DB_PASSWORD"), argv[2], 2, 24},
-      {"warehouse", "db.example.net", "backup", "secret", "warehouse", 0, 6},
+      {"shop",
+       {Env("VAULTWICK_TEST_DB_HOST") + ":" + Env("VAULTWICK_TEST_DB_PORT"),
+        Env("VAULTWICK_TEST_DB_USER"),
+        Env("VAULTWICK_TEST_DB_PASSWORD"),
+        argv[2],
+        {}},
+       2,
+       24},
+      {"warehouse", {"db.example.net", "backup", "secret", "warehouse", {}}, 0, 6},
   };
   for (const auto& profile : profiles) {
     (void)vaultwick::AddConnectionNamed(*store, profile.name);

@@ -27,7 +27,7 @@ const Secrets kConnections[] = {
 void Insert(SettingsStore& store, const Secrets& secrets) {
   ConnectionRow row;
   row.name = secrets.name;
-  row.password = secrets.password;
+  row.server.password = secrets.password;
   row.archivePassword = secrets.archivePassword;
   ASSERT_TRUE(store.InsertConnection(row));
 }
@@ -37,7 +37,7 @@ void ExpectPasswords(SettingsStore& store, const Secrets& secrets, bool inKeyrin
   ASSERT_TRUE(row);
   EXPECT_EQ(row->secretsUnavailable, "");
   EXPECT_EQ(row->secretsInKeyring, inKeyring) << secrets.name;
-  EXPECT_EQ(row->password, secrets.password);
+  EXPECT_EQ(row->server.password, secrets.password);
   EXPECT_EQ(row->archivePassword, secrets.archivePassword);
 }
 

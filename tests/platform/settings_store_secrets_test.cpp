@@ -15,7 +15,7 @@ ConnectionRow Row(const std::string& name, const std::string& password,
                   const std::string& archivePassword) {
   ConnectionRow row;
   row.name = name;
-  row.password = password;
+  row.server.password = password;
   row.archivePassword = archivePassword;
   return row;
 }
@@ -42,7 +42,7 @@ TEST_F(SettingsStoreSecretsTest, PasswordsWaitInTheFileUntilTheKeyringTakesThem)
     std::optional<ConnectionRow> read = store->ReadConnection(name);
     ASSERT_TRUE(read);
     EXPECT_FALSE(read->secretsInKeyring);
-    EXPECT_EQ(read->password, "pw-" + name);
+    EXPECT_EQ(read->server.password, "pw-" + name);
     EXPECT_EQ(read->archivePassword, "ak-" + name);
   }
   // A refused store left no half pair behind.
@@ -53,7 +53,7 @@ TEST_F(SettingsStoreSecretsTest, PasswordsWaitInTheFileUntilTheKeyringTakesThem)
   for (const std::string& name : store->ConnectionNames()) {
     std::optional<ConnectionRow> read = store->ReadConnection(name);
     EXPECT_TRUE(read->secretsInKeyring);
-    EXPECT_EQ(read->password, "pw-" + name);
+    EXPECT_EQ(read->server.password, "pw-" + name);
     ASSERT_NE(keyring_->Find(name, SecretKind::ArchivePassword), nullptr);
     EXPECT_EQ(*keyring_->Find(name, SecretKind::ArchivePassword), "ak-" + name);
   }
@@ -78,7 +78,7 @@ TEST_F(SettingsStoreSecretsTest, RenamesAndRemovalsTakeTheItemsAlong) {
     });
   };
   rename("Shop", "SHOP");  // letter case only: the same items
-  EXPECT_EQ(store->ReadConnection("shop")->password, "pw");
+  EXPECT_EQ(store->ReadConnection("shop")->server.password, "pw");
   rename("shop", "Market");
   EXPECT_EQ(keyring_->Find("shop", SecretKind::ConnectionPassword), nullptr);
   EXPECT_EQ(store->ReadConnection("Market")->archivePassword, "ak");
@@ -89,7 +89,7 @@ TEST_F(SettingsStoreSecretsTest, RenamesAndRemovalsTakeTheItemsAlong) {
     throw SettingsStoreError("failed on purpose");
   }),
                SettingsStoreError);
-  EXPECT_EQ(store->ReadConnection("Depot")->password, "pw2");
+  EXPECT_EQ(store->ReadConnection("Depot")->server.password, "pw2");
 
   EXPECT_TRUE(store->DeleteConnection("Depot"));
   EXPECT_EQ(keyring_->Find("depot", SecretKind::ConnectionPassword), nullptr);
@@ -103,7 +103,7 @@ TEST_F(SettingsStoreSecretsTest, PasswordsThatCannotBeReadAreSaidSoAndNeverOverw
   keyring_->state = KeyringState::Locked;
   std::optional<ConnectionRow> locked = store->ReadConnection("Shop");
   EXPECT_TRUE(locked->secretsInKeyring);
-  EXPECT_EQ(locked->password, "");
+  EXPECT_EQ(locked->server.password, "");
   EXPECT_NE(locked->secretsUnavailable.find("cannot read the passwords of connection Shop: "
                                             "the desktop keyring is locked"),
             std::string::npos)
@@ -117,7 +117,7 @@ TEST_F(SettingsStoreSecretsTest, PasswordsThatCannotBeReadAreSaidSoAndNeverOverw
 
   keyring_->state = KeyringState::Open;
   std::optional<ConnectionRow> open = store->ReadConnection("Shop");
-  EXPECT_EQ(open->password, "pw");
+  EXPECT_EQ(open->server.password, "pw");
   EXPECT_EQ(open->start, 0);
 
   keyring_->items.erase(keyring_->items.begin());

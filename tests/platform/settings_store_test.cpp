@@ -27,7 +27,7 @@ TEST(SettingsStoreTest, NewStoreIsPrivateAndKeepsWhatWasWritten) {
     auto store = SettingsStore::Open(path);
     ConnectionRow row;
     row.name = "Shop";
-    row.password = "secret";
+    row.server.password = "secret";
     ASSERT_TRUE(store->InsertConnection(row));
     store->WriteText(settings::kSaveTo, "/backups");
     EXPECT_EQ(ModeOf(path), 0600);
@@ -36,7 +36,7 @@ TEST(SettingsStoreTest, NewStoreIsPrivateAndKeepsWhatWasWritten) {
   EXPECT_EQ(ModeOf(folder), 0700);
   EXPECT_EQ(ModeOf(scratch.File("config")), 0700);
   auto again = SettingsStore::Open(path);
-  EXPECT_EQ(again->ReadConnection("SHOP")->password, "secret");
+  EXPECT_EQ(again->ReadConnection("SHOP")->server.password, "secret");
   EXPECT_EQ(again->ReadText(settings::kSaveTo), "/backups");
 }
 
@@ -130,8 +130,8 @@ TEST(SettingsStoreTest, MissingValuesReadAsTheirDefaults) {
   auto store = SettingsStore::Open(path);
   std::optional<ConnectionRow> row = store->ReadConnection("bare");
   ASSERT_TRUE(row);
-  EXPECT_EQ(row->host, "Host Name");
-  EXPECT_EQ(row->password, "");
+  EXPECT_EQ(row->server.host, "Host Name");
+  EXPECT_EQ(row->server.password, "");
   EXPECT_EQ(row->period, 1);
   EXPECT_EQ(store->ReadText(settings::kSaveTo), "");
 }

@@ -22,7 +22,13 @@ class ConnectionsTest : public ::testing::Test {
   std::unique_ptr<SettingsStore> store_ = SettingsStore::Open(scratch_.File("s.sqlite"));
 
   ConnectionProfile Profile(const std::string& name) {
-    return ConnectionProfile{name, "db.example", "backup", "pw", "shop", 22, 8};
+    return ConnectionProfile{name, {"db.example", "backup", "pw", "shop", {}}, 22, 8};
+  }
+
+  // The stored scratch database of `name`; nullopt when there is no such connection.
+  std::optional<std::string> VerifyRestoreOf(std::string_view name) {
+    std::optional<StoredConnection> stored = ReadStoredConnection(*store_, name);
+    return stored ? std::optional<std::string>(stored->verifyRestore) : std::nullopt;
   }
 };
 
@@ -33,8 +39,9 @@ TEST_F(ConnectionsTest, AddPicksTheFirstFreeNameIgnoringCaseWithDefaults) {
   EXPECT_EQ(AddConnectionNamed(*store_, "NEW CONNECTION 1"), ChangeResult::NameExists);
   EXPECT_EQ(ListConnections(*store_),
             (std::vector<std::string>{"new connection", "New Connection 0", "New Connection 1"}));
-  EXPECT_EQ(LoadConnection(*store_, "New Connection 0"),
-            (ConnectionProfile{"New Connection 0", "Host Name", "Login", "", "Database", 0, 1}));
+  EXPECT_EQ(
+      LoadConnection(*store_, "New Connection 0"),
+      (ConnectionProfile{"New Connection 0", {"Host Name", "Login", "", "Database", {}}, 0, 1}));
   EXPECT_FALSE(LoadConnection(*store_, "nothing"));
 }
 
@@ -83,25 +90,25 @@ TEST_F(ConnectionsTest, ApplyRenamesInOneStepAndRefusesWithoutChangingAnything) 
 // database backed up.
 TEST_F(ConnectionsTest, TestRestoreSettingFollowsTheConnectionAndNeverNamesItsDatabase) {
   ASSERT_EQ(ApplyConnectionChanges(*store_, "A", Profile("A")), ChangeResult::Done);
-  EXPECT_EQ(LoadVerifyRestore(*store_, "a"), "");
+  EXPECT_EQ(VerifyRestoreOf("a"), "");
   EXPECT_EQ(SetVerifyRestore(*store_, "a", "shop_scratch"), ChangeResult::Done);
   EXPECT_EQ(ApplyConnectionChanges(*store_, "A", Profile("Renamed")), ChangeResult::Done);
-  EXPECT_EQ(LoadVerifyRestore(*store_, "renamed"), "shop_scratch");
+  EXPECT_EQ(VerifyRestoreOf("renamed"), "shop_scratch");
 
   for (const char* scratch : {"", "SHOP"}) {
     EXPECT_EQ(SetVerifyRestore(*store_, "Renamed", scratch), ChangeResult::InvalidScratchDatabase)
         << scratch;
   }
   ConnectionProfile ontoScratch = Profile("Renamed");
-  ontoScratch.database = "shop_scratch";
+  ontoScratch.server.database = "shop_scratch";
   EXPECT_EQ(ApplyConnectionChanges(*store_, "Renamed", ontoScratch),
             ChangeResult::InvalidScratchDatabase);
   EXPECT_EQ(LoadConnection(*store_, "Renamed"), Profile("Renamed"));
 
   EXPECT_EQ(SetVerifyRestore(*store_, "Renamed", std::nullopt), ChangeResult::Done);
-  EXPECT_EQ(LoadVerifyRestore(*store_, "Renamed"), "");
+  EXPECT_EQ(VerifyRestoreOf("Renamed"), "");
   EXPECT_EQ(SetVerifyRestore(*store_, "nobody", "x"), std::nullopt);
-  EXPECT_EQ(LoadVerifyRestore(*store_, "nobody"), std::nullopt);
+  EXPECT_EQ(VerifyRestoreOf("nobody"), std::nullopt);
 }
 
 TEST_F(ConnectionsTest, StoredScheduleNormalisesOnTheLowByte) {
@@ -147,6 +154,19 @@ TEST_F(ConnectionsTest, TargetFolderIsMadeOneLevelDeepAndMustBeAFolder) {
   EXPECT_EQ(LoadTargetFolder(*store_), "");
   SaveTargetFolder(*store_, made);
   EXPECT_EQ(LoadTargetFolder(*store_), made);
+}
+
+TEST_F(ConnectionsTest, StoredConnectionBringsItsTestRestoreAndTheTargetFolder) {
+  ASSERT_EQ(AddConnectionNamed(*store_, "A"), ChangeResult::Done);
+  ASSERT_EQ(ApplyConnectionChanges(*store_, "A", Profile("A")), ChangeResult::Done);
+  ASSERT_EQ(SetVerifyRestore(*store_, "A", "shop_scratch"), ChangeResult::Done);
+  SaveTargetFolder(*store_, "/srv/backups");
+  const std::optional<StoredConnection> stored = ReadStoredConnection(*store_, "a");
+  ASSERT_TRUE(stored);
+  EXPECT_EQ(stored->profile, Profile("A"));
+  EXPECT_EQ(stored->verifyRestore, "shop_scratch");
+  EXPECT_EQ(stored->saveTo, "/srv/backups");
+  EXPECT_FALSE(ReadStoredConnection(*store_, "B"));
 }
 
 // Two programs adding connections at the same moment each get names of their

@@ -30,8 +30,14 @@ TEST(ScheduledBackupTest, ATickAtADueHourBacksUpTestRestoresAndTheHistoryRecords
   SaveTargetFolder(*store, *target);
   ASSERT_EQ(AddConnectionNamed(*store, "nightly"), ChangeResult::Done);
   ASSERT_EQ(ApplyConnectionChanges(*store, "nightly",
-                                   {"nightly", server.host + ":" + std::to_string(server.port),
-                                    server.user, server.password, db.name(), 22, 12}),
+                                   {"nightly",
+                                    {server.host + ":" + std::to_string(server.port),
+                                     server.user,
+                                     server.password,
+                                     db.name(),
+                                     {}},
+                                    22,
+                                    12}),
             ChangeResult::Done);
   const std::string scratchDatabase = db.name() + "_check";
   ASSERT_EQ(SetVerifyRestore(*store, "nightly", scratchDatabase), ChangeResult::Done);
