@@ -229,7 +229,7 @@ int runBackupCommand(int argc, char** argv) {
   // the connection's test restore, as for every other job.
   static const SystemClock clock;
   JobRunner::Observer observer;
-  observer.ended = [](const HistoryRow&, const std::string& storeError) {
+  observer.ended = [](const JobEnded&, const std::string& storeError) {
     if (!storeError.empty()) {
       std::fprintf(stderr, "not in the history: %s\n", storeError.c_str());
     }

@@ -120,8 +120,12 @@ std::string FormatSeconds(std::int64_t milliseconds) {
   return text;
 }
 
-std::string EndTextWithCause(const HistoryRow& row) {
-  return row.cause.empty() ? row.endText : row.endText + " (" + row.cause + ")";
+std::string EndTextWithCause(std::string_view endText, std::string_view cause) {
+  std::string text(endText);
+  if (!cause.empty()) {
+    text.append(" (").append(cause).append(")");
+  }
+  return text;
 }
 
 std::string TestRestoreText(std::string_view verified, std::string_view detail) {

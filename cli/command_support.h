@@ -97,7 +97,7 @@ void PrintError(const CommandIo& io, std::string_view command, std::string_view 
 // and the end text followed by its cause in parentheses, when it has one.
 std::string FormatLocalTime(const std::optional<LocalTime>& moment);
 std::string FormatSeconds(std::int64_t milliseconds);
-std::string EndTextWithCause(const HistoryRow& row);
+std::string EndTextWithCause(std::string_view endText, std::string_view cause);
 // How a test restore went, for a log or a summary: "test restore verified",
 // or "test restore differs: DETAIL" ("failed" likewise); empty when none ran.
 std::string TestRestoreText(std::string_view verified, std::string_view detail);

@@ -32,7 +32,7 @@ std::string CheckedText(const std::optional<bool>& checked) {
 }
 
 std::string EndText(const HistoryRow& row) {
-  std::string text = EndTextWithCause(row);
+  std::string text = EndTextWithCause(row.endText, row.cause);
   if (!row.verifyDetail.empty()) {
     text += "; " + TestRestoreText(row.verified, row.verifyDetail);
   }

@@ -45,14 +45,19 @@ class Log {
   std::mutex mutex_;
 };
 
-std::string OutcomeLine(const HistoryRow& row, const std::string& storeError) {
-  std::string line = row.connection + ": " + EndTextWithCause(row);
-  if (row.result != kResultNotStarted) {
-    line += "; " + std::to_string(row.rows) + " rows, " + std::to_string(row.archiveSize) +
-            " bytes, " + FormatSeconds(row.durationMs);
-  }
-  if (const std::string tested = TestRestoreText(row.verified, row.verifyDetail); !tested.empty()) {
-    line += "; " + tested;
+std::string OutcomeLine(const JobEnded& ended, const std::string& storeError) {
+  std::string line = ended.connection + ": ";
+  if (!ended.outcome) {
+    line += kTextPreviousRunStillGoing;
+  } else {
+    const BackupOutcome& outcome = *ended.outcome;
+    line += EndTextWithCause(outcome.endText, outcome.cause) + "; " +
+            std::to_string(outcome.rowsWritten) + " rows, " + std::to_string(outcome.archiveSize) +
+            " bytes, " + FormatSeconds(ended.durationMs);
+    if (outcome.verifyRestore) {
+      line += "; " + TestRestoreText(VerifyRestoreResultName(outcome.verifyRestore->result),
+                                     outcome.verifyRestore->detail);
+    }
   }
   if (!storeError.empty()) {
     line += "; not in the history: " + storeError;
@@ -102,8 +107,8 @@ int Schedule(SettingsStore& store, const std::optional<LocalTime>& testTime, con
   observer.started = [&log](const std::string& name, JobOrigin origin) {
     log.Line(name + ": started (" + JobOriginName(origin) + ")");
   };
-  observer.ended = [&log](const HistoryRow& row, const std::string& storeError) {
-    log.Line(OutcomeLine(row, storeError));
+  observer.ended = [&log](const JobEnded& ended, const std::string& storeError) {
+    log.Line(OutcomeLine(ended, storeError));
   };
   JobRunner runner(&store, clock, observer);
   Scheduler scheduler(store, runner, clock);

@@ -102,8 +102,8 @@ CMainDlg::CMainDlg(MainDlgOptions options, QWidget* parent)
   jobMessageBoxes_ = new JobMessageBoxes(this);
   calls_ = GuiThreadCalls::For(this);
   JobRunner::Observer observer;
-  observer.ended = [calls = calls_, this](const HistoryRow& row, const std::string&) {
-    calls->Post([this, row] { OnJobEnded(row); });
+  observer.ended = [calls = calls_, this](const JobEnded& ended, const std::string&) {
+    calls->Post([this, ended] { OnJobEnded(ended); });
   };
   runner_ = std::make_unique<JobRunner>(&store_, clock_, std::move(observer));
   starter_ = std::make_unique<DesktopJobStarter>(*runner_, jobMessageBoxes_->Port());

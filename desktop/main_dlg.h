@@ -114,7 +114,7 @@ class CMainDlg : public QDialog {
   bool CommitTargetField();
   void GoToTray();
   void RestoreFromTray();
-  void OnJobEnded(const HistoryRow& row);
+  void OnJobEnded(const JobEnded& ended);
   QString TrayTip() const;
   void StopJobsAndEnd();
   void EndDialog();

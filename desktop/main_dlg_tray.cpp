@@ -137,16 +137,17 @@ void CMainDlg::OnScheduleTick() {
 
 // The tray tip tells how the last scheduled backup ended; one that did not
 // complete also shows a notification (the history keeps them all).
-void CMainDlg::OnJobEnded(const HistoryRow& row) {
-  if (row.startedBy != JobOriginName(JobOrigin::Schedule)) {
+void CMainDlg::OnJobEnded(const JobEnded& ended) {
+  if (ended.origin != JobOrigin::Schedule) {
     return;
   }
-  const QString name = QString::fromStdString(row.connection);
-  const QString endText = QString::fromStdString(row.endText);
+  const QString name = QString::fromStdString(ended.connection);
+  const QString endText =
+      QString::fromStdString(ended.outcome ? ended.outcome->endText : kTextPreviousRunStillGoing);
   lastScheduledOutcome_ = name + ": " + endText;
   if (trayIcon != nullptr) {
     trayIcon->setToolTip(TrayTip());
-    if (row.result != BackupResultName(BackupResult::Complete) && row.result != kResultNotStarted) {
+    if (ended.outcome && ended.outcome->result != BackupResult::Complete) {
       trayIcon->showMessage(QStringLiteral("Backup of %1").arg(name), endText,
                             QSystemTrayIcon::Critical);
     }

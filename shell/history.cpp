@@ -1,7 +1,5 @@
 #include "shell/history.h"
 
-#include <chrono>
-
 namespace vaultwick {
 
 const char* JobOriginName(JobOrigin origin) {
@@ -63,53 +61,32 @@ const char* VerifyRestoreResultName(VerifyRestoreOutcome::Result result) {
   return "failed";
 }
 
-HistoryRow MakeHistoryRow(std::string_view connection, JobOrigin origin, WallTime startedAt,
-                          WallTime endedAt, std::int64_t durationMs, const BackupOutcome& outcome) {
+HistoryRow MakeHistoryRow(const JobEnded& ended, WallTime endedAt) {
   HistoryRow row;
-  row.connection = std::string(connection);
-  row.startedBy = JobOriginName(origin);
-  row.startedAt = ToUnixSeconds(startedAt);
+  row.connection = ended.connection;
+  row.startedBy = JobOriginName(ended.origin);
+  row.startedAt = ToUnixSeconds(ended.startedAt);
   row.endedAt = ToUnixSeconds(endedAt);
+  row.durationMs = ended.durationMs;
+  if (!ended.outcome) {
+    row.endedAt = row.startedAt;  // refused as it was asked to start
+    row.result = kResultNotStarted;
+    row.endText = kTextPreviousRunStillGoing;
+    row.archiveChecked = false;
+    return row;
+  }
+  const BackupOutcome& outcome = *ended.outcome;
   row.result = BackupResultName(outcome.result);
   row.endText = outcome.endText;
   row.cause = outcome.cause;
   row.archiveSize = static_cast<std::int64_t>(outcome.archiveSize);
   row.rows = static_cast<std::int64_t>(outcome.rowsWritten);
-  row.durationMs = durationMs;
   row.archiveChecked = outcome.archiveChecked;
   if (outcome.verifyRestore) {
     row.verified = VerifyRestoreResultName(outcome.verifyRestore->result);
     row.verifyDetail = outcome.verifyRestore->detail;
   }
   return row;
-}
-
-HistoryRow MakeNotStartedRow(std::string_view connection, JobOrigin origin, WallTime at) {
-  HistoryRow row;
-  row.connection = std::string(connection);
-  row.startedBy = JobOriginName(origin);
-  row.startedAt = row.endedAt = ToUnixSeconds(at);
-  row.result = kResultNotStarted;
-  row.endText = kTextPreviousRunStillGoing;
-  row.archiveChecked = false;
-  return row;
-}
-
-void WhenJobEnds(BackupRequest& request, JobOrigin origin, WallTime startedAt,
-                 std::function<void(const EndedJobRow& row)> record) {
-  const auto steadyStart = std::chrono::steady_clock::now();
-  request.onOutcome =
-      [name = request.name, origin, startedAt, steadyStart, record = std::move(record),
-       callerOnOutcome = std::move(request.onOutcome)](const BackupOutcome& outcome) {
-        const auto duration = std::chrono::duration_cast<std::chrono::milliseconds>(
-            std::chrono::steady_clock::now() - steadyStart);
-        record([&](WallTime endedAt) {
-          return MakeHistoryRow(name, origin, startedAt, endedAt, duration.count(), outcome);
-        });
-        if (callerOnOutcome) {
-          callerOnOutcome(outcome);
-        }
-      };
 }
 
 std::string AppendToHistory(SettingsStore& store, const HistoryRow& row) {

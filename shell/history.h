@@ -5,7 +5,7 @@
 // front ends.
 
 #include <cstdint>
-#include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -35,22 +35,19 @@ inline constexpr const char* kResultNotStarted = "NotStarted";
 inline constexpr const char* kTextPreviousRunStillGoing =
     "Not started: the previous backup of this connection is still running";
 
-// The history row of a job that ran from `startedAt` to `endedAt`.
-HistoryRow MakeHistoryRow(std::string_view connection, JobOrigin origin, WallTime startedAt,
-                          WallTime endedAt, std::int64_t durationMs, const BackupOutcome& outcome);
+// How a job that was asked to start ended, as the job runner tells its
+// observers; each of them makes its own texts.
+struct JobEnded {
+  std::string connection;
+  JobOrigin origin = JobOrigin::Command;
+  // nullopt when it was not started: the connection's previous run was still going.
+  std::optional<BackupOutcome> outcome;
+  WallTime startedAt{};
+  std::int64_t durationMs = 0;
+};
 
-// The row of a scheduled run that was not started.
-HistoryRow MakeNotStartedRow(std::string_view connection, JobOrigin origin, WallTime at);
-
-// The history row of a job that has ended, made for the end time it is given.
-using EndedJobRow = std::function<HistoryRow(WallTime endedAt)>;
-
-// Has the job of `request`, about to start, hand `record` its history row
-// when it ends (on the job's thread), as a job of `origin` started at
-// `startedAt`; the request's own onOutcome still runs, after `record`.
-// `record` reads the end time itself, when it may still read its clock.
-void WhenJobEnds(BackupRequest& request, JobOrigin origin, WallTime startedAt,
-                 std::function<void(const EndedJobRow& row)> record);
+// The history row of `ended`, which ended at `endedAt`.
+HistoryRow MakeHistoryRow(const JobEnded& ended, WallTime endedAt);
 
 // Appends `row` to the history; the store's error text when it could not,
 // else empty.

@@ -1,6 +1,7 @@
 #include "shell/job_runner.h"
 
 #include <algorithm>
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <system_error>
@@ -44,16 +45,16 @@ struct JobRunner::Shared {
     });
   }
 
-  // Writes the row and tells the observer. `makeRow` gets the clock's time now.
-  void Report(const EndedJobRow& makeRow) {
+  // Writes the history row, the one place a row is made, and tells the observer.
+  void Report(const JobEnded& ended) {
     std::lock_guard<std::mutex> lock(reportMutex);
     if (!runnerAlive) {
       return;
     }
-    const HistoryRow row = makeRow(clock->Now());
+    const HistoryRow row = MakeHistoryRow(ended, clock->Now());
     const std::string storeError = history != nullptr ? AppendToHistory(*history, row) : "";
     if (observer.ended) {
-      observer.ended(row, storeError);
+      observer.ended(ended, storeError);
     }
   }
 };
@@ -106,16 +107,25 @@ JobStart JobRunner::Start(std::unique_ptr<BackupRequest>& request, JobOrigin ori
   JoinEndedLocked();
   if (rule == StartRule::UnlessRunning && shared_->IsRunningLocked(name)) {
     lock.unlock();
-    shared_->Report([&](WallTime now) { return MakeNotStartedRow(name, origin, now); });
+    shared_->Report(JobEnded{name, origin, std::nullopt, shared_->clock->Now(), 0});
     return JobStart::AlreadyRunning;
   }
 
   auto job = std::make_shared<Job>();
   job->name = name;
   job->stop = request->stop;
+  // The caller's own onOutcome still runs, after the history row.
   std::function<void(const BackupOutcome&)> callerOnOutcome = request->onOutcome;
-  WhenJobEnds(*request, origin, shared_->clock->Now(),
-              [shared = shared_](const EndedJobRow& row) { shared->Report(row); });
+  request->onOutcome = [shared = shared_, name, origin, startedAt = shared_->clock->Now(),
+                        steadyStart = std::chrono::steady_clock::now(),
+                        callerOnOutcome](const BackupOutcome& outcome) {
+    const auto duration = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now() - steadyStart);
+    shared->Report(JobEnded{name, origin, outcome, startedAt, duration.count()});
+    if (callerOnOutcome) {
+      callerOnOutcome(outcome);
+    }
+  };
 
   BackupRequest* owned = request.get();
   try {

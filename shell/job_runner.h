@@ -52,7 +52,7 @@ class JobRunner final : public JobStarter {
     // On the job's thread once the job has ended, after its history row was
     // written; also (on the starting thread) for a start refused by
     // UnlessRunning. `storeError` is empty unless the row could not be written.
-    std::function<void(const HistoryRow& row, const std::string& storeError)> ended;
+    std::function<void(const JobEnded& ended, const std::string& storeError)> ended;
   };
 
   // `history` may be null (then nothing is written); it and `clock` must

@@ -65,9 +65,11 @@ TEST(JobRunnerTest, KnowsWhatRunsRefusesASecondStartAndRecordsEveryEnd) {
     std::lock_guard<std::mutex> lock(seenMutex);
     seen.push_back("started " + name);
   };
-  observer.ended = [&](const HistoryRow& row, const std::string& storeError) {
+  observer.ended = [&](const JobEnded& ended, const std::string& storeError) {
     std::lock_guard<std::mutex> lock(seenMutex);
-    seen.push_back("ended " + row.connection + " " + row.result + storeError);
+    seen.push_back("ended " + ended.connection + " " +
+                   (ended.outcome ? BackupResultName(ended.outcome->result) : kResultNotStarted) +
+                   storeError);
   };
   JobRunner runner(store.get(), clock, observer);
 
