@@ -2,6 +2,7 @@
 
 #include <archive.h>
 #include <archive_entry.h>
+#include <locale.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -15,6 +16,34 @@ namespace vaultwick {
 namespace {
 
 constexpr std::size_t kReadBlock = 1 << 16;
+
+// libarchive hands a member's name over in the calling thread's character
+// set, converted from the UTF-8 the archive marks it as. A program that never
+// chose a locale has ASCII, in which every name beyond it fails to convert
+// (and the member with it). Each call into libarchive therefore runs with
+// UTF-8 as the thread's character set, whatever the process's locale: names
+// come through as the bytes the archive holds.
+class Utf8Names {
+ public:
+  Utf8Names() : previous_(Locale() != nullptr ? ::uselocale(Locale()) : nullptr) {}
+  ~Utf8Names() {
+    if (previous_ != nullptr) {
+      ::uselocale(previous_);
+    }
+  }
+  Utf8Names(const Utf8Names&) = delete;
+  Utf8Names& operator=(const Utf8Names&) = delete;
+
+ private:
+  // Made once and kept for the process's life; null where the C library
+  // has no C.UTF-8 (names beyond ASCII then need a UTF-8 locale).
+  static locale_t Locale() {
+    static const locale_t utf8 = ::newlocale(LC_CTYPE_MASK, "C.UTF-8", nullptr);
+    return utf8;
+  }
+
+  const locale_t previous_;
+};
 
 }  // namespace
 
@@ -41,6 +70,7 @@ std::unique_ptr<ArchiveReader> ArchiveReader::Open(int fd, std::string* error,
 std::unique_ptr<ArchiveReader> ArchiveReader::OpenWith(
     const std::function<int(struct archive*)>& open, const std::string& password,
     std::string* error) {
+  Utf8Names utf8;
   struct archive* handle = archive_read_new();
   if (handle == nullptr) {
     *error = "Out of memory";
@@ -70,6 +100,7 @@ std::unique_ptr<ArchiveReader> ArchiveReader::OpenWith(
 }
 
 ArchiveReader::~ArchiveReader() {
+  Utf8Names utf8;
   archive_read_free(handle_);
 }
 
@@ -82,6 +113,7 @@ std::optional<ArchiveReader::Member> ArchiveReader::Next() {
   if (Failed()) {
     return std::nullopt;
   }
+  Utf8Names utf8;
   struct archive_entry* entry = nullptr;
   std::unique_lock<std::mutex> timeZone(TimeZoneLock());
   const int got = archive_read_next_header(handle_, &entry);
@@ -108,6 +140,7 @@ std::int64_t ArchiveReader::Read(std::uint8_t* buffer, std::size_t capacity) {
   if (Failed()) {
     return -1;
   }
+  Utf8Names utf8;
   const la_ssize_t got = archive_read_data(handle_, buffer, capacity);
   if (got < 0) {
     Fail("Damaged member data");

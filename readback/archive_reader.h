@@ -6,7 +6,8 @@
 // every warning counts as a failure (a CRC-32 that does not match the data, a
 // local header that disagrees with the directory). Encrypted members are read
 // with the password given at opening; libarchive then proves each one's
-// authentication code once its data has been read to the end.
+// authentication code once its data has been read to the end. Member names
+// are the bytes the archive holds, whatever the process's locale.
 
 #include <cstddef>
 #include <cstdint>

@@ -137,5 +137,39 @@ TEST(RestoreCommand, HostileDatabasesComeBackEqualThroughBackupAndRestore) {
   }
 }
 
+// A name beyond ASCII under each locale setting a user may run the programs
+// with (none at all, C, C.UTF-8) backs up and comes back through
+// `vaultwick restore`.
+TEST(RestoreCommand, NamesBeyondAsciiMakeTheRoundTripInAnyLocale) {
+  VAULTWICK_REQUIRE_TEST_SERVER(server);
+  TestDatabase original(server, "names");
+  ASSERT_TRUE(original.Execute("CREATE TABLE t(id INT PRIMARY KEY); INSERT INTO t VALUES(7)"));
+  const std::string serverOptions =
+      "--host " + server.host + ":" + std::to_string(server.port) + " --login " + server.user;
+  const std::string noLocale =
+      "env -u LANG -u LANGUAGE -u LC_ALL -u LC_CTYPE -u LC_MESSAGES VAULTWICK_PASSWORD='" +
+      server.password + "'";
+  struct Case {
+    std::string name;
+    std::string environment;
+  };
+  const std::string grusse = "Gr\u00FC\u00DFe";
+  for (const Case& c : {Case{grusse, noLocale}, Case{grusse, noLocale + " LC_ALL=C"},
+                        Case{grusse, noLocale + " LC_ALL=C.UTF-8"}}) {
+    SCOPED_TRACE(c.environment + " " + c.name);
+    ScratchFolder scratch;
+    Ran run = Vaultwick("backup --name '" + c.name + "' " + serverOptions + " --database " +
+                            original.name() + " --save-to " + scratch.path(),
+                        c.environment);
+    ASSERT_EQ(run.status, 0) << run.output;
+    TestDatabase restored(server, "names_back");
+    run = Vaultwick("restore " + serverOptions + " --archive '" + scratch.File(c.name + ".zip") +
+                        "' --database " + restored.name(),
+                    c.environment);
+    EXPECT_EQ(run.status, 0) << run.output;
+    EXPECT_TRUE(SameSchema(original, restored));
+  }
+}
+
 }  // namespace
 }  // namespace vaultwick::test

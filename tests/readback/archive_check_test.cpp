@@ -110,6 +110,22 @@ TEST(ArchiveCheck, ArchivesThatHoldNoSingleWholeDump) {
   EXPECT_NE(checkError(dir.path("missing.zip")), "");
 }
 
+// Whatever the locale (a test process has chosen none, as the command line
+// has not): a name beyond ASCII reads back as the bytes the writer wrote,
+// UTF-8 the archive marks as such and bytes of another set as they stand.
+TEST(ArchiveCheck, NamesBeyondAsciiReadBackAsTheirBytes) {
+  ScratchDir dir;
+  for (const std::string& name :
+       {std::string("Gr\u00FC\u00DFe.sql"), std::string("Gr\xFC\xDF") + "e.sql"}) {
+    writeArchive(dir.path("names.zip"), {{name, "INSERT"}});
+    std::string error;
+    const std::optional<SqlMemberFacts> facts = ReadSqlMember(dir.path("names.zip"), &error);
+    ASSERT_TRUE(facts.has_value()) << error;
+    EXPECT_EQ(facts->name, name);
+    EXPECT_EQ(VerifyWrittenArchive(dir.path("names.zip"), {name, 6, facts->crc32}), "");
+  }
+}
+
 // AE-2 puts no CRC-32 in the headers: the authentication code is what libarchive
 // proves, and the CRC-32 and length of the inflated dump are compared with what
 // the writer read.
