@@ -1,5 +1,7 @@
 #include "backup/dump_constraints_internal.h"
 
+#include <cstring>
+
 #include "backup/dump_sql_text_internal.h"
 
 namespace vaultwick::dump {
@@ -106,9 +108,14 @@ bool ReadForeignKeys(MYSQL* connection, std::vector<ForeignKey>* foreignKeys) {
   return true;
 }
 
+bool TurnsChecksOff(MYSQL* connection, const std::vector<CheckConstraint>& checks) {
+  const char* serverInfo = mysql_get_server_info(connection);
+  return !checks.empty() && serverInfo != nullptr && std::strstr(serverInfo, "MariaDB") != nullptr;
+}
+
 void AppendConstraints(std::string& text, const std::vector<ForeignKey>& foreignKeys,
                        const std::vector<CheckConstraint>& checks,
-                       const std::set<std::string>& written) {
+                       const std::set<std::string>& written, bool checksOff) {
   std::vector<const ForeignKey*> keys;
   for (const ForeignKey& key : foreignKeys) {
     if (written.count(key.table) != 0) {
@@ -127,6 +134,9 @@ void AppendConstraints(std::string& text, const std::vector<ForeignKey>& foreign
     text += "SET foreign_key_checks = 1;\n";
   }
   AppendAlterTables(text, tableChecks, AppendCheck);
+  if (checksOff) {
+    text += "SET check_constraint_checks = 1;\n";
+  }
 }
 
 }  // namespace vaultwick::dump

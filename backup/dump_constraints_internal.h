@@ -31,10 +31,20 @@ struct ForeignKey {
 // the query fails.
 bool ReadForeignKeys(MYSQL* connection, std::vector<ForeignKey>* foreignKeys);
 
+// Rows may break their table's CHECK constraints (MariaDB takes them while
+// its constraint checks are off), and a column's own constraint is part of
+// its CREATE TABLE, so the rows come after it. Such rows load, and the
+// constraints are added over them, only with the checks off: from the dump's
+// start (kChecksOff) to the last constraint added. Whether the dump of a
+// database with `checks` turns them off: only MariaDB has the switch.
+inline constexpr char kChecksOff[] = "SET check_constraint_checks = 0;\n";
+bool TurnsChecksOff(MYSQL* connection, const std::vector<CheckConstraint>& checks);
+
 // Appends the ALTER TABLE statements for the tables `written` in the dump (a
-// table left out takes its constraints with it).
+// table left out takes its constraints with it); then, when `checksOff`,
+// turns the constraint checks back on.
 void AppendConstraints(std::string& text, const std::vector<ForeignKey>& foreignKeys,
                        const std::vector<CheckConstraint>& checks,
-                       const std::set<std::string>& written);
+                       const std::set<std::string>& written, bool checksOff);
 
 }  // namespace vaultwick::dump

@@ -25,9 +25,12 @@ namespace {
 // rows load in about 2 minutes instead of over an hour on a server that syncs
 // every commit to disk. The database gets its default character set back,
 // which every table and column that names none of its own takes.
-std::string DumpHeader(const dump::DatabaseDefaults& database) {
+std::string DumpHeader(const dump::DatabaseDefaults& database, bool checksOff) {
   std::string header = "SET NAMES utf8mb4;\nSET time_zone = '+00:00';\nSET sql_mode = '" +
                        std::string(dump::kSqlMode) + "';\nSET autocommit = 0;\n";
+  if (checksOff) {
+    header += dump::kChecksOff;
+  }
   if (!database.collation.empty()) {
     header +=
         "ALTER DATABASE CHARACTER SET " + database.characterSet + " COLLATE " + database.collation;
@@ -112,7 +115,8 @@ class DatabaseDumper {
     if (!dump::ReadForeignKeys(connection, &foreignKeys_) && context_.QueryFailed(&kForeignKeys)) {
       return false;
     }
-    context_.text() += DumpHeader(database);
+    checksOff_ = dump::TurnsChecksOff(connection, facts_.checks);
+    context_.text() += DumpHeader(database, checksOff_);
     return true;
   }
 
@@ -142,7 +146,7 @@ class DatabaseDumper {
   }
 
   bool DumpAfterRows() {
-    dump::AppendConstraints(context_.text(), foreignKeys_, facts_.checks, written_);
+    dump::AppendConstraints(context_.text(), foreignKeys_, facts_.checks, written_, checksOff_);
     return context_.AppendTextIfLong() && dump::DumpRoutines(context_, privileges_) &&
            context_.AppendTextIfLong() && dump::DumpViews(context_, views_) &&
            context_.AppendTextIfLong() && dump::DumpTriggers(context_, written_, privileges_) &&
@@ -155,6 +159,7 @@ class DatabaseDumper {
   std::vector<dump::ForeignKey> foreignKeys_;
   std::vector<const dump::TableStatus*> views_;
   std::set<std::string> written_;
+  bool checksOff_ = false;
   dump::DumpPrivileges privileges_;
 };
 

@@ -136,6 +136,11 @@ CREATE TABLE far_east (id INT PRIMARY KEY, s VARCHAR(10) CHARACTER SET sjis,
   b VARCHAR(10) CHARACTER SET big5, g TEXT CHARACTER SET gbk) CHARACTER SET sjis;
 INSERT INTO far_east VALUES (1, X'F040', X'C87A', X'A140'), (2, X'815F', X'A2CC', NULL),
   (3, 'plain', '', 'x');
+SET check_constraint_checks = 0;
+CREATE TABLE unchecked (id INT PRIMARY KEY, qty INT CHECK (qty > 0),
+  CONSTRAINT small CHECK (id < 10));
+INSERT INTO unchecked VALUES (1, -5), (20, 3);
+SET check_constraint_checks = 1;
 CREATE TABLE versioned (id INT PRIMARY KEY, v INT, note INT WITHOUT SYSTEM VERSIONING)
   WITH SYSTEM VERSIONING;
 INSERT INTO versioned VALUES (1, 10, 0), (2, 20, 0);

@@ -24,8 +24,9 @@ extern const char kHostileValues[];
 // Every kind of object and attribute: the database's own character set and
 // comment, table options of several engines, spatial, descending, ignored
 // and long unique keys, partitions, a sequence, foreign keys and CHECK
-// constraints, views over views, text in character sets without a utf8mb4
-// form, and system-versioned tables with history.
+// constraints (and rows that break them), views over views, text in
+// character sets without a utf8mb4 form, and system-versioned tables with
+// history.
 extern const char kEveryObjectSchema[];
 
 // The rows of kEveryObjectSchema's versioned tables with their history and
