@@ -17,7 +17,9 @@ struct ColumnDefinition {
   std::string type;                         // written unchanged
   std::string null;                         // "YES" when the column admits NULL
   std::optional<std::string> defaultValue;  // nullopt when the column has none
-  bool defaultIsExpression = false;         // e.g. current_timestamp(): written unquoted
+  // Written unquoted: an expression (current_timestamp()) or a BLOB's or
+  // TEXT's number.
+  bool defaultIsExpression = false;
   // DESCRIBE shows "no default" and "DEFAULT ''" alike on old servers; only
   // information_schema's word that the default is the empty text writes one.
   bool defaultIsEmptyText = false;

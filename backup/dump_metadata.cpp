@@ -47,6 +47,17 @@ bool IsNumericLiteral(std::string_view text) {
   return i == text.size();
 }
 
+bool IsBlobOrText(const ColumnDefinition& column) {
+  const std::string_view type = column.type;
+  for (std::string_view kind : {"blob", "text"}) {
+    if (type.size() >= kind.size() &&
+        strncasecmp(type.data() + type.size() - kind.size(), kind.data(), kind.size()) == 0) {
+      return true;
+    }
+  }
+  return false;
+}
+
 bool ContainsNoCase(std::string_view text, std::string_view word) {
   if (word.size() > text.size()) {
     return false;
@@ -357,6 +368,11 @@ bool ReadColumnDetails(MYSQL* connection, const TableStatus& table,
                 defaultText ? UnquotedLiteral(*defaultText) : std::nullopt) {
           column.defaultValue = std::move(literal);
           column.defaultIsEmptyText = column.defaultValue->empty();
+        } else if (defaultText && IsNumericLiteral(*defaultText) && IsBlobOrText(column)) {
+          // These keep a default as it was written: a number quoted would
+          // come back as text.
+          column.defaultValue = std::move(defaultText);
+          column.defaultIsExpression = true;
         }
       } else {
         // These servers show no default as NULL, so an empty text is one.

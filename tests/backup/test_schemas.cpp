@@ -141,6 +141,7 @@ CREATE TABLE unchecked (id INT PRIMARY KEY, qty INT CHECK (qty > 0),
   CONSTRAINT small CHECK (id < 10));
 INSERT INTO unchecked VALUES (1, -5), (20, 3);
 SET check_constraint_checks = 1;
+CREATE TABLE number_defaults (b BLOB DEFAULT 1, t TEXT DEFAULT -2.5e3, u TEXT DEFAULT '1');
 CREATE TABLE versioned (id INT PRIMARY KEY, v INT, note INT WITHOUT SYSTEM VERSIONING)
   WITH SYSTEM VERSIONING;
 INSERT INTO versioned VALUES (1, 10, 0), (2, 20, 0);

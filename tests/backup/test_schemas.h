@@ -25,8 +25,8 @@ extern const char kHostileValues[];
 // comment, table options of several engines, spatial, descending, ignored
 // and long unique keys, partitions, a sequence, foreign keys and CHECK
 // constraints (and rows that break them), views over views, text in
-// character sets without a utf8mb4 form, and system-versioned tables with
-// history.
+// character sets without a utf8mb4 form, BLOB and TEXT defaults that are
+// numbers, and system-versioned tables with history.
 extern const char kEveryObjectSchema[];
 
 // The rows of kEveryObjectSchema's versioned tables with their history and
