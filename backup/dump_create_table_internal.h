@@ -14,11 +14,11 @@ namespace vaultwick::dump {
 // One row of DESCRIBE, plus what only information_schema tells.
 struct ColumnDefinition {
   std::string name;
-  std::string type;                         // written unchanged
+  std::string type;                         // as shown, or with its members as bytes
   std::string null;                         // "YES" when the column admits NULL
   std::optional<std::string> defaultValue;  // nullopt when the column has none
-  // Written unquoted: an expression (current_timestamp()) or a BLOB's or
-  // TEXT's number.
+  // Written unquoted: an expression (current_timestamp()), a literal of its
+  // own syntax (X'C840'), or a BLOB's or TEXT's number.
   bool defaultIsExpression = false;
   // DESCRIBE shows "no default" and "DEFAULT ''" alike on old servers; only
   // information_schema's word that the default is the empty text writes one.

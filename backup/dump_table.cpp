@@ -1,6 +1,7 @@
 #include "backup/dump_table_internal.h"
 
 #include "backup/dump_create_table_internal.h"
+#include "backup/dump_enum_members_internal.h"
 #include "backup/dump_row_query_internal.h"
 
 namespace vaultwick::dump {
@@ -101,6 +102,7 @@ bool DumpTable(DumpContext& context, const TableStatus& table, const DatabaseFac
   if (!ReadColumnDetails(connection, table, &columns) && context.QueryFailed(&table.name)) {
     return false;
   }
+  ReadExactMembers(connection, quotedName, &columns);
   AddColumnChecks(table.name, database.checks, &columns);
   RemoveOwnDatabaseName(database.name, &columns);
 

@@ -141,6 +141,12 @@ CREATE TABLE unchecked (id INT PRIMARY KEY, qty INT CHECK (qty > 0),
   CONSTRAINT small CHECK (id < 10));
 INSERT INTO unchecked VALUES (1, -5), (20, 3);
 SET check_constraint_checks = 1;
+CREATE TABLE big5_members (id INT PRIMARY KEY,
+  e ENUM('a', X'C840', X'C841', X'A4A4', 'it''s', 'b\\c') CHARACTER SET big5 NOT NULL
+    DEFAULT X'C841',
+  s SET('b', X'C840', X'C841') CHARACTER SET big5 DEFAULT X'622CC841');
+INSERT INTO big5_members VALUES (1, X'C840', X'C840'), (2, X'C841', X'C8412C62'), (3, 'b\\c', '');
+CREATE TABLE big5_empty (e ENUM(X'C840', 'x') CHARACTER SET big5 NOT NULL DEFAULT X'C840');
 CREATE TABLE number_defaults (b BLOB DEFAULT 1, t TEXT DEFAULT -2.5e3, u TEXT DEFAULT '1');
 CREATE TABLE versioned (id INT PRIMARY KEY, v INT, note INT WITHOUT SYSTEM VERSIONING)
   WITH SYSTEM VERSIONING;
@@ -154,9 +160,12 @@ INSERT INTO periods (id, v) VALUES (1, 1);
 UPDATE periods SET v = 2;
 )sql";
 
-const char* const kVersionHistoryQueries[2] = {
+const char* const kHiddenQueries[3] = {
     "SELECT id, v, note, ROW_START, ROW_END FROM versioned FOR SYSTEM_TIME ALL ORDER BY 1, 4",
-    "SELECT id, v, since, until FROM periods FOR SYSTEM_TIME ALL ORDER BY 1, 3"};
+    "SELECT id, v, since, until FROM periods FOR SYSTEM_TIME ALL ORDER BY 1, 3",
+    "SELECT id, e + 0, HEX(CAST(e AS BINARY)), HEX(CAST(s AS BINARY)),"
+    " HEX(CAST(DEFAULT(e) AS BINARY)), HEX(CAST(DEFAULT(s) AS BINARY)) FROM big5_members"
+    " ORDER BY 1"};
 
 const char kStoredPrograms[] = R"sql(
 SET sql_mode = 'PIPES_AS_CONCAT';

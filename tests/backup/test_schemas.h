@@ -24,14 +24,15 @@ extern const char kHostileValues[];
 // Every kind of object and attribute: the database's own character set and
 // comment, table options of several engines, spatial, descending, ignored
 // and long unique keys, partitions, a sequence, foreign keys and CHECK
-// constraints (and rows that break them), views over views, text in
-// character sets without a utf8mb4 form, BLOB and TEXT defaults that are
-// numbers, and system-versioned tables with history.
+// constraints (and rows that break them), views over views, text, ENUM and
+// SET members in character sets without a utf8mb4 form, BLOB and TEXT
+// defaults that are numbers, and system-versioned tables with history.
 extern const char kEveryObjectSchema[];
 
-// The rows of kEveryObjectSchema's versioned tables with their history and
-// periods, which information_schema and CHECKSUM TABLE do not show.
-extern const char* const kVersionHistoryQueries[2];
+// What of kEveryObjectSchema information_schema and CHECKSUM TABLE do not
+// show: the rows of its versioned tables with their history and periods, and
+// the bytes of members and defaults it shows as '?'. Each has several rows.
+extern const char* const kHiddenQueries[3];
 
 // Stored programs for kEveryObjectSchema whose bodies hold semicolons (and
 // the first delimiter a dump would try), under the SQL modes they were
