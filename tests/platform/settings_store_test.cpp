@@ -32,6 +32,7 @@ TEST(SettingsStoreTest, NewStoreIsPrivateAndKeepsWhatWasWritten) {
     store->WriteText(settings::kSaveTo, "/backups");
     EXPECT_EQ(ModeOf(path), 0600);
     EXPECT_EQ(ModeOf(path + "-wal"), 0600);
+    EXPECT_EQ(ModeOf(path + "-shm"), 0600);
   }
   EXPECT_EQ(ModeOf(folder), 0700);
   EXPECT_EQ(ModeOf(scratch.File("config")), 0700);
