@@ -24,6 +24,12 @@ std::atomic<int> runningJobs{0};
 
 namespace {
 
+// The job's folder is its own, so its archive needs no part of the name: a
+// short fixed one leaves room for the packer's ".part" whatever the name's
+// length. The dump keeps "<name>.sql", which its member is named after (and
+// which the name rule lets fit).
+constexpr const char* kArchiveFileName = "archive.zip";
+
 BackupOutcome Ended(BackupResult result, std::string endText, std::string cause = {}) {
   BackupOutcome outcome;
   outcome.result = result;
@@ -159,7 +165,7 @@ class BackupJob {
     }
 
     Show(kTextGettingTables);
-    const std::string archivePath = folder->FilePath(name + ".zip");
+    const std::string archivePath = folder->FilePath(kArchiveFileName);
     ArchivePacker packer(dumpPath, archivePath, stop_,
                          std::max(1u, std::thread::hardware_concurrency()));
     // Closing the window cancels the reading of rows, and only that.

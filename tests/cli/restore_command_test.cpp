@@ -139,9 +139,9 @@ TEST(RestoreCommand, HostileDatabasesComeBackEqualThroughBackupAndRestore) {
 }
 
 // A name beyond ASCII under each locale setting a user may run the programs
-// with (none at all, C, C.UTF-8) backs up and comes back through
-// `vaultwick restore`.
-TEST(RestoreCommand, NamesBeyondAsciiMakeTheRoundTripInAnyLocale) {
+// with (none at all, C, C.UTF-8), and the longest name the rule accepts: each
+// backs up and comes back through `vaultwick restore`.
+TEST(RestoreCommand, NamesBeyondAsciiAndTheLongestNameMakeTheRoundTripInAnyLocale) {
   VAULTWICK_REQUIRE_TEST_SERVER(server);
   TestDatabase original(server, "names");
   ASSERT_TRUE(original.Execute("CREATE TABLE t(id INT PRIMARY KEY); INSERT INTO t VALUES(7)"));
@@ -155,8 +155,9 @@ TEST(RestoreCommand, NamesBeyondAsciiMakeTheRoundTripInAnyLocale) {
     std::string environment;
   };
   const std::string grusse = "Gr\u00FC\u00DFe";
-  for (const Case& c : {Case{grusse, noLocale}, Case{grusse, noLocale + " LC_ALL=C"},
-                        Case{grusse, noLocale + " LC_ALL=C.UTF-8"}}) {
+  for (const Case& c :
+       {Case{grusse, noLocale}, Case{grusse, noLocale + " LC_ALL=C"},
+        Case{grusse, noLocale + " LC_ALL=C.UTF-8"}, Case{std::string(251, 'n'), noLocale}}) {
     SCOPED_TRACE(c.environment + " " + c.name);
     ScratchFolder scratch;
     Ran run = Vaultwick("backup --name '" + c.name + "' " + serverOptions + " --database " +
