@@ -1,5 +1,6 @@
 #include "backup/backup_request.h"
 
+#include <algorithm>
 #include <climits>
 
 namespace vaultwick {
@@ -10,9 +11,11 @@ constexpr std::size_t kExtensionLength = 4;  // ".zip", ".sql"
 }  // namespace
 
 bool IsValidConnectionName(std::string_view name) {
+  const bool forbidden = std::any_of(name.begin(), name.end(), [](char c) {
+    return static_cast<unsigned char>(c) < 0x20 || c == 0x7F || c == '/' || c == '\\';
+  });
   return !name.empty() && name != "." && name != ".." &&
-         name.size() + kExtensionLength <= NAME_MAX &&
-         name.find_first_of(std::string_view("/\\\0", 3)) == std::string_view::npos;
+         name.size() + kExtensionLength <= NAME_MAX && !forbidden;
 }
 
 bool MarkJobFinished(BackupRequest& request) {

@@ -144,9 +144,11 @@ class BackupRequest {
 };
 
 // A name that can stem file names: not empty, not "." or "..", without '/',
-// backslash or NUL, and short enough that "<name>.zip" and "<name>.sql" fit
-// in one file name (NAME_MAX bytes). Anything else could make the job write
-// outside its folders or fail only after all its work.
+// backslash or control characters (NUL, line feed, ...), and short enough that
+// "<name>.zip" and "<name>.sql" fit in one file name (NAME_MAX bytes).
+// Anything else could make the job write outside its folders, fail only after
+// all its work, or name a file that breaks lists and logs one name a line.
+// Stored names follow the same rule.
 bool IsValidConnectionName(std::string_view name);
 
 // Worker side of the hand-over: sets jobFinished and returns whether the

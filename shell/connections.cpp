@@ -76,10 +76,7 @@ const char* ChangeResultText(ChangeResult result) {
 }
 
 bool IsUsableConnectionName(std::string_view name) {
-  const bool hasControlCharacter = std::any_of(name.begin(), name.end(), [](char c) {
-    return static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
-  });
-  return IsValidConnectionName(name) && !hasControlCharacter;
+  return IsValidConnectionName(name);
 }
 
 bool SameConnectionName(std::string_view a, std::string_view b) {

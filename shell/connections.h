@@ -67,8 +67,8 @@ enum class ChangeResult {
 // The message for a refused change; empty for Done.
 const char* ChangeResultText(ChangeResult result);
 
-// A name that can stem the job's file names (IsValidConnectionName) and
-// stays one line in a list: no control characters.
+// A name the job takes (IsValidConnectionName): it can stem the job's file
+// names and stays one line in a list.
 bool IsUsableConnectionName(std::string_view name);
 
 // Whether two names are the same connection: letter case is ignored, as the

@@ -21,14 +21,15 @@ namespace {
 namespace fs = std::filesystem;
 
 // Refused: names that leave the folder, that no file name can hold with
-// ".zip" or ".sql" after them, or with a backslash (never a stored name).
+// ".zip" or ".sql" after them, with a backslash or with control characters.
 TEST(ConnectionNameTest, NamesThatLeaveTheFolderOrCannotBeFilesAreRefused) {
   EXPECT_TRUE(IsValidConnectionName("shop"));
   EXPECT_TRUE(IsValidConnectionName("..shop"));
+  EXPECT_TRUE(IsValidConnectionName("Gr\u00FC\u00DFe"));
   EXPECT_TRUE(IsValidConnectionName(std::string(251, 'n')));
   for (std::string bad :
        std::vector<std::string>{"", ".", "..", "a/b", "/shop", "../shop", std::string("a\0b", 3),
-                                "a\\b", std::string(252, 'n')}) {
+                                "a\\b", std::string(252, 'n'), "new\nline", "tab\t", "\x7F"}) {
     EXPECT_FALSE(IsValidConnectionName(bad)) << bad;
   }
 }
