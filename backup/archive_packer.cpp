@@ -1,13 +1,22 @@
 #include "backup/archive_packer.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <system_error>
 #include <utility>
 
 namespace vaultwick {
+
+namespace {
+
+// More than a file system keeps free in a partly used block.
+constexpr off_t kRoomAsked = 1 << 20;
+
+}  // namespace
 
 ArchivePacker::ArchivePacker(std::string dumpPath, std::string archivePath, StopToken stop,
                              unsigned threads)
@@ -50,6 +59,26 @@ ZipResult ArchivePacker::Finish(ZipMemberSummary* written) {
     result_ = ZipResult::CannotOpen;
   }
   return result_;
+}
+
+int ArchivePacker::WriteError() const {
+  const int fd = open(partPath_.c_str(), O_WRONLY | O_CLOEXEC);
+  if (fd < 0) {
+    return errno;
+  }
+  struct stat info {};
+  if (fstat(fd, &info) != 0) {
+    const int error = errno;
+    close(fd);
+    return error;
+  }
+  int error = posix_fallocate(fd, info.st_size, kRoomAsked);
+  // Whatever the answer, the partial archive stays as it was.
+  if (ftruncate(fd, info.st_size) != 0 && error == 0) {
+    error = errno;
+  }
+  close(fd);
+  return error;
 }
 
 }  // namespace vaultwick

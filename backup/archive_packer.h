@@ -31,6 +31,12 @@ class ArchivePacker {
   // went; Ok means it is at archivePath, and `written` describes its member.
   ZipResult Finish(ZipMemberSummary* written);
 
+  // After Finish failed with WriteFailed: the system's reason why the
+  // archive's folder takes no more bytes (a full file system, a quota, the
+  // file size limit), asked by reserving room beyond the partial archive (the
+  // writer keeps no errno); 0 when there is room now.
+  int WriteError() const;
+
  private:
   const std::string dumpPath_;
   const std::string archivePath_;

@@ -197,7 +197,13 @@ class BackupJob {
     Show(kTextZipping);
     ZipMemberSummary written;
     const ZipResult zipped = packer.Finish(&written);
-    BackupOutcome outcome = PlaceArchive(zipped, written, archivePath, saveTo);
+    std::string zipFailure = zipResultMessage(zipped);
+    // A full temporary folder, named with the system's reason as a full
+    // target folder is.
+    if (const int error = zipped == ZipResult::WriteFailed ? packer.WriteError() : 0; error != 0) {
+      zipFailure += " in " + folder->path() + ": " + ErrnoText(error);
+    }
+    BackupOutcome outcome = PlaceArchive(zipped, zipFailure, written, archivePath, saveTo);
     outcome.rowsWritten = dump.rowsWritten;
     if (ArchivePlaced(outcome.result) && !request_->verifyRestore.empty()) {
       outcome.verifyRestore = TestRestore(archivePath);
@@ -212,13 +218,14 @@ class BackupJob {
   }
 
   // Checks the packed dump's archive and puts it into the target folder.
-  BackupOutcome PlaceArchive(ZipResult zipped, const ZipMemberSummary& written,
-                             const std::string& archivePath, const std::string& saveTo) {
+  BackupOutcome PlaceArchive(ZipResult zipped, const std::string& zipFailure,
+                             const ZipMemberSummary& written, const std::string& archivePath,
+                             const std::string& saveTo) {
     if (StopRequested()) {
       return StoppedOutcome();
     }
     if (zipped != ZipResult::Ok) {
-      return Ended(BackupResult::ArchiveFailed, kTextArchiveFailed, zipResultMessage(zipped));
+      return Ended(BackupResult::ArchiveFailed, kTextArchiveFailed, zipFailure);
     }
     if (hooks_.beforeCopy) {
       hooks_.beforeCopy(archivePath);

@@ -337,6 +337,20 @@ TEST_F(JobRunTest, ArchiveThatCannotBeMadeIsReportedAndNothingCopied) {
   EXPECT_TRUE(messages_->Messages().empty());
 }
 
+TEST_F(JobRunTest, TemporaryFolderThatRefusesTheArchiveIsNamedWithTheSystemsReason) {
+  OutcomeBox box;
+  CountedRequest* request = NewRequest(box);
+  // The archive's last writes fail, as in a full temporary folder.
+  request->testHooks.afterDump = [](const std::string&, const std::string&) { LimitFileSize(1); };
+  BackupOutcome outcome = Run(request, box);
+  LimitFileSize(RLIM_INFINITY);
+  EXPECT_EQ(outcome.result, BackupResult::ArchiveFailed);
+  EXPECT_EQ(outcome.cause.rfind("Error writing to file in " + tmpdir_ + "/vaultwick-", 0), 0u)
+      << outcome.cause;
+  EXPECT_NE(outcome.cause.find(": File too large"), std::string::npos) << outcome.cause;
+  EXPECT_TRUE(fs::is_empty(work_ / "target"));
+}
+
 TEST_F(JobRunTest, UnreadableTableStillArchivesButReportsErrors) {
   ASSERT_TRUE(
       db_->Execute("CREATE TABLE gone(x INT); CREATE VIEW broken AS SELECT x FROM gone;"
