@@ -19,6 +19,7 @@
 #include "backup/run_backup_job.h"
 #include "cli/backup_connection.h"
 #include "cli/command_support.h"
+#include "cli/password_input.h"
 #include "platform/clock.h"
 #include "shell/history.h"
 #include "shell/job_runner.h"
@@ -29,8 +30,12 @@ namespace {
 constexpr const char* kUsage =
     "usage: vaultwick backup --name NAME --host HOST[:PORT] --login LOGIN --database DB "
     "--save-to DIR\n"
+    "                        [--password-stdin]\n"
     "       vaultwick backup --connection NAME [--store FILE]\n"
-    "The password is read from the environment variable VAULTWICK_PASSWORD (empty when unset).\n"
+    "--password-stdin reads the password from the first line of standard input; else it\n"
+    "is read from the environment variable VAULTWICK_PASSWORD (empty when unset), which\n"
+    "other programs of the same user and root can read (ps e): it is for scripts that\n"
+    "accept that.\n"
     "HOST may be host, host:port or [IPv6-address]:port; the port defaults to 3306.\n"
     "With a port the connection is made by TCP, also to localhost.\n"
     "Exit status: 0 archive placed; 3 archive placed, but not all of the database could be read;\n"
@@ -44,6 +49,7 @@ constexpr const char* kUsage =
 
 constexpr const char* kOptions[] = {"--name", "--host", "--login", "--database", "--save-to"};
 constexpr const char* kStoredOptions[] = {"--connection", "--store"};
+constexpr const char* kPasswordStdin = "--password-stdin";
 
 // Each line goes out whole, so texts of the job never interleave mid-line.
 class StandardErrorStatus : public StatusTextPort {
@@ -163,7 +169,11 @@ int runBackupCommand(int argc, char** argv) {
     }
     if (option == "--password") {
       return UsageError("the password is never taken from the command line; ",
-                        "set VAULTWICK_PASSWORD");
+                        "use --password-stdin");
+    }
+    if (option == kPasswordStdin) {
+      values[option] = "";
+      continue;
     }
     bool known = false;
     for (const char* name : kOptions) {
@@ -201,8 +211,12 @@ int runBackupCommand(int argc, char** argv) {
     request->name = values["--name"];
     request->server.host = values["--host"];
     request->server.login = values["--login"];
-    const char* password = std::getenv("VAULTWICK_PASSWORD");
-    request->server.password = password != nullptr ? password : "";
+    if (values.count(kPasswordStdin) != 0) {
+      request->server.password = ReadPasswordLine(CommandIo{});
+    } else {
+      const char* password = std::getenv("VAULTWICK_PASSWORD");
+      request->server.password = password != nullptr ? password : "";
+    }
     request->server.database = values["--database"];
     request->saveTo = values["--save-to"];
   }

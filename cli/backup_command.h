@@ -4,7 +4,8 @@ namespace vaultwick {
 
 // `vaultwick backup --name NAME --host HOST[:PORT] --login LOGIN --database DB
 // --save-to DIR`: runs one backup job as the scheduler would (no progress
-// window), with the password from VAULTWICK_PASSWORD, on a thread it joins.
+// window), with the password from standard input (--password-stdin) or
+// VAULTWICK_PASSWORD, on a thread it joins.
 // Status texts, the end text and the copy-failure message go to standard
 // error as they happen; the cause of a failure follows the end text on a line
 // of its own. `argv` holds the arguments after "backup". Returns
@@ -24,7 +25,7 @@ int runBackupCommand(int argc, char** argv);
 inline constexpr const char* kBackupCommandSummary =
     "  backup --name NAME --host HOST[:PORT] --login LOGIN --database DB --save-to DIR\n"
     "                                    back up one database into DIR/NAME.zip\n"
-    "                                    (password from VAULTWICK_PASSWORD)\n"
+    "                                    (password: --password-stdin or VAULTWICK_PASSWORD)\n"
     "  backup --connection NAME          back up a stored connection";
 
 }  // namespace vaultwick

@@ -10,6 +10,7 @@
 #include <span>
 #include <variant>
 
+#include "cli/password_input.h"
 #include "restore/restore_database.h"
 #include "shell/connections.h"
 
@@ -23,20 +24,23 @@ constexpr const char* kUsage =
     "usage: vaultwick restore --connection NAME [--archive FILE] --database DB [--replace]\n"
     "                         [--store FILE]\n"
     "       vaultwick restore --host HOST[:PORT] --login LOGIN --archive FILE --database DB\n"
-    "                         [--replace]\n"
+    "                         [--replace] [--password-stdin]\n"
     "Loads the SQL dump of a backup archive into the database DB on the connection's\n"
     "server (with --connection: its stored host and login, and by default the\n"
     "archive <target folder>/NAME.zip). The archive is checked whole before anything\n"
     "is loaded. A missing DB is created; one that holds tables, routines or events\n"
     "is refused unless --replace is given, which first drops the tables, views,\n"
     "routines and events the dump creates (and nothing else).\n"
-    "With --host the password is read from VAULTWICK_PASSWORD (empty when unset).\n"
+    "With --host, --password-stdin reads the password from the first line of standard\n"
+    "input; else it is read from VAULTWICK_PASSWORD (empty when unset), which other\n"
+    "programs of the same user and root can read (ps e): it is for scripts that\n"
+    "accept that.\n"
     "Exit status: 0 restored; 1 failed; 2 usage error; 128 + signal number when\n"
     "SIGINT, SIGTERM or SIGHUP stopped it.\n";
 
 constexpr OptionSpec kOptions[] = {
     {"--connection", true}, {"--host", true},     {"--login", true}, {"--archive", true},
-    {"--database", true},   {"--replace", false}, kStoreOption,
+    {"--database", true},   {"--replace", false}, kStoreOption,      {"--password-stdin", false},
 };
 
 constexpr int kExitSignalBase = 128;
@@ -181,6 +185,9 @@ int RunRestoreCommand(int argc, char** argv, const CommandIo& io) {
   if (!stored && arguments->Has("--store")) {
     return UsageError(kSpec, io, "--store goes with --connection");
   }
+  if (stored && arguments->Has("--password-stdin")) {
+    return UsageError(kSpec, io, "--password-stdin goes with --host");
+  }
   static constexpr const char* kNeededStored[] = {"--database"};
   static constexpr const char* kNeeded[] = {"--host", "--login", "--archive", "--database"};
   for (const char* needed : stored ? std::span<const char* const>(kNeededStored)
@@ -201,8 +208,12 @@ int RunRestoreCommand(int argc, char** argv, const CommandIo& io) {
   } else {
     request.server.host = *arguments->Value("--host");
     request.server.login = *arguments->Value("--login");
-    const char* password = std::getenv("VAULTWICK_PASSWORD");
-    request.server.password = password != nullptr ? password : "";
+    if (arguments->Has("--password-stdin")) {
+      request.server.password = ReadPasswordLine(io);
+    } else {
+      const char* password = std::getenv("VAULTWICK_PASSWORD");
+      request.server.password = password != nullptr ? password : "";
+    }
   }
 
   ProgressPrinter printer(io);

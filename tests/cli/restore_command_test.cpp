@@ -140,16 +140,17 @@ TEST(RestoreCommand, HostileDatabasesComeBackEqualThroughBackupAndRestore) {
 
 // A name beyond ASCII under each locale setting a user may run the programs
 // with (none at all, C, C.UTF-8), and the longest name the rule accepts: each
-// backs up and comes back through `vaultwick restore`.
+// backs up and comes back through `vaultwick restore`. The password reaches
+// both on standard input, with no VAULTWICK_PASSWORD to fall back on.
 TEST(RestoreCommand, NamesBeyondAsciiAndTheLongestNameMakeTheRoundTripInAnyLocale) {
   VAULTWICK_REQUIRE_TEST_SERVER(server);
   TestDatabase original(server, "names");
   ASSERT_TRUE(original.Execute("CREATE TABLE t(id INT PRIMARY KEY); INSERT INTO t VALUES(7)"));
-  const std::string serverOptions =
-      "--host " + server.host + ":" + std::to_string(server.port) + " --login " + server.user;
-  const std::string noLocale =
-      "env -u LANG -u LANGUAGE -u LC_ALL -u LC_CTYPE -u LC_MESSAGES VAULTWICK_PASSWORD='" +
-      server.password + "'";
+  const std::string serverOptions = "--host " + server.host + ":" + std::to_string(server.port) +
+                                    " --login " + server.user + " --password-stdin";
+  const std::string noLocale = "printf '%s\\n' '" + server.password +
+                               "' | env -u LANG -u LANGUAGE -u LC_ALL -u LC_CTYPE -u LC_MESSAGES "
+                               "-u VAULTWICK_PASSWORD";
   struct Case {
     std::string name;
     std::string environment;
