@@ -153,9 +153,9 @@ struct FlateJob {
   std::uint32_t capacity = 0;
   int level = 8;                        // 1 to 8
   std::uint16_t* flags_word = nullptr;  // the member's ZIP flags; the level's bits are ORed in
-  // Parse threads beside the calling thread (levels 4 to 8; at most 8 are
-  // used); 1: all on the calling thread. The stream is the same for every
-  // count.
+  // Threads that compress the member, the calling thread among them (levels
+  // 4 to 8; at most 8 parse threads beside it); 1: all on the calling
+  // thread. The stream is the same for every count.
   unsigned threads = 1;
   void (*before_run)(FlateState*) = nullptr;  // test seam: runs just before the parse starts
 };

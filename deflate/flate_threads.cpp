@@ -3,14 +3,16 @@
 // Threaded compressor
 //
 // What: the same stream as the one-thread compressor, byte for byte, from
-// several cores. The input is cut into segments (1 MiB in the product). Parse workers each
-// take a segment and run the lazy parse over it from a fresh start, searching
-// their own hash chains, and record the outcome of every step's search (the
-// length found and where the match starts) instead of coding anything. The
-// coder, on the calling thread, reads the input, runs the lazy parse once
-// more over the whole member with its own window, block coder and bit writer,
-// exactly as the one-thread compressor does, but takes each step's search
-// outcome from the records instead of searching.
+// several cores. The input is cut into segments (1 MiB in the product). The
+// coder, on the calling thread, reads the input and runs the lazy parse once
+// over the whole member with its own window, block coder and bit writer,
+// exactly as the one-thread compressor does. Some segments it searches
+// itself, as on one thread. The others are recorded by parse workers ahead of
+// it: a worker runs the lazy parse over its segment from a fresh start,
+// searching its own hash chains, and records the outcome of every step's
+// search (the length found and where the match starts) instead of coding
+// anything; the coder then takes each step's outcome from the records instead
+// of searching, which costs a fraction of the search.
 //
 // Why the records of a fresh start fit: from level 4 on every position enters
 // the hash chains, so what a search at a position finds depends only on the
@@ -24,11 +26,24 @@
 // records are the whole parse's outcomes from there on. Each worker parses
 // 8 KiB past its segment's end; the coder follows a segment's records until
 // it stands free where the next segment's parse stood free too, and follows
-// the next segment's records from there. Parses meet within a few bytes of a
-// segment's start on real data. Where they do not meet before the records run
-// out (a run of one byte matched in pieces of 258 may never line up), the
-// coder links the last 32 KiB into chains of its own and searches itself
-// until it meets a later segment: the output cannot change, only the speed.
+// the next segment's records from there. Where the records run out first, or
+// the next segment is the coder's own, the coder links the last 32 KiB into
+// chains of its own and searches itself until it meets a later segment's
+// parse. Parses meet within a few bytes of a segment's start on real data; a
+// run of one byte matched in pieces of 258 may never line up: the output
+// cannot change, only the speed.
+//
+// Who does which segment (the segment plan, segment_plan.cpp) follows what
+// the member's recent segments cost the coder and the workers, so that
+// neither side waits for the other; where records are not met it stops
+// asking for them. The coder never waits for a worker: a recorded segment
+// that no worker has started when the coder gets there becomes the coder's
+// own; one still being recorded the coder searches itself meanwhile, and
+// meets the parse where it stands once the records are done (their parse is
+// the coder's own from where they met). A segment the coder has gone past
+// stops its worker. The first segment is the coder's, and the workers start
+// only when a segment is first planned for them: a short member costs no
+// thread.
 //
 // Invariants: a worker's window stands as the whole parse's would at the
 // segment's start. The window slides whenever cur_pos passes 65274 at a step
@@ -42,16 +57,21 @@
 // the 32768 positions before its segment and nothing older.
 //
 // Memory: the input passes through a ring of a few segments, read by the
-// coder as the ring frees up; records take 4 bytes per step of a segment in
-// flight. Threads: workers wait for jobs and the coder for results under one
-// mutex; a job is handed out only once all the input it reads is in the
-// ring, so a worker never waits for input.
+// coder ahead of itself as the ring frees up; records take 4 bytes per step
+// of a segment in flight, in buffers reused from segment to segment (fresh
+// pages cost more than the copies they save). Threads: workers wait for jobs
+// under one mutex; a job is handed out only once all the input it reads is
+// in the ring, so a worker never waits for input; a segment's `done` flag
+// hands its records to the coder.
+
+#include <time.h>
 
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <cstring>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <new>
@@ -61,7 +81,9 @@
 
 #include "common/check.h"
 #include "deflate/detail/flate_one_thread.h"
+#include "deflate/detail/large_array.h"
 #include "deflate/detail/lazy_loop.h"
+#include "deflate/detail/segment_plan.h"
 
 namespace vaultwick {
 
@@ -73,6 +95,22 @@ constexpr std::uint64_t kOverlapBytes = 8 << 10;
 constexpr std::uint32_t kWarmBytes = WINDOW_HALF;
 // Segments the input ring holds, beyond one per worker.
 constexpr std::uint32_t kRingSpare = 4;
+// A retry of records that have not met records this much of its segment:
+// real data meets within a few bytes.
+constexpr std::uint64_t kProbeBytes = 128 << 10;
+// Finished records the coder learnt of nearer than this to their segment's
+// end may simply not have found a free position in common yet: only those
+// learnt of earlier and never met count as records that do not meet.
+constexpr std::uint64_t kMeetRoom = 32 << 10;
+constexpr std::uint64_t kNever = UINT64_MAX;
+
+// Processor time of the calling thread: its waits do not count, nor the
+// time other programs have the processor.
+double ThreadSeconds() {
+  timespec now{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+  return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+}
 
 // The outcome of one step's search: the length it found, and the distance
 // back to where that match starts when the search moved match_pos (0: it
@@ -87,23 +125,50 @@ struct Segment {
   std::uint64_t index = 0;
   std::uint64_t start = 0;  // first position of the segment's parse
   std::uint64_t end = 0;    // its parse stops at the first step from here on
-  std::vector<StepRecord> steps;
+  // Under the pipeline's lock (`recorded` is only ever changed by the coder).
+  bool recorded = false;  // a worker records it; false: the coder searches it itself
+  bool taken = false;     // a worker has started on it
+  // Written by its worker before `done`. The worker writes records through a
+  // pointer of its own and the coder reads them through its own: nothing
+  // here changes at every step, so the coder's thread and the worker's do
+  // not pull this line back and forth.
+  LargePtr<StepRecord[]> steps;  // room for max_steps()
+  std::size_t step_count = 0;
   const char* error_text = nullptr;
-  bool usable = false;  // false: the records are incomplete (no memory)
-  bool done = false;
+  bool usable = false;              // the records cover the whole segment
+  std::atomic<bool> done{false};    // no worker touches it any more
+  std::atomic<bool> passed{false};  // the coder went on without its records
 };
 
 class Pipeline {
  public:
   Pipeline(const FlateJob& job, FlateState* coder, std::uint32_t workers,
-           std::uint64_t segment_size)
-      : segment_bytes(segment_size), job_(job), coder_(coder), ring_slots_(workers + kRingSpare) {
+           const FlateThreadsOptions& options)
+      : segment_bytes(options.segment_bytes),
+        choice(options.choice),
+        job_(job),
+        coder_(coder),
+        ring_slots_(workers + kRingSpare),
+        plan_(workers) {
     // A worker's window never reaches beyond the segment after its own.
-    VW_ASSERT(segment_size % WINDOW_HALF == 0 &&
-              segment_size > kOverlapBytes + FLATE_WINDOW_SIZE + MAX_MATCH);
+    VW_ASSERT(segment_bytes % WINDOW_HALF == 0 &&
+              segment_bytes > kOverlapBytes + FLATE_WINDOW_SIZE + MAX_MATCH);
+    // The first segments are the coder's: their input need not pass the
+    // ring, and a short member never touches it.
+    if (choice == SegmentChoice::Measured || choice == SegmentChoice::Alternating) {
+      direct_ = true;
+      direct_limit_ = first_recordable(0) * segment_bytes - WINDOW_HALF;
+    }
   }
 
-  void allocate() { ring_ = std::make_unique<std::uint8_t[]>(ring_slots_ * segment_bytes); }
+  void allocate() { ring_ = AllocateLargeArray<std::uint8_t>(ring_slots_ * segment_bytes); }
+
+  // Called, on the coder's thread and under the lock, when the first segment
+  // is planned for a worker; returns how many workers it started.
+  void set_start_workers(std::function<unsigned()> start) { start_workers_ = std::move(start); }
+
+  // The most steps a segment's parse takes: each moves on at least one byte.
+  std::size_t max_steps() const { return segment_bytes + kOverlapBytes; }
 
   // ---- Input ----
 
@@ -112,6 +177,12 @@ class Pipeline {
   std::uint32_t copy_input(bool coder, std::uint64_t offset, std::uint8_t* destination,
                            std::uint32_t max_bytes) {
     std::unique_lock<std::mutex> lock(mutex_);
+    if (coder && offset >= read_end_) {
+      if (direct_) {
+        return read_direct(lock, offset, destination, max_bytes);
+      }
+      pump(lock, false);  // read ahead, so that jobs go out early
+    }
     while (offset >= read_end_ && !input_ended_) {
       if (coder) {
         pump(lock, true);
@@ -131,48 +202,96 @@ class Pipeline {
     return n;
   }
 
-  // ---- Jobs ----
+  // ---- Workers ----
 
-  // The next segment for a worker, or null once the member is done.
+  // The next segment to record, or null once the member is done.
   Segment* take_job() {
     std::unique_lock<std::mutex> lock(mutex_);
-    changed_.wait(lock, [&] { return stop_ || next_job_ < issued_; });
-    if (stop_) {
-      return nullptr;
+    for (;;) {
+      if (stop_) {
+        return nullptr;
+      }
+      next_job_ = std::max(next_job_, first_segment_);
+      while (next_job_ < issued_) {
+        Segment& segment = segments_[next_job_ - first_segment_];
+        ++next_job_;
+        if (segment.recorded && !segment.taken) {
+          segment.taken = true;
+          if (!spare_steps_.empty()) {
+            segment.steps = std::move(spare_steps_.back());
+            spare_steps_.pop_back();
+          }
+          return &segment;
+        }
+      }
+      changed_.wait(lock);
     }
-    Segment* segment = &segments_[next_job_ - first_segment_];
-    ++next_job_;
-    return segment;
   }
 
-  void finish_job(Segment* segment) {
+  // `seconds` of processor time went into `bytes` of the segment's parse.
+  void finish_job(Segment* segment, double seconds, std::uint64_t bytes) {
     std::lock_guard<std::mutex> lock(mutex_);
-    segment->done = true;
+    if (bytes >= segment_bytes / 4) {
+      plan_.WorkerSegment(seconds, bytes);
+    }
+    segment->done.store(true, std::memory_order_release);
     changed_.notify_all();
   }
 
-  // Segment `index` once its worker is done; null when there is no such
-  // segment (the member ends before it).
-  Segment* result(std::uint64_t index) {
+  // ---- Coder ----
+
+  // Segment `index`, or null when the member ends before it. A recorded
+  // segment that no worker has started becomes the coder's own, unless the
+  // choice makes the coder wait for records.
+  Segment* peek(std::uint64_t index) {
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
+      while (direct_ && issued_ <= index && index * segment_bytes < read_end_) {
+        issue(0);
+      }
       pump(lock, false);
       if (index < first_segment_ + segments_.size()) {
         Segment* segment = &segments_[index - first_segment_];
-        if (segment->done) {
-          return segment;
+        if (choice == SegmentChoice::Measured && segment->recorded && !segment->taken) {
+          segment->recorded = false;
+          segment->done.store(true, std::memory_order_relaxed);
         }
-      } else if (input_ended_ && index * segment_bytes >= read_end_) {
+        return segment;
+      }
+      if (input_ended_ && index * segment_bytes >= read_end_) {
         return nullptr;
       }
       changed_.wait(lock);
     }
   }
 
-  // Segments before `index` are no longer needed.
+  void wait_for(const Segment* segment) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [&] { return segment->done.load(std::memory_order_acquire); });
+  }
+
+  // The coder has gone past a segment whose records it never followed.
+  static void pass(Segment* segment) { segment->passed.store(true, std::memory_order_relaxed); }
+
+  void coder_segment(CoderPass pass, double seconds) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    plan_.CoderSegment(pass, seconds, segment_bytes);
+  }
+
+  void records_met(bool met) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    plan_.RecordsMet(met);
+  }
+
+  // Segments before `index` are no longer needed; their record buffers go
+  // back to the workers.
   void drop_segments_before(std::uint64_t index) {
     std::lock_guard<std::mutex> lock(mutex_);
-    while (first_segment_ < index && !segments_.empty() && segments_.front().done) {
+    while (first_segment_ < index && !segments_.empty() &&
+           segments_.front().done.load(std::memory_order_acquire)) {
+      if (segments_.front().steps) {
+        spare_steps_.push_back(std::move(segments_.front().steps));
+      }
       segments_.pop_front();
       ++first_segment_;
     }
@@ -186,6 +305,7 @@ class Pipeline {
   }
 
   const std::uint64_t segment_bytes;
+  const SegmentChoice choice;
   std::atomic<bool> stop_flag{false};
 
  private:
@@ -197,7 +317,7 @@ class Pipeline {
   // complete. With `one`, returns after one chunk. Called with the lock
   // held, on the coder's thread only; the lock is let go while reading.
   void pump(std::unique_lock<std::mutex>& lock, bool one) {
-    while (!input_ended_) {
+    while (!input_ended_ && !direct_) {
       issue_jobs();
       const std::uint64_t chunk = read_end_ / segment_bytes;
       if (chunk >= first_needed_chunk() + ring_slots_) {
@@ -228,48 +348,152 @@ class Pipeline {
   std::uint64_t first_needed_chunk() const {
     std::uint64_t first = coder_->window_offset;
     for (const Segment& segment : segments_) {
-      if (!segment.done) {
+      if (!segment.done.load(std::memory_order_relaxed)) {
         first = std::min(first, segment.start >= WINDOW_HALF ? segment.start - WINDOW_HALF : 0);
       }
     }
     return first / segment_bytes;
   }
 
+  // The coder's input straight from the caller's function, past the ring:
+  // while no job needs it, the ring would only cost a copy.
+  std::uint32_t read_direct(std::unique_lock<std::mutex>& lock, std::uint64_t offset,
+                            std::uint8_t* destination, std::uint32_t max_bytes) {
+    VW_ASSERT(offset == read_end_ && read_end_ < direct_limit_);
+    if (input_ended_) {
+      return 0;
+    }
+    max_bytes =
+        static_cast<std::uint32_t>(std::min<std::uint64_t>(max_bytes, direct_limit_ - read_end_));
+    lock.unlock();
+    const std::uint32_t n = job_.read_input(coder_, destination, max_bytes);
+    lock.lock();
+    if (n == 0 || n == 0xFFFFFFFFu) {
+      input_ended_ = true;
+      changed_.notify_all();
+      return 0;
+    }
+    read_end_ += n;
+    if (read_end_ >= direct_limit_) {
+      direct_ = false;  // a job may need what comes next
+      ring_from_ = read_end_;
+    }
+    return n;
+  }
+
   // A segment's job reads from 32768 bytes before the segment to a window
   // past the overlap into the next one: it is handed out once the whole next
   // segment is in the ring (or the input has ended).
   void issue_jobs() {
-    for (;;) {
-      const std::uint64_t index = issued_;
-      const std::uint64_t start = index * segment_bytes;
+    while (!direct_) {
+      const std::uint64_t start = issued_ * segment_bytes;
       const std::uint64_t next_start = start + segment_bytes;
       if (start >= read_end_ || (!input_ended_ && read_end_ < next_start + segment_bytes)) {
         return;
       }
-      segments_.emplace_back();
-      Segment& segment = segments_.back();
-      segment.index = index;
-      segment.start = start;
-      segment.end =
-          input_ended_ && next_start >= read_end_ ? UINT64_MAX : next_start + kOverlapBytes;
-      ++issued_;
-      changed_.notify_all();
+      issue(input_ended_ && next_start >= read_end_ ? UINT64_MAX : next_start + kOverlapBytes);
     }
+  }
+
+  // Plans the next segment; a recorded one's parse stops at `end`. While the
+  // plan expects no records for a while, the coder's input bypasses the
+  // ring; it goes back to the ring a segment before records are wanted
+  // again, so that their job finds its input there.
+  void issue(std::uint64_t end) {
+    const std::uint64_t index = issued_;
+    segments_.emplace_back();
+    Segment& segment = segments_.back();
+    segment.index = index;
+    segment.start = index * segment_bytes;
+    segment.end = end;
+    // The job's window starts 32768 bytes before the segment.
+    const bool in_ring =
+        !direct_ &&
+        (segment.start == 0 ? ring_from_ == 0 : segment.start - WINDOW_HALF >= ring_from_);
+    const bool probe = plan_.Probing();
+    segment.recorded = wants_records(index) && in_ring && have_workers();
+    plan_.Planned(segment.recorded);
+    if (segment.recorded && probe) {
+      segment.end = std::min(segment.end, segment.start + kProbeBytes);
+    }
+    segment.done.store(!segment.recorded, std::memory_order_relaxed);
+    if (!segment.recorded) {
+      const std::uint64_t limit = first_recordable(index + 1) * segment_bytes - WINDOW_HALF;
+      if (direct_ && limit <= read_end_) {
+        direct_ = false;
+        ring_from_ = read_end_;
+      } else if (direct_) {
+        direct_limit_ = limit;
+      } else if (limit > read_end_ + segment_bytes) {
+        direct_ = true;  // the ring drains first
+        direct_limit_ = limit;
+      }
+    }
+    ++issued_;
+    changed_.notify_all();
+  }
+
+  bool wants_records(std::uint64_t index) const {
+    switch (choice) {
+      case SegmentChoice::Measured:
+        return plan_.WantsRecords();
+      case SegmentChoice::Alternating:
+        return index % 4 == 3;
+      case SegmentChoice::Recorded:
+      case SegmentChoice::RecordedLate:
+        break;
+    }
+    return true;
+  }
+
+  // After the segments before `index` were planned: the first one from
+  // `index` on that may be recorded.
+  std::uint64_t first_recordable(std::uint64_t index) const {
+    switch (choice) {
+      case SegmentChoice::Measured:
+        return index + plan_.SearchedAhead();
+      case SegmentChoice::Alternating:
+        return index + (3 - index % 4);
+      case SegmentChoice::Recorded:
+      case SegmentChoice::RecordedLate:
+        break;
+    }
+    return index;
+  }
+
+  bool have_workers() {
+    if (!workers_asked_) {
+      workers_asked_ = true;
+      const unsigned started = start_workers_ ? start_workers_() : 0;
+      if (started != 0) {
+        plan_.SetWorkers(started);
+      }
+      have_workers_ = started != 0;
+    }
+    return have_workers_;
   }
 
   const FlateJob& job_;
   FlateState* coder_;
   const std::uint32_t ring_slots_;
-  std::unique_ptr<std::uint8_t[]> ring_;
+  LargePtr<std::uint8_t[]> ring_;
+  std::function<unsigned()> start_workers_;
 
   std::mutex mutex_;
   std::condition_variable changed_;
   std::uint64_t read_end_ = 0;  // bytes of the member read so far
   bool input_ended_ = false;
-  std::deque<Segment> segments_;  // from first_segment_ on
+  bool direct_ = false;             // the coder reads past the ring, up to direct_limit_
+  std::uint64_t direct_limit_ = 0;  // where a job may start to need the input
+  std::uint64_t ring_from_ = 0;     // the ring holds the input from here on
+  std::deque<Segment> segments_;    // from first_segment_ on
   std::uint64_t first_segment_ = 0;
-  std::uint64_t issued_ = 0;    // segments handed out so far
-  std::uint64_t next_job_ = 0;  // the next segment a worker takes
+  std::uint64_t issued_ = 0;    // segments planned so far
+  std::uint64_t next_job_ = 0;  // where a worker looks for its next job
+  std::vector<LargePtr<StepRecord[]>> spare_steps_;
+  SegmentPlan plan_;
+  bool workers_asked_ = false;
+  bool have_workers_ = false;
   bool stop_ = false;
 };
 
@@ -292,17 +516,18 @@ template <bool kLanes>
 struct RecordSteps {
   Segment* segment;
   const std::atomic<bool>* stop;
+  StepRecord* next;  // where the next step's record goes
 
   bool begin_step(FlateState* state, bool) {
     return state->window_offset + state->cur_pos < segment->end &&
+           !segment->passed.load(std::memory_order_relaxed) &&
            !stop->load(std::memory_order_relaxed);
   }
   std::uint32_t search(FlateState* state) {
     bool found;
     const std::uint32_t length = own_search<kLanes>(state, found);
     const std::uint32_t dist = found ? state->cur_pos - state->match_pos : 0;
-    segment->steps.push_back(
-        {static_cast<std::uint16_t>(length), static_cast<std::uint16_t>(dist)});
+    *next++ = {static_cast<std::uint16_t>(length), static_cast<std::uint16_t>(dist)};
     return length;
   }
   bool match(FlateState*, std::uint32_t, std::uint32_t) { return false; }
@@ -314,14 +539,20 @@ struct RecordSteps {
 template <bool kLanes>
 void record_segment(FlateState* state, Segment* segment, Pipeline* pipeline) {
   insert_ahead<kLanes>(state);
-  RecordSteps<kLanes> steps{segment, &pipeline->stop_flag};
+  RecordSteps<kLanes> steps{segment, &pipeline->stop_flag, segment->steps.get()};
   lazy_loop(state, steps);
+  segment->step_count = static_cast<std::size_t>(steps.next - segment->steps.get());
+  VW_ASSERT(segment->step_count <= pipeline->max_steps());
 }
 
 void run_worker(Pipeline* pipeline, FlateState* state, int level) {
   while (Segment* segment = pipeline->take_job()) {
+    const double began = ThreadSeconds();
+    std::uint64_t parsed = 0;
     try {
-      segment->steps.reserve(pipeline->segment_bytes / 4);
+      if (!segment->steps) {
+        segment->steps = AllocateLargeArray<StepRecord>(pipeline->max_steps());
+      }
       state->error_text = nullptr;
       match_init_at(state, level, segment->start);
       if (state->chain_limit >= kLanesFrom) {
@@ -329,13 +560,14 @@ void run_worker(Pipeline* pipeline, FlateState* state, int level) {
       } else {
         record_segment<false>(state, segment, pipeline);
       }
+      parsed = state->window_offset + state->cur_pos - segment->start;
       segment->error_text = state->error_text;
-      segment->usable = true;
+      segment->usable = !segment->passed.load(std::memory_order_relaxed) &&
+                        !pipeline->stop_flag.load(std::memory_order_relaxed);
     } catch (const std::bad_alloc&) {
-      segment->steps = {};
       segment->usable = false;
     }
-    pipeline->finish_job(segment);
+    pipeline->finish_job(segment, ThreadSeconds() - began, parsed);
   }
 }
 
@@ -355,8 +587,9 @@ struct Shadow {
   // Moves on until the parse stands at `target` or beyond; true when it
   // stands free exactly there with a record for the step.
   bool free_at(std::uint64_t target) {
-    const std::vector<StepRecord>& steps = segment->steps;
-    while (position < target && next_step < steps.size()) {
+    const StepRecord* const steps = segment->steps.get();
+    const std::size_t count = segment->step_count;
+    while (position < target && next_step < count) {
       const std::uint32_t held = length;
       length = steps[next_step++].length;
       if (held >= MIN_MATCH && length <= held) {
@@ -366,27 +599,48 @@ struct Shadow {
         position += 1;
       }
     }
-    return position == target && length == MIN_MATCH - 1 && next_step < steps.size();
+    return position == target && length == MIN_MATCH - 1 && next_step < count;
   }
 };
 
-// The coder's steps: outcomes from the records (or its own search where they
-// run out), symbols into its own block coder.
+// The coder's steps: outcomes from the records where it has met them, its
+// own search elsewhere; symbols into its own block coder. It also tells the
+// plan what each segment cost it and whether records met.
 template <bool kLanes>
 struct ReplaySteps {
   Pipeline* pipeline;
-  const Segment* source = nullptr;  // null: searching on its own
+  const Segment* source = nullptr;      // null: searching on its own
+  const StepRecord* records = nullptr;  // source's, and how many
+  std::size_t record_count = 0;
   std::size_t next_step = 0;
-  std::uint64_t target_index = 0;  // the segment to meet next
+  std::uint64_t target_index = 0;       // the segment to meet next
+  Segment* meeting = nullptr;           // that segment, once it is known to be recorded
+  std::uint64_t done_seen_at = kNever;  // where the coder learnt that its records were done
+  std::uint64_t met_index = kNever;     // the last segment whose records were followed
   Shadow shadow;
+  // The segment the coder is in, for the plan.
+  std::uint64_t boundary = 0;   // where the next one starts
+  std::uint64_t own_since = 0;  // while searching on its own: since where, in this segment
+  std::uint64_t own_bytes = 0;  // searched on its own in this segment
+  double segment_began = 0;     // processor time at the segment's start
+
+  explicit ReplaySteps(Pipeline* p) : pipeline(p), boundary(p->segment_bytes) {}
+
+  void start(FlateState* state) {
+    segment_began = ThreadSeconds();
+    search_on_own(state, 0);
+  }
 
   bool begin_step(FlateState* state, bool free) {
     const std::uint64_t position = state->window_offset + state->cur_pos;
+    if (position >= boundary) {
+      end_segment();
+    }
     if (free) {
       try_to_meet(state, position);
     }
-    if (source != nullptr && next_step == source->steps.size()) {
-      search_on_own(state);
+    if (source != nullptr && next_step == record_count) {
+      search_on_own(state, position);
     }
     return true;
   }
@@ -396,7 +650,7 @@ struct ReplaySteps {
       bool found;
       return own_search<kLanes>(state, found);
     }
-    const StepRecord step = source->steps[next_step++];
+    const StepRecord step = records[next_step++];
     if (step.dist != 0) {
       state->match_pos = state->cur_pos - step.dist;
     }
@@ -413,6 +667,35 @@ struct ReplaySteps {
     }
   }
 
+  // The coder has crossed `boundary`: what the segment before it cost, and
+  // whether its records met.
+  void end_segment() {
+    const std::uint64_t ended = boundary / pipeline->segment_bytes - 1;
+    if (source == nullptr) {
+      own_bytes += boundary - own_since;
+      own_since = boundary;
+    }
+    const std::uint64_t bytes = pipeline->segment_bytes;
+    const CoderPass pass = own_bytes * 10 >= bytes * 9 ? CoderPass::Searched
+                           : own_bytes * 10 <= bytes   ? CoderPass::Followed
+                                                       : CoderPass::Mixed;
+    const double now = ThreadSeconds();
+    pipeline->coder_segment(pass, now - segment_began);
+    segment_began = now;
+    own_bytes = 0;
+
+    if (met_index == ended) {
+      pipeline->records_met(true);
+    } else if (meeting != nullptr && meeting->index == ended) {
+      if (done_seen_at == kNever) {
+        Pipeline::pass(meeting);  // its worker is still at it, for nothing
+      } else if (meeting->usable && boundary - done_seen_at >= kMeetRoom) {
+        pipeline->records_met(false);
+      }
+    }
+    boundary += pipeline->segment_bytes;
+  }
+
   // Standing free at `position`: follows the latest segment started at or
   // before it from here on if that segment's parse stood free here too.
   void try_to_meet(FlateState* state, std::uint64_t position) {
@@ -420,38 +703,74 @@ struct ReplaySteps {
     if (index < target_index) {
       return;
     }
-    if (shadow.segment == nullptr || shadow.segment->index != index) {
+    if (meeting == nullptr || meeting->index != index) {
       // Older segments can no longer be met (but the one followed stays).
-      // The shadow lets go of its own first: it may be among them, and a
-      // later segment may have no records to start it on.
+      // The shadow lets go of its own first: it may be among them.
       shadow = Shadow{};
+      meeting = nullptr;
       pipeline->drop_segments_before(source != nullptr ? source->index : index);
-      const Segment* segment = pipeline->result(index);
-      if (segment == nullptr || !segment->usable) {
+      Segment* segment = pipeline->peek(index);
+      if (segment == nullptr || !segment->recorded) {
         target_index = index + 1;
         return;
       }
-      shadow.start(segment);
+      meeting = segment;
+      done_seen_at = kNever;
+    }
+    if (done_seen_at == kNever) {
+      if (!meeting->done.load(std::memory_order_acquire)) {
+        if (!waits_at(position)) {
+          return;  // search on meanwhile
+        }
+        pipeline->wait_for(meeting);
+      }
+      done_seen_at = position;
+      if (!meeting->usable) {
+        target_index = index + 1;
+        return;
+      }
+      shadow.start(meeting);
     }
     if (shadow.free_at(position)) {
-      follow(state, shadow.segment, shadow.next_step);
+      follow(state, position, meeting, shadow.next_step);
     }
   }
 
-  void follow(FlateState* state, const Segment* segment, std::size_t step) {
+  bool waits_at(std::uint64_t position) const {
+    switch (pipeline->choice) {
+      case SegmentChoice::Recorded:
+        return true;
+      case SegmentChoice::RecordedLate:
+        return position >= meeting->start + pipeline->segment_bytes / 4;
+      case SegmentChoice::Alternating:
+        return true;
+      case SegmentChoice::Measured:
+        break;
+    }
+    return false;
+  }
+
+  void follow(FlateState* state, std::uint64_t position, const Segment* segment, std::size_t step) {
     if (segment->error_text != nullptr) {
       record_failure(state, segment->error_text);
     }
+    if (source == nullptr) {
+      own_bytes += position - own_since;
+    }
     source = segment;
+    records = segment->steps.get();
+    record_count = segment->step_count;
     next_step = step;
     target_index = segment->index + 1;
+    met_index = segment->index;
     pipeline->drop_segments_before(segment->index);
   }
 
-  // The records end before the next segment's parse was met: link the last
-  // 32 KiB and search from here on.
-  void search_on_own(FlateState* state) {
+  // No records to follow from here: link the last 32 KiB and search from
+  // here on.
+  void search_on_own(FlateState* state, std::uint64_t position) {
     source = nullptr;
+    own_since = position;
     std::memset(state->chain_head, 0, sizeof state->chain_head);
     state->insert_next = state->cur_pos > kWarmBytes ? state->cur_pos - kWarmBytes : 0;
     insert_ahead<kLanes>(state);
@@ -460,78 +779,68 @@ struct ReplaySteps {
 
 template <bool kLanes>
 std::uint32_t replay(FlateState* coder, Pipeline* pipeline) {
-  ReplaySteps<kLanes> steps;
-  steps.pipeline = pipeline;
-  // The first segment's parse starts where the member does: it is the
-  // whole parse until the next one is met.
-  if (coder->lookahead != 0) {
-    const Segment* first = pipeline->result(0);
-    if (first != nullptr && first->usable) {
-      steps.follow(coder, first, 0);
-    } else {
-      steps.target_index = 1;
-      steps.search_on_own(coder);
-    }
-  }
+  ReplaySteps<kLanes> steps(pipeline);
+  steps.start(coder);
   return lazy_loop(coder, steps);
 }
 
-}  // namespace
-
-namespace {
-
-// Stops the workers and waits for them on every way out.
-class WorkerThreads {
+// The parse workers: started when the first segment is planned for one,
+// stopped and joined on every way out.
+class WorkerCrew {
  public:
-  explicit WorkerThreads(Pipeline* pipeline) : pipeline_(pipeline) {}
-  WorkerThreads(const WorkerThreads&) = delete;
-  WorkerThreads& operator=(const WorkerThreads&) = delete;
-  ~WorkerThreads() {
+  WorkerCrew(Pipeline* pipeline, unsigned workers, int level)
+      : pipeline_(pipeline), workers_(workers), level_(level) {}
+  WorkerCrew(const WorkerCrew&) = delete;
+  WorkerCrew& operator=(const WorkerCrew&) = delete;
+  ~WorkerCrew() {
     pipeline_->stop();
     for (std::thread& thread : threads_) {
       thread.join();
     }
   }
 
-  // Starts a worker on each state; fewer when the system has no more threads
-  // to give (the stream stays the same). False when none started.
-  bool start(const std::vector<std::unique_ptr<FlateState>>& states, int level) {
+  // Starts as many workers as the memory and the system allow (the stream
+  // stays the same); returns how many.
+  unsigned start() {
     try {
-      threads_.reserve(states.size());
-      for (const auto& state : states) {
-        threads_.emplace_back(run_worker, pipeline_, state.get(), level);
+      for (unsigned i = 0; i < workers_; ++i) {
+        states_.push_back(AllocateLargeValue<FlateState>());
+        states_.back()->pack_level = level_;
+        states_.back()->read_input = read_from_pipeline;
+        states_.back()->source = &side_;
+      }
+    } catch (const std::bad_alloc&) {
+    }
+    try {
+      threads_.reserve(states_.size());
+      for (const auto& state : states_) {
+        threads_.emplace_back(run_worker, pipeline_, state.get(), level_);
       }
     } catch (const std::exception&) {
     }
-    return !threads_.empty();
+    return static_cast<unsigned>(threads_.size());
   }
 
  private:
   Pipeline* pipeline_;
+  const unsigned workers_;
+  const int level_;
+  InputSide side_{pipeline_, false};
+  std::vector<LargePtr<FlateState>> states_;
   std::vector<std::thread> threads_;
 };
 
 // nullopt when the member could not start on threads; then nothing of its
 // input has been read yet.
 std::optional<FlateOutcome> try_member_threads(const FlateJob& job, unsigned workers,
-                                               std::uint64_t segment_bytes) {
+                                               const FlateThreadsOptions& options) {
   bool started = false;
   try {
     std::unique_ptr<FlateState> coder(new FlateState());
-    Pipeline pipeline(job, coder.get(), workers, segment_bytes);
-    std::vector<InputSide> sides(workers, InputSide{&pipeline, false});
-    std::vector<std::unique_ptr<FlateState>> states;
-    for (unsigned i = 0; i < workers; ++i) {
-      states.emplace_back(new FlateState());
-      states.back()->pack_level = job.level;
-      states.back()->read_input = read_from_pipeline;
-      states.back()->source = &sides[i];
-    }
+    Pipeline pipeline(job, coder.get(), workers, options);
     pipeline.allocate();
-    WorkerThreads threads(&pipeline);
-    if (!threads.start(states, job.level)) {
-      return std::nullopt;
-    }
+    WorkerCrew crew(&pipeline, workers, job.level);
+    pipeline.set_start_workers([&crew] { return crew.start(); });
     started = true;
 
     InputSide coder_side{&pipeline, true};
@@ -551,8 +860,8 @@ std::optional<FlateOutcome> try_member_threads(const FlateJob& job, unsigned wor
 }  // namespace
 
 FlateOutcome flate_member_threads(const FlateJob& job, unsigned workers,
-                                  std::uint64_t segment_bytes) {
-  if (std::optional<FlateOutcome> outcome = try_member_threads(job, workers, segment_bytes)) {
+                                  const FlateThreadsOptions& options) {
+  if (std::optional<FlateOutcome> outcome = try_member_threads(job, workers, options)) {
     return *outcome;
   }
   return flate_member_one_thread(job);

@@ -18,11 +18,27 @@ inline constexpr std::uint64_t kFlateSegmentBytes = std::uint64_t{1} << 20;
 // its records: 8 keep a member's memory near 30 MiB.
 inline constexpr unsigned kFlateMaxThreads = 8;
 
-// Compresses one member at level 4 to 8 with `workers` parse threads beside
-// the calling thread, which reads the input and codes the blocks. Where no
-// thread, or not the memory for them, can be had, the member is compressed
-// on the calling thread alone: the same stream.
+// Who parses which segment. The product measures; tests force the other
+// ways so that every way the coder can meet records runs on every input,
+// whatever the timing.
+enum class SegmentChoice {
+  Measured,      // the segment plan; the coder never waits for a worker
+  Recorded,      // workers record every segment; the coder waits for each
+  RecordedLate,  // the same, but the coder searches the first quarter itself
+  Alternating,   // three segments the coder's, its input past the ring, then one recorded
+};
+
+struct FlateThreadsOptions {
+  std::uint64_t segment_bytes = kFlateSegmentBytes;
+  SegmentChoice choice = SegmentChoice::Measured;
+};
+
+// Compresses one member at level 4 to 8 with up to `workers` parse threads
+// beside the calling thread, which reads the input and codes the blocks. The
+// workers start once the member is long enough to need them. Where no
+// thread, or not the memory for them, can be had, the calling thread does
+// all the work: the same stream.
 FlateOutcome flate_member_threads(const FlateJob& job, unsigned workers,
-                                  std::uint64_t segment_bytes = kFlateSegmentBytes);
+                                  const FlateThreadsOptions& options = {});
 
 }  // namespace vaultwick

@@ -6,7 +6,6 @@
 #include <string>
 
 #include "bench/deflate/sql_dump_generator.h"
-#include "deflate/detail/flate_threads.h"
 
 namespace vaultwick::test {
 
@@ -70,8 +69,9 @@ Compressed compress(const std::vector<std::uint8_t>& input, int level,
   const bool threaded =
       options.threads > 1 && options.segment_bytes != 0 && level >= 4 && level <= 8;
   const FlateOutcome outcome =
-      threaded ? flate_member_threads(job, options.threads, options.segment_bytes)
-               : flate_member(job);
+      threaded
+          ? flate_member_threads(job, options.threads - 1, {options.segment_bytes, options.choice})
+          : flate_member(job);
   out.returned_size = outcome.size;
   out.error_text = outcome.error_text;
   return out;

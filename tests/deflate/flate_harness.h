@@ -7,6 +7,7 @@
 #include <memory>
 #include <vector>
 
+#include "deflate/detail/flate_threads.h"
 #include "deflate/flate.h"
 
 namespace vaultwick::test {
@@ -25,8 +26,9 @@ struct HarnessOptions {
   std::uint32_t read_piece = 0xFFFFFFFF;            // largest piece read_input hands out at a time
   std::uint32_t refuse_writes_after = 0xFFFFFFFF;   // bytes accepted before writes fail
   void (*after_init)(FlateState* state) = nullptr;  // runs just before the parse starts
-  unsigned threads = 1;                             // parse threads (levels 4 to 8)
+  unsigned threads = 1;                             // as FlateJob::threads
   std::uint64_t segment_bytes = 0;                  // threaded: input per parse job (0: 1 MiB)
+  SegmentChoice choice = SegmentChoice::Measured;   // threaded: who parses which segment
 };
 
 Compressed compress(const std::vector<std::uint8_t>& input, int level,

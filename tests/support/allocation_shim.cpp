@@ -15,8 +15,24 @@ void* Allocate(std::size_t size) {
   return std::malloc(size == 0 ? 1 : size);
 }
 
+void* AllocateAligned(std::size_t size, std::align_val_t alignment) {
+  if (vaultwick::test::RefuseAllocation(size)) {
+    return nullptr;
+  }
+  const auto align = static_cast<std::size_t>(alignment);
+  return std::aligned_alloc(align, (size + align - 1) / align * align);
+}
+
 void* AllocateOrThrow(std::size_t size) {
   void* block = Allocate(size);
+  if (block == nullptr) {
+    throw std::bad_alloc();
+  }
+  return block;
+}
+
+void* AllocateAlignedOrThrow(std::size_t size, std::align_val_t alignment) {
+  void* block = AllocateAligned(size, alignment);
   if (block == nullptr) {
     throw std::bad_alloc();
   }
@@ -47,5 +63,29 @@ void operator delete[](void* block) noexcept {
   std::free(block);
 }
 void operator delete[](void* block, std::size_t) noexcept {
+  std::free(block);
+}
+void* operator new(std::size_t size, std::align_val_t alignment) {
+  return AllocateAlignedOrThrow(size, alignment);
+}
+void* operator new(std::size_t size, std::align_val_t alignment, const std::nothrow_t&) noexcept {
+  return AllocateAligned(size, alignment);
+}
+void* operator new[](std::size_t size, std::align_val_t alignment) {
+  return AllocateAlignedOrThrow(size, alignment);
+}
+void* operator new[](std::size_t size, std::align_val_t alignment, const std::nothrow_t&) noexcept {
+  return AllocateAligned(size, alignment);
+}
+void operator delete(void* block, std::align_val_t) noexcept {
+  std::free(block);
+}
+void operator delete(void* block, std::size_t, std::align_val_t) noexcept {
+  std::free(block);
+}
+void operator delete[](void* block, std::align_val_t) noexcept {
+  std::free(block);
+}
+void operator delete[](void* block, std::size_t, std::align_val_t) noexcept {
   std::free(block);
 }

@@ -1,0 +1,64 @@
+#pragma once
+
+// Which segments of a threaded member a parse worker records for the coder to
+// follow, and which the coder searches itself, chosen from what the member's
+// earlier segments cost.
+
+#include <cstdint>
+
+namespace vaultwick {
+
+// How the coder went through one segment.
+enum class CoderPass {
+  Followed,  // (almost) all of it on records
+  Searched,  // (almost) all of it on its own search
+  Mixed,     // too much of both to say what either costs
+};
+
+class SegmentPlan {
+ public:
+  explicit SegmentPlan(unsigned workers);
+
+  // Fewer workers than planned for could be started.
+  void SetWorkers(unsigned workers);
+
+  // Asked once per segment, in order, when its job can be handed out: true
+  // when a worker should record it. Planned() then says what was done.
+  bool WantsRecords() const;
+  void Planned(bool recorded);
+  // How many of the segments not planned yet will be searched by the coder
+  // whatever the figures say meanwhile.
+  unsigned SearchedAhead() const;
+  // Records are tried again where they have not met: a short stretch tells.
+  bool Probing() const { return unmet_backoff_ != 0; }
+
+  // Processor time the coder spent on a segment of `bytes`.
+  void CoderSegment(CoderPass pass, double seconds, std::uint64_t bytes);
+  // Processor time a worker spent recording `bytes` of a segment.
+  void WorkerSegment(double seconds, std::uint64_t bytes);
+  // Whether the coder found where to follow a finished segment's records
+  // (true) or went on past it on its own (false).
+  void RecordsMet(bool met);
+
+  // The share of segments the coder searches itself while records meet.
+  double SearchedShare() const;
+
+ private:
+  // Seconds per byte, following the member's recent segments.
+  struct Rate {
+    double per_byte = 0;
+    bool known = false;
+    void Add(double seconds, std::uint64_t bytes);
+  };
+
+  unsigned workers_;
+  Rate followed_;  // the coder, on records
+  Rate searched_;  // the coder, on its own
+  Rate recorded_;  // a worker
+  double share_due_ = 0;        // searched segments owed to the share so far
+  unsigned searched_run_ = 0;   // segments searched since the last recorded one
+  unsigned unmet_backoff_ = 0;  // 0: records meet; else searched segments before a retry
+  bool first_ = true;
+};
+
+}  // namespace vaultwick
