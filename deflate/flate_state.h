@@ -78,6 +78,10 @@ struct FlateState {
   std::uint32_t insert_next;    // lazy parse: the next position to link into its chain
   std::uint64_t window_offset;  // offset in the member of window[0]
   void* source;                 // threaded compressor: where its own read_input reads from
+  // Threaded compressor: its coder follows records and neither links nor
+  // searches, so a slide leaves the chains be (they are linked afresh before
+  // the coder searches again).
+  bool chains_unused = false;
   std::uint32_t chain_limit;
   std::uint32_t lazy_limit;
   std::uint32_t ample_len;

@@ -65,6 +65,8 @@
 // hands its records to the coder.
 
 #include <time.h>
+#include <cstdio>
+#include <cstdlib>
 
 #include <algorithm>
 #include <atomic>
@@ -94,7 +96,10 @@ constexpr std::uint64_t kOverlapBytes = 8 << 10;
 // The coder links this much history before it searches on its own.
 constexpr std::uint32_t kWarmBytes = WINDOW_HALF;
 // Segments the input ring holds, beyond one per worker.
-constexpr std::uint32_t kRingSpare = 4;
+constexpr std::uint32_t kRingSpare = 6;
+// Workers, their pages and their first jobs cost some ms to start: a member
+// is worth them once the coder has spent this long on it alone.
+constexpr double kWorthWorkersSeconds = 30e-3;
 // A retry of records that have not met records this much of its segment:
 // real data meets within a few bytes.
 constexpr std::uint64_t kProbeBytes = 128 << 10;
@@ -149,15 +154,20 @@ class Pipeline {
         job_(job),
         coder_(coder),
         ring_slots_(workers + kRingSpare),
-        plan_(workers) {
+        plan_(workers, segment_bytes),
+        coder_began_(ThreadSeconds()) {
     // A worker's window never reaches beyond the segment after its own.
     VW_ASSERT(segment_bytes % WINDOW_HALF == 0 &&
               segment_bytes > kOverlapBytes + FLATE_WINDOW_SIZE + MAX_MATCH);
-    // The first segments are the coder's: their input need not pass the
-    // ring, and a short member never touches it.
-    if (choice == SegmentChoice::Measured || choice == SegmentChoice::Alternating) {
+    // The first segments are the coder's, their input past the ring, until
+    // the member has proven long enough to be worth workers: a short member
+    // never touches the ring nor starts a thread.
+    if (choice == SegmentChoice::Measured) {
       direct_ = true;
-      direct_limit_ = first_recordable(0) * segment_bytes - WINDOW_HALF;
+      direct_limit_ = UINT64_MAX;
+    } else if (choice == SegmentChoice::Alternating) {
+      direct_ = true;
+      direct_limit_ = ring_start_for(first_recordable(0));
     }
   }
 
@@ -211,21 +221,18 @@ class Pipeline {
       if (stop_) {
         return nullptr;
       }
-      next_job_ = std::max(next_job_, first_segment_);
-      while (next_job_ < issued_) {
-        Segment& segment = segments_[next_job_ - first_segment_];
-        ++next_job_;
-        if (segment.recorded && !segment.taken) {
-          segment.taken = true;
-          if (!spare_steps_.empty()) {
-            segment.steps = std::move(spare_steps_.back());
-            spare_steps_.pop_back();
-          }
-          return &segment;
-        }
+      if (Segment* segment = next_job(0, true)) {
+        return segment;
       }
       changed_.wait(lock);
     }
+  }
+
+  // For the coder: the next segment from `index` on to record, or null when
+  // there is none at the moment.
+  Segment* take_job_now(std::uint64_t index) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return next_job(index, false);
   }
 
   // `seconds` of processor time went into `bytes` of the segment's parse.
@@ -307,8 +314,33 @@ class Pipeline {
   const std::uint64_t segment_bytes;
   const SegmentChoice choice;
   std::atomic<bool> stop_flag{false};
+  std::atomic<std::uint64_t> jobs_planned{0};  // segments planned for a worker so far
 
  private:
+  // The first segment from `from` on that is to be recorded and nobody has
+  // started; `advance`: the workers' search starts after it next time.
+  Segment* next_job(std::uint64_t from, bool advance) {
+    std::uint64_t at = std::max({next_job_, first_segment_, from});
+    for (; at < issued_; ++at) {
+      Segment& segment = segments_[at - first_segment_];
+      if (segment.recorded && !segment.taken) {
+        segment.taken = true;
+        if (!spare_steps_.empty()) {
+          segment.steps = std::move(spare_steps_.back());
+          spare_steps_.pop_back();
+        }
+        if (advance) {
+          next_job_ = at + 1;
+        }
+        return &segment;
+      }
+      if (advance) {
+        next_job_ = at + 1;
+      }
+    }
+    return nullptr;
+  }
+
   std::uint8_t* slot(std::uint64_t chunk) {
     return ring_.get() + (chunk % ring_slots_) * segment_bytes;
   }
@@ -374,6 +406,18 @@ class Pipeline {
       return 0;
     }
     read_end_ += n;
+    if (!worth_known_) {
+      const double spent = ThreadSeconds() - coder_began_;
+      if (spent >= kWorthWorkersSeconds) {
+        // Long enough: workers from the next segment the plan wants
+        // recorded, unless the coder searches this input too fast for them.
+        worth_known_ = true;
+        const std::uint64_t position = coder_->window_offset + coder_->cur_pos;
+        plan_.CoderSegment(CoderPass::Searched, spent, position);
+        direct_limit_ =
+            ring_start_for(std::max(first_recordable(issued_), position / segment_bytes + 2));
+      }
+    }
     if (read_end_ >= direct_limit_) {
       direct_ = false;  // a job may need what comes next
       ring_from_ = read_end_;
@@ -417,8 +461,11 @@ class Pipeline {
       segment.end = std::min(segment.end, segment.start + kProbeBytes);
     }
     segment.done.store(!segment.recorded, std::memory_order_relaxed);
-    if (!segment.recorded) {
-      const std::uint64_t limit = first_recordable(index + 1) * segment_bytes - WINDOW_HALF;
+    if (segment.recorded) {
+      jobs_planned.fetch_add(1, std::memory_order_relaxed);
+    }
+    if (!segment.recorded && worth_known_) {
+      const std::uint64_t limit = ring_start_for(first_recordable(index + 1));
       if (direct_ && limit <= read_end_) {
         direct_ = false;
         ring_from_ = read_end_;
@@ -444,6 +491,14 @@ class Pipeline {
         break;
     }
     return true;
+  }
+
+  // Where the coder's input goes back to the ring for segment `index` to be
+  // recorded: a segment earlier, so that the ring reads ahead and a worker
+  // starts on it while the coder is still a segment away (a job also reads
+  // from 32768 bytes before its segment).
+  std::uint64_t ring_start_for(std::uint64_t index) const {
+    return index == 0 ? 0 : (index - 1) * segment_bytes;
   }
 
   // After the segments before `index` were planned: the first one from
@@ -492,6 +547,8 @@ class Pipeline {
   std::uint64_t next_job_ = 0;  // where a worker looks for its next job
   std::vector<LargePtr<StepRecord[]>> spare_steps_;
   SegmentPlan plan_;
+  const double coder_began_;  // the coder's processor time when the member started
+  bool worth_known_ = choice != SegmentChoice::Measured;  // long enough to consider workers
   bool workers_asked_ = false;
   bool have_workers_ = false;
   bool stop_ = false;
@@ -545,31 +602,90 @@ void record_segment(FlateState* state, Segment* segment, Pipeline* pipeline) {
   VW_ASSERT(segment->step_count <= pipeline->max_steps());
 }
 
-void run_worker(Pipeline* pipeline, FlateState* state, int level) {
-  while (Segment* segment = pipeline->take_job()) {
-    const double began = ThreadSeconds();
-    std::uint64_t parsed = 0;
-    try {
-      if (!segment->steps) {
-        segment->steps = AllocateLargeArray<StepRecord>(pipeline->max_steps());
-      }
-      state->error_text = nullptr;
-      match_init_at(state, level, segment->start);
-      if (state->chain_limit >= kLanesFrom) {
-        record_segment<true>(state, segment, pipeline);
-      } else {
-        record_segment<false>(state, segment, pipeline);
-      }
-      parsed = state->window_offset + state->cur_pos - segment->start;
-      segment->error_text = state->error_text;
-      segment->usable = !segment->passed.load(std::memory_order_relaxed) &&
-                        !pipeline->stop_flag.load(std::memory_order_relaxed);
-    } catch (const std::bad_alloc&) {
-      segment->usable = false;
+// Records one segment's parse into its records; returns the processor time
+// it took.
+double record_job(Pipeline* pipeline, FlateState* state, Segment* segment) {
+  const double began = ThreadSeconds();
+  std::uint64_t parsed = 0;
+  try {
+    if (!segment->steps) {
+      segment->steps = AllocateLargeArray<StepRecord>(pipeline->max_steps());
     }
-    pipeline->finish_job(segment, ThreadSeconds() - began, parsed);
+    state->error_text = nullptr;
+    match_init_at(state, state->pack_level, segment->start);
+    if (state->chain_limit >= kLanesFrom) {
+      record_segment<true>(state, segment, pipeline);
+    } else {
+      record_segment<false>(state, segment, pipeline);
+    }
+    parsed = state->window_offset + state->cur_pos - segment->start;
+    segment->error_text = state->error_text;
+    segment->usable = !segment->passed.load(std::memory_order_relaxed) &&
+                      !pipeline->stop_flag.load(std::memory_order_relaxed);
+  } catch (const std::bad_alloc&) {
+    segment->usable = false;
+  }
+  const double seconds = ThreadSeconds() - began;
+  pipeline->finish_job(segment, seconds, parsed);
+  return seconds;
+}
+
+void run_worker(Pipeline* pipeline, FlateState* state) {
+  while (Segment* segment = pipeline->take_job()) {
+    record_job(pipeline, state, segment);
   }
 }
+
+// A worker's state, set up to read its input from the pipeline.
+LargePtr<FlateState> worker_state(InputSide* side, int level) {
+  LargePtr<FlateState> state = AllocateLargeValue<FlateState>();
+  state->pack_level = level;
+  state->read_input = read_from_pipeline;
+  state->source = side;
+  return state;
+}
+
+// While the records the coder is to follow next are still being made, the
+// coder records a later segment itself rather than search along on its
+// own, which would only repeat the worker's work: it comes back with work
+// done and the records it waited for (mostly) ready. It parses with a state
+// of its own, made when first needed.
+class CoderHelp {
+ public:
+  CoderHelp(Pipeline* pipeline, int level) : pipeline_(pipeline), level_(level) {}
+
+  // Records the next segment from `index` on that no worker has started
+  // and returns the processor time it took; negative when there is none.
+  // Asks the pipeline again only once it has planned more jobs: the coder
+  // asks at every step it searches on its own meanwhile.
+  double record_one(std::uint64_t index) {
+    const std::uint64_t planned = pipeline_->jobs_planned.load(std::memory_order_relaxed);
+    if (planned == none_after_) {
+      return -1;
+    }
+    Segment* segment = pipeline_->take_job_now(index);
+    if (segment == nullptr) {
+      none_after_ = planned;
+      return -1;
+    }
+    if (!state_) {
+      try {
+        state_ = worker_state(&side_, level_);
+      } catch (const std::bad_alloc&) {
+        pipeline_->finish_job(segment, 0, 0);  // no records: the coder searches it
+        return 0;
+      }
+    }
+    return record_job(pipeline_, state_.get(), segment);
+  }
+
+ private:
+  Pipeline* pipeline_;
+  const int level_;
+  InputSide side_{pipeline_, false};
+  LargePtr<FlateState> state_;
+  std::uint64_t none_after_ = UINT64_MAX;  // jobs planned when none was left
+};
 
 // Where a parse started afresh at a segment's start stands, step by step:
 // the coder walks it along to find a position where both stand free.
@@ -609,6 +725,7 @@ struct Shadow {
 template <bool kLanes>
 struct ReplaySteps {
   Pipeline* pipeline;
+  CoderHelp* help;
   const Segment* source = nullptr;      // null: searching on its own
   const StepRecord* records = nullptr;  // source's, and how many
   std::size_t record_count = 0;
@@ -623,8 +740,9 @@ struct ReplaySteps {
   std::uint64_t own_since = 0;  // while searching on its own: since where, in this segment
   std::uint64_t own_bytes = 0;  // searched on its own in this segment
   double segment_began = 0;     // processor time at the segment's start
+  double helped = 0;            // of it, recording for the workers
 
-  explicit ReplaySteps(Pipeline* p) : pipeline(p), boundary(p->segment_bytes) {}
+  ReplaySteps(Pipeline* p, CoderHelp* h) : pipeline(p), help(h), boundary(p->segment_bytes) {}
 
   void start(FlateState* state) {
     segment_began = ThreadSeconds();
@@ -680,8 +798,9 @@ struct ReplaySteps {
                            : own_bytes * 10 <= bytes   ? CoderPass::Followed
                                                        : CoderPass::Mixed;
     const double now = ThreadSeconds();
-    pipeline->coder_segment(pass, now - segment_began);
+    pipeline->coder_segment(pass, now - segment_began - helped);
     segment_began = now;
+    helped = 0;
     own_bytes = 0;
 
     if (met_index == ended) {
@@ -718,11 +837,16 @@ struct ReplaySteps {
       done_seen_at = kNever;
     }
     if (done_seen_at == kNever) {
-      if (!meeting->done.load(std::memory_order_acquire)) {
-        if (!waits_at(position)) {
-          return;  // search on meanwhile
+      while (!meeting->done.load(std::memory_order_acquire)) {
+        if (waits_at(position)) {
+          pipeline->wait_for(meeting);
+          break;
         }
-        pipeline->wait_for(meeting);
+        const double seconds = help->record_one(index + 1);
+        if (seconds < 0) {
+          return;  // nothing to record meanwhile: search on
+        }
+        helped += seconds;
       }
       done_seen_at = position;
       if (!meeting->usable) {
@@ -757,6 +881,7 @@ struct ReplaySteps {
     if (source == nullptr) {
       own_bytes += position - own_since;
     }
+    state->chains_unused = true;
     source = segment;
     records = segment->steps.get();
     record_count = segment->step_count;
@@ -771,6 +896,7 @@ struct ReplaySteps {
   void search_on_own(FlateState* state, std::uint64_t position) {
     source = nullptr;
     own_since = position;
+    state->chains_unused = false;
     std::memset(state->chain_head, 0, sizeof state->chain_head);
     state->insert_next = state->cur_pos > kWarmBytes ? state->cur_pos - kWarmBytes : 0;
     insert_ahead<kLanes>(state);
@@ -778,8 +904,8 @@ struct ReplaySteps {
 };
 
 template <bool kLanes>
-std::uint32_t replay(FlateState* coder, Pipeline* pipeline) {
-  ReplaySteps<kLanes> steps(pipeline);
+std::uint32_t replay(FlateState* coder, Pipeline* pipeline, CoderHelp* help) {
+  ReplaySteps<kLanes> steps(pipeline, help);
   steps.start(coder);
   return lazy_loop(coder, steps);
 }
@@ -804,17 +930,14 @@ class WorkerCrew {
   unsigned start() {
     try {
       for (unsigned i = 0; i < workers_; ++i) {
-        states_.push_back(AllocateLargeValue<FlateState>());
-        states_.back()->pack_level = level_;
-        states_.back()->read_input = read_from_pipeline;
-        states_.back()->source = &side_;
+        states_.push_back(worker_state(&side_, level_));
       }
     } catch (const std::bad_alloc&) {
     }
     try {
       threads_.reserve(states_.size());
       for (const auto& state : states_) {
-        threads_.emplace_back(run_worker, pipeline_, state.get(), level_);
+        threads_.emplace_back(run_worker, pipeline_, state.get());
       }
     } catch (const std::exception&) {
     }
@@ -841,13 +964,14 @@ std::optional<FlateOutcome> try_member_threads(const FlateJob& job, unsigned wor
     pipeline.allocate();
     WorkerCrew crew(&pipeline, workers, job.level);
     pipeline.set_start_workers([&crew] { return crew.start(); });
+    CoderHelp help(&pipeline, job.level);
     started = true;
 
     InputSide coder_side{&pipeline, true};
     start_member(coder.get(), job, read_from_pipeline, &coder_side);
     const std::uint32_t size = coder->chain_limit >= kLanesFrom
-                                   ? replay<true>(coder.get(), &pipeline)
-                                   : replay<false>(coder.get(), &pipeline);
+                                   ? replay<true>(coder.get(), &pipeline, &help)
+                                   : replay<false>(coder.get(), &pipeline, &help);
     return FlateOutcome{size, coder->error_text};
   } catch (const std::bad_alloc&) {
     if (!started) {

@@ -117,6 +117,9 @@ void slide_window(FlateState* state) {
   state->window_offset += WINDOW_HALF;
   // A subtraction that stops at 0: one saturating vector instruction per 8
   // entries.
+  if (state->chains_unused) {
+    return;
+  }
   auto slide = [](std::uint16_t v) {
     return static_cast<std::uint16_t>(v >= WINDOW_HALF ? v - WINDOW_HALF : 0);
   };

@@ -17,7 +17,7 @@ enum class CoderPass {
 
 class SegmentPlan {
  public:
-  explicit SegmentPlan(unsigned workers);
+  SegmentPlan(unsigned workers, std::uint64_t segment_bytes);
 
   // Fewer workers than planned for could be started.
   void SetWorkers(unsigned workers);
@@ -42,6 +42,8 @@ class SegmentPlan {
 
   // The share of segments the coder searches itself while records meet.
   double SearchedShare() const;
+  // The coder searches so fast that a worker would cost more than it saves.
+  bool Cheap() const;
 
  private:
   // Seconds per byte, following the member's recent segments.
@@ -52,9 +54,10 @@ class SegmentPlan {
   };
 
   unsigned workers_;
-  Rate followed_;  // the coder, on records
-  Rate searched_;  // the coder, on its own
-  Rate recorded_;  // a worker
+  const std::uint64_t segment_bytes_;
+  Rate followed_;               // the coder, on records
+  Rate searched_;               // the coder, on its own
+  Rate recorded_;               // a worker
   double share_due_ = 0;        // searched segments owed to the share so far
   unsigned searched_run_ = 0;   // segments searched since the last recorded one
   unsigned unmet_backoff_ = 0;  // 0: records meet; else searched segments before a retry
