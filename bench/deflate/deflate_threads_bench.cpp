@@ -130,9 +130,9 @@ int main(int argc, char** argv) {
     }
     const double one_median = Median(one);
     const double many_median = Median(many);
-    std::printf("%-28s %12zu %9.3fs %9.3fs %6.2fx %9.3fs  %s%s\n",
-                Shorten(input.name, 28).c_str(), input.bytes.size(), one_median, many_median,
-                one_median / many_median, Median(zlib), same ? "yes" : "NO",
+    std::printf("%-28s %12zu %9.3fs %9.3fs %6.2fx %9.3fs  %s%s\n", Shorten(input.name, 28).c_str(),
+                input.bytes.size(), one_median, many_median, one_median / many_median, Median(zlib),
+                same ? "yes" : "NO",
                 many_median > kNeverSlowerThan * one_median ? "  (slower)" : "");
     std::fflush(stdout);
   }
