@@ -415,7 +415,9 @@ class Pipeline {
         const std::uint64_t position = coder_->window_offset + coder_->cur_pos;
         plan_.CoderSegment(CoderPass::Searched, spent, position);
         direct_limit_ =
-            ring_start_for(std::max(first_recordable(issued_), position / segment_bytes + 2));
+            stays_direct()
+                ? UINT64_MAX
+                : ring_start_for(std::max(first_recordable(issued_), position / segment_bytes + 2));
       }
     }
     if (read_end_ >= direct_limit_) {
@@ -465,7 +467,8 @@ class Pipeline {
       jobs_planned.fetch_add(1, std::memory_order_relaxed);
     }
     if (!segment.recorded && worth_known_) {
-      const std::uint64_t limit = ring_start_for(first_recordable(index + 1));
+      const std::uint64_t limit =
+          stays_direct() ? UINT64_MAX : ring_start_for(first_recordable(index + 1));
       if (direct_ && limit <= read_end_) {
         direct_ = false;
         ring_from_ = read_end_;
@@ -492,6 +495,12 @@ class Pipeline {
     }
     return true;
   }
+
+  // Input the coder searches too fast for workers to pay never goes through
+  // the ring: its copy and the ring's first pages would be all the threads
+  // add. Each segment the coder plans asks again, so input that turns slow
+  // goes back to the ring in time for the next segment's job.
+  bool stays_direct() const { return choice == SegmentChoice::Measured && plan_.Cheap(); }
 
   // Where the coder's input goes back to the ring for segment `index` to be
   // recorded: a segment earlier, so that the ring reads ahead and a worker
