@@ -109,10 +109,11 @@ bool SegmentPlan::WantsRecords() const {
 void SegmentPlan::Planned(bool recorded) {
   first_ = false;
   if (unmet_backoff_ == 0) {
-    share_due_ = std::min(1.0, share_due_ + SearchedShare());
-    if (!recorded) {
-      share_due_ = std::max(0.0, share_due_ - 1);
-    }
+    // A searched segment keeps what it leaves of the share over a whole
+    // segment, or a share between 1/(k+1) and 1/k would come out as 1/(k+1).
+    // A segment recorded beyond the share (a refresh) owes at most one.
+    share_due_ += SearchedShare();
+    share_due_ = recorded ? std::min(1.0, share_due_) : std::max(0.0, share_due_ - 1);
   }
   searched_run_ = recorded ? 0 : searched_run_ + 1;
 }
