@@ -165,34 +165,22 @@ std::optional<RowInsert> SplitRowInsert(std::string_view statement) {
   return insert;
 }
 
-std::optional<CreatedObject> ObjectCreatedBy(std::string_view statement) {
+bool MadeAgainInTarget(std::string_view statement) {
+  if (statement.starts_with("SET ") || statement.starts_with("ALTER DATABASE ")) {
+    return true;
+  }
   if (!statement.starts_with("CREATE ")) {
-    return std::nullopt;
+    return false;
   }
-  // The first quoted name of a statement the dump writes is the object's: its
-  // statements carry no definer.
+  // The dump names a table or sequence in backquotes right after the word
+  // that says what it is (its statements carry no definer).
   const std::size_t tick = statement.find('`');
-  const std::size_t end = QuotedIdentifierEnd(statement, tick);
-  if (end == std::string_view::npos) {
-    return std::nullopt;
+  if (QuotedIdentifierEnd(statement, tick) == std::string_view::npos) {
+    return true;
   }
-  std::string_view before = TrimRight(statement.substr(0, tick));
+  const std::string_view before = TrimRight(statement.substr(0, tick));
   const std::string_view keyword = before.substr(before.find_last_of(' ') + 1);
-  static const struct {
-    std::string_view keyword;
-    CreatedObject::Kind kind;
-  } kKinds[] = {
-      {"TABLE", CreatedObject::Kind::Table},       {"VIEW", CreatedObject::Kind::View},
-      {"SEQUENCE", CreatedObject::Kind::Sequence}, {"PROCEDURE", CreatedObject::Kind::Procedure},
-      {"FUNCTION", CreatedObject::Kind::Function}, {"EVENT", CreatedObject::Kind::Event},
-      {"PACKAGE", CreatedObject::Kind::Package},
-  };
-  for (const auto& known : kKinds) {
-    if (keyword == known.keyword) {
-      return CreatedObject{known.kind, std::string(statement.substr(tick, end - tick))};
-    }
-  }
-  return std::nullopt;
+  return keyword != "TABLE" && keyword != "SEQUENCE";
 }
 
 std::string QuotedName(std::string_view name) {

@@ -52,13 +52,13 @@ struct RowInsert {
 };
 std::optional<RowInsert> SplitRowInsert(std::string_view statement);
 
-// What a statement creates that a restore with --replace removes first.
-struct CreatedObject {
-  enum class Kind { Table, View, Sequence, Procedure, Function, Event, Package };
-  Kind kind;
-  std::string quotedName;  // as in the statement, backquotes included
-};
-std::optional<CreatedObject> ObjectCreatedBy(std::string_view statement);
+// Whether a statement's effect must be made again in the target when the
+// dump is loaded into a staging database whose tables are then moved in:
+// the CREATE of anything that is no table or sequence (views, routines,
+// packages, triggers and events do not move between databases), the
+// database's own ALTER, and the SET statements those need as they needed
+// them in the load. Tables, sequences and their rows move with the tables.
+bool MadeAgainInTarget(std::string_view statement);
 
 // `name` as an SQL identifier: in backquotes, each backquote doubled.
 std::string QuotedName(std::string_view name);

@@ -14,6 +14,7 @@
 #include "readback/archive_check.h"
 #include "readback/archive_reader.h"
 #include "restore/dump_statements.h"
+#include "restore/staging_database.h"
 #include "restore/statement_loader.h"
 #include "server/server_connection.h"
 #include "server/server_query.h"
@@ -26,6 +27,9 @@ constexpr std::size_t kReadBlock = 1 << 20;
 constexpr std::uint64_t kProgressEvery = 1 << 20;
 constexpr std::size_t kLargestBatch = 1 << 20;
 constexpr std::size_t kPacketMargin = 4096;
+// A staging database left by a failed or stopped restore is dropped within
+// these bounds, so that a silent server cannot hold the way out.
+constexpr ConnectionTimeouts kDiscardTimeouts{10, 60};
 
 // The session a faithful load needs, whatever the server's defaults: the
 // dump's text is utf8mb4 and its times UTC; a row's 0 in an AUTO_INCREMENT
@@ -42,43 +46,10 @@ RestoreOutcome Ended(RestoreResult result, std::string message) {
   return outcome;
 }
 
-// The statements that remove what the dump creates: the tables, sequences
-// and views each in one statement, routines and events one by one.
-std::vector<std::string> DropStatements(const std::vector<CreatedObject>& created) {
-  using Kind = CreatedObject::Kind;
-  std::string tables;
-  std::string views;
-  std::vector<std::string> statements;
-  for (const CreatedObject& object : created) {
-    switch (object.kind) {
-      case Kind::Table:
-      case Kind::Sequence:
-        tables += (tables.empty() ? "" : ", ") + object.quotedName;
-        break;
-      case Kind::View:
-        views += (views.empty() ? "" : ", ") + object.quotedName;
-        break;
-      case Kind::Procedure:
-        statements.push_back("DROP PROCEDURE IF EXISTS " + object.quotedName);
-        break;
-      case Kind::Function:
-        statements.push_back("DROP FUNCTION IF EXISTS " + object.quotedName);
-        break;
-      case Kind::Event:
-        statements.push_back("DROP EVENT IF EXISTS " + object.quotedName);
-        break;
-      case Kind::Package:
-        statements.push_back("DROP PACKAGE IF EXISTS " + object.quotedName);
-        break;
-    }
-  }
-  if (!views.empty()) {
-    statements.insert(statements.begin(), "DROP VIEW IF EXISTS " + views);
-  }
-  if (!tables.empty()) {
-    statements.insert(statements.begin(), "DROP TABLE IF EXISTS " + tables);
-  }
-  return statements;
+// A connection's session as the load and the move need it.
+bool SetUpSession(MYSQL* connection) {
+  return mysql_set_character_set(connection, "utf8mb4") == 0 &&
+         RunStatement(connection, kSessionSetup);
 }
 
 class Restore {
@@ -96,9 +67,15 @@ class Restore {
 
   RestoreOutcome Run() {
     RestoreOutcome outcome = Steps();
+    // What a restore that did not end in the target says about it.
+    std::string staged;
+    if (staging_ && !moved_) {
+      staged = Discard();
+    }
     if (Stopped() && outcome.result != RestoreResult::Restored) {
       outcome = Ended(RestoreResult::Stopped, kTextStoppedOnRequest);
     }
+    outcome.message += staged;
     outcome.rows = rows_;
     outcome.bytes = report_.bytesTotal;
     return outcome;
@@ -124,7 +101,15 @@ class Restore {
     if (std::optional<RestoreOutcome> failed = PrepareDatabase()) {
       return *failed;
     }
-    return Load();
+    RestoreOutcome loaded = Load();
+    if (!staging_ || loaded.result != RestoreResult::Restored) {
+      return loaded;
+    }
+    // A stop that came after the last statement still keeps the target as it was.
+    if (Stopped()) {
+      return Ended(RestoreResult::Stopped, kTextStoppedOnRequest);
+    }
+    return MoveIn();
   }
 
   // A reader at the start of the archive. The file is opened once, for both
@@ -142,12 +127,13 @@ class Restore {
   }
 
   // The first pass: the dump inflated whole and its CRC-32 checked before
-  // anything reaches the server; on the way, what it creates.
+  // anything reaches the server; on the way, the statements that make what
+  // does not move from the staging database into the target.
   std::optional<RestoreOutcome> Check() {
     Report(true);
     DumpStatementSplitter collector([this](std::string_view statement, std::uint64_t) {
-      if (std::optional<CreatedObject> object = ObjectCreatedBy(statement)) {
-        created_.push_back(*object);
+      if (!request_.loadInPlace && MadeAgainInTarget(statement)) {
+        remade_.emplace_back(statement);
       }
       return true;
     });
@@ -187,48 +173,124 @@ class Restore {
         return Ended(RestoreResult::ConnectFailed,
                      std::string(kTextCantConnect) + ": " + connection_.Error());
     }
-    MYSQL* mysql = connection_.get();
-    if (mysql_set_character_set(mysql, "utf8mb4") != 0 || !RunStatement(mysql, kSessionSetup)) {
+    if (!SetUpSession(connection_.get())) {
       return Ended(RestoreResult::ConnectFailed, connection_.Error());
     }
     return std::nullopt;
   }
 
+  // Refuses a target that holds something unless asked to replace it, and
+  // selects the database to load: a new staging database, or the target
+  // itself (created when missing) for a load in place.
   std::optional<RestoreOutcome> PrepareDatabase() {
     MYSQL* mysql = connection_.get();
     const std::string& name = request_.server.database;
-    const std::string quoted = QuotedName(name);
-    if (mysql_select_db(mysql, name.c_str()) != 0) {
-      if (mysql_errno(mysql) != ER_BAD_DB_ERROR ||
-          !RunStatement(mysql, "CREATE DATABASE " + quoted) ||
+    const bool exists = mysql_select_db(mysql, name.c_str()) == 0;
+    if (!exists && mysql_errno(mysql) != ER_BAD_DB_ERROR) {
+      return Ended(RestoreResult::DatabaseFailed,
+                   "Can't select database " + name + ": " + connection_.Error());
+    }
+    if (exists) {
+      // Routines and events count too: loading every row only to stop at the
+      // first routine that already exists would leave a half-restored database.
+      const std::optional<DatabaseContents> held = CountDatabaseContents(mysql, name);
+      if (!held) {
+        return Ended(RestoreResult::DatabaseFailed, connection_.Error());
+      }
+      if (std::optional<RestoreOutcome> refused = RefusedUnlessReplacing(*held)) {
+        return refused;
+      }
+    }
+    std::string error;
+    if (request_.loadInPlace) {
+      if ((!exists && !RunStatement(mysql, "CREATE DATABASE " + QuotedName(name))) ||
           mysql_select_db(mysql, name.c_str()) != 0) {
         return Ended(RestoreResult::DatabaseFailed,
                      "Can't select database " + name + ": " + connection_.Error());
       }
-      return std::nullopt;
-    }
-    // Routines and events count too: loading every row only to stop at the
-    // first routine that already exists would leave a half-restored database.
-    const std::optional<DatabaseContents> held = CountDatabaseContents(mysql, name);
-    if (!held) {
-      return Ended(RestoreResult::DatabaseFailed, connection_.Error());
-    }
-    if (!held->Empty() && !request_.replace) {
-      const std::string what =
-          held->tables != 0 ? std::to_string(held->tables) + " tables"
-                            : std::to_string(held->routinesAndEvents) + " routines or events";
-      return Ended(RestoreResult::DatabaseNotEmpty,
-                   "Database " + name + " holds " + what +
-                       "; --replace drops those the archive holds and loads it");
-    }
-    if (request_.replace) {
-      for (const std::string& drop : DropStatements(created_)) {
-        if (!RunStatement(mysql, drop)) {
-          return Ended(RestoreResult::DatabaseFailed, drop + ": " + connection_.Error());
-        }
-      }
+    } else if (!(staging_ = StagingDatabase::Create(mysql, name, &error)) ||
+               mysql_select_db(mysql, staging_->name().c_str()) != 0) {
+      return Ended(RestoreResult::DatabaseFailed,
+                   staging_
+                       ? "Can't select database " + staging_->name() + ": " + connection_.Error()
+                       : error);
     }
     return std::nullopt;
+  }
+
+  std::optional<RestoreOutcome> RefusedUnlessReplacing(const DatabaseContents& held) const {
+    if (held.Empty() || request_.replace) {
+      return std::nullopt;
+    }
+    const std::string what = held.tables != 0
+                                 ? std::to_string(held.tables) + " tables"
+                                 : std::to_string(held.routinesAndEvents) + " routines or events";
+    return Ended(RestoreResult::DatabaseNotEmpty,
+                 "Database " + request_.server.database + " holds " + what +
+                     "; --replace drops those the archive holds and loads it");
+  }
+
+  // The loaded dump into the target, through a connection of its own that
+  // no stop cuts: a move, once begun, is finished rather than left halfway.
+  RestoreOutcome MoveIn() {
+    connection_.Close();
+    const std::string& target = request_.server.database;
+    ServerConnection own(StopToken::Never());
+    if (own.Open(request_.server) != ServerConnection::Opened::Connected ||
+        !SetUpSession(own.get())) {
+      return Ended(RestoreResult::ConnectFailed,
+                   std::string(kTextCantConnect) + ": " + own.Error());
+    }
+    // Another program may have filled the target meanwhile.
+    if (!request_.replace) {
+      const std::optional<DatabaseContents> held = CountDatabaseContents(own.get(), target);
+      if (!held) {
+        return Ended(RestoreResult::DatabaseFailed, own.Error());
+      }
+      if (std::optional<RestoreOutcome> refused = RefusedUnlessReplacing(*held)) {
+        return *refused;
+      }
+    }
+    std::string error;
+    switch (staging_->MoveInto(own.get(), target, remade_, &error)) {
+      case StagingDatabase::Moved::Nothing:
+        return Ended(RestoreResult::DatabaseFailed, error);
+      case StagingDatabase::Moved::Partly:
+        moved_ = true;
+        return Ended(RestoreResult::DatabaseFailed,
+                     "Database " + target + " is only partly restored: " + error +
+                         "; the staging database " + staging_->name() +
+                         " still holds what was loaded");
+      case StagingDatabase::Moved::All:
+        break;
+    }
+    moved_ = true;
+    RestoreOutcome restored;
+    if (!staging_->Drop(own.get(), &error)) {
+      restored.message = "The staging database " + staging_->name() + " could not be dropped (" +
+                         error + "): drop it by hand";
+    }
+    return restored;
+  }
+
+  // Drops the staging database of a restore that did not reach its target,
+  // through a connection of its own (a stop cuts the load's), and says so.
+  std::string Discard() {
+    // The load's open transaction holds the staging tables: the drop would
+    // wait for it.
+    connection_.Close();
+    const std::string unchanged = "; database " + request_.server.database + " was not changed";
+    ServerLogin login = request_.server;
+    login.timeouts = kDiscardTimeouts;
+    ServerConnection own(StopToken::Never());
+    std::string error;
+    if (own.Open(login) != ServerConnection::Opened::Connected) {
+      error = own.Error();
+    } else if (staging_->Drop(own.get(), &error)) {
+      return unchanged;
+    }
+    return unchanged + "; the staging database " + staging_->name() + " could not be dropped (" +
+           error + "): drop it by hand";
   }
 
   // The second pass: the dump from the archive straight into the server.
@@ -239,6 +301,7 @@ class Restore {
     const std::size_t packetBytes = packet ? std::stoull(*packet) : kLargestBatch;
     limits.batchBytes =
         std::min(kLargestBatch, packetBytes - std::min(packetBytes / 2, kPacketMargin));
+    limits.packetBytes = packet ? packetBytes : 0;
 
     std::string error;
     std::unique_ptr<ArchiveReader> reader = OpenArchive(&error);
@@ -306,7 +369,9 @@ class Restore {
   const RestoreRequest& request_;
   const std::function<void(const RestoreProgress&)>& progress_;
   ServerConnection connection_;
-  std::vector<CreatedObject> created_;
+  std::vector<std::string> remade_;  // see MadeAgainInTarget
+  std::optional<StagingDatabase> staging_;
+  bool moved_ = false;  // the move into the target began
   std::string member_;
   RestoreProgress report_;
   std::uint64_t reported_ = 0;

@@ -19,9 +19,15 @@ struct RestoreRequest {
   std::string archivePath;
   ServerLogin server;  // server.database is created when missing
   // A database that holds tables, routines or events is refused unless this
-  // is set; then the tables (and views, sequences, routines, events) the dump
-  // creates are dropped first, in one step, and nothing else.
+  // is set; then what the dump makes replaces whatever of the database has
+  // the same names, and nothing else of it is touched.
   bool replace = false;
+  // The dump is loaded into a staging database beside the target, and the
+  // target changes only once the whole dump is in (see StagingDatabase).
+  // With this set it is loaded straight into the target instead, which a
+  // failed or stopped load leaves partly loaded: for a database that the
+  // caller drops again whatever happens (a test restore's scratch database).
+  bool loadInPlace = false;
   StopToken stop;
 };
 
@@ -39,14 +45,16 @@ enum class RestoreResult {
   ArchiveUnusable,   // cannot be read, holds no single dump, is damaged or cut short
   ConnectFailed,     // the server could not be reached or refused the login
   DatabaseNotEmpty,  // holds something and --replace was not given
-  DatabaseFailed,    // could not be created, selected or cleared
+  DatabaseFailed,    // it, or the staging database, could not be made, selected or moved in
   StatementFailed,   // the server refused a statement of the dump
   Stopped,
 };
 
 struct RestoreOutcome {
   RestoreResult result = RestoreResult::Restored;
-  std::string message;     // what went wrong, one line; empty when restored
+  // What went wrong, one line; it also says whether the target was left as
+  // it was. When restored: empty, or what was left behind on the way.
+  std::string message;
   std::uint64_t line = 0;  // StatementFailed: where the refused statement starts
   std::string statement;   // StatementFailed: its start
   std::uint64_t rows = 0;

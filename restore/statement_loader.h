@@ -2,10 +2,15 @@
 
 // Sends a dump's statements to the server, fast: consecutive rows of one
 // table go as one multi-row INSERT of up to a batch's bytes, and the session
-// commits every few megabytes instead of after every row. A batch the server
-// refuses is sent again row by row, so that the row it refuses is named with
-// its own line, and the rows before it are loaded, as a statement-by-statement
-// load would have loaded them.
+// commits every few megabytes instead of after every row.
+//
+// A batch the server refuses is named by the row it refused, with the
+// server's own text. Where the server tells which row of the batch that was,
+// that row is named; a batch of a transactional table (whose refusal left
+// none of its rows behind) is otherwise sent again row by row, so that the
+// refused row fails on its own. A refusal that rolled back the whole
+// transaction (a deadlock, say) took the rows since the last commit with it:
+// it always fails the load, so that no lost row goes unnoticed.
 
 #include <mysql.h>
 
@@ -21,6 +26,10 @@ class StatementLoader {
   struct Limits {
     std::size_t batchBytes = 1 << 20;
     std::size_t commitBytes = 16 << 20;
+    // The server's max_allowed_packet; 0 when not known. A statement that
+    // does not fit is refused here, before the server would drop the
+    // connection over it.
+    std::size_t packetBytes = 0;
   };
   struct Failure {
     std::uint64_t line = 0;
@@ -43,11 +52,15 @@ class StatementLoader {
 
  private:
   bool SendBatch();
+  // Names the row of a refused batch (see above); always false.
+  bool BatchRefused(bool wasInTransaction);
   // Whether the table of the batch keeps a refused statement from leaving
   // rows behind.
   bool TableIsTransactional();
+  bool InTransaction() const;
   bool Send(std::string_view statement, std::uint64_t line);
-  bool Fail(std::string_view statement, std::uint64_t line);
+  bool Fits(std::string_view statement, std::uint64_t line);
+  bool Fail(std::string_view statement, std::uint64_t line, std::string error);
 
   MYSQL* connection_;
   Limits limits_;

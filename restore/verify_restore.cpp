@@ -12,6 +12,7 @@
 #include "readback/archive_check.h"
 #include "readback/archive_reader.h"
 #include "restore/dump_statements.h"
+#include "restore/scratch_database.h"
 #include "server/server_connection.h"
 #include "server/server_query.h"
 
@@ -108,47 +109,12 @@ std::string FirstDifference(StatementStream& archived, StatementStream& again) {
   }
 }
 
-// Drops the scratch database when it goes out of scope, through a connection
-// of its own that no stop cuts (a stop cuts the work's connections, and the
-// scratch database must go all the same), bounded by short timeouts.
-class ScratchDatabaseDrop {
- public:
-  explicit ScratchDatabaseDrop(const ServerLogin& server) : server_(server) {
-    server_.timeouts = kDropTimeouts;
-  }
-  ~ScratchDatabaseDrop() {
-    ServerConnection own(StopToken::Never());
-    if (own.Open(server_) == ServerConnection::Opened::Connected) {
-      RunStatement(own.get(), "DROP DATABASE IF EXISTS " + QuotedName(server_.database));
-    }
-  }
-  ScratchDatabaseDrop(const ScratchDatabaseDrop&) = delete;
-  ScratchDatabaseDrop& operator=(const ScratchDatabaseDrop&) = delete;
-
- private:
-  static constexpr ConnectionTimeouts kDropTimeouts{10, 60};
-  ServerLogin server_;
-};
-
+// The test restore proper, into a scratch database already taken.
 VerifyRestoreOutcome LoadDumpAndCompare(const RestoreRequest& request) {
   const std::string& scratch = request.server.database;
-  ServerConnection connection(request.stop);
-  if (connection.Open(request.server) != ServerConnection::Opened::Connected) {
-    return Outcome(Result::Failed, std::string(kTextCantConnect) + ": " + connection.Error());
-  }
-  MYSQL* mysql = connection.get();
-  // A database that holds anything is nobody's scratch database: a mistyped
-  // name must not cost a real database.
-  const std::optional<DatabaseContents> held = CountDatabaseContents(mysql, scratch);
-  if (!held || !held->Empty()) {
-    return Outcome(Result::Failed,
-                   "the scratch database " + scratch + " is not empty (or cannot be looked at)");
-  }
-  // From here on the scratch database is ours, and goes again at the end.
-  ScratchDatabaseDrop drop(request.server);
-
   RestoreRequest load = request;
   load.replace = false;
+  load.loadInPlace = true;
   const RestoreOutcome restored = RestoreDatabase(load);
   if (restored.result != RestoreResult::Restored) {
     const std::string where =
@@ -156,6 +122,11 @@ VerifyRestoreOutcome LoadDumpAndCompare(const RestoreRequest& request) {
     return Outcome(Result::Failed, "test restore: " + restored.message + where);
   }
 
+  ServerConnection connection(request.stop);
+  if (connection.Open(request.server) != ServerConnection::Opened::Connected) {
+    return Outcome(Result::Failed, std::string(kTextCantConnect) + ": " + connection.Error());
+  }
+  MYSQL* mysql = connection.get();
   std::optional<PrivateTempFolder> folder = PrivateTempFolder::Create();
   if (!folder || mysql_select_db(mysql, scratch.c_str()) != 0) {
     return Outcome(Result::Failed, "the scratch database cannot be dumped");
@@ -192,9 +163,21 @@ VerifyRestoreOutcome LoadDumpAndCompare(const RestoreRequest& request) {
 }  // namespace
 
 VerifyRestoreOutcome VerifyRestore(const RestoreRequest& request) {
+  if (request.stop.StopRequested()) {
+    return Outcome(Result::Failed, kTextStoppedOnRequest);
+  }
+  ScratchDatabase scratch(request.server);
+  if (std::string refused = scratch.Take(); !refused.empty()) {
+    return Outcome(Result::Failed, refused);
+  }
   VerifyRestoreOutcome outcome = LoadDumpAndCompare(request);
   if (outcome.result != Result::Verified && request.stop.StopRequested()) {
     outcome = Outcome(Result::Failed, kTextStoppedOnRequest);
+  }
+  // A copy left on the server outweighs whatever the comparison found.
+  if (std::string left = scratch.Drop(); !left.empty()) {
+    outcome = Outcome(Result::Failed,
+                      outcome.result == Result::Verified ? left : left + "; " + outcome.detail);
   }
   return outcome;
 }

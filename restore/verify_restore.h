@@ -15,9 +15,12 @@ namespace vaultwick {
 
 // Restores `request.archivePath` into the scratch database
 // `request.server.database` (made for it; one that exists and holds tables,
-// routines or events is refused and left alone; `replace` is not looked at),
-// dumps it, compares, and drops the scratch database again, also when
-// `request.stop` cut the work short.
+// routines or events is refused and left alone, and so is one that another
+// test restore is using or the login may not drop; `replace` is not looked
+// at), dumps it, compares, and drops the scratch database again, also when
+// `request.stop` cut the work short. A scratch database that cannot be
+// dropped fails the test restore, whatever it found, and says where the
+// copy stays.
 VerifyRestoreOutcome VerifyRestore(const RestoreRequest& request);
 
 }  // namespace vaultwick

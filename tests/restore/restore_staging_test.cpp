@@ -1,0 +1,112 @@
+// A restore changes its target only once the whole dump has loaded beside it:
+// a load that fails, is stopped or loses its server leaves the target as it
+// was (a new one not made), drops what it loaded, and says so.
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "restore/restore_database.h"
+#include "tests/restore/restore_test_support.h"
+
+namespace vaultwick::test {
+namespace {
+
+using RestoreStagingTest = RestoreTest;
+
+constexpr char kRows[] =
+    "CREATE TABLE `t`(\r\n\t`id` int NOT NULL PRIMARY KEY\r\n) ENGINE=InnoDB;\r\n"
+    "INSERT INTO `t` VALUES('1');\r\nINSERT INTO `t` VALUES('2');\r\n";
+
+// A failed --replace: whatever the dump had made by then, the target holds
+// exactly what it held, and nothing of the load stays on the server.
+TEST_F(RestoreStagingTest, AReplaceThatFailsLeavesTheTargetAsItWas) {
+  TestDatabase original(server_, "whole");
+  ASSERT_TRUE(original.ok()) << original.error();
+  ASSERT_TRUE(original.Execute(kAwkward));
+  TestDatabase target(server_, "kept");
+  ASSERT_TRUE(target.ok()) << target.error();
+  ASSERT_TRUE(target.Execute(
+      "CREATE TABLE many (id INT); INSERT INTO many VALUES (9); CREATE TABLE keep (k INT);"
+      "CREATE VIEW parents_with_notes AS SELECT id FROM many;"
+      "CREATE FUNCTION twice(x INT) RETURNS INT RETURN x;"));
+  SchemaSummary before;
+  ASSERT_TRUE(SummarizeSchema(target, &before));
+
+  // Fails at its last statement, after every table and routine was made.
+  RestoreRequest request =
+      Request(Archive(nullptr, DumpOf(original) + "CREATE VIEW `late` AS SELECT nothing;\r\n"),
+              target.name());
+  request.replace = true;
+  const RestoreOutcome outcome = RestoreDatabase(request);
+  EXPECT_EQ(outcome.result, RestoreResult::StatementFailed);
+  EXPECT_EQ(outcome.statement, "CREATE VIEW `late` AS SELECT nothing");
+  EXPECT_NE(outcome.message.find("; database " + target.name() + " was not changed"),
+            std::string::npos)
+      << outcome.message;
+  SchemaSummary after;
+  ASSERT_TRUE(SummarizeSchema(target, &after));
+  EXPECT_EQ(after, before);
+  EXPECT_EQ(StagingLeft(target, target.name()), std::vector<std::string>{});
+}
+
+// A new database appears only once its load is complete: stopped, or its
+// connection cut, the load leaves no database behind and says nothing changed.
+TEST_F(RestoreStagingTest, ANewDatabaseIsMadeOnlyWhenTheWholeDumpIsIn) {
+  TestDatabase any(server_, "whole");
+  ASSERT_TRUE(any.ok()) << any.error();
+  const std::string target = any.name() + "_new";
+  for (const bool cut : {false, true}) {
+    SCOPED_TRACE(cut ? "connection cut" : "stopped");
+    LoadGate gate(any);
+    RestoreRequest request = Request(Archive(nullptr, kRows + gate.Statement() + kRows), target);
+    RestoreOutcome outcome;
+    std::thread restore([&] { outcome = RestoreDatabase(request); });
+    EXPECT_TRUE(gate.AwaitLoad()) << "the load never waited";
+    EXPECT_FALSE(DatabaseExists(any, target));
+    EXPECT_EQ(StagingLeft(any, target).size(), 1u);
+    if (cut) {
+      EXPECT_TRUE(any.Execute("KILL CONNECTION " + gate.LoadConnection()));
+    } else {
+      request.stop.RequestStop();
+    }
+    gate.Open();
+    restore.join();
+    EXPECT_EQ(outcome.result, cut ? RestoreResult::StatementFailed : RestoreResult::Stopped);
+    EXPECT_NE(outcome.message.find("database " + target + " was not changed"), std::string::npos)
+        << outcome.message;
+    EXPECT_FALSE(DatabaseExists(any, target));
+    EXPECT_EQ(StagingLeft(any, target), std::vector<std::string>{});
+  }
+}
+
+// A staging database that cannot be dropped is named, for whoever drops it.
+TEST_F(RestoreStagingTest, AStagingDatabaseThatStaysIsNamed) {
+  TestDatabase any(server_, "named");
+  ASSERT_TRUE(any.ok()) << any.error();
+  const std::string target = any.name() + "_new";
+  LimitedLogin login(any, {"CREATE, INSERT, SELECT, ALTER, DROP ON *.*"});
+  LoadGate gate(any);
+  RestoreRequest request =
+      login.As(Request(Archive(nullptr, kRows + gate.Statement() + kRows), target));
+  RestoreOutcome outcome;
+  std::thread restore([&] { outcome = RestoreDatabase(request); });
+  EXPECT_TRUE(gate.AwaitLoad()) << "the load never waited";
+  EXPECT_TRUE(any.Execute("REVOKE DROP ON *.* FROM '" + login.name() + "'@'%'"));
+  request.stop.RequestStop();
+  gate.Open();
+  restore.join();
+  const std::vector<std::string> left = StagingLeft(any, target);
+  ASSERT_EQ(left.size(), 1u);
+  EXPECT_EQ(outcome.result, RestoreResult::Stopped);
+  EXPECT_NE(outcome.message.find("database " + target + " was not changed; the staging database " +
+                                 left[0] + " could not be dropped (Access denied"),
+            std::string::npos)
+      << outcome.message;
+  EXPECT_TRUE(any.Execute("DROP DATABASE `" + left[0] + "`"));
+}
+
+}  // namespace
+}  // namespace vaultwick::test
