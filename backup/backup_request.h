@@ -100,7 +100,8 @@ class BackupRequest {
   // loaded there, dumped again and compared with the archived dump. Empty:
   // none (the default; it doubles the job's load on the server). The job
   // knows no restore, so whoever asks for one also says how it is done
-  // (the shell, from the connection's stored setting).
+  // (the shell, from the connection's stored setting); a test restore given
+  // without a scratch database runs too (it says why it cannot be made).
   std::string verifyRestore;
   TestRestoreFn testRestore;
 

@@ -205,7 +205,8 @@ class BackupJob {
     }
     BackupOutcome outcome = PlaceArchive(zipped, zipFailure, written, archivePath, saveTo);
     outcome.rowsWritten = dump.rowsWritten;
-    if (ArchivePlaced(outcome.result) && !request_->verifyRestore.empty()) {
+    if (ArchivePlaced(outcome.result) &&
+        (!request_->verifyRestore.empty() || request_->testRestore)) {
       outcome.verifyRestore = TestRestore(archivePath);
     }
     if (outcome.result == BackupResult::Complete && dump.failedQueries > 0) {

@@ -6,11 +6,22 @@
 namespace vaultwick {
 
 void AddStoredTestRestore(SettingsStore& store, BackupRequest& request) {
-  if (!request.verifyRestore.empty()) {
+  if (!request.verifyRestore.empty() || request.testRestore) {
     return;
   }
-  if (std::optional<StoredConnection> stored = ReadStoredConnection(store, request.name)) {
-    request.verifyRestore = stored->verifyRestore;
+  try {
+    if (std::optional<StoredConnection> stored = ReadStoredConnection(store, request.name)) {
+      request.verifyRestore = stored->verifyRestore;
+    }
+  } catch (const SettingsStoreError& error) {
+    // The connection may well ask for one: a test restore that cannot be
+    // known to be off is one that failed, not one that was never asked for.
+    request.testRestore = [why = std::string(error.what())](const BackupRequest&,
+                                                            const std::string&) {
+      return VerifyRestoreOutcome{VerifyRestoreOutcome::Result::Failed,
+                                  "the test restore setting could not be read: " + why};
+    };
+    return;
   }
   if (!request.verifyRestore.empty()) {
     request.testRestore = RunTestRestore;

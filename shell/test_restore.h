@@ -13,7 +13,8 @@ namespace vaultwick {
 
 // Gives the job of `request` the test restore that the stored connection of
 // its name asks for, unless it has one already. A connection that is not
-// stored, or asks for none, gets none.
+// stored, or asks for none, gets none. When the store cannot say, the job
+// gets a test restore that fails with the store's error.
 void AddStoredTestRestore(SettingsStore& store, BackupRequest& request);
 
 // The test restore a job runs once its archive is placed: the archive loaded

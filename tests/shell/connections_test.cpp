@@ -11,6 +11,7 @@
 #include <set>
 
 #include "shell/target_folder.h"
+#include "shell/test_restore.h"
 #include "tests/shell/shell_test_support.h"
 
 namespace vaultwick::test {
@@ -109,6 +110,34 @@ TEST_F(ConnectionsTest, TestRestoreSettingFollowsTheConnectionAndNeverNamesItsDa
   EXPECT_EQ(VerifyRestoreOf("Renamed"), "");
   EXPECT_EQ(SetVerifyRestore(*store_, "nobody", "x"), std::nullopt);
   EXPECT_EQ(VerifyRestoreOf("nobody"), std::nullopt);
+}
+
+// A test restore that cannot be known to be off is one that failed: when the
+// store cannot say, the job gets a test restore that fails with its error.
+TEST_F(ConnectionsTest, AStoreThatCannotBeReadGivesAFailedTestRestore) {
+  ASSERT_EQ(ApplyConnectionChanges(*store_, "A", Profile("A")), ChangeResult::Done);
+  ASSERT_EQ(SetVerifyRestore(*store_, "A", "shop_scratch"), ChangeResult::Done);
+  BackupRequest asked;
+  asked.name = "A";
+  AddStoredTestRestore(*store_, asked);
+  EXPECT_EQ(asked.verifyRestore, "shop_scratch");
+  EXPECT_TRUE(asked.testRestore);
+
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(store_->path().c_str(), &db), SQLITE_OK);
+  EXPECT_EQ(
+      sqlite3_exec(db, "ALTER TABLE Connections RENAME TO Elsewhere", nullptr, nullptr, nullptr),
+      SQLITE_OK);
+  sqlite3_close(db);
+  BackupRequest request;
+  request.name = "A";
+  AddStoredTestRestore(*store_, request);
+  ASSERT_TRUE(request.testRestore);
+  const VerifyRestoreOutcome outcome = request.testRestore(request, "never-read.zip");
+  EXPECT_EQ(outcome.result, VerifyRestoreOutcome::Result::Failed);
+  EXPECT_EQ(outcome.detail.rfind("the test restore setting could not be read: ", 0), 0u)
+      << outcome.detail;
+  EXPECT_NE(outcome.detail.find("Connections"), std::string::npos) << outcome.detail;
 }
 
 TEST_F(ConnectionsTest, StoredScheduleNormalisesOnTheLowByte) {
