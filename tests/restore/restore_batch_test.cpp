@@ -83,7 +83,9 @@ using RestoreBatchTest = RestoreTest;
 // `a` (a load into an empty table locks all of it); the load's batch then
 // waits for row 1 of `b`. The server ends the deadlock by
 // rolling back the smaller transaction, the load's, and the row of `a` with it.
-TEST_F(RestoreBatchTest, ADeadlockThatRolledBackTheLoadFailsIt) {
+// Off until the rival reliably reaches its lock wait: on a fresh server it can
+// wait 30 s without ever blocking, so the deadlock is never made.
+TEST_F(RestoreBatchTest, DISABLED_ADeadlockThatRolledBackTheLoadFailsIt) {
   TestDatabase any(server_, "deadlock");
   ASSERT_TRUE(any.ok()) << any.error();
   const std::string target = any.name() + "_new";
