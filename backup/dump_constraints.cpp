@@ -1,8 +1,7 @@
 #include "backup/dump_constraints_internal.h"
 
-#include <cstring>
-
 #include "backup/dump_sql_text_internal.h"
+#include "server/server_query.h"
 
 namespace vaultwick::dump {
 namespace {
@@ -109,8 +108,7 @@ bool ReadForeignKeys(MYSQL* connection, std::vector<ForeignKey>* foreignKeys) {
 }
 
 bool TurnsChecksOff(MYSQL* connection, const std::vector<CheckConstraint>& checks) {
-  const char* serverInfo = mysql_get_server_info(connection);
-  return !checks.empty() && serverInfo != nullptr && std::strstr(serverInfo, "MariaDB") != nullptr;
+  return !checks.empty() && IsMariaDb(connection);
 }
 
 void AppendConstraints(std::string& text, const std::vector<ForeignKey>& foreignKeys,

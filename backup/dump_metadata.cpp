@@ -3,7 +3,8 @@
 #include <strings.h>
 
 #include <cctype>
-#include <cstring>
+
+#include "server/server_query.h"
 
 namespace vaultwick::dump {
 namespace {
@@ -335,9 +336,8 @@ bool ReadColumnDetails(MYSQL* connection, const TableStatus& table,
     return false;
   }
 
-  const char* serverInfo = mysql_get_server_info(connection);
-  bool quotesLiterals = serverInfo != nullptr && std::strstr(serverInfo, "MariaDB") != nullptr &&
-                        mysql_get_server_version(connection) >= kFirstQuotingMariaDb;
+  bool quotesLiterals =
+      IsMariaDb(connection) && mysql_get_server_version(connection) >= kFirstQuotingMariaDb;
   while (MYSQL_ROW row = mysql_fetch_row(result.get())) {
     RowReader reader(result.get(), row);
     const std::string columnName = reader.Text(name);

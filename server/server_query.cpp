@@ -1,5 +1,7 @@
 #include "server/server_query.h"
 
+#include <cstring>
+
 namespace vaultwick {
 
 std::optional<std::string> QueryValue(MYSQL* connection, const std::string& query) {
@@ -26,6 +28,11 @@ bool RunStatement(MYSQL* connection, std::string_view statement) {
     mysql_free_result(result);
   }
   return true;
+}
+
+bool IsMariaDb(MYSQL* connection) {
+  const char* serverInfo = mysql_get_server_info(connection);
+  return serverInfo != nullptr && std::strstr(serverInfo, "MariaDB") != nullptr;
 }
 
 std::string TextLiteral(MYSQL* connection, std::string_view text) {

@@ -30,6 +30,10 @@ struct DatabaseContents {
 // when the server does not answer.
 std::optional<DatabaseContents> CountDatabaseContents(MYSQL* connection, const std::string& name);
 
+// True when the server says it is MariaDB, whose dialect differs from MySQL's
+// in places the dump must follow.
+bool IsMariaDb(MYSQL* connection);
+
 // `text` as a text literal for `connection`: escaped, between apostrophes.
 std::string TextLiteral(MYSQL* connection, std::string_view text);
 
