@@ -10,6 +10,7 @@
 #include "cli/scheduler_command.h"
 #include "cli/target_command.h"
 #include "cli/zip_command.h"
+#include "common/version.h"
 
 namespace {
 
@@ -21,7 +22,8 @@ void PrintUsage(std::FILE* out) {
       "Commands:\n"
       "%s\n%s\n%s\n%s\n%s\n%s\n%s\n"
       "\n"
-      "Run 'vaultwick COMMAND --help' for the arguments of a command.\n"
+      "Run 'vaultwick COMMAND --help' for the arguments of a command,\n"
+      "'vaultwick --version' for the version.\n"
       "Commands that use the stored connections take --store FILE; without it\n"
       "they use $VAULTWICK_STORE, else $XDG_CONFIG_HOME/tessaly-vaultwick/settings.sqlite.\n",
       vaultwick::kConnectionsCommandSummary, vaultwick::kTargetCommandSummary,
@@ -40,6 +42,10 @@ int main(int argc, char** argv) {
   const std::string_view command = argv[1];
   if (command == "--help" || command == "-h" || command == "help") {
     PrintUsage(stdout);
+    return 0;
+  }
+  if (command == "--version") {
+    std::printf("vaultwick %s\n", vaultwick::kVaultwickVersion);
     return 0;
   }
   struct Entry {

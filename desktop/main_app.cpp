@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "backup/run_backup_job.h"
+#include "common/version.h"
 #include "desktop/main_dlg.h"
 #include "desktop/progress_window.h"
 #include "platform/settings_store.h"
@@ -16,6 +17,7 @@ namespace vaultwick {
 CMainApp::CMainApp(int& argc, char** argv) : QApplication(argc, argv) {
   setApplicationName(QStringLiteral("vaultwick-desktop"));
   setApplicationDisplayName(QStringLiteral("Tessaly Vaultwick"));
+  setApplicationVersion(QString::fromLatin1(kVaultwickVersion));
   setDesktopFileName(QStringLiteral("vaultwick-desktop"));
   // One look on every desktop, the one the dialog templates were drawn for.
   setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
@@ -27,6 +29,7 @@ int CMainApp::InitInstance() {
   QCommandLineParser parser;
   parser.setApplicationDescription(QStringLiteral("Keeps copies of MySQL and MariaDB databases."));
   parser.addHelpOption();
+  parser.addVersionOption();
   const QCommandLineOption storeOption(QStringLiteral("store"),
                                        QStringLiteral("The settings store to use."),
                                        QStringLiteral("path"));
