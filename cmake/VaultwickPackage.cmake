@@ -66,19 +66,19 @@ set(CPACK_DEBIAN_VAULTWICK_PACKAGE_NAME vaultwick)
 set(CPACK_DEBIAN_VAULTWICK_PACKAGE_SECTION database)
 set(CPACK_COMPONENT_VAULTWICK_DESCRIPTION
   "keeps copies of MySQL and MariaDB databases in ZIP archives
- For each named connection vaultwick writes a plain SQL dump of the whole
- database in one snapshot, packs it into a ZIP archive with its own Deflate
- compressor on every core, reads the archive back and only then replaces the
- older archive. Backups run on a schedule from a systemd user service, or at
- once; vaultwick restore loads an archive back into a database.")
+For each named connection vaultwick writes a plain SQL dump of the whole
+database in one snapshot, packs it into a ZIP archive with its own Deflate
+compressor on every core, reads the archive back and only then replaces the
+older archive. Backups run on a schedule from a systemd user service, or at
+once; vaultwick restore loads an archive back into a database.")
 
 set(CPACK_DEBIAN_VAULTWICK-DESKTOP_PACKAGE_NAME vaultwick-desktop)
 set(CPACK_DEBIAN_VAULTWICK-DESKTOP_PACKAGE_SECTION database)
 set(CPACK_DEBIAN_VAULTWICK-DESKTOP_PACKAGE_DEPENDS "vaultwick (= ${PROJECT_VERSION}-1)")
 set(CPACK_COMPONENT_VAULTWICK-DESKTOP_DESCRIPTION
   "desktop program that keeps copies of MySQL and MariaDB databases
- The window of Tessaly Vaultwick: the stored connections and their schedules,
- the target folder, a backup at once with its progress, and scheduled backups
- from the tray. It shares its settings store with the vaultwick command.")
+The window of Tessaly Vaultwick: the stored connections and their schedules,
+the target folder, a backup at once with its progress, and scheduled backups
+from the tray. It shares its settings store with the vaultwick command.")
 
 include(CPack)
