@@ -7,6 +7,8 @@
 
 #include <string>
 
+#include "common/server_tls.h"
+
 namespace vaultwick {
 
 // How long work waits for the server before it gives up on it, so that a
@@ -24,6 +26,7 @@ struct ServerLogin {
   std::string password;
   std::string database;
   ConnectionTimeouts timeouts;
+  TlsSettings tls;
   bool operator==(const ServerLogin&) const = default;
 };
 

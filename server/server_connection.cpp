@@ -9,6 +9,7 @@
 #include <optional>
 
 #include "server/server_address.h"
+#include "server/tls.h"
 
 namespace vaultwick {
 namespace {
@@ -118,6 +119,7 @@ ServerConnection::Opened ServerConnection::Connect(const ServerLogin& login) {
     unsigned tcp = MYSQL_PROTOCOL_TCP;
     mysql_options(handle_, MYSQL_OPT_PROTOCOL, &tcp);
   }
+  ApplyTls(handle_, login.tls);
   // Blocking calls still work on a handle set up like this; only the connect
   // is driven step by step.
   mysql_options(handle_, MYSQL_OPT_NONBLOCK, nullptr);
@@ -134,8 +136,12 @@ ServerConnection::Opened ServerConnection::Connect(const ServerLogin& login) {
     waitFor = mysql_real_connect_cont(&connected, handle_, happened);
   }
   if (connected == nullptr) {
-    error_ = mysql_error(handle_);
+    error_ = TlsRefusal(handle_, login.tls, address->host).value_or(mysql_error(handle_));
     return Opened::Refused;
+  }
+  if (std::optional<std::string> refusal = MissingTls(handle_, login.tls)) {
+    error_ = *refusal;
+    return Opened::Refused;  // Close() ends the connection unused
   }
   connected_ = true;
   socket_ = mysql_get_socket(handle_);
@@ -144,6 +150,9 @@ ServerConnection::Opened ServerConnection::Connect(const ServerLogin& login) {
 }
 
 std::string ServerConnection::Error() const {
+  if (!connected_ && !error_.empty()) {
+    return error_;
+  }
   if (handle_ != nullptr && mysql_errno(handle_) != 0) {
     return mysql_error(handle_);
   }

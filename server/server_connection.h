@@ -8,7 +8,9 @@
 // - while it is open, a watcher thread cuts the connection (shuts its socket
 //   down) once a stop is requested, so that a query waiting for the server (a
 //   locked table, a slow view) fails at once instead of holding the stop;
-// - a port given with the host makes it use TCP, never the local socket.
+// - a port given with the host makes it use TCP, never the local socket;
+// - TLS as the login's mode asks (server/tls.h): a server that cannot meet
+//   it is refused with the reason, before anything is read.
 
 #include <mysql.h>
 
