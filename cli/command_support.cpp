@@ -1,6 +1,7 @@
 #include "cli/command_support.h"
 
 #include <charconv>
+#include <filesystem>
 
 namespace vaultwick {
 
@@ -53,6 +54,25 @@ std::optional<int> ParseNumber(std::string_view text, int min, int max) {
     return std::nullopt;
   }
   return value;
+}
+
+std::optional<TlsSettings> TlsFromArguments(const ParsedArguments& arguments, TlsSettings base,
+                                            std::string* problem) {
+  if (std::optional<std::string> name = arguments.Value(kTlsOption.name)) {
+    std::optional<TlsMode> mode = ParseTlsMode(*name);
+    if (!mode) {
+      *problem =
+          "--tls takes preferred, required, verify-ca, verify-identity or off, not '" + *name + "'";
+      return std::nullopt;
+    }
+    base.mode = *mode;
+  }
+  if (std::optional<std::string> ca = arguments.Value(kTlsCaOption.name)) {
+    std::error_code error;
+    const std::filesystem::path absolute = std::filesystem::absolute(*ca, error);
+    base.caFile = ca->empty() || error ? *ca : absolute.string();
+  }
+  return base;
 }
 
 std::variant<ParsedArguments, int> StartCommand(const CommandSpec& spec, int argc, char** argv,

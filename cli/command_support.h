@@ -17,6 +17,7 @@
 #include <variant>
 #include <vector>
 
+#include "common/server_tls.h"
 #include "platform/clock.h"
 #include "platform/settings_store.h"
 
@@ -59,6 +60,16 @@ std::optional<ParsedArguments> ParseArguments(int argc, char** argv,
 
 // A whole decimal number in [min, max], else nullopt.
 std::optional<int> ParseNumber(std::string_view text, int min, int max);
+
+// The options that say how a connection asks for TLS.
+inline constexpr OptionSpec kTlsOption{"--tls", true};
+inline constexpr OptionSpec kTlsCaOption{"--tls-ca", true};
+
+// `base` with what --tls and --tls-ca change (the CA file made absolute, as
+// work may run from another folder); nullopt with the reason in *problem for
+// a mode that is none.
+std::optional<TlsSettings> TlsFromArguments(const ParsedArguments& arguments, TlsSettings base,
+                                            std::string* problem);
 
 // What each store command declares about itself.
 struct CommandSpec {

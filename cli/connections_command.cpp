@@ -15,7 +15,7 @@ constexpr const char* kUsage =
     "       vaultwick connections set NAME [--name NEW] [--host HOST[:PORT]] [--login LOGIN]\n"
     "                 [--database DB] [--start-hour 0-23] [--period 1|2|3|4|6|8|12|24]\n"
     "                 [--password-stdin] [--verify-restore SCRATCHDB | --no-verify-restore]\n"
-    "                 [--store FILE]\n"
+    "                 [--tls MODE] [--tls-ca FILE] [--store FILE]\n"
     "       vaultwick connections remove NAME [--store FILE]\n"
     "\n"
     "add without NAME picks \"New Connection\", \"New Connection 0\", ... Every new\n"
@@ -26,6 +26,10 @@ constexpr const char* kUsage =
     "database SCRATCHDB on the same server, dumped again and compared with the archived\n"
     "dump, and the scratch database dropped; the history says how it went. It doubles\n"
     "the load a backup puts on the server, so it is off unless asked for.\n"
+    "--tls MODE is preferred (TLS when the server offers it; the default), required,\n"
+    "verify-ca (and the server's certificate is signed by the CA of --tls-ca FILE,\n"
+    "else by one the system trusts), verify-identity (and it names the host) or off.\n"
+    "A server that cannot meet the mode is refused before anything is read.\n"
     "The store is --store FILE, else $VAULTWICK_STORE, else\n"
     "$XDG_CONFIG_HOME/tessaly-vaultwick/settings.sqlite.\n";
 
@@ -40,6 +44,8 @@ constexpr OptionSpec kOptions[] = {
     {"--password-stdin", false},
     {"--verify-restore", true},
     {"--no-verify-restore", false},
+    kTlsOption,
+    kTlsCaOption,
 };
 constexpr CommandSpec kSpec{"connections", kUsage, kOptions, 2};
 
@@ -53,6 +59,15 @@ int NoSuchConnection(const CommandIo& io, const std::string& name) {
   return kExitFailed;
 }
 
+// "verify-ca, CA /etc/db-ca.pem"; the verifying modes say whose CA they trust.
+std::string TlsText(const TlsSettings& tls) {
+  std::string text(TlsModeText(tls.mode));
+  if (tls.mode == TlsMode::VerifyCa || tls.mode == TlsMode::VerifyIdentity) {
+    text += tls.caFile.empty() ? ", the system's CAs" : ", CA " + tls.caFile;
+  }
+  return text;
+}
+
 int Show(SettingsStore& store, const std::string& name, const CommandIo& io) {
   const std::optional<StoredConnection> stored = ReadStoredConnection(store, name);
   if (!stored) {
@@ -63,11 +78,12 @@ int Show(SettingsStore& store, const std::string& name, const CommandIo& io) {
   std::fprintf(io.out,
                "Name:          %s\nHost:          %s\nLogin:         %s\nPassword:      %s\n"
                "Database:      %s\nStart at:      %02d:00\nUpdate every:  %d hour(s)\n"
-               "Test restore:  %s\n",
+               "Test restore:  %s\nTLS:           %s\n",
                profile->name.c_str(), profile->server.host.c_str(), profile->server.login.c_str(),
                profile->server.password.empty() ? "(none)" : "********",
                profile->server.database.c_str(), profile->startHour, profile->periodHours,
-               scratch.empty() ? "off" : ("into " + scratch).c_str());
+               scratch.empty() ? "off" : ("into " + scratch).c_str(),
+               TlsText(profile->server.tls).c_str());
   return kExitOk;
 }
 
@@ -96,6 +112,11 @@ int Set(SettingsStore& store, const std::string& name, const ParsedArguments& ar
   if (!profile) {
     return NoSuchConnection(io, name);
   }
+  std::string problem;
+  const std::optional<TlsSettings> tls = TlsFromArguments(arguments, profile->server.tls, &problem);
+  if (!tls) {
+    return UsageError(kSpec, io, problem);
+  }
   ConnectionProfile changed = *profile;
   changed.name = arguments.Value("--name").value_or(changed.name);
   changed.server.host = arguments.Value("--host").value_or(changed.server.host);
@@ -118,6 +139,9 @@ int Set(SettingsStore& store, const std::string& name, const ParsedArguments& ar
       if (result == ChangeResult::Done && arguments.Has("--verify-restore")) {
         result = SetVerifyRestore(store, changed.name, arguments.Value("--verify-restore"))
                      .value_or(ChangeResult::Done);
+      }
+      if (result == ChangeResult::Done && *tls != profile->server.tls) {
+        SetConnectionTls(store, changed.name, *tls);
       }
       if (result != ChangeResult::Done) {
         throw RefusedChange{result};

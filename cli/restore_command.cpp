@@ -24,7 +24,7 @@ constexpr const char* kUsage =
     "usage: vaultwick restore --connection NAME [--archive FILE] --database DB [--replace]\n"
     "                         [--store FILE]\n"
     "       vaultwick restore --host HOST[:PORT] --login LOGIN --archive FILE --database DB\n"
-    "                         [--replace] [--password-stdin]\n"
+    "                         [--replace] [--password-stdin] [--tls MODE] [--tls-ca FILE]\n"
     "Loads the SQL dump of a backup archive into the database DB on the connection's\n"
     "server (with --connection: its stored host and login, and by default the\n"
     "archive <target folder>/NAME.zip). The archive is checked whole before anything\n"
@@ -35,13 +35,22 @@ constexpr const char* kUsage =
     "With --host, --password-stdin reads the password from the first line of standard\n"
     "input; else it is read from VAULTWICK_PASSWORD (empty when unset), which other\n"
     "programs of the same user and root can read (ps e): it is for scripts that\n"
-    "accept that.\n"
+    "accept that. --tls and --tls-ca ask for TLS as in `vaultwick connections set`\n"
+    "(--connection uses the connection's).\n"
     "Exit status: 0 restored; 1 failed; 2 usage error; 128 + signal number when\n"
     "SIGINT, SIGTERM or SIGHUP stopped it.\n";
 
 constexpr OptionSpec kOptions[] = {
-    {"--connection", true}, {"--host", true},     {"--login", true}, {"--archive", true},
-    {"--database", true},   {"--replace", false}, kStoreOption,      {"--password-stdin", false},
+    {"--connection", true},
+    {"--host", true},
+    {"--login", true},
+    {"--archive", true},
+    {"--database", true},
+    {"--replace", false},
+    kStoreOption,
+    {"--password-stdin", false},
+    kTlsOption,
+    kTlsCaOption,
 };
 
 constexpr int kExitSignalBase = 128;
@@ -180,8 +189,9 @@ int RunRestoreCommand(int argc, char** argv, const CommandIo& io) {
   }
   const ParsedArguments* arguments = &std::get<ParsedArguments>(parsed);
   const bool stored = arguments->Has("--connection");
-  if (stored && (arguments->Has("--host") || arguments->Has("--login"))) {
-    return UsageError(kSpec, io, "--connection takes the host and login from the store");
+  if (stored && (arguments->Has("--host") || arguments->Has("--login") ||
+                 arguments->Has(kTlsOption.name) || arguments->Has(kTlsCaOption.name))) {
+    return UsageError(kSpec, io, "--connection takes the host, login and TLS from the store");
   }
   if (!stored && arguments->Has("--store")) {
     return UsageError(kSpec, io, "--store goes with --connection");
@@ -215,6 +225,12 @@ int RunRestoreCommand(int argc, char** argv, const CommandIo& io) {
       const char* password = std::getenv("VAULTWICK_PASSWORD");
       request.server.password = password != nullptr ? password : "";
     }
+    std::string problem;
+    const std::optional<TlsSettings> tls = TlsFromArguments(*arguments, {}, &problem);
+    if (!tls) {
+      return UsageError(kSpec, io, problem);
+    }
+    request.server.tls = *tls;
   }
 
   ProgressPrinter printer(io);

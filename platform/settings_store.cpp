@@ -47,6 +47,9 @@ constexpr const char* kMigrations[] = {
     // 3 -> 4
     ("ALTER TABLE Connections ADD COLUMN \"ArchivePassword\" TEXT;"
      "ALTER TABLE Connections ADD COLUMN \"SecretsIn\" TEXT;"),
+    // 4 -> 5
+    ("ALTER TABLE Connections ADD COLUMN \"Tls\" TEXT;"
+     "ALTER TABLE Connections ADD COLUMN \"TlsCa\" TEXT;"),
 };
 static_assert(std::size(kMigrations) == SettingsStore::kSchemaVersion);
 

@@ -50,6 +50,7 @@ struct ConnectionRow {
                      std::string(settings::kLogin.defaultText),
                      std::string(settings::kPassword.defaultText),
                      std::string(settings::kDatabase.defaultText),
+                     {},
                      {}};
   std::int64_t start = settings::kStart.defaultInteger;
   std::int64_t period = settings::kPeriod.defaultInteger;
@@ -89,7 +90,7 @@ struct HistoryRow {
 class SettingsStore {
  public:
   // The schema version this program writes (kept in the file's user_version).
-  static constexpr int kSchemaVersion = 4;
+  static constexpr int kSchemaVersion = 5;
   // The history keeps this many of the newest rows.
   static constexpr int kHistoryRowsKept = 10000;
   // How long a call waits for another program's write to end.

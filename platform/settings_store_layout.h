@@ -8,7 +8,8 @@
 //                letter case, kept as typed), Host, Login, Password,
 //                Database, Start, Period, VerifyRestore, ArchivePassword,
 //                SecretsIn ('keyring': both passwords are in the desktop
-//                keyring and their columns are empty; else NULL)
+//                keyring and their columns are empty; else NULL), Tls (the
+//                mode's name), TlsCa (the CA file of the verifying modes)
 //   Settings     one row per program-wide value: SaveTo, PasswordsIn
 //   History      one row per job (columns in settings_store.cpp)
 //   ScheduledRuns  one row per connection and hour whose scheduled run has
@@ -41,6 +42,10 @@ inline constexpr SettingDefinition kPeriod{"Period", SettingType::Integer, "", 1
 // no test restore (it doubles the load a backup puts on the server).
 inline constexpr SettingDefinition kVerifyRestore{"VerifyRestore", SettingType::Text, "", 0};
 inline constexpr SettingDefinition kArchivePassword{"ArchivePassword", SettingType::Text, "", 0};
+// How the connection asks for TLS (ParseTlsMode), and the CA file that the
+// verifying modes check the server's certificate against; empty: the system's.
+inline constexpr SettingDefinition kTls{"Tls", SettingType::Text, "preferred", 0};
+inline constexpr SettingDefinition kTlsCa{"TlsCa", SettingType::Text, "", 0};
 
 // Program-wide values, rows of Settings.
 inline constexpr SettingDefinition kSaveTo{"SaveTo", SettingType::Text, "", 0};

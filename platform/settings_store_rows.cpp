@@ -37,17 +37,31 @@ auto* TextField(Row& row, const ConnectionColumn& column) {
                                      : nullptr;
 }
 
-// "SELECT "Name", "Host", ..., "SecretsIn" FROM Connections"
+// The columns after those of kConnectionColumns, in this order.
+std::string TrailingColumns() {
+  return ", " + Quoted(settings::kSecretsIn) + ", " + Quoted(settings::kTls.storedName) + ", " +
+         Quoted(settings::kTlsCa.storedName);
+}
+constexpr int kTrailingColumns = 3;
+
+// A mode this program does not know (a newer one's) reads as the strictest:
+// refusing a server is better than talking to it in the clear.
+TlsMode StoredTlsMode(const std::optional<std::string>& text) {
+  return ParseTlsMode(text.value_or(std::string(settings::kTls.defaultText)))
+      .value_or(TlsMode::VerifyIdentity);
+}
+
+// "SELECT "Name", "Host", ..., "SecretsIn", "Tls", "TlsCa" FROM Connections"
 std::string SelectConnectionSql() {
   std::string sql = "SELECT " + Quoted(settings::kConnectionName);
   for (const ConnectionColumn& column : kConnectionColumns) {
     sql += ", " + Quoted(column.setting.storedName);
   }
-  return sql + ", " + Quoted(settings::kSecretsIn) + " FROM Connections WHERE " +
-         Quoted(settings::kConnectionName) + " = ?1";
+  return sql + TrailingColumns() + " FROM Connections WHERE " + Quoted(settings::kConnectionName) +
+         " = ?1";
 }
 
-// "INSERT OR IGNORE INTO Connections("Name", "Host", ..., "SecretsIn") VALUES(?1, ?2, ...)"
+// "INSERT OR IGNORE INTO Connections("Name", "Host", ..., "TlsCa") VALUES(?1, ?2, ...)"
 std::string InsertConnectionSql() {
   std::string columns = Quoted(settings::kConnectionName);
   std::string values = "?1";
@@ -56,8 +70,10 @@ std::string InsertConnectionSql() {
     columns += ", " + Quoted(column.setting.storedName);
     values += ", ?" + std::to_string(++index);
   }
-  columns += ", " + Quoted(settings::kSecretsIn);
-  values += ", ?" + std::to_string(++index);
+  columns += TrailingColumns();
+  for (int i = 0; i < kTrailingColumns; ++i) {
+    values += ", ?" + std::to_string(++index);
+  }
   return "INSERT OR IGNORE INTO Connections(" + columns + ") VALUES(" + values + ")";
 }
 
@@ -101,6 +117,9 @@ std::optional<ConnectionRow> SettingsStore::ReadStoredConnection(std::string_vie
     }
   }
   *inKeyring = select.Text(index + 1) == settings::kSecretsInKeyring;
+  row.server.tls.mode = StoredTlsMode(select.Text(index + 2));
+  row.server.tls.caFile =
+      select.Text(index + 3).value_or(std::string(settings::kTlsCa.defaultText));
   return row;
 }
 
@@ -134,6 +153,8 @@ bool SettingsStore::InsertConnection(const ConnectionRow& row) {
     if (inKeyring) {
       insert.Bind(index + 1, settings::kSecretsInKeyring);
     }
+    insert.Bind(index + 2, TlsModeText(row.server.tls.mode));
+    insert.Bind(index + 3, row.server.tls.caFile);
     insert.Step();
     inserted = sqlite3_changes(db_) > 0;
   });

@@ -146,6 +146,7 @@ ChangeResult ApplyConnectionChanges(SettingsStore& store, std::string_view oldNa
     ConnectionRow row = ToRow(changed);
     if (std::optional<ConnectionRow> old = store.ReadConnection(oldName)) {
       row.verifyRestore = old->verifyRestore;
+      row.server.tls = old->server.tls;
     }
     if (!row.verifyRestore.empty() && SameConnectionName(row.verifyRestore, row.server.database)) {
       result = ChangeResult::InvalidScratchDatabase;
@@ -176,6 +177,21 @@ std::optional<ChangeResult> SetVerifyRestore(SettingsStore& store, std::string_v
     result = ChangeResult::Done;
   });
   return result;
+}
+
+bool SetConnectionTls(SettingsStore& store, std::string_view name, const TlsSettings& tls) {
+  bool found = false;
+  store.WriteTransaction([&] {
+    std::optional<ConnectionRow> row = store.ReadConnection(name);
+    if (!row) {
+      return;
+    }
+    row->server.tls = tls;
+    store.DeleteConnection(name);
+    store.InsertConnection(*row);
+    found = true;
+  });
+  return found;
 }
 
 }  // namespace vaultwick

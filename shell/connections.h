@@ -97,8 +97,9 @@ bool RemoveConnection(SettingsStore& store, std::string_view name);
 // was. A new name that another connection has (letter case ignored) is
 // refused; a change of letter case only is not. When `oldName` is not
 // stored (removed meanwhile), `changed` is stored as a new connection.
-// Its test restore setting, which no main window field shows, stays with it;
-// a database that is that test restore's scratch database is refused.
+// Its test restore and TLS settings, which no main window field shows, stay
+// with it (SetVerifyRestore and SetConnectionTls change them); a database that
+// is that test restore's scratch database is refused.
 ChangeResult ApplyConnectionChanges(SettingsStore& store, std::string_view oldName,
                                     const ConnectionProfile& changed);
 
@@ -123,5 +124,9 @@ std::optional<StoredConnection> ReadStoredConnection(SettingsStore& store, std::
 // dropped after every test restore. nullopt when there is no such connection.
 std::optional<ChangeResult> SetVerifyRestore(SettingsStore& store, std::string_view name,
                                              const std::optional<std::string>& scratchDatabase);
+
+// Sets how the connection `name` (letter case ignored) asks for TLS. False
+// when there is no such connection.
+bool SetConnectionTls(SettingsStore& store, std::string_view name, const TlsSettings& tls);
 
 }  // namespace vaultwick

@@ -54,6 +54,7 @@ TEST(RestoreCommand, StoredConnectionsArchiveComesBackAndRefusalsSayWhy) {
                                        server.user,
                                        server.password,
                                        source.name(),
+                                       {},
                                        {}},
                                       0,
                                       24}),
@@ -85,8 +86,18 @@ TEST(RestoreCommand, StoredConnectionsArchiveComesBackAndRefusalsSayWhy) {
   EXPECT_EQ(run.status, 1);
   EXPECT_NE(run.output.find("missing.zip"), std::string::npos) << run.output;
   EXPECT_EQ(Vaultwick("restore --connection nobody --database x " + store).status, 1);
+  // The private server offers no TLS: refused before the load starts.
+  run = Vaultwick("restore --host " + server.host + ":" + std::to_string(server.port) +
+                      " --login " + server.user + " --tls required --archive " +
+                      scratch.File("arch/shop.zip") + " --replace --database " + target.name(),
+                  "VAULTWICK_PASSWORD='" + server.password + "'");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.output.find("the server offers no TLS"), std::string::npos) << run.output;
+  EXPECT_EQ(run.output.find("Loading"), std::string::npos) << run.output;
   for (const char* usage : {"restore --database x", "restore --connection shop",
                             "restore --connection shop --host h --database x",
+                            "restore --connection shop --tls off --database x",
+                            "restore --host h --login l --archive a --database x --tls on",
                             "restore --host h --login l --database x", "restore --bogus"}) {
     EXPECT_EQ(Vaultwick(usage).status, 2) << usage;
   }

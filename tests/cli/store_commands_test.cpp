@@ -81,7 +81,7 @@ TEST_F(StoreCommandsTest, ConnectionsAddListShowSetRemove) {
   EXPECT_EQ(show.out,
             "Name:          Shop\nHost:          db:3307\nLogin:         bk\n"
             "Password:      ********\nDatabase:      sales\nStart at:      22:00\n"
-            "Update every:  8 hour(s)\nTest restore:  off\n");
+            "Update every:  8 hour(s)\nTest restore:  off\nTLS:           preferred\n");
   EXPECT_EQ(show.out.find("s3cret"), std::string::npos);
 
   // The test restore: on, refused for the database itself (with nothing of
@@ -123,6 +123,32 @@ TEST_F(StoreCommandsTest, ConnectionsAddListShowSetRemove) {
     EXPECT_EQ(Connections(usage).status, 2) << ::testing::PrintToString(usage);
   }
   EXPECT_EQ(Connections({"list"}).out, "New Connection\nNew Connection 0\n");
+}
+
+// The TLS mode and CA file: shown, kept by other changes, the CA file made
+// absolute (the scheduler runs from another folder), a mode that is none refused.
+TEST_F(StoreCommandsTest, ConnectionsSetAndShowTls) {
+  ASSERT_EQ(Connections({"add", "shop"}).status, 0);
+  const auto tlsLine = [&] {
+    const std::string out = Connections({"show", "shop"}).out;
+    const std::size_t at = out.find("TLS:");
+    return at == std::string::npos ? out : out.substr(at);
+  };
+  EXPECT_EQ(Connections({"set", "shop", "--tls", "verify-ca", "--tls-ca", "ca.pem"}).status, 0);
+  EXPECT_EQ(tlsLine(), "TLS:           verify-ca, CA " +
+                           (std::filesystem::current_path() / "ca.pem").string() + "\n");
+  EXPECT_EQ(Connections({"set", "shop", "--host", "db", "--tls", "verify-identity"}).status, 0);
+  EXPECT_NE(tlsLine().find("verify-identity, CA /"), std::string::npos) << tlsLine();
+  EXPECT_EQ(Connections({"set", "shop", "--tls-ca", ""}).status, 0);
+  EXPECT_EQ(tlsLine(), "TLS:           verify-identity, the system's CAs\n");
+  CommandRun bad = Connections({"set", "shop", "--tls", "on", "--host", "other"});
+  EXPECT_EQ(bad.status, 2);
+  EXPECT_NE(bad.err.find("--tls takes preferred, required, verify-ca, verify-identity or off"),
+            std::string::npos)
+      << bad.err;
+  EXPECT_NE(Connections({"show", "shop"}).out.find("Host:          db\n"), std::string::npos);
+  EXPECT_EQ(Connections({"set", "shop", "--tls", "off"}).status, 0);
+  EXPECT_EQ(tlsLine(), "TLS:           off\n");
 }
 
 // Ctrl-C at the password prompt ends the command, and the terminal echoes

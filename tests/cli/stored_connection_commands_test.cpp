@@ -46,6 +46,7 @@ class StoredConnectionCommandsTest : public ::testing::Test {
                                        server.user,
                                        server.password,
                                        db_->name(),
+                                       {},
                                        {}},
                                       10,
                                       24}),
@@ -105,6 +106,18 @@ TEST_F(StoredConnectionCommandsTest, BackupOfAStoredConnectionGoesIntoTheHistory
             std::string::npos);
   std::vector<ResultRow> kept;
   EXPECT_TRUE(taken.Query("SELECT COUNT(*) FROM keep", &kept));
+}
+
+// The private server offers no TLS: a connection that requires it ends its
+// run before anything is read, and the history says why.
+TEST_F(StoredConnectionCommandsTest, TlsRefusalIsTheCauseInTheHistory) {
+  ASSERT_TRUE(
+      SetConnectionTls(*SettingsStore::Open(storePath_), "nightly", {TlsMode::Required, ""}));
+  EXPECT_EQ(RunQuietly("backup --connection nightly --store " + storePath_), 1);
+  EXPECT_FALSE(fs::exists(scratch_.File("arch/nightly.zip")));
+  const std::vector<HistoryRow> rows = History();
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0].cause, "the server offers no TLS");
 }
 
 TEST_F(StoredConnectionCommandsTest, SchedulerForcedTickBacksUpAndSigtermStopsCleanly) {

@@ -71,6 +71,7 @@ class DownloadNowTest : public QObject {
                             server_->user,
                             server_->password,
                             database_->name(),
+                            {},
                             {}},
                            startHour,
                            24};

@@ -323,7 +323,7 @@ class MainDlgTest : public QObject {
     const QString folder = window.Path("target");
     QDir().mkpath(folder);
     SaveTargetFolder(window.store(), folder.toStdString());
-    ConnectionProfile shop{"shop", {"127.0.0.1:1", "nobody", "", "shop", {}}, 0, 1};
+    ConnectionProfile shop{"shop", {"127.0.0.1:1", "nobody", "", "shop", {}, {}}, 0, 1};
     (void)AddConnectionNamed(window.store(), "shop");
     (void)ApplyConnectionChanges(window.store(), "shop", shop);
     CMainDlg& dialog = window.Open();

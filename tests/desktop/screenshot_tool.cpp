@@ -62,10 +62,11 @@ int main(int argc, char** argv) {
         Env("VAULTWICK_TEST_DB_USER"),
         Env("VAULTWICK_TEST_DB_PASSWORD"),
         argv[2],
+        {},
         {}},
        2,
        24},
-      {"warehouse", {"db.example.net", "backup", "secret", "warehouse", {}}, 0, 6},
+      {"warehouse", {"db.example.net", "backup", "secret", "warehouse", {}, {}}, 0, 6},
   };
   for (const auto& profile : profiles) {
     (void)vaultwick::AddConnectionNamed(*store, profile.name);

@@ -94,6 +94,8 @@ TEST(SettingsStoreTest, OlderSchemaIsMigrated) {
                 "DROP TABLE ScheduledRuns; ALTER TABLE Connections DROP COLUMN VerifyRestore;"
                 "ALTER TABLE Connections DROP COLUMN ArchivePassword;"
                 "ALTER TABLE Connections DROP COLUMN SecretsIn;"
+                "ALTER TABLE Connections DROP COLUMN Tls;"
+                "ALTER TABLE Connections DROP COLUMN TlsCa;"
                 "ALTER TABLE History DROP COLUMN ArchiveChecked;"
                 "ALTER TABLE History DROP COLUMN Verified;"
                 "ALTER TABLE History DROP COLUMN VerifyDetail; PRAGMA user_version=1;"
@@ -104,6 +106,7 @@ TEST(SettingsStoreTest, OlderSchemaIsMigrated) {
   EXPECT_EQ(store->ReadConnection("kept")->verifyRestore, "");
   EXPECT_EQ(store->ReadConnection("kept")->archivePassword, "");
   EXPECT_FALSE(store->ReadConnection("kept")->secretsInKeyring);
+  EXPECT_EQ(store->ReadConnection("kept")->server.tls, TlsSettings{});
   EXPECT_TRUE(store->ClaimScheduledRun("kept", 1000));
   EXPECT_FALSE(store->ClaimScheduledRun("KEPT", 1000));
 
@@ -127,13 +130,18 @@ TEST(SettingsStoreTest, MissingValuesReadAsTheirDefaults) {
   ScratchFolder scratch;
   const std::string path = scratch.File("s.sqlite");
   SettingsStore::Open(path).reset();
-  RunForeignSql(path, "INSERT INTO Connections(Name) VALUES('bare')");
+  RunForeignSql(path,
+                "INSERT INTO Connections(Name) VALUES('bare');"
+                "INSERT INTO Connections(Name, Tls) VALUES('newer', 'verify-more')");
   auto store = SettingsStore::Open(path);
   std::optional<ConnectionRow> row = store->ReadConnection("bare");
   ASSERT_TRUE(row);
   EXPECT_EQ(row->server.host, "Host Name");
   EXPECT_EQ(row->server.password, "");
   EXPECT_EQ(row->period, 1);
+  EXPECT_EQ(row->server.tls, TlsSettings{});
+  // A mode this program does not know never means less than the strictest.
+  EXPECT_EQ(store->ReadConnection("newer")->server.tls.mode, TlsMode::VerifyIdentity);
   EXPECT_EQ(store->ReadText(settings::kSaveTo), "");
 }
 

@@ -23,7 +23,7 @@ class ConnectionsTest : public ::testing::Test {
   std::unique_ptr<SettingsStore> store_ = SettingsStore::Open(scratch_.File("s.sqlite"));
 
   ConnectionProfile Profile(const std::string& name) {
-    return ConnectionProfile{name, {"db.example", "backup", "pw", "shop", {}}, 22, 8};
+    return ConnectionProfile{name, {"db.example", "backup", "pw", "shop", {}, {}}, 22, 8};
   }
 
   // The stored scratch database of `name`; nullopt when there is no such connection.
@@ -40,9 +40,9 @@ TEST_F(ConnectionsTest, AddPicksTheFirstFreeNameIgnoringCaseWithDefaults) {
   EXPECT_EQ(AddConnectionNamed(*store_, "NEW CONNECTION 1"), ChangeResult::NameExists);
   EXPECT_EQ(ListConnections(*store_),
             (std::vector<std::string>{"new connection", "New Connection 0", "New Connection 1"}));
-  EXPECT_EQ(
-      LoadConnection(*store_, "New Connection 0"),
-      (ConnectionProfile{"New Connection 0", {"Host Name", "Login", "", "Database", {}}, 0, 1}));
+  EXPECT_EQ(LoadConnection(*store_, "New Connection 0"),
+            (ConnectionProfile{
+                "New Connection 0", {"Host Name", "Login", "", "Database", {}, {}}, 0, 1}));
   EXPECT_FALSE(LoadConnection(*store_, "nothing"));
 }
 
@@ -110,6 +110,16 @@ TEST_F(ConnectionsTest, TestRestoreSettingFollowsTheConnectionAndNeverNamesItsDa
   EXPECT_EQ(VerifyRestoreOf("Renamed"), "");
   EXPECT_EQ(SetVerifyRestore(*store_, "nobody", "x"), std::nullopt);
   EXPECT_EQ(VerifyRestoreOf("nobody"), std::nullopt);
+}
+
+// Nor does it show TLS: its Apply keeps that too, and a rename takes it along.
+TEST_F(ConnectionsTest, TlsSettingFollowsTheConnection) {
+  ASSERT_EQ(ApplyConnectionChanges(*store_, "A", Profile("A")), ChangeResult::Done);
+  const TlsSettings verify{TlsMode::VerifyCa, "/etc/db-ca.pem"};
+  EXPECT_TRUE(SetConnectionTls(*store_, "a", verify));
+  EXPECT_EQ(ApplyConnectionChanges(*store_, "A", Profile("Renamed")), ChangeResult::Done);
+  EXPECT_EQ(LoadConnection(*store_, "renamed")->server.tls, verify);
+  EXPECT_FALSE(SetConnectionTls(*store_, "nobody", verify));
 }
 
 // A test restore that cannot be known to be off is one that failed: when the

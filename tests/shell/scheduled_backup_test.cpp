@@ -35,6 +35,7 @@ TEST(ScheduledBackupTest, ATickAtADueHourBacksUpTestRestoresAndTheHistoryRecords
                                      server.user,
                                      server.password,
                                      db.name(),
+                                     {},
                                      {}},
                                     22,
                                     12}),

@@ -101,10 +101,10 @@ TEST(SchedulerTest, TickStartsTheDueConnectionsInListOrderFromTheStore) {
   auto store = SettingsStore::Open(scratch.File("s.sqlite"));
   auto add = [&](const std::string& name, int start, int period) {
     ASSERT_EQ(AddConnectionNamed(*store, name), ChangeResult::Done);
-    ASSERT_EQ(
-        ApplyConnectionChanges(
-            *store, name, {name, {"db-" + name, "login", "pw-" + name, "d", {}}, start, period}),
-        ChangeResult::Done);
+    ASSERT_EQ(ApplyConnectionChanges(
+                  *store, name,
+                  {name, {"db-" + name, "login", "pw-" + name, "d", {}, {}}, start, period}),
+              ChangeResult::Done);
   };
   add("alpha", 22, 8);  // due at 06, 14, 22
   add("beta", 0, 1);    // every hour
