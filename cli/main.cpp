@@ -8,6 +8,7 @@
 #include "cli/history_command.h"
 #include "cli/restore_command.h"
 #include "cli/scheduler_command.h"
+#include "cli/status_command.h"
 #include "cli/target_command.h"
 #include "cli/zip_command.h"
 #include "common/version.h"
@@ -20,7 +21,7 @@ void PrintUsage(std::FILE* out) {
       "usage: vaultwick COMMAND [ARGUMENTS...]\n"
       "\n"
       "Commands:\n"
-      "%s\n%s\n%s\n%s\n%s\n%s\n%s\n"
+      "%s\n%s\n%s\n%s\n%s\n%s\n%s\n%s\n"
       "\n"
       "Run 'vaultwick COMMAND --help' for the arguments of a command,\n"
       "'vaultwick --version' for the version.\n"
@@ -28,8 +29,8 @@ void PrintUsage(std::FILE* out) {
       "they use $VAULTWICK_STORE, else $XDG_CONFIG_HOME/tessaly-vaultwick/settings.sqlite.\n",
       vaultwick::kConnectionsCommandSummary, vaultwick::kTargetCommandSummary,
       vaultwick::kBackupCommandSummary, vaultwick::kSchedulerCommandSummary,
-      vaultwick::kHistoryCommandSummary, vaultwick::kRestoreCommandSummary,
-      vaultwick::kZipCommandSummary);
+      vaultwick::kHistoryCommandSummary, vaultwick::kStatusCommandSummary,
+      vaultwick::kRestoreCommandSummary, vaultwick::kZipCommandSummary);
 }
 
 }  // namespace
@@ -59,6 +60,7 @@ int main(int argc, char** argv) {
       {"target", [](int n, char** v) { return vaultwick::RunTargetCommand(n, v); }},
       {"scheduler", [](int n, char** v) { return vaultwick::RunSchedulerCommand(n, v); }},
       {"history", [](int n, char** v) { return vaultwick::RunHistoryCommand(n, v); }},
+      {"status", [](int n, char** v) { return vaultwick::RunStatusCommand(n, v); }},
       {"restore", [](int n, char** v) { return vaultwick::RunRestoreCommand(n, v); }},
   };
   for (const Entry& entry : kCommands) {

@@ -12,9 +12,11 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 
 #include "cli/connections_command.h"
 #include "cli/history_command.h"
+#include "cli/status_command.h"
 #include "cli/target_command.h"
 #include "tests/shell/shell_test_support.h"
 
@@ -27,9 +29,9 @@ struct CommandRun {
   std::string err;
 };
 
-using Command = int (*)(int, char**, const CommandIo&);
+using Command = std::function<int(int, char**, const CommandIo&)>;
 
-CommandRun Call(Command command, std::vector<std::string> arguments,
+CommandRun Call(const Command& command, std::vector<std::string> arguments,
                 const std::string& input = "") {
   std::vector<char*> argv;
   for (std::string& argument : arguments) {
@@ -246,6 +248,72 @@ TEST_F(StoreCommandsTest, TargetChecksBeforeItStoresAndHistoryListsNewestFirst) 
   EXPECT_EQ(one.out.find("new "), std::string::npos);
   EXPECT_NE(one.out.find("old "), std::string::npos);
   EXPECT_EQ(Call(RunHistoryCommand, {"--limit", "0", "--store", store_}).status, 2);
+}
+
+// 12:30 UTC: "daily" (02:00 every day) backed up well at 02:05; "hourly" last
+// good at 08:10, past its three hours, and its last started run failed (a
+// declined run after it does not count); "checked" placed its archive at
+// 12:05 but the test restore found it different; "fresh" never ran.
+TEST_F(StoreCommandsTest, StatusTellsStaleAndFailingConnectionsApart) {
+  TestClock clock(LocalTime{2026, 12, 8, 12, 30, 0});
+  const std::int64_t today = ToUnixSeconds(clock.Now()) - (12 * 3600 + 30 * 60);
+  auto status = [&](std::vector<std::string> arguments) {
+    arguments.insert(arguments.end(), {"--store", store_});
+    return Call(
+        [&](int n, char** v, const CommandIo& io) { return RunStatusCommand(n, v, io, clock); },
+        std::move(arguments));
+  };
+  auto run = [&](const std::string& name, int endedHour, int endedMinute, const char* result,
+                 const char* verified = "") {
+    HistoryRow row;
+    row.connection = name;
+    row.startedBy = "schedule";
+    row.startedAt = today + endedHour * 3600;
+    row.endedAt = row.startedAt + endedMinute * 60;
+    row.result = result;
+    row.endText = result;
+    row.verified = verified;
+    SettingsStore::Open(store_)->AppendHistory(row);
+  };
+  Connections({"add", "daily"});
+  Connections({"set", "daily", "--start-hour", "2", "--period", "24"});
+  run("daily", 2, 5, "Complete");
+  CommandRun allWell = status({});
+  EXPECT_EQ(allWell.status, 0) << allWell.err;
+  EXPECT_EQ(allWell.out,
+            "CONNECTION  LAST GOOD            AGE   LAST RUN  NEXT DUE             STATE  LAST RUN "
+            "ENDED\n"
+            "daily       2026-12-08 02:05:00  10 h  Complete  2026-12-09 02:00:00  ok\n");
+
+  for (const char* name : {"hourly", "checked", "fresh"}) {
+    Connections({"add", name});
+  }
+  run("hourly", 8, 10, "Complete");
+  run("hourly", 12, 1, "ConnectFailed");
+  run("hourly", 12, 2, "NotStarted");
+  run("checked", 11, 5, "Complete", "verified");
+  run("checked", 12, 5, "Complete", "differs");
+  CommandRun table = status({});
+  EXPECT_EQ(table.status, 1);
+  EXPECT_EQ(table.out,
+            "CONNECTION  LAST GOOD            AGE   LAST RUN       NEXT DUE             STATE      "
+            "     LAST RUN ENDED\n"
+            "checked     2026-12-08 11:05:00  1 h   Complete       2026-12-08 13:00:00  failing    "
+            "     Complete; test restore differs\n"
+            "daily       2026-12-08 02:05:00  10 h  Complete       2026-12-09 02:00:00  ok\n"
+            "fresh       never                -     -              2026-12-08 13:00:00  stale\n"
+            "hourly      2026-12-08 08:10:00  4 h   ConnectFailed  2026-12-08 13:00:00  stale, "
+            "failing  ConnectFailed\n");
+
+  CommandRun json = status({"--json"});
+  EXPECT_EQ(json.status, 1);
+  EXPECT_NE(
+      json.out.find("{\"connection\": \"fresh\", \"lastGood\": null, \"ageSeconds\": null, "
+                    "\"lastResult\": null, \"lastRunStarted\": null, \"lastRunEnded\": \"\", "
+                    "\"nextDue\": " +
+                    std::to_string(today + 13 * 3600) + ", \"stale\": true, \"failing\": false}"),
+      std::string::npos)
+      << json.out;
 }
 
 TEST_F(StoreCommandsTest, TheStoreComesFromTheOptionElseTheEnvironment) {
