@@ -20,6 +20,25 @@ std::optional<LocalTime> BreakDown(WallTime moment,
   return FromTm(parts);
 }
 
+struct tm ToTm(const LocalTime& local) {
+  struct tm parts {};
+  parts.tm_year = local.year - 1900;
+  parts.tm_mon = local.month - 1;
+  parts.tm_mday = local.day;
+  parts.tm_hour = local.hour;
+  parts.tm_min = local.minute;
+  parts.tm_sec = local.second;
+  parts.tm_isdst = -1;
+  return parts;
+}
+
+std::optional<WallTime> FromSeconds(time_t seconds) {
+  if (seconds == static_cast<time_t>(-1)) {
+    return std::nullopt;
+  }
+  return WallTime(std::chrono::seconds(seconds));
+}
+
 // Reads exactly `digits` decimal digits at text[at]; a sign is no digit.
 std::optional<int> Digits(std::string_view text, std::size_t at, std::size_t digits) {
   if (at + digits > text.size()) {
@@ -45,6 +64,11 @@ std::optional<LocalTime> SystemClock::ToLocalTime(WallTime moment) const {
   return BreakDown(moment, localtime_r);
 }
 
+std::optional<WallTime> SystemClock::FromLocalTime(const LocalTime& local) const {
+  struct tm parts = ToTm(local);
+  return FromSeconds(::mktime(&parts));
+}
+
 WallTime TestClock::Now() const {
   return WallTime(std::chrono::seconds(seconds_.load()));
 }
@@ -53,14 +77,13 @@ std::optional<LocalTime> TestClock::ToLocalTime(WallTime moment) const {
   return BreakDown(moment, gmtime_r);
 }
 
+std::optional<WallTime> TestClock::FromLocalTime(const LocalTime& local) const {
+  struct tm parts = ToTm(local);
+  return FromSeconds(::timegm(&parts));
+}
+
 void TestClock::Set(const LocalTime& moment) {
-  struct tm parts {};
-  parts.tm_year = moment.year - 1900;
-  parts.tm_mon = moment.month - 1;
-  parts.tm_mday = moment.day;
-  parts.tm_hour = moment.hour;
-  parts.tm_min = moment.minute;
-  parts.tm_sec = moment.second;
+  struct tm parts = ToTm(moment);
   seconds_.store(static_cast<std::int64_t>(timegm(&parts)));
 }
 

@@ -31,6 +31,9 @@ class Clock {
   virtual WallTime Now() const = 0;
   // nullopt when the moment cannot be broken down.
   virtual std::optional<LocalTime> ToLocalTime(WallTime moment) const = 0;
+  // The moment a local time names (a time the zone skips or repeats names
+  // the one the C library picks); nullopt when there is none.
+  virtual std::optional<WallTime> FromLocalTime(const LocalTime& local) const = 0;
 };
 
 // The system's clock in the process's time zone.
@@ -38,6 +41,7 @@ class SystemClock final : public Clock {
  public:
   WallTime Now() const override;
   std::optional<LocalTime> ToLocalTime(WallTime moment) const override;
+  std::optional<WallTime> FromLocalTime(const LocalTime& local) const override;
 };
 
 // A clock that stands still until it is set or advanced; its zone is UTC, so
@@ -47,6 +51,7 @@ class TestClock final : public Clock {
   explicit TestClock(const LocalTime& start = {}) { Set(start); }
   WallTime Now() const override;
   std::optional<LocalTime> ToLocalTime(WallTime moment) const override;
+  std::optional<WallTime> FromLocalTime(const LocalTime& local) const override;
   void Set(const LocalTime& moment);
   void Advance(std::chrono::seconds step) { seconds_.fetch_add(step.count()); }
 

@@ -50,6 +50,13 @@ constexpr const char* kMigrations[] = {
     // 4 -> 5
     ("ALTER TABLE Connections ADD COLUMN \"Tls\" TEXT;"
      "ALTER TABLE Connections ADD COLUMN \"TlsCa\" TEXT;"),
+    // 5 -> 6: a connection's keep policy (missing values read as the
+    // defaults) and what each run's prune deleted.
+    ("ALTER TABLE Connections ADD COLUMN \"KeepHourly\" INTEGER;"
+     "ALTER TABLE Connections ADD COLUMN \"KeepDaily\" INTEGER;"
+     "ALTER TABLE Connections ADD COLUMN \"KeepWeekly\" INTEGER;"
+     "ALTER TABLE Connections ADD COLUMN \"KeepMonthly\" INTEGER;"
+     "ALTER TABLE History ADD COLUMN Pruned TEXT;"),
 };
 static_assert(std::size(kMigrations) == SettingsStore::kSchemaVersion);
 

@@ -55,6 +55,10 @@ struct ConnectionRow {
   std::int64_t start = settings::kStart.defaultInteger;
   std::int64_t period = settings::kPeriod.defaultInteger;
   std::string verifyRestore{settings::kVerifyRestore.defaultText};
+  std::int64_t keepHourly = settings::kKeepHourly.defaultInteger;
+  std::int64_t keepDaily = settings::kKeepDaily.defaultInteger;
+  std::int64_t keepWeekly = settings::kKeepWeekly.defaultInteger;
+  std::int64_t keepMonthly = settings::kKeepMonthly.defaultInteger;
   // The key of the connection's encrypted archives; empty when it has none.
   std::string archivePassword;
   // Filled by ReadConnection, ignored by InsertConnection: whether the
@@ -85,12 +89,15 @@ struct HistoryRow {
   // differ, or why the test restore failed.
   std::string verified;
   std::string verifyDetail;
+  // The restore points the run's prune deleted, one file name per line;
+  // empty when it deleted none (or did not prune).
+  std::string pruned;
 };
 
 class SettingsStore {
  public:
   // The schema version this program writes (kept in the file's user_version).
-  static constexpr int kSchemaVersion = 5;
+  static constexpr int kSchemaVersion = 6;
   // The history keeps this many of the newest rows.
   static constexpr int kHistoryRowsKept = 10000;
   // How long a call waits for another program's write to end.

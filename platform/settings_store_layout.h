@@ -9,7 +9,8 @@
 //                Database, Start, Period, VerifyRestore, ArchivePassword,
 //                SecretsIn ('keyring': both passwords are in the desktop
 //                keyring and their columns are empty; else NULL), Tls (the
-//                mode's name), TlsCa (the CA file of the verifying modes)
+//                mode's name), TlsCa (the CA file of the verifying modes),
+//                KeepHourly, KeepDaily, KeepWeekly, KeepMonthly
 //   Settings     one row per program-wide value: SaveTo, PasswordsIn
 //   History      one row per job (columns in settings_store.cpp)
 //   ScheduledRuns  one row per connection and hour whose scheduled run has
@@ -46,6 +47,12 @@ inline constexpr SettingDefinition kArchivePassword{"ArchivePassword", SettingTy
 // verifying modes check the server's certificate against; empty: the system's.
 inline constexpr SettingDefinition kTls{"Tls", SettingType::Text, "preferred", 0};
 inline constexpr SettingDefinition kTlsCa{"TlsCa", SettingType::Text, "", 0};
+// How many restore points the connection keeps of each kind, newest first:
+// the last of each hour, day, week (Monday to Sunday) and month.
+inline constexpr SettingDefinition kKeepHourly{"KeepHourly", SettingType::Integer, "", 0};
+inline constexpr SettingDefinition kKeepDaily{"KeepDaily", SettingType::Integer, "", 7};
+inline constexpr SettingDefinition kKeepWeekly{"KeepWeekly", SettingType::Integer, "", 4};
+inline constexpr SettingDefinition kKeepMonthly{"KeepMonthly", SettingType::Integer, "", 6};
 
 // Program-wide values, rows of Settings.
 inline constexpr SettingDefinition kSaveTo{"SaveTo", SettingType::Text, "", 0};

@@ -84,8 +84,9 @@ TEST(SettingsStoreTest, RefusesFilesItDidNotMakeAndLeavesThemAlone) {
 }
 
 // A store of the first schema version gains what later ones added (the
-// scheduled runs; the test restore setting and the history's checks), and
-// keeps what it held; its old history rows know nothing of the checks.
+// scheduled runs; the test restore setting and the history's checks; the
+// keep policy, at its defaults, and the history's pruned files), and keeps
+// what it held; its old history rows know nothing of the checks.
 TEST(SettingsStoreTest, OlderSchemaIsMigrated) {
   ScratchFolder scratch;
   const std::string path = scratch.File("old.sqlite");
@@ -98,15 +99,24 @@ TEST(SettingsStoreTest, OlderSchemaIsMigrated) {
                 "ALTER TABLE Connections DROP COLUMN TlsCa;"
                 "ALTER TABLE History DROP COLUMN ArchiveChecked;"
                 "ALTER TABLE History DROP COLUMN Verified;"
-                "ALTER TABLE History DROP COLUMN VerifyDetail; PRAGMA user_version=1;"
+                "ALTER TABLE History DROP COLUMN VerifyDetail;"
+                "ALTER TABLE Connections DROP COLUMN KeepHourly;"
+                "ALTER TABLE Connections DROP COLUMN KeepDaily;"
+                "ALTER TABLE Connections DROP COLUMN KeepWeekly;"
+                "ALTER TABLE Connections DROP COLUMN KeepMonthly;"
+                "ALTER TABLE History DROP COLUMN Pruned; PRAGMA user_version=1;"
                 "INSERT INTO Connections(Name) VALUES('kept');"
                 "INSERT INTO History VALUES(1, 'kept', 'schedule', 0, 0, 'Complete',"
                 " 'Backup complete', '', 10, 1, 5)");
   auto store = SettingsStore::Open(path);
-  EXPECT_EQ(store->ReadConnection("kept")->verifyRestore, "");
-  EXPECT_EQ(store->ReadConnection("kept")->archivePassword, "");
-  EXPECT_FALSE(store->ReadConnection("kept")->secretsInKeyring);
-  EXPECT_EQ(store->ReadConnection("kept")->server.tls, TlsSettings{});
+  const ConnectionRow kept = *store->ReadConnection("kept");
+  EXPECT_EQ(kept.verifyRestore, "");
+  EXPECT_EQ(kept.archivePassword, "");
+  EXPECT_FALSE(kept.secretsInKeyring);
+  EXPECT_EQ(kept.server.tls, TlsSettings{});
+  EXPECT_EQ((std::vector<std::int64_t>{kept.keepHourly, kept.keepDaily, kept.keepWeekly,
+                                       kept.keepMonthly}),
+            (std::vector<std::int64_t>{0, 7, 4, 6}));
   EXPECT_TRUE(store->ClaimScheduledRun("kept", 1000));
   EXPECT_FALSE(store->ClaimScheduledRun("KEPT", 1000));
 
@@ -115,15 +125,18 @@ TEST(SettingsStoreTest, OlderSchemaIsMigrated) {
   checked.archiveChecked = true;
   checked.verified = "differs";
   checked.verifyDetail = "line 9";
+  checked.pruned = "kept-20240101T000000Z.zip\nkept-20240102T000000Z.zip";
   store->AppendHistory(checked);
   const std::vector<HistoryRow> rows = store->ReadHistory("kept", 5);
   ASSERT_EQ(rows.size(), 2u);
   EXPECT_EQ(rows[0].archiveChecked, true);
   EXPECT_EQ(rows[0].verified, "differs");
   EXPECT_EQ(rows[0].verifyDetail, "line 9");
+  EXPECT_EQ(rows[0].pruned, checked.pruned);
   EXPECT_EQ(rows[1].endText, "Backup complete");
   EXPECT_EQ(rows[1].archiveChecked, std::nullopt);
   EXPECT_EQ(rows[1].verified, "");
+  EXPECT_EQ(rows[1].pruned, "");
 }
 
 TEST(SettingsStoreTest, MissingValuesReadAsTheirDefaults) {
