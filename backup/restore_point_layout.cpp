@@ -144,7 +144,7 @@ std::vector<ArchiveFile> ListArchiveFiles(std::string_view saveTo, std::string_v
   const bool hasCurrent =
       ::lstat(current.c_str(), &currentInfo) == 0 && S_ISREG(currentInfo.st_mode);
   if (hasCurrent) {
-    files.push_back({current, ModificationTime(currentInfo),
+    files.push_back({current, ModificationTime(currentInfo), ModificationTime(currentInfo),
                      static_cast<std::uint64_t>(currentInfo.st_size), true});
   }
   const std::string folder = RestorePointFolder(saveTo, name);
@@ -155,7 +155,7 @@ std::vector<ArchiveFile> ListArchiveFiles(std::string_view saveTo, std::string_v
       // after keeping it) is that archive, listed once.
       if (time && ::fstatat(::dirfd(listing), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0 &&
           S_ISREG(info.st_mode) && !(hasCurrent && SameFile(info, currentInfo))) {
-        files.push_back({Joined(folder, entry->d_name), *time,
+        files.push_back({Joined(folder, entry->d_name), *time, ModificationTime(info),
                          static_cast<std::uint64_t>(info.st_size), false});
       }
     }

@@ -45,7 +45,8 @@ std::optional<ArchiveTime> ParseRestorePointFileName(std::string_view name,
 
 struct ArchiveFile {
   std::string path;
-  ArchiveTime time;
+  ArchiveTime time;      // from the name; <name>.zip's is its modification time
+  ArchiveTime modified;  // kept through the link or rename that made it a point
   std::uint64_t size = 0;
   bool current = false;  // <name>.zip itself
 };

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <string>
+#include <utility>
 
 #include "backup/backup_request.h"
 #include "shell/target_folder.h"
@@ -71,6 +72,8 @@ const char* ChangeResultText(ChangeResult result) {
       return kTextInvalidPeriod;
     case ChangeResult::InvalidScratchDatabase:
       return kTextInvalidScratchDatabase;
+    case ChangeResult::InvalidKeepCount:
+      return kTextInvalidKeepCount;
   }
   return "";
 }
@@ -147,6 +150,10 @@ ChangeResult ApplyConnectionChanges(SettingsStore& store, std::string_view oldNa
     if (std::optional<ConnectionRow> old = store.ReadConnection(oldName)) {
       row.verifyRestore = old->verifyRestore;
       row.server.tls = old->server.tls;
+      row.keepHourly = old->keepHourly;
+      row.keepDaily = old->keepDaily;
+      row.keepWeekly = old->keepWeekly;
+      row.keepMonthly = old->keepMonthly;
     }
     if (!row.verifyRestore.empty() && SameConnectionName(row.verifyRestore, row.server.database)) {
       result = ChangeResult::InvalidScratchDatabase;
@@ -192,6 +199,55 @@ bool SetConnectionTls(SettingsStore& store, std::string_view name, const TlsSett
     found = true;
   });
   return found;
+}
+
+namespace {
+
+// The four counts of a policy and the row's columns that keep them.
+constexpr std::pair<int KeepPolicy::*, std::int64_t ConnectionRow::*> kKeepColumns[] = {
+    {&KeepPolicy::hourly, &ConnectionRow::keepHourly},
+    {&KeepPolicy::daily, &ConnectionRow::keepDaily},
+    {&KeepPolicy::weekly, &ConnectionRow::keepWeekly},
+    {&KeepPolicy::monthly, &ConnectionRow::keepMonthly},
+};
+
+}  // namespace
+
+std::optional<KeepPolicy> LoadKeepPolicy(SettingsStore& store, std::string_view name) {
+  std::optional<ConnectionRow> row = store.ReadConnection(name);
+  if (!row) {
+    return std::nullopt;
+  }
+  KeepPolicy policy;
+  for (const auto& [count, column] : kKeepColumns) {
+    const std::int64_t stored = (*row).*column;
+    if (stored >= 0 && stored <= kMaxKeepCount) {
+      policy.*count = static_cast<int>(stored);
+    }
+  }
+  return policy;
+}
+
+std::optional<ChangeResult> SetKeepPolicy(SettingsStore& store, std::string_view name,
+                                          const KeepPolicy& policy) {
+  std::optional<ChangeResult> result;
+  store.WriteTransaction([&] {
+    std::optional<ConnectionRow> row = store.ReadConnection(name);
+    if (!row) {
+      return;
+    }
+    if (!IsValidKeepPolicy(policy)) {
+      result = ChangeResult::InvalidKeepCount;
+      return;
+    }
+    for (const auto& [count, column] : kKeepColumns) {
+      (*row).*column = policy.*count;
+    }
+    store.DeleteConnection(name);
+    store.InsertConnection(*row);
+    result = ChangeResult::Done;
+  });
+  return result;
 }
 
 }  // namespace vaultwick

@@ -20,6 +20,7 @@
 
 #include "common/server_login.h"
 #include "platform/settings_store.h"
+#include "shell/keep_policy.h"
 
 namespace vaultwick {
 
@@ -63,6 +64,7 @@ enum class ChangeResult {
   InvalidStartHour,
   InvalidPeriod,
   InvalidScratchDatabase,
+  InvalidKeepCount,
 };
 // The message for a refused change; empty for Done.
 const char* ChangeResultText(ChangeResult result);
@@ -97,9 +99,10 @@ bool RemoveConnection(SettingsStore& store, std::string_view name);
 // was. A new name that another connection has (letter case ignored) is
 // refused; a change of letter case only is not. When `oldName` is not
 // stored (removed meanwhile), `changed` is stored as a new connection.
-// Its test restore and TLS settings, which no main window field shows, stay
-// with it (SetVerifyRestore and SetConnectionTls change them); a database that
-// is that test restore's scratch database is refused.
+// Its test restore, TLS settings and keep policy, which no main window field
+// shows, stay with it (SetVerifyRestore, SetConnectionTls and SetKeepPolicy
+// change them); a database that is that test restore's scratch database is
+// refused.
 ChangeResult ApplyConnectionChanges(SettingsStore& store, std::string_view oldName,
                                     const ConnectionProfile& changed);
 
@@ -128,5 +131,16 @@ std::optional<ChangeResult> SetVerifyRestore(SettingsStore& store, std::string_v
 // Sets how the connection `name` (letter case ignored) asks for TLS. False
 // when there is no such connection.
 bool SetConnectionTls(SettingsStore& store, std::string_view name, const TlsSettings& tls);
+
+// How many restore points of each kind the connection keeps. A stored count
+// outside 0 to kMaxKeepCount (written by other means) reads as that kind's
+// default. nullopt when there is no such connection.
+std::optional<KeepPolicy> LoadKeepPolicy(SettingsStore& store, std::string_view name);
+
+// Stores the keep policy of the connection `name`; a count outside 0 to
+// kMaxKeepCount is refused (InvalidKeepCount). nullopt when there is no
+// such connection.
+std::optional<ChangeResult> SetKeepPolicy(SettingsStore& store, std::string_view name,
+                                          const KeepPolicy& policy);
 
 }  // namespace vaultwick

@@ -25,14 +25,16 @@
 #include <vector>
 
 #include "platform/clock.h"
+#include "platform/settings_store_layout.h"
 
 namespace vaultwick {
 
+// The defaults are those a connection starts with.
 struct KeepPolicy {
-  int hourly = 0;
-  int daily = 7;
-  int weekly = 4;
-  int monthly = 6;
+  int hourly = static_cast<int>(settings::kKeepHourly.defaultInteger);
+  int daily = static_cast<int>(settings::kKeepDaily.defaultInteger);
+  int weekly = static_cast<int>(settings::kKeepWeekly.defaultInteger);
+  int monthly = static_cast<int>(settings::kKeepMonthly.defaultInteger);
   bool operator==(const KeepPolicy&) const = default;
 };
 

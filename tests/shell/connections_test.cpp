@@ -150,6 +150,32 @@ TEST_F(ConnectionsTest, AStoreThatCannotBeReadGivesAFailedTestRestore) {
   EXPECT_NE(outcome.detail.find("Connections"), std::string::npos) << outcome.detail;
 }
 
+// The keep policy starts at the defaults, follows the connection through a
+// rename, refuses counts out of range whole, and a count stored out of range
+// by other means reads as its default.
+TEST_F(ConnectionsTest, KeepPolicyFollowsTheConnectionAndStaysInRange) {
+  ASSERT_EQ(ApplyConnectionChanges(*store_, "A", Profile("A")), ChangeResult::Done);
+  EXPECT_EQ(LoadKeepPolicy(*store_, "a"), KeepPolicy{});
+  EXPECT_EQ(SetKeepPolicy(*store_, "a", KeepPolicy{24, 0, 0, 12}), ChangeResult::Done);
+  EXPECT_EQ(ApplyConnectionChanges(*store_, "A", Profile("Renamed")), ChangeResult::Done);
+  EXPECT_EQ(LoadKeepPolicy(*store_, "renamed"), (KeepPolicy{24, 0, 0, 12}));
+
+  EXPECT_EQ(SetKeepPolicy(*store_, "Renamed", KeepPolicy{1, 1, -1, 1}),
+            ChangeResult::InvalidKeepCount);
+  EXPECT_EQ(SetKeepPolicy(*store_, "Renamed", KeepPolicy{1001, 1, 1, 1}),
+            ChangeResult::InvalidKeepCount);
+  EXPECT_EQ(LoadKeepPolicy(*store_, "Renamed"), (KeepPolicy{24, 0, 0, 12}));
+  EXPECT_EQ(SetKeepPolicy(*store_, "nobody", KeepPolicy{}), std::nullopt);
+  EXPECT_EQ(LoadKeepPolicy(*store_, "nobody"), std::nullopt);
+
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(store_->path().c_str(), &db), SQLITE_OK);
+  sqlite3_exec(db, "UPDATE Connections SET KeepDaily = -3, KeepMonthly = 5000", nullptr, nullptr,
+               nullptr);
+  sqlite3_close(db);
+  EXPECT_EQ(LoadKeepPolicy(*store_, "Renamed"), (KeepPolicy{24, 7, 0, 6}));
+}
+
 TEST_F(ConnectionsTest, StoredScheduleNormalisesOnTheLowByte) {
   struct Case {
     std::int64_t stored;

@@ -151,6 +151,7 @@ TEST_F(KeepPolicyTest, PeriodsFollowTheClocksZone) {
       }
       return utc_.ToLocalTime(moment + hours(3));
     }
+    std::optional<WallTime> FromLocalTime(const LocalTime&) const override { return std::nullopt; }
 
    private:
     TestClock utc_;
