@@ -1,5 +1,6 @@
 #include "cli/command_support.h"
 
+#include <algorithm>
 #include <charconv>
 #include <filesystem>
 
@@ -132,6 +133,30 @@ std::string FormatLocalTime(const std::optional<LocalTime>& moment) {
                   moment->day, moment->hour, moment->minute, moment->second);
   }
   return text;
+}
+
+std::string YesNoText(const std::optional<bool>& value) {
+  return !value ? "-" : *value ? "yes" : "no";
+}
+
+std::string OrDash(const std::string& text) {
+  return text.empty() ? "-" : text;
+}
+
+void PrintColumns(const std::vector<std::vector<std::string>>& lines, std::FILE* out) {
+  std::vector<std::size_t> widths;
+  for (const std::vector<std::string>& line : lines) {
+    widths.resize(std::max(widths.size(), line.size()));
+    for (std::size_t c = 0; c < line.size(); ++c) {
+      widths[c] = std::max(widths[c], line[c].size());
+    }
+  }
+  for (const std::vector<std::string>& line : lines) {
+    for (std::size_t c = 0; c + 1 < line.size(); ++c) {
+      std::fprintf(out, "%-*s  ", static_cast<int>(widths[c]), line[c].c_str());
+    }
+    std::fprintf(out, "%s\n", line.empty() ? "" : line.back().c_str());
+  }
 }
 
 std::string FormatSeconds(std::int64_t milliseconds) {

@@ -109,6 +109,16 @@ void PrintError(const CommandIo& io, std::string_view command, std::string_view 
 std::string FormatLocalTime(const std::optional<LocalTime>& moment);
 std::string FormatSeconds(std::int64_t milliseconds);
 std::string EndTextWithCause(std::string_view endText, std::string_view cause);
+// "yes", "no", or "-" where a row says nothing (older rows do not know
+// whether their archive was checked).
+std::string YesNoText(const std::optional<bool>& value);
+// The text, or "-" when it is empty (a run without a test restore has no verdict).
+std::string OrDash(const std::string& text);
+
+// One line per entry, each column as wide as its widest entry and two
+// spaces apart; the last column is not padded. The first line is the header.
+void PrintColumns(const std::vector<std::vector<std::string>>& lines, std::FILE* out);
+
 // How a test restore went, for a log or a summary: "test restore verified",
 // or "test restore differs: DETAIL" ("failed" likewise); empty when none ran.
 std::string TestRestoreText(std::string_view verified, std::string_view detail);

@@ -1,6 +1,7 @@
 #include "cli/connections_command.h"
 
 #include <string>
+#include <utility>
 
 #include "cli/password_input.h"
 #include "shell/connections.h"
@@ -15,7 +16,9 @@ constexpr const char* kUsage =
     "       vaultwick connections set NAME [--name NEW] [--host HOST[:PORT]] [--login LOGIN]\n"
     "                 [--database DB] [--start-hour 0-23] [--period 1|2|3|4|6|8|12|24]\n"
     "                 [--password-stdin] [--verify-restore SCRATCHDB | --no-verify-restore]\n"
-    "                 [--tls MODE] [--tls-ca FILE] [--store FILE]\n"
+    "                 [--tls MODE] [--tls-ca FILE]\n"
+    "                 [--keep-hourly H] [--keep-daily D] [--keep-weekly W] [--keep-monthly M]\n"
+    "                 [--store FILE]\n"
     "       vaultwick connections remove NAME [--store FILE]\n"
     "\n"
     "add without NAME picks \"New Connection\", \"New Connection 0\", ... Every new\n"
@@ -30,6 +33,11 @@ constexpr const char* kUsage =
     "verify-ca (and the server's certificate is signed by the CA of --tls-ca FILE,\n"
     "else by one the system trusts), verify-identity (and it names the host) or off.\n"
     "A server that cannot meet the mode is refused before anything is read.\n"
+    "--keep-* say how many restore points a connection keeps after each complete\n"
+    "backup: the last archive of each of the newest H hours, D days, W weeks (Monday\n"
+    "to Sunday) and M months that have one (0 to 1000 each; at first 0, 7, 4 and 6).\n"
+    "The newest archive and the newest one whose test restore verified always stay;\n"
+    "all zero keeps the newest alone. They live in <target>/restore-points/NAME/.\n"
     "The store is --store FILE, else $VAULTWICK_STORE, else\n"
     "$XDG_CONFIG_HOME/tessaly-vaultwick/settings.sqlite.\n";
 
@@ -46,6 +54,18 @@ constexpr OptionSpec kOptions[] = {
     {"--no-verify-restore", false},
     kTlsOption,
     kTlsCaOption,
+    {"--keep-hourly", true},
+    {"--keep-daily", true},
+    {"--keep-weekly", true},
+    {"--keep-monthly", true},
+};
+
+// The keep options and the policy count each one sets.
+constexpr std::pair<const char*, int KeepPolicy::*> kKeepOptions[] = {
+    {"--keep-hourly", &KeepPolicy::hourly},
+    {"--keep-daily", &KeepPolicy::daily},
+    {"--keep-weekly", &KeepPolicy::weekly},
+    {"--keep-monthly", &KeepPolicy::monthly},
 };
 constexpr CommandSpec kSpec{"connections", kUsage, kOptions, 2};
 
@@ -75,15 +95,18 @@ int Show(SettingsStore& store, const std::string& name, const CommandIo& io) {
   }
   const ConnectionProfile* profile = &stored->profile;
   const std::string& scratch = stored->verifyRestore;
+  const KeepPolicy keep = LoadKeepPolicy(store, name).value_or(KeepPolicy{});
   std::fprintf(io.out,
                "Name:          %s\nHost:          %s\nLogin:         %s\nPassword:      %s\n"
                "Database:      %s\nStart at:      %02d:00\nUpdate every:  %d hour(s)\n"
-               "Test restore:  %s\nTLS:           %s\n",
+               "Test restore:  %s\nTLS:           %s\n"
+               "Keep:          %d hourly, %d daily, %d weekly, %d monthly\n",
                profile->name.c_str(), profile->server.host.c_str(), profile->server.login.c_str(),
                profile->server.password.empty() ? "(none)" : "********",
                profile->server.database.c_str(), profile->startHour, profile->periodHours,
                scratch.empty() ? "off" : ("into " + scratch).c_str(),
-               TlsText(profile->server.tls).c_str());
+               TlsText(profile->server.tls).c_str(), keep.hourly, keep.daily, keep.weekly,
+               keep.monthly);
   return kExitOk;
 }
 
@@ -108,6 +131,17 @@ int Set(SettingsStore& store, const std::string& name, const ParsedArguments& ar
       }
     }
   }
+  std::optional<int> keepCounts[std::size(kKeepOptions)];
+  for (std::size_t i = 0; i < std::size(kKeepOptions); ++i) {
+    const char* option = kKeepOptions[i].first;
+    if (std::optional<std::string> text = arguments.Value(option)) {
+      keepCounts[i] = ParseNumber(*text, -1000000, 1000000);
+      if (!keepCounts[i]) {
+        return UsageError(kSpec, io,
+                          std::string(option) + " needs a whole number, not '" + *text + "'");
+      }
+    }
+  }
   std::optional<ConnectionProfile> profile = LoadConnection(store, name);
   if (!profile) {
     return NoSuchConnection(io, name);
@@ -116,6 +150,13 @@ int Set(SettingsStore& store, const std::string& name, const ParsedArguments& ar
   const std::optional<TlsSettings> tls = TlsFromArguments(arguments, profile->server.tls, &problem);
   if (!tls) {
     return UsageError(kSpec, io, problem);
+  }
+  std::optional<KeepPolicy> keep;
+  for (std::size_t i = 0; i < std::size(kKeepOptions); ++i) {
+    if (keepCounts[i]) {
+      keep = keep.value_or(LoadKeepPolicy(store, name).value_or(KeepPolicy{}));
+      (*keep).*kKeepOptions[i].second = *keepCounts[i];
+    }
   }
   ConnectionProfile changed = *profile;
   changed.name = arguments.Value("--name").value_or(changed.name);
@@ -142,6 +183,9 @@ int Set(SettingsStore& store, const std::string& name, const ParsedArguments& ar
       }
       if (result == ChangeResult::Done && *tls != profile->server.tls) {
         SetConnectionTls(store, changed.name, *tls);
+      }
+      if (result == ChangeResult::Done && keep) {
+        result = SetKeepPolicy(store, changed.name, *keep).value_or(ChangeResult::Done);
       }
       if (result != ChangeResult::Done) {
         throw RefusedChange{result};

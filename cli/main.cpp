@@ -7,6 +7,7 @@
 #include "cli/connections_command.h"
 #include "cli/history_command.h"
 #include "cli/restore_command.h"
+#include "cli/restore_points_command.h"
 #include "cli/scheduler_command.h"
 #include "cli/status_command.h"
 #include "cli/target_command.h"
@@ -21,7 +22,7 @@ void PrintUsage(std::FILE* out) {
       "usage: vaultwick COMMAND [ARGUMENTS...]\n"
       "\n"
       "Commands:\n"
-      "%s\n%s\n%s\n%s\n%s\n%s\n%s\n%s\n"
+      "%s\n%s\n%s\n%s\n%s\n%s\n%s\n%s\n%s\n"
       "\n"
       "Run 'vaultwick COMMAND --help' for the arguments of a command,\n"
       "'vaultwick --version' for the version.\n"
@@ -30,7 +31,8 @@ void PrintUsage(std::FILE* out) {
       vaultwick::kConnectionsCommandSummary, vaultwick::kTargetCommandSummary,
       vaultwick::kBackupCommandSummary, vaultwick::kSchedulerCommandSummary,
       vaultwick::kHistoryCommandSummary, vaultwick::kStatusCommandSummary,
-      vaultwick::kRestoreCommandSummary, vaultwick::kZipCommandSummary);
+      vaultwick::kRestoreCommandSummary, vaultwick::kRestorePointsCommandSummary,
+      vaultwick::kZipCommandSummary);
 }
 
 }  // namespace
@@ -62,6 +64,7 @@ int main(int argc, char** argv) {
       {"history", [](int n, char** v) { return vaultwick::RunHistoryCommand(n, v); }},
       {"status", [](int n, char** v) { return vaultwick::RunStatusCommand(n, v); }},
       {"restore", [](int n, char** v) { return vaultwick::RunRestoreCommand(n, v); }},
+      {"restore-points", [](int n, char** v) { return vaultwick::RunRestorePointsCommand(n, v); }},
   };
   for (const Entry& entry : kCommands) {
     if (entry.name == command) {

@@ -10,9 +10,11 @@
 #include <span>
 #include <variant>
 
+#include "backup/restore_point_layout.h"
 #include "cli/password_input.h"
 #include "restore/restore_database.h"
 #include "shell/connections.h"
+#include "shell/restore_points.h"
 
 namespace vaultwick {
 
@@ -21,13 +23,16 @@ namespace {
 constexpr std::string_view kCommand = "restore";
 
 constexpr const char* kUsage =
-    "usage: vaultwick restore --connection NAME [--archive FILE] --database DB [--replace]\n"
-    "                         [--store FILE]\n"
+    "usage: vaultwick restore --connection NAME [--archive FILE | --at TIME] --database DB\n"
+    "                         [--replace] [--store FILE]\n"
     "       vaultwick restore --host HOST[:PORT] --login LOGIN --archive FILE --database DB\n"
     "                         [--replace] [--password-stdin] [--tls MODE] [--tls-ca FILE]\n"
     "Loads the SQL dump of a backup archive into the database DB on the connection's\n"
     "server (with --connection: its stored host and login, and by default the\n"
-    "archive <target folder>/NAME.zip). The archive is checked whole before anything\n"
+    "archive <target folder>/NAME.zip). --at TIME takes the newest of the\n"
+    "connection's archives placed at or before TIME instead (local time,\n"
+    "YYYY-MM-DD HH:MM, or YYYY-MM-DD for 00:00 of that day; see vaultwick\n"
+    "restore-points NAME). The archive is checked whole before anything\n"
     "is loaded, and DB changes only once all of it has loaded into a staging\n"
     "database beside it. A missing DB is created; one that holds tables, routines\n"
     "or events is refused unless --replace is given, which drops whatever of DB has\n"
@@ -51,6 +56,7 @@ constexpr OptionSpec kOptions[] = {
     {"--password-stdin", false},
     kTlsOption,
     kTlsCaOption,
+    {"--at", true},
 };
 
 constexpr int kExitSignalBase = 128;
@@ -158,9 +164,36 @@ class ProgressPrinter {
 
 constexpr CommandSpec kSpec{kCommand, kUsage, kOptions, 0};
 
-// Fills the request from the stored connection NAME. False, after saying
-// why, when the store or the connection cannot be read.
-bool FillFromStore(const ParsedArguments& arguments, const CommandIo& io, RestoreRequest& request) {
+// Takes the newest archive of the connection placed at or before `at` and
+// says which; before its first one the restore is refused with that one's time.
+int ChoosePointAt(SettingsStore& store, const StoredConnection& stored, const std::string& at,
+                  WallTime moment, const CommandIo& io, RestoreRequest& request) {
+  const SystemClock clock;
+  const std::string& name = stored.profile.name;
+  const std::vector<RestorePoint> points = ListRestorePoints(store, stored.saveTo, name);
+  const RestorePoint* point = PointAtOrBefore(points, moment);
+  if (points.empty()) {
+    PrintError(io, kCommand, "no archive of " + name + " in " + stored.saveTo);
+    return kExitFailed;
+  }
+  if (point == nullptr) {
+    const ArchiveFile& first = points.back().file;
+    PrintError(io, kCommand,
+               "no archive of " + name + " at or before " + at + ": the first is from " +
+                   FormatLocalTime(clock.ToLocalTime(first.time)) + " (" + first.path + ")");
+    return kExitFailed;
+  }
+  request.archivePath = point->file.path;
+  std::fprintf(io.out, "Restoring %s, placed %s\n", point->file.path.c_str(),
+               FormatLocalTime(clock.ToLocalTime(point->file.time)).c_str());
+  std::fflush(io.out);
+  return kExitOk;
+}
+
+// Fills the request from the stored connection NAME. kExitOk, else the
+// status to end with after saying why.
+int FillFromStore(const ParsedArguments& arguments, const std::optional<WallTime>& at,
+                  const CommandIo& io, RestoreRequest& request) {
   const int status = WithStore(kSpec, arguments, io, [&](SettingsStore& store) {
     const std::string name = *arguments.Value("--connection");
     const std::optional<StoredConnection> stored = ReadStoredConnection(store, name);
@@ -172,12 +205,15 @@ bool FillFromStore(const ParsedArguments& arguments, const CommandIo& io, Restor
     const std::string database = request.server.database;
     request.server = stored->profile.server;
     request.server.database = database;
+    if (at) {
+      return ChoosePointAt(store, *stored, *arguments.Value("--at"), *at, io, request);
+    }
     if (request.archivePath.empty()) {
-      request.archivePath = stored->saveTo + "/" + stored->profile.name + ".zip";
+      request.archivePath = CurrentArchivePath(stored->saveTo, stored->profile.name);
     }
     return kExitOk;
   });
-  return status == kExitOk;
+  return status;
 }
 
 }  // namespace
@@ -193,8 +229,11 @@ int RunRestoreCommand(int argc, char** argv, const CommandIo& io) {
                  arguments->Has(kTlsOption.name) || arguments->Has(kTlsCaOption.name))) {
     return UsageError(kSpec, io, "--connection takes the host, login and TLS from the store");
   }
-  if (!stored && arguments->Has("--store")) {
-    return UsageError(kSpec, io, "--store goes with --connection");
+  if (!stored && (arguments->Has("--store") || arguments->Has("--at"))) {
+    return UsageError(kSpec, io, "--store and --at go with --connection");
+  }
+  if (arguments->Has("--at") && arguments->Has("--archive")) {
+    return UsageError(kSpec, io, "--at and --archive exclude each other");
   }
   if (stored && arguments->Has("--password-stdin")) {
     return UsageError(kSpec, io, "--password-stdin goes with --host");
@@ -208,13 +247,23 @@ int RunRestoreCommand(int argc, char** argv, const CommandIo& io) {
     }
   }
 
+  std::optional<WallTime> at;
+  if (std::optional<std::string> text = arguments->Value("--at")) {
+    at = ParseRestoreAt(*text, SystemClock());
+    if (!at) {
+      return UsageError(
+          kSpec, io,
+          "--at needs a local time as YYYY-MM-DD HH:MM or YYYY-MM-DD, not '" + *text + "'");
+    }
+  }
+
   RestoreRequest request;
   request.archivePath = arguments->Value("--archive").value_or("");
   request.server.database = *arguments->Value("--database");
   request.replace = arguments->Has("--replace");
   if (stored) {
-    if (!FillFromStore(*arguments, io, request)) {
-      return kExitFailed;
+    if (const int status = FillFromStore(*arguments, at, io, request); status != kExitOk) {
+      return status;
     }
   } else {
     request.server.host = *arguments->Value("--host");

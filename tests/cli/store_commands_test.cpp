@@ -14,8 +14,11 @@
 #include <filesystem>
 #include <functional>
 
+#include "backup/restore_point_layout.h"
 #include "cli/connections_command.h"
 #include "cli/history_command.h"
+#include "cli/restore_command.h"
+#include "cli/restore_points_command.h"
 #include "cli/status_command.h"
 #include "cli/target_command.h"
 #include "tests/shell/shell_test_support.h"
@@ -83,7 +86,8 @@ TEST_F(StoreCommandsTest, ConnectionsAddListShowSetRemove) {
   EXPECT_EQ(show.out,
             "Name:          Shop\nHost:          db:3307\nLogin:         bk\n"
             "Password:      ********\nDatabase:      sales\nStart at:      22:00\n"
-            "Update every:  8 hour(s)\nTest restore:  off\nTLS:           preferred\n");
+            "Update every:  8 hour(s)\nTest restore:  off\nTLS:           preferred\n"
+            "Keep:          0 hourly, 7 daily, 4 weekly, 6 monthly\n");
   EXPECT_EQ(show.out.find("s3cret"), std::string::npos);
 
   // The test restore: on, refused for the database itself (with nothing of
@@ -102,6 +106,19 @@ TEST_F(StoreCommandsTest, ConnectionsAddListShowSetRemove) {
   EXPECT_EQ(Connections({"set", "Shop", "--no-verify-restore", "--database", "sales"}).status, 0);
   EXPECT_NE(Connections({"show", "Shop"}).out.find("Test restore:  off\n"), std::string::npos);
 
+  // The keep policy: the counts given change, the others stay; a count out
+  // of range refuses the whole call.
+  EXPECT_EQ(Connections({"set", "Shop", "--keep-hourly", "24", "--keep-monthly", "0"}).status, 0);
+  EXPECT_NE(Connections({"show", "Shop"})
+                .out.find("Keep:          24 hourly, 7 daily, 4 weekly, 0 "
+                          "monthly\n"),
+            std::string::npos);
+  CommandRun tooMany = Connections({"set", "Shop", "--host", "h3", "--keep-daily", "1001"});
+  EXPECT_EQ(tooMany.status, 1);
+  EXPECT_EQ(tooMany.err,
+            "vaultwick connections: A keep count must be a whole number from 0 to 1000: Shop\n");
+  EXPECT_NE(Connections({"show", "Shop"}).out.find("db:3307"), std::string::npos);
+
   CommandRun refused = Connections({"set", "Shop", "--period", "5"});
   EXPECT_EQ(refused.status, 1);
   EXPECT_EQ(refused.err,
@@ -119,6 +136,7 @@ TEST_F(StoreCommandsTest, ConnectionsAddListShowSetRemove) {
         {"show"},
         {"list", "--host", "h"},
         {"set", "x", "--start-hour", "ten"},
+        {"set", "x", "--keep-daily", "7d"},
         {"set", "x", "--password", "p"},
         {"set", "x", "--verify-restore", "a", "--no-verify-restore"},
         {"add", "a", "b"}}) {
@@ -219,7 +237,9 @@ TEST_F(StoreCommandsTest, TargetChecksBeforeItStoresAndHistoryListsNewestFirst) 
     row.connection = "old";
     row.result = "Complete";
     row.endText = "Backup complete";
+    row.pruned = "old-20240101T000000Z.zip\nold-20240102T000000Z.zip";
     store->AppendHistory(row);
+    row.pruned = "";
     row.archiveChecked = true;
     row.verified = "differs";
     row.verifyDetail = "line 7 of the archived dump";
@@ -242,6 +262,10 @@ TEST_F(StoreCommandsTest, TargetChecksBeforeItStoresAndHistoryListsNewestFirst) 
       << all.out;
   EXPECT_NE(all.out.find("  yes      differs   Backup complete; test restore differs: line 7 of "
                          "the archived dump\n"),
+            std::string::npos)
+      << all.out;
+  EXPECT_NE(all.out.find("Backup complete; restore points removed: old-20240101T000000Z.zip "
+                         "old-20240102T000000Z.zip\n"),
             std::string::npos)
       << all.out;
   CommandRun one = Call(RunHistoryCommand, {"OLD", "--limit", "5", "--store", store_});
@@ -314,6 +338,68 @@ TEST_F(StoreCommandsTest, StatusTellsStaleAndFailingConnectionsApart) {
                     std::to_string(today + 13 * 3600) + ", \"stale\": true, \"failing\": false}"),
       std::string::npos)
       << json.out;
+}
+
+// The archives of a connection, newest first, and the one a restore --at
+// takes (said before the server is asked anything; this one has no server).
+TEST_F(StoreCommandsTest, RestorePointsListAndTheOneRestoreAtTakes) {
+  const std::string arch = scratch_.File("arch");
+  ASSERT_EQ(Call(RunTargetCommand, {arch, "--store", store_}).status, 0);
+  ASSERT_EQ(Connections({"add", "shop"}).status, 0);
+  ASSERT_EQ(Connections({"set", "shop", "--host", "127.0.0.1:1"}).status, 0);
+  const std::string points = arch + "/restore-points/shop/";
+  std::filesystem::create_directories(points);
+  const ArchiveTime first =
+      std::chrono::sys_days(std::chrono::year(2024) / 5 / 1) + std::chrono::hours(10);  // UTC
+  WriteFileBytes(points + RestorePointFileName("shop", first), "first");
+  WriteFileBytes(points + RestorePointFileName("shop", first + std::chrono::hours(24)), "second");
+  WriteFileBytes(points + "shop-notes.zip", "not a point");
+  WriteFileBytes(arch + "/shop.zip", "newest");
+
+  const SystemClock clock;
+  const auto local = [&](ArchiveTime time) { return FormatLocalTime(clock.ToLocalTime(time)); };
+  CommandRun listed = Call(RunRestorePointsCommand, {"SHOP", "--store", store_});
+  EXPECT_EQ(listed.status, 0);
+  const std::string secondPath =
+      points + RestorePointFileName("shop", first + std::chrono::hours(24));
+  EXPECT_LT(listed.out.find(arch + "/shop.zip\n"), listed.out.find(secondPath));
+  EXPECT_NE(listed.out.find(local(first) + "  5      -     -        -         " + points +
+                            RestorePointFileName("shop", first) + "\n"),
+            std::string::npos)
+      << listed.out;
+  EXPECT_EQ(listed.out.find("shop-notes"), std::string::npos);
+
+  // A minute before the second point: the first. The --at text is local time.
+  const std::string beforeSecond =
+      local(first + std::chrono::hours(24) - std::chrono::minutes(1)).substr(0, 16);
+  CommandRun taken = Call(RunRestoreCommand, {"--connection", "shop", "--at", beforeSecond,
+                                              "--database", "x", "--store", store_});
+  EXPECT_EQ(taken.out.rfind("Restoring " + points + RestorePointFileName("shop", first) +
+                                ", placed " + local(first) + "\n",
+                            0),
+            0u)
+      << taken.out;
+  EXPECT_EQ(taken.status, 1) << "no server there";
+
+  const std::string beforeFirst = local(first - std::chrono::minutes(1)).substr(0, 16);
+  CommandRun refused = Call(RunRestoreCommand, {"--connection", "shop", "--at", beforeFirst,
+                                                "--database", "x", "--store", store_});
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_EQ(refused.err, "vaultwick restore: no archive of shop at or before " + beforeFirst +
+                             ": the first is from " + local(first) + " (" + points +
+                             RestorePointFileName("shop", first) + ")\n");
+  EXPECT_EQ(refused.out, "");
+
+  for (std::vector<std::string> usage :
+       {std::vector<std::string>{"--connection", "shop", "--at", "May 1", "--database", "x"},
+        {"--connection", "shop", "--at", "2024-05-01", "--archive", "a.zip", "--database", "x"},
+        {"--host", "h", "--login", "l", "--archive", "a.zip", "--at", "2024-05-01", "--database",
+         "x"}}) {
+    usage.insert(usage.end(), {"--store", store_});
+    EXPECT_EQ(Call(RunRestoreCommand, usage).status, 2) << ::testing::PrintToString(usage);
+  }
+  EXPECT_EQ(Call(RunRestorePointsCommand, {"nobody", "--store", store_}).status, 1);
+  EXPECT_EQ(Call(RunRestorePointsCommand, {"--store", store_}).status, 2);
 }
 
 TEST_F(StoreCommandsTest, TheStoreComesFromTheOptionElseTheEnvironment) {
