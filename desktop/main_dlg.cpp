@@ -110,6 +110,7 @@ CMainDlg::CMainDlg(MainDlgOptions options, QWidget* parent)
   scheduler_ = std::make_unique<Scheduler>(store_, *starter_, clock_);
   scheduleTimer_.setTimerType(Qt::PreciseTimer);
   ConnectHandlers();
+  BuildMenus();
   OnInitDialog();
 }
 
@@ -215,6 +216,7 @@ void CMainDlg::UpdateDetailControls() {
         kPeriodListId, kRemoveButtonId, kApplyButtonId, kDownloadNowButtonId}) {
     Control(id)->setEnabled(selected);
   }
+  UpdateMenuActions();
   if (!selected) {
     databaseText.clear();
     passwordText.clear();

@@ -7,13 +7,17 @@
 // subject: main_dlg.cpp (start-up, data exchange, enable rule),
 // main_dlg_connections.cpp (Add, select, Remove, Apply), main_dlg_target.cpp
 // (the target folder), main_dlg_tray.cpp (tray, scheduler, exit) and
-// main_dlg_download.cpp (Download now).
+// main_dlg_download.cpp (Download now), main_dlg_windows.cpp (the menus and
+// the Restore, History and Settings windows they open).
 
 #include <QComboBox>
 #include <QDialog>
 #include <QIcon>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPointer>
 #include <QPushButton>
 #include <QStringList>
 #include <QSystemTrayIcon>
@@ -32,6 +36,7 @@
 namespace vaultwick {
 
 class GuiThreadCalls;
+class HistoryWindow;
 class JobMessageBoxes;
 
 // Asks the user for a folder, starting at `current`; empty when cancelled.
@@ -60,6 +65,9 @@ class CMainDlg : public QDialog {
   const QStringList& ScheduledNames() const { return scheduledNames_; }
   bool SchedulerRunning() const { return scheduleTimer_.isActive(); }
   QSystemTrayIcon* TrayIcon() const { return trayIcon; }
+  QMenuBar* MenuBar() const { return menuBar_; }
+  // The tray icon's context menu (made with the icon).
+  QMenu* TrayMenu() const { return trayMenu_; }
   JobRunner& Runner() { return *runner_; }
 
   // Data exchange between the controls and the members. TransferIn checks the
@@ -86,6 +94,11 @@ class CMainDlg : public QDialog {
   void OnTargetFolderKillFocus();
   void OnCancel();
   void OnOK() {}
+  // The menu bar's and the context menus' commands, on the selected connection.
+  void OnRestoreWindow();
+  void OnHistoryWindow();
+  void OnSettingsWindow();
+  void OnAbout();
   // The scheduler's timer: one tick over the names copied at the minimise.
   void OnScheduleTick();
 
@@ -106,6 +119,10 @@ class CMainDlg : public QDialog {
   QLineEdit* Edit(int id) const;
   void OnInitDialog();
   void ConnectHandlers();
+  void BuildMenus();
+  QMenu* MakeTrayMenu();
+  void UpdateMenuActions();
+  QString SelectedConnection() const;
   void ShowError(const QString& text);
   // Runs `body`; a store that cannot be used is reported, and false returned.
   bool WithStore(const std::function<void()>& body);
@@ -141,6 +158,12 @@ class CMainDlg : public QDialog {
   int startHourValue = 0;
 
   QSystemTrayIcon* trayIcon = nullptr;
+  QMenu* trayMenu_ = nullptr;
+  QMenuBar* menuBar_ = nullptr;
+  QAction* restoreAction_ = nullptr;
+  QAction* historyAction_ = nullptr;
+  QAction* settingsAction_ = nullptr;
+  QPointer<HistoryWindow> historyWindow_;
   QTimer scheduleTimer_;
   QStringList scheduledNames_;
   QString lastScheduledOutcome_;

@@ -47,6 +47,8 @@ void CMainDlg::GoToTray() {
     if (trayIcon == nullptr) {
       trayIcon = new QSystemTrayIcon(appIcon, this);
       trayIcon->setToolTip(TrayTip());
+      trayMenu_ = MakeTrayMenu();
+      trayIcon->setContextMenu(trayMenu_);
       connect(trayIcon, &QSystemTrayIcon::activated, this, &CMainDlg::OnTrayNotify);
     }
     trayIcon->show();

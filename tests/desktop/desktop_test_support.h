@@ -88,3 +88,18 @@ QList<QMessageBox*> OpenMessageBoxes(QWidget* owner);
 QStringList TakeMessages(QWidget* owner);
 
 }  // namespace vaultwick::test
+
+// In a QTest function of a test that links the test database support: puts
+// the private server into `server` (a std::optional<TestServer>), or skips
+// the function when there is none (fails it when one is required).
+#define VAULTWICK_QTEST_REQUIRE_SERVER(server)                         \
+  do {                                                                 \
+    std::string vw_why_;                                               \
+    (server) = ::vaultwick::test::TestServerFromEnvironment(&vw_why_); \
+    if (!(server)) {                                                   \
+      if (::vaultwick::test::TestServerRequired()) {                   \
+        QFAIL(vw_why_.c_str());                                        \
+      }                                                                \
+      QSKIP(vw_why_.c_str());                                          \
+    }                                                                  \
+  } while (false)

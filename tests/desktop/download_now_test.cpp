@@ -83,14 +83,7 @@ class DownloadNowTest : public QObject {
 
  private slots:
   void initTestCase() {
-    std::string why;
-    server_ = TestServerFromEnvironment(&why);
-    if (!server_) {
-      if (TestServerRequired()) {
-        QFAIL(why.c_str());
-      }
-      QSKIP(why.c_str());
-    }
+    VAULTWICK_QTEST_REQUIRE_SERVER(server_);
     database_ = std::make_unique<TestDatabase>(*server_, "desktop");
     QVERIFY2(database_->ok(), database_->error().c_str());
     QVERIFY(

@@ -6,10 +6,14 @@
 #include <QDir>
 #include <QFontMetrics>
 #include <QListWidget>
+#include <QMenu>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
 
+#include "desktop/history_window.h"
+#include "desktop/restore_window.h"
+#include "desktop/settings_window.h"
 #include "shell/connections.h"
 #include "shell/target_folder.h"
 #include "tests/desktop/desktop_test_support.h"
@@ -28,6 +32,27 @@ QStringList ListTexts(QListWidget* list) {
     texts.append(list->item(row)->text());
   }
   return texts;
+}
+
+QStringList ActionTexts(const QList<QAction*>& actions) {
+  QStringList texts;
+  for (const QAction* action : actions) {
+    texts.append(action->text());
+  }
+  return texts;
+}
+
+// The windows of type T the main window has opened. The window classes have
+// no meta-object of their own, so findChildren cannot tell them apart.
+template <typename T>
+QList<T*> OpenWindows(CMainDlg& dialog) {
+  QList<T*> found;
+  for (QWidget* child : dialog.findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+    if (auto* window = dynamic_cast<T*>(child)) {
+      found.append(window);
+    }
+  }
+  return found;
 }
 
 }  // namespace
@@ -67,7 +92,8 @@ class MainDlgTest : public QObject {
   }
 
   // Positions in pixels from dialog units: a quarter of the average letter
-  // width across, an eighth of the line height down, each edge rounded.
+  // width across, an eighth of the line height down, each edge rounded,
+  // below the menu bar.
   void LaysOutTheTemplateInDialogUnits() {
     MainWindowUnderTest window;
     CMainDlg& dialog = window.Open();
@@ -79,10 +105,15 @@ class MainDlgTest : public QObject {
     const int baseY = metrics.height();
     auto x = [&](int units) { return (units * baseX + 2) / 4; };
     auto y = [&](int units) { return (units * baseY + 4) / 8; };
+    // The menu bar sits above the template, which moves down by its height.
+    const int bar = dialog.MenuBar()->height();
+    QVERIFY(bar > 0);
+    QCOMPARE(dialog.MenuBar()->geometry(), QRect(0, 0, dialog.width(), bar));
     auto rect = [&](int left, int top, int width, int height) {
-      return QRect(QPoint(x(left), y(top)), QPoint(x(left + width) - 1, y(top + height) - 1));
+      return QRect(QPoint(x(left), y(top) + bar),
+                   QPoint(x(left + width) - 1, y(top + height) - 1 + bar));
     };
-    QCOMPARE(dialog.size(), QSize(x(309), y(214)));
+    QCOMPARE(dialog.size(), QSize(x(309), y(214) + bar));
     QCOMPARE(dialog.minimumSize(), dialog.maximumSize());
     QCOMPARE(window.Control<QWidget>(kConnectionListId)->geometry(), rect(11, 52, 90, 105));
     QCOMPARE(window.Control<QWidget>(kDownloadNowButtonId)->geometry(), rect(235, 144, 59, 13));
@@ -288,6 +319,52 @@ class MainDlgTest : public QObject {
     QVERIFY(!dialog.isMinimized());
     QVERIFY(!dialog.TrayIcon()->isVisible());
     QVERIFY(!dialog.SchedulerRunning());
+  }
+
+  // The menu bar and the list's context menu act on the selected connection;
+  // History opens one window however often it is asked for.
+  void MenusOpenTheWindowsOfTheSelectedConnection() {
+    MainWindowUnderTest window;
+    (void)AddConnectionNamed(window.store(), "shop");
+    CMainDlg& dialog = window.Open();
+    const QList<QAction*> menus = dialog.MenuBar()->actions();
+    QCOMPARE(ActionTexts(menus), QStringList({"&Connection", "&Help"}));
+    const QList<QAction*> connection = menus[0]->menu()->actions();
+    QCOMPARE(ActionTexts(connection), QStringList({"&Restore...", "&History...", "&Settings..."}));
+    QCOMPARE(ActionTexts(menus[1]->menu()->actions()), QStringList({"&About"}));
+    QVERIFY(!connection[0]->isEnabled());
+    QVERIFY(connection[1]->isEnabled());
+    QVERIFY(!connection[2]->isEnabled());
+
+    window.Select("shop");
+    QVERIFY(connection[0]->isEnabled() && connection[2]->isEnabled());
+    connection[0]->trigger();
+    QCOMPARE(OpenWindows<RestoreWindow>(dialog).size(), 1);
+    QCOMPARE(OpenWindows<RestoreWindow>(dialog).first()->windowTitle(), QString("Restore shop"));
+    connection[1]->trigger();
+    connection[1]->trigger();
+    QCOMPARE(OpenWindows<HistoryWindow>(dialog).size(), 1);
+    connection[2]->trigger();
+    QCOMPARE(OpenWindows<SettingsWindow>(dialog).size(), 1);
+  }
+
+  // The tray's menu: Open brings the window back, Exit ends the program as
+  // the close box does.
+  void TrayMenuOpensAndExits() {
+    MainWindowUnderTest window(true);
+    CMainDlg& dialog = window.Open();
+    dialog.showMinimized();
+    QTRY_VERIFY(!dialog.isVisible());
+    const QList<QAction*> entries = dialog.TrayMenu()->actions();
+    QCOMPARE(ActionTexts(entries), QStringList({"&Open", "&History...", "", "E&xit"}));
+    entries[0]->trigger();
+    QVERIFY(dialog.isVisible());
+    QVERIFY(!dialog.SchedulerRunning());
+    dialog.showMinimized();
+    QTRY_VERIFY(!dialog.isVisible());
+    QSignalSpy finished(&dialog, &QDialog::finished);
+    entries[3]->trigger();
+    QCOMPARE(finished.size(), 1);
   }
 
   // --tray: the program starts as a minimise leaves it.

@@ -1,0 +1,87 @@
+// The settings window of one connection: it shows what is stored, stores
+// what is set, and refuses what the command line refuses, keeping nothing of
+// a refused save.
+
+#include <QMessageBox>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include "desktop/settings_sections.h"
+#include "desktop/settings_window.h"
+#include "shell/connections.h"
+#include "tests/desktop/desktop_test_support.h"
+
+namespace vaultwick::test {
+
+class SettingsWindowTest : public QObject {
+  Q_OBJECT
+
+ private:
+  // A folder of its own for each test function.
+  std::optional<QTemporaryDir> folder_;
+
+  std::unique_ptr<SettingsStore> MakeStore() {
+    auto store = SettingsStore::Open(folder_->filePath("s.sqlite").toStdString());
+    (void)AddConnectionNamed(*store, "shop");
+    ConnectionProfile profile{"shop", {"db", "backup", "", "sales", {}}, 2, 24};
+    (void)ApplyConnectionChanges(*store, "shop", profile);
+    return store;
+  }
+
+  template <typename T>
+  static T* Section(SettingsWindow& window) {
+    for (SettingsSection* section : window.Sections()) {
+      if (auto* found = dynamic_cast<T*>(section)) {
+        return found;
+      }
+    }
+    return nullptr;
+  }
+
+ private slots:
+  void init() { folder_.emplace(); }
+
+  void ShowsAndStoresTheKeepPolicyAndTestRestore() {
+    auto store = MakeStore();
+    SettingsWindow window(*store, "shop");
+    auto* keep = Section<KeepPolicySection>(window);
+    auto* test = Section<TestRestoreSection>(window);
+    QCOMPARE(keep->Daily()->value(), 7);
+    QCOMPARE(keep->Monthly()->value(), 6);
+    QVERIFY(!test->Enabled()->isChecked());
+    QVERIFY(!test->ScratchDatabase()->isEnabled());
+    QCOMPARE(keep->Hourly()->maximum(), 1000);
+
+    keep->Hourly()->setValue(24);
+    keep->Weekly()->setValue(0);
+    test->Enabled()->setChecked(true);
+    test->ScratchDatabase()->setText("sales_check");
+    window.accept();
+    QCOMPARE(window.result(), int(QDialog::Accepted));
+    QCOMPARE(LoadKeepPolicy(*store, "shop"), (KeepPolicy{24, 7, 0, 6}));
+    QCOMPARE(ReadStoredConnection(*store, "shop")->verifyRestore, std::string("sales_check"));
+  }
+
+  // The connection's own database as the scratch database is refused, and
+  // the keep policy changed in the same save is not kept either.
+  void ARefusedSaveKeepsNothing() {
+    auto store = MakeStore();
+    SettingsWindow window(*store, "shop");
+    window.show();
+    Section<KeepPolicySection>(window)->Daily()->setValue(1);
+    auto* test = Section<TestRestoreSection>(window);
+    test->Enabled()->setChecked(true);
+    test->ScratchDatabase()->setText("SALES");
+    QVERIFY(!window.Save());
+    QCOMPARE(TakeMessages(&window),
+             QStringList({"The scratch database of a test restore must be named, and must not be "
+                          "the database backed up"}));
+    QCOMPARE(LoadKeepPolicy(*store, "shop"), KeepPolicy{});
+    QCOMPARE(ReadStoredConnection(*store, "shop")->verifyRestore, std::string());
+  }
+};
+
+}  // namespace vaultwick::test
+
+QTEST_MAIN(vaultwick::test::SettingsWindowTest)
+#include "settings_window_test.moc"
