@@ -46,6 +46,10 @@ enum class BackupResult {
   // "Error occured": the job's stop was asked for before the archive was
   // placed. The job stopped at its next step (see BackupRequest::stop).
   Stopped,
+  // "Not enough room for the archive": the target or the temporary folder
+  // had less room than the archive is expected to take, so the job ended
+  // before its dump; the cause names the folder and both figures.
+  NoRoom,
 };
 
 struct BackupOutcome {

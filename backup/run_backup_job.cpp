@@ -4,18 +4,23 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <exception>
 #include <optional>
 #include <system_error>
 #include <thread>
 #include <utility>
+#include <vector>
 
 #include "backup/archive_packer.h"
 #include "backup/dump_database.h"
+#include "backup/restore_point_layout.h"
 #include "platform/files.h"
+#include "platform/free_room.h"
 #include "platform/temp_folder.h"
 #include "readback/archive_check.h"
 #include "server/server_connection.h"
+#include "server/server_query.h"
 #include "zip/zip_result.h"
 
 namespace vaultwick {
@@ -65,6 +70,27 @@ std::string NotDumpedInFullCause(const DumpOutcome& dump) {
     cause += " (" + dump.cause + ")";
   }
   return cause;
+}
+
+// Why the target folder or the job's own folder cannot take the archive the
+// job expects to make (the last one's size with a margin, else the tables'
+// data length); empty when both can, or when it cannot be told.
+std::string ArchiveRoomShortage(MYSQL* connection, const std::string& saveTo,
+                                const std::string& name, const std::string& jobFolder) {
+  std::optional<std::uint64_t> lastArchive;
+  std::vector<std::string> folders = {jobFolder};
+  if (!saveTo.empty()) {
+    lastArchive = FileSize(CurrentArchivePath(saveTo, name));
+    folders.insert(folders.begin(), saveTo);
+  }
+  std::uint64_t dataLength = 0;
+  if (!lastArchive) {
+    const std::optional<std::string> sum = QueryValue(
+        connection,
+        "SELECT SUM(DATA_LENGTH) FROM information_schema.TABLES WHERE TABLE_SCHEMA = DATABASE()");
+    dataLength = sum ? std::strtoull(sum->c_str(), nullptr, 10) : 0;
+  }
+  return RoomShortage(folders, ExpectedArchiveBytes(lastArchive, dataLength));
 }
 
 class BackupJob {
@@ -164,6 +190,11 @@ class BackupJob {
                    connection.Error());
     }
 
+    if (std::string shortage = ArchiveRoomShortage(connection.get(), saveTo, name, folder->path());
+        !shortage.empty()) {
+      return Ended(BackupResult::NoRoom, kTextNoRoom, std::move(shortage));
+    }
+
     Show(kTextGettingTables);
     const std::string archivePath = folder->FilePath(kArchiveFileName);
     ArchivePacker packer(dumpPath, archivePath, stop_,
@@ -242,8 +273,17 @@ class BackupJob {
     }
     // The separator goes in even when saveTo ends with one. An empty saveTo
     // would put the archive into the root folder, so it counts as a failed copy.
-    const std::string finalPath = saveTo + "/" + request_->name + ".zip";
-    int copyError = saveTo.empty() ? ENOENT : CopyFileReplacing(archivePath, finalPath, stop_);
+    const std::string finalPath = CurrentArchivePath(saveTo, request_->name);
+    // The archive about to be replaced becomes a restore point first; one
+    // that cannot be kept is not replaced either.
+    KeptArchive kept;
+    const int keepError = saveTo.empty() ? 0 : KeepReplacedArchive(saveTo, request_->name, &kept);
+    int copyError = saveTo.empty()   ? ENOENT
+                    : keepError != 0 ? keepError
+                                     : CopyFileReplacing(archivePath, finalPath, stop_);
+    if (copyError != 0) {
+      UndoKeepReplacedArchive(saveTo, request_->name, kept);
+    }
     if (copyError == ECANCELED) {
       return StoppedOutcome();
     }
@@ -252,7 +292,12 @@ class BackupJob {
       if (messageBox_) {
         messageBox_->ShowError(kTextCopyFailed);
       }
-      outcome = Ended(BackupResult::CopyFailed, kTextCopyFailed, ErrnoText(copyError));
+      std::string cause = ErrnoText(copyError);
+      if (keepError != 0) {
+        cause = "the archive it replaces could not be kept in " +
+                RestorePointFolder(saveTo, request_->name) + ": " + cause;
+      }
+      outcome = Ended(BackupResult::CopyFailed, kTextCopyFailed, std::move(cause));
     } else {
       outcome.archiveSize = FileSize(archivePath).value_or(0);
     }

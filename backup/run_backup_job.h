@@ -6,6 +6,8 @@
 //   connect -> select database -> DumpDatabase into <private temp folder>/<name>.sql,
 //   packed while it is written (ArchivePacker) into <private temp folder>/<name>.zip
 //   -> read back and checked
+//   (first: room for the archive in both folders, else the job ends here)
+//   -> the <name>.zip it replaces becomes a restore point (restore_point_layout.h)
 //   -> copy (write beside, sync, rename) to <saveTo>/<name>.zip
 //   -> optionally a test restore of it (BackupRequest::verifyRestore) -> remove the temp folder
 //
@@ -51,5 +53,6 @@ inline constexpr const char* kTextErrorOccured = "Error occured";
 inline constexpr const char* kTextDumpWriteFailed = "Could not write dump file";
 inline constexpr const char* kTextArchiveFailed = "Could not create archive";
 inline constexpr const char* kTextCopyFailed = "Could not copy file to target directory";
+inline constexpr const char* kTextNoRoom = "Not enough room for the archive";
 
 }  // namespace vaultwick

@@ -1,8 +1,12 @@
 #include "platform/free_room.h"
 
+#include <sys/stat.h>
 #include <sys/statvfs.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <limits>
+#include <utility>
 
 namespace vaultwick {
 namespace {
@@ -29,12 +33,41 @@ std::uint64_t ExpectedArchiveBytes(std::optional<std::uint64_t> lastArchiveBytes
 }
 
 std::string RoomShortage(const std::string& folder, std::uint64_t neededBytes) {
-  const std::optional<std::uint64_t> free = FreeBytes(folder);
-  if (!free || *free >= neededBytes) {
-    return {};
+  return RoomShortage(std::vector<std::string>{folder}, neededBytes);
+}
+
+std::string RoomShortage(const std::vector<std::string>& folders, std::uint64_t neededBytesEach) {
+  // The folders of each file system, in the order they were given.
+  std::vector<std::pair<dev_t, std::vector<std::string>>> fileSystems;
+  for (const std::string& folder : folders) {
+    struct stat info {};
+    if (::stat(folder.c_str(), &info) != 0) {
+      continue;
+    }
+    auto same = std::find_if(fileSystems.begin(), fileSystems.end(),
+                             [&](const auto& entry) { return entry.first == info.st_dev; });
+    if (same == fileSystems.end()) {
+      fileSystems.push_back({info.st_dev, {folder}});
+    } else {
+      same->second.push_back(folder);
+    }
   }
-  return "Not enough room in " + folder + ": " + ByteCountText(neededBytes) + " needed, " +
-         ByteCountText(*free) + " free";
+  for (const auto& [device, named] : fileSystems) {
+    const std::uint64_t count = named.size();
+    const std::uint64_t needed = neededBytesEach > std::numeric_limits<std::uint64_t>::max() / count
+                                     ? std::numeric_limits<std::uint64_t>::max()
+                                     : neededBytesEach * count;
+    const std::optional<std::uint64_t> free = FreeBytes(named.front());
+    if (free && *free < needed) {
+      std::string where;
+      for (const std::string& folder : named) {
+        where += (where.empty() ? "" : " and ") + folder;
+      }
+      return "Not enough room in " + where + ": " + ByteCountText(needed) + " needed, " +
+             ByteCountText(*free) + " free";
+    }
+  }
+  return {};
 }
 
 std::string ByteCountText(std::uint64_t bytes) {

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace vaultwick {
 
@@ -23,6 +24,12 @@ std::uint64_t ExpectedArchiveBytes(std::optional<std::uint64_t> lastArchiveBytes
 // be told (the write itself will then say what is wrong). Otherwise the
 // cause: "Not enough room in <folder>: <needed> needed, <free> free".
 std::string RoomShortage(const std::string& folder, std::uint64_t neededBytes);
+
+// The same for several folders that are each to hold a file of
+// `neededBytesEach` at once: folders on one file system share its room, so
+// two of them there need twice the bytes ("Not enough room in <a> and <b>:
+// ..."). Folders whose room cannot be told are left out.
+std::string RoomShortage(const std::vector<std::string>& folders, std::uint64_t neededBytesEach);
 
 // "1.3 MiB (1363148 bytes)", "512 bytes".
 std::string ByteCountText(std::uint64_t bytes);

@@ -44,6 +44,8 @@ const char* BackupResultName(BackupResult result) {
       return "ServerLost";
     case BackupResult::Stopped:
       return "Stopped";
+    case BackupResult::NoRoom:
+      return "NoRoom";
     default:
       return "Failed";
   }

@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "backup/restore_point_layout.h"
 #include "backup/run_backup_job.h"
 #include "tests/backup/job_test_support.h"
 #include "tests/backup/test_database.h"
@@ -49,6 +50,17 @@ void LimitFileSize(rlim_t bytes) {
   limit.rlim_cur = bytes;
   ::setrlimit(RLIMIT_FSIZE, &limit);
 }
+
+// Calls `onText` with every status text of the job, on the job's thread.
+class StatusTrigger : public StatusTextPort {
+ public:
+  explicit StatusTrigger(std::function<void(const std::string&)> onText)
+      : onText_(std::move(onText)) {}
+  void SetStatusText(const std::string& text) override { onText_(text); }
+
+ private:
+  std::function<void(const std::string&)> onText_;
+};
 
 class JobRunTest : public ::testing::Test {
  protected:
@@ -181,13 +193,19 @@ TEST_F(JobRunTest, ArchiveHoldsTheDumpRestoresEqualAndIsReplacedNextRun) {
   ASSERT_TRUE(SummarizeTables(restored, &copy));
   EXPECT_EQ(original, copy);
 
+  // The next run replaces shop.zip; the archive it replaced becomes the
+  // one restore point, the same bytes under a name of its placing time.
+  const auto first = ReadWholeFile(Archive().string());
   ASSERT_TRUE(db_->Execute("DELETE FROM item WHERE id > 10"));
   OutcomeBox second;
   request = NewRequest(second);
   KeepDump(request, work_ / "kept2.sql");
   EXPECT_EQ(Run(request, second).rowsWritten, 13u);
   ExpectArchiveHolds(Archive(), "shop", *ReadWholeFile((work_ / "kept2.sql").string()));
-  EXPECT_EQ(fs::directory_iterator(work_ / "target")->path(), Archive());
+  const std::vector<ArchiveFile> archives = ListArchiveFiles((work_ / "target").string(), "shop");
+  ASSERT_EQ(archives.size(), 2u);
+  EXPECT_EQ(archives[1].path.rfind(RestorePointFolder((work_ / "target").string(), "shop"), 0), 0u);
+  EXPECT_EQ(ReadWholeFile(archives[1].path), first);
 }
 
 // The dump is packed while it is written, over several compressor segments, and
@@ -285,7 +303,46 @@ TEST_F(JobRunTest, FailedCopyLeavesTheOlderArchiveWhole) {
   EXPECT_EQ(outcome.result, BackupResult::CopyFailed);
   EXPECT_EQ(messages_->Messages().size(), 1u);
   EXPECT_EQ(ReadWholeFile(Archive().string()), older);
-  EXPECT_EQ(fs::directory_iterator(work_ / "target")->path(), Archive()) << "no part file";
+  // No part file, and the archive that stayed is no restore point of itself.
+  EXPECT_EQ(ListArchiveFiles((work_ / "target").string(), "shop").size(), 1u);
+  for (const auto& entry : fs::directory_iterator(work_ / "target")) {
+    EXPECT_TRUE(entry.path() == Archive() || entry.path().filename() == "restore-points")
+        << entry.path();
+  }
+}
+
+// A target folder without room for the archive (a small file system of its
+// own) fails before the dump with the room figures, and the archives there
+// stay byte for byte as they were.
+TEST_F(JobRunTest, TargetWithoutRoomFailsBeforeTheDumpAndTouchesNoArchive) {
+  const fs::path small = work_ / "small";
+  fs::create_directory(small);
+  if (std::system(
+          ("mount -t tmpfs -o size=256k tmpfs " + small.string() + " 2>/dev/null").c_str()) != 0) {
+    GTEST_SKIP() << "a tmpfs cannot be mounted here (it needs root)";
+  }
+  const std::string older(200 * 1024, 'a');
+  std::ofstream(small / "shop.zip", std::ios::binary) << older;
+  OutcomeBox box;
+  CountedRequest* request = NewRequest(box);
+  request->saveTo = small.string();
+  std::vector<std::string> texts;  // read once the job has ended
+  request->statusEcho =
+      std::make_shared<StatusTrigger>([&texts](const std::string& text) { texts.push_back(text); });
+  const BackupOutcome outcome = Run(request, box);
+  const auto left = ReadWholeFile((small / "shop.zip").string());
+  const bool onlyTheArchive = std::distance(fs::directory_iterator(small), {}) == 1;
+  EXPECT_EQ(std::system(("umount " + small.string()).c_str()), 0);
+  EXPECT_EQ(outcome.result, BackupResult::NoRoom);
+  EXPECT_EQ(outcome.endText, "Not enough room for the archive");
+  // The last archive's size with a tenth more, and a mebibyte for the file system.
+  EXPECT_EQ(outcome.cause.rfind(
+                "Not enough room in " + small.string() + ": 1.2 MiB (1273856 bytes) needed, ", 0),
+            0u)
+      << outcome.cause;
+  EXPECT_EQ(texts, (std::vector<std::string>{"Connecting...", outcome.endText}));
+  EXPECT_EQ(left, older);
+  EXPECT_TRUE(onlyTheArchive);
 }
 
 TEST_F(JobRunTest, ArchiveDamagedBeforeTheCopyIsCaughtAndTheOlderOneStays) {
@@ -417,17 +474,6 @@ TEST_F(JobRunTest, LocalhostWithAPortConnectsByTcpToThatPort) {
   BackupOutcome outcome = Run(request, box);
   EXPECT_EQ(outcome.result, BackupResult::Complete) << outcome.cause;
 }
-
-// Calls `onText` with every status text of the job.
-class StatusTrigger : public StatusTextPort {
- public:
-  explicit StatusTrigger(std::function<void(const std::string&)> onText)
-      : onText_(std::move(onText)) {}
-  void SetStatusText(const std::string& text) override { onText_(text); }
-
- private:
-  std::function<void(const std::string&)> onText_;
-};
 
 // Wherever a stop comes, the job ends Stopped at its next step: the older
 // archive stays as it was and no temporary file is left.
