@@ -6,13 +6,30 @@
 #include <mutex>
 #include <system_error>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "backup/run_backup_job.h"
 #include "shell/connections.h"
+#include "shell/restore_points.h"
 #include "shell/test_restore.h"
 
 namespace vaultwick {
+
+namespace {
+
+// A job of the connection still counts as running while its end is
+// reported, so no other job of it starts in this process meanwhile.
+class RunningJobMark final : public HeldConnectionLock {
+ public:
+  explicit RunningJobMark(std::string name) : name_(std::move(name)) {}
+  const std::string& Connection() const override { return name_; }
+
+ private:
+  std::string name_;
+};
+
+}  // namespace
 
 struct JobRunner::Job {
   std::string name;
@@ -45,13 +62,23 @@ struct JobRunner::Shared {
     });
   }
 
-  // Writes the history row, the one place a row is made, and tells the observer.
-  void Report(const JobEnded& ended) {
+  // Writes the history row, the one place a row is made, and tells the
+  // observer. A job that ran into `saveTo` first prunes the connection's
+  // restore points, which its row then names.
+  void Report(const JobEnded& ended, const std::string& saveTo = {}) {
     std::lock_guard<std::mutex> lock(reportMutex);
     if (!runnerAlive) {
       return;
     }
-    const HistoryRow row = MakeHistoryRow(ended, clock->Now());
+    HistoryRow row = MakeHistoryRow(ended, clock->Now());
+    if (history != nullptr && ended.outcome) {
+      try {
+        PruneAfterRun(*history, saveTo, row, *clock, RunningJobMark(ended.connection));
+      } catch (const SettingsStoreError& error) {
+        row.cause += std::string(row.cause.empty() ? "" : "; ") +
+                     "Restore points not pruned: " + error.what();
+      }
+    }
     const std::string storeError = history != nullptr ? AppendToHistory(*history, row) : "";
     if (observer.ended) {
       observer.ended(ended, storeError);
@@ -117,11 +144,11 @@ JobStart JobRunner::Start(std::unique_ptr<BackupRequest>& request, JobOrigin ori
   // The caller's own onOutcome still runs, after the history row.
   std::function<void(const BackupOutcome&)> callerOnOutcome = request->onOutcome;
   request->onOutcome = [shared = shared_, name, origin, startedAt = shared_->clock->Now(),
-                        steadyStart = std::chrono::steady_clock::now(),
+                        steadyStart = std::chrono::steady_clock::now(), saveTo = request->saveTo,
                         callerOnOutcome](const BackupOutcome& outcome) {
     const auto duration = std::chrono::duration_cast<std::chrono::milliseconds>(
         std::chrono::steady_clock::now() - steadyStart);
-    shared->Report(JobEnded{name, origin, outcome, startedAt, duration.count()});
+    shared->Report(JobEnded{name, origin, outcome, startedAt, duration.count()}, saveTo);
     if (callerOnOutcome) {
       callerOnOutcome(outcome);
     }

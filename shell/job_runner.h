@@ -68,6 +68,9 @@ class JobRunner final : public JobStarter {
   // request's own onOutcome still runs, after the history row is written.
   // A request that asks for no test restore gets the one its stored
   // connection asks for (AddStoredTestRestore), whatever started it.
+  // A job that placed and checked its archive then prunes the connection's
+  // restore points by its stored keep policy (PruneAfterRun), while it still
+  // counts as running, and its history row names what went.
   // After Shutdown nothing starts (NoThread).
   JobStart Start(std::unique_ptr<BackupRequest>& request, JobOrigin origin,
                  StartRule rule) override;

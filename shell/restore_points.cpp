@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 
@@ -35,19 +34,21 @@ bool RestorePoint::Verified() const {
 
 std::vector<RestorePoint> MatchRuns(const std::vector<ArchiveFile>& files,
                                     const std::vector<HistoryRow>& runs) {
+  std::vector<bool> taken(runs.size(), false);
   std::vector<RestorePoint> points;
   for (const ArchiveFile& file : files) {
     const std::int64_t written = file.modified.time_since_epoch().count();
-    const HistoryRow* best = nullptr;
-    for (const HistoryRow& run : runs) {
-      if (PlacedAnArchive(run) && run.archiveSize == static_cast<std::int64_t>(file.size) &&
-          run.startedAt - 1 <= written && written <= run.endedAt + 1 &&
-          (best == nullptr ||
-           std::abs(run.endedAt - written) < std::abs(best->endedAt - written))) {
-        best = &run;
+    std::optional<HistoryRow> placedBy;
+    for (std::size_t i = 0; i < runs.size() && !placedBy; ++i) {
+      const HistoryRow& run = runs[i];
+      if (!taken[i] && PlacedAnArchive(run) &&
+          run.archiveSize == static_cast<std::int64_t>(file.size) && run.startedAt - 1 <= written &&
+          written <= run.endedAt + 1) {
+        taken[i] = true;
+        placedBy = run;
       }
     }
-    points.push_back({file, best != nullptr ? std::optional<HistoryRow>(*best) : std::nullopt});
+    points.push_back({file, std::move(placedBy)});
   }
   return points;
 }
@@ -55,8 +56,9 @@ std::vector<RestorePoint> MatchRuns(const std::vector<ArchiveFile>& files,
 std::vector<RestorePoint> ListRestorePoints(SettingsStore& store, std::string_view saveTo,
                                             std::string_view name,
                                             const std::vector<HistoryRow>& moreRuns) {
-  std::vector<HistoryRow> runs = store.ReadHistory(name, kRunsSearched);
-  runs.insert(runs.end(), moreRuns.begin(), moreRuns.end());
+  std::vector<HistoryRow> runs = moreRuns;
+  const std::vector<HistoryRow> stored = store.ReadHistory(name, kRunsSearched);
+  runs.insert(runs.end(), stored.begin(), stored.end());
   return MatchRuns(ListArchiveFiles(saveTo, name), runs);
 }
 
@@ -99,14 +101,16 @@ void PruneAfterRun(SettingsStore& store, std::string_view saveTo, HistoryRow& ro
     return;  // removed meanwhile: nothing says what to keep
   }
   const std::vector<RestorePoint> points = ListRestorePoints(store, saveTo, row.connection, {row});
+  // Oldest first: of two points of one second the policy takes the later
+  // in its list as the newer, and <name>.zip is newer than a point it replaced.
   std::vector<PointFacts> facts;
-  for (const RestorePoint& point : points) {
-    facts.push_back({point.file.time, point.Verified()});
+  for (auto point = points.rbegin(); point != points.rend(); ++point) {
+    facts.push_back({point->file.time, point->Verified()});
   }
   const std::vector<unsigned> kept = ApplyKeepPolicy(facts, *policy, clock);
   for (std::size_t i = 0; i < points.size(); ++i) {
     const ArchiveFile& file = points[i].file;
-    if (kept[i] != kKeptNot || file.current) {
+    if (kept[points.size() - 1 - i] != kKeptNot || file.current) {
       continue;
     }
     if (const int error = DeleteFile(file.path); error != 0) {

@@ -27,13 +27,16 @@ struct RestorePoint {
 
 // Joins each file to the run that placed it: a run that placed an archive
 // of the file's size, between whose start and end (a second either way, for
-// the file system's coarser clock) the file was last written. Of several,
-// the one that ended nearest after it. Files keep their order.
+// the file system's coarser clock) the file was last written. Both lists are
+// newest first, and each run placed one archive: a file takes the newest
+// run that fits and that no newer file took, so two quick runs of the same
+// size are never both given to one file. Files keep their order.
 std::vector<RestorePoint> MatchRuns(const std::vector<ArchiveFile>& files,
                                     const std::vector<HistoryRow>& runs);
 
 // The connection's archives, newest first, joined to its history and to
-// `moreRuns` (a run whose row is not written yet).
+// `moreRuns` (runs newer than any in the history, whose rows are not written
+// yet; newest first).
 std::vector<RestorePoint> ListRestorePoints(SettingsStore& store, std::string_view saveTo,
                                             std::string_view name,
                                             const std::vector<HistoryRow>& moreRuns = {});

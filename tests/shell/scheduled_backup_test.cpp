@@ -7,13 +7,37 @@
 
 #include "shell/connections.h"
 #include "shell/job_runner.h"
+#include "shell/restore_points.h"
 #include "shell/scheduler.h"
+#include "shell/stored_backup.h"
 #include "shell/target_folder.h"
 #include "tests/backup/test_database.h"
 #include "tests/shell/shell_test_support.h"
 
 namespace vaultwick::test {
 namespace {
+
+// The connection "nightly" backs up `database` into a target folder under
+// `scratch` (its path into `target`), due at 22:00 every 12 hours.
+void StoreNightly(SettingsStore& store, const ScratchFolder& scratch, const TestServer& server,
+                  const std::string& database, std::string* target) {
+  const std::optional<std::string> checked = CheckTargetFolder(scratch.File("archives"));
+  ASSERT_TRUE(checked);
+  *target = *checked;
+  SaveTargetFolder(store, *target);
+  ASSERT_EQ(AddConnectionNamed(store, "nightly"), ChangeResult::Done);
+  ASSERT_EQ(ApplyConnectionChanges(store, "nightly",
+                                   {"nightly",
+                                    {server.host + ":" + std::to_string(server.port),
+                                     server.user,
+                                     server.password,
+                                     database,
+                                     {},
+                                     {}},
+                                    22,
+                                    12}),
+            ChangeResult::Done);
+}
 
 // With the connection's test restore on, the runner gives the job the stored
 // scratch database: the archive is proven there, and the scratch database goes.
@@ -25,21 +49,8 @@ TEST(ScheduledBackupTest, ATickAtADueHourBacksUpTestRestoresAndTheHistoryRecords
 
   ScratchFolder scratch;
   auto store = SettingsStore::Open(scratch.File("s.sqlite"));
-  std::optional<std::string> target = CheckTargetFolder(scratch.File("archives"));
-  ASSERT_TRUE(target);
-  SaveTargetFolder(*store, *target);
-  ASSERT_EQ(AddConnectionNamed(*store, "nightly"), ChangeResult::Done);
-  ASSERT_EQ(ApplyConnectionChanges(*store, "nightly",
-                                   {"nightly",
-                                    {server.host + ":" + std::to_string(server.port),
-                                     server.user,
-                                     server.password,
-                                     db.name(),
-                                     {},
-                                     {}},
-                                    22,
-                                    12}),
-            ChangeResult::Done);
+  std::string target;
+  ASSERT_NO_FATAL_FAILURE(StoreNightly(*store, scratch, server, db.name(), &target));
   const std::string scratchDatabase = db.name() + "_check";
   ASSERT_EQ(SetVerifyRestore(*store, "nightly", scratchDatabase), ChangeResult::Done);
 
@@ -49,7 +60,7 @@ TEST(ScheduledBackupTest, ATickAtADueHourBacksUpTestRestoresAndTheHistoryRecords
   EXPECT_EQ(scheduler.Tick(ListConnections(*store)).started, (std::vector<std::string>{"nightly"}));
   ASSERT_TRUE(runner.WaitForAll(std::chrono::seconds(120)));
 
-  const std::string archive = *target + "/nightly.zip";
+  const std::string archive = target + "/nightly.zip";
   ASSERT_TRUE(std::filesystem::exists(archive));
   std::vector<HistoryRow> rows = ReadHistory(*store, "nightly", 5);
   ASSERT_EQ(rows.size(), 1u);
@@ -63,6 +74,62 @@ TEST(ScheduledBackupTest, ATickAtADueHourBacksUpTestRestoresAndTheHistoryRecords
   std::vector<ResultRow> scratchLeft;
   ASSERT_TRUE(db.Query("SHOW DATABASES LIKE '" + scratchDatabase + "'", &scratchLeft));
   EXPECT_TRUE(scratchLeft.empty());
+}
+
+// Runs through the runner on the real clock: each placed archive turns the
+// one it replaces into a restore point, a failed run deletes nothing, and a
+// complete one prunes by the policy (here: nothing but the newest), yet
+// keeps the last point whose test restore verified, and its history row
+// names what it deleted.
+TEST(ScheduledBackupTest, RunsKeepReplacedArchivesAndPruneOnlyAfterACompleteRun) {
+  VAULTWICK_REQUIRE_TEST_SERVER(server);
+  TestDatabase db(server, "points");
+  ASSERT_TRUE(db.ok()) << db.error();
+  ASSERT_TRUE(db.Execute("CREATE TABLE t(id INT PRIMARY KEY); INSERT INTO t VALUES (1), (2)"));
+  ScratchFolder scratch;
+  auto store = SettingsStore::Open(scratch.File("s.sqlite"));
+  std::string target;
+  ASSERT_NO_FATAL_FAILURE(StoreNightly(*store, scratch, server, db.name(), &target));
+  ASSERT_EQ(SetKeepPolicy(*store, "nightly", KeepPolicy{0, 0, 0, 0}), ChangeResult::Done);
+  const SystemClock clock;
+  JobRunner runner(store.get(), clock);
+  const auto run = [&] {
+    const std::optional<StoredConnection> stored = ReadStoredConnection(*store, "nightly");
+    auto request = BackupRequestFor("nightly", stored->profile, stored->saveTo);
+    EXPECT_EQ(runner.Start(request, JobOrigin::Command, StartRule::Always), JobStart::Started);
+    EXPECT_TRUE(runner.WaitForAll(std::chrono::seconds(120)));
+    return ReadHistory(*store, "nightly", 1).at(0);
+  };
+  const auto files = [&] {
+    std::vector<std::string> paths;
+    for (const ArchiveFile& file : ListArchiveFiles(target, "nightly")) {
+      paths.push_back(file.path);
+    }
+    return paths;
+  };
+
+  ASSERT_EQ(SetVerifyRestore(*store, "nightly", db.name() + "_check"), ChangeResult::Done);
+  EXPECT_EQ(run().verified, "verified");
+  ASSERT_EQ(SetVerifyRestore(*store, "nightly", std::nullopt), ChangeResult::Done);
+  EXPECT_EQ(run().pruned, "");
+  const std::vector<std::string> two = files();
+  ASSERT_EQ(two.size(), 2u) << "nightly.zip and the verified point";
+
+  ConnectionProfile spoiled = ReadStoredConnection(*store, "nightly")->profile;
+  const std::string database = spoiled.server.database;
+  spoiled.server.database += "_missing";
+  ASSERT_EQ(ApplyConnectionChanges(*store, "nightly", spoiled), ChangeResult::Done);
+  EXPECT_EQ(run().result, "SelectFailed");
+  EXPECT_EQ(files(), two);
+
+  spoiled.server.database = database;
+  ASSERT_EQ(ApplyConnectionChanges(*store, "nightly", spoiled), ChangeResult::Done);
+  const HistoryRow last = run();
+  EXPECT_EQ(last.result, "Complete");
+  // The second run's archive became a point and went; the verified one stays.
+  EXPECT_EQ(files(), two);
+  EXPECT_EQ(last.pruned.find("nightly-"), 0u) << last.pruned;
+  EXPECT_EQ(last.pruned.find('\n'), std::string::npos) << last.pruned;
 }
 
 }  // namespace
