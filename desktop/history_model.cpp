@@ -40,6 +40,9 @@ QVariant HistoryModel::data(const QModelIndex& index, int role) const {
   if (role == Qt::ToolTipRole) {
     return HistoryFullText(row);
   }
+  if (role == kSortRole) {
+    return QVariant::fromValue<qlonglong>(row.startedAt);
+  }
   if (role != Qt::DisplayRole) {
     return {};
   }

@@ -18,6 +18,9 @@ namespace vaultwick {
 class HistoryModel : public ListTableModel<HistoryRow> {
  public:
   enum Column { kStarted, kConnection, kBy, kResult, kTook, kSize, kRows, kChecked, kVerified };
+  // Every column answers this role with its run's start (Unix seconds), by
+  // which the window orders its rows.
+  static constexpr int kSortRole = Qt::UserRole;
 
   // `clock` gives the zone the times are shown in; it must outlive the model.
   explicit HistoryModel(const Clock& clock, QObject* parent = nullptr);

@@ -14,6 +14,10 @@ HistoryWindow::HistoryWindow(SettingsStore& store, const Clock& clock, const QSt
   setWindowTitle(QStringLiteral("History"));
   filtered_.setSourceModel(&model_);
   filtered_.setFilterKeyColumn(HistoryModel::kConnection);
+  // Newest start first; runs that started in the same second keep the
+  // store's order, which is newest first.
+  filtered_.setSortRole(HistoryModel::kSortRole);
+  filtered_.sort(HistoryModel::kStarted, Qt::DescendingOrder);
 
   filter_ = new QComboBox(this);
   table_ = MakeRowTable(&filtered_, this);
@@ -59,6 +63,7 @@ void HistoryWindow::Reload() {
     detail_->setText(QString::fromStdString(error.what()));
   }
   model_.SetItems(std::move(rows));
+  table_->resizeColumnsToContents();
   const QSignalBlocker quiet(filter_);
   filter_->clear();
   filter_->addItem(QStringLiteral("All connections"), QString());

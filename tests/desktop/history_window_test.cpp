@@ -15,35 +15,33 @@ class HistoryWindowTest : public QObject {
 
  private:
   // Three runs: shop complete, warehouse failed, shop complete with pruning.
+  // The failed one is written last, as a run that started earlier but took
+  // longer is: the window still shows it by its start.
   std::unique_ptr<SettingsStore> MakeStore() {
     auto store = SettingsStore::Open(folder_->filePath("s.sqlite").toStdString());
     (void)AddConnectionNamed(*store, "shop");
     (void)AddConnectionNamed(*store, "warehouse");
-    HistoryRow row;
-    row.connection = "shop";
-    row.startedBy = "schedule";
-    row.startedAt = 1714975200;  // 2024-05-06 06:00 UTC
-    row.result = "Complete";
-    row.endText = "Backup complete";
-    row.archiveChecked = true;
-    store->AppendHistory(row);
-    row.connection = "warehouse";
-    row.startedAt += 60;
-    row.result = "ConnectFailed";
-    row.endText = "Can't connect to MySQL server";
-    row.cause = std::string("Access denied for user 'backup'@'10.0.0.7' (using password: YES)");
-    row.archiveChecked = false;
-    store->AppendHistory(row);
-    row.connection = "shop";
-    row.startedAt += 3600;
-    row.result = "Complete";
-    row.endText = "Backup complete";
-    row.cause.clear();
-    row.archiveChecked = true;
-    row.verified = "differs";
-    row.verifyDetail = "line 12 of the archived dump";
-    row.pruned = "shop-20240501T060100Z.zip\nshop-20240502T060100Z.zip";
-    store->AppendHistory(row);
+    HistoryRow shop;
+    shop.connection = "shop";
+    shop.startedBy = "schedule";
+    shop.startedAt = 1714975200;  // 2024-05-06 06:00 UTC
+    shop.result = "Complete";
+    shop.endText = "Backup complete";
+    shop.archiveChecked = true;
+    store->AppendHistory(shop);
+    HistoryRow failed = shop;
+    failed.connection = "warehouse";
+    failed.startedAt += 60;
+    failed.result = "ConnectFailed";
+    failed.endText = "Can't connect to MySQL server";
+    failed.cause = "Access denied for user 'backup'@'10.0.0.7' (using password: YES)";
+    failed.archiveChecked = false;
+    shop.startedAt += 3660;
+    shop.verified = "differs";
+    shop.verifyDetail = "line 12 of the archived dump";
+    shop.pruned = "shop-20240501T060100Z.zip\nshop-20240502T060100Z.zip";
+    store->AppendHistory(shop);
+    store->AppendHistory(failed);
     return store;
   }
 

@@ -30,6 +30,7 @@
 #include "desktop/main_dlg.h"
 #include "desktop/progress_window.h"
 #include "desktop/restore_window.h"
+#include "platform/files.h"
 #include "shell/connections.h"
 #include "shell/history.h"
 #include "shell/target_folder.h"
