@@ -161,6 +161,14 @@ std::vector<ArchiveFile> ListArchiveFiles(std::string_view saveTo, std::string_v
     }
     ::closedir(listing);
   }
+  // <name>.zip replaced every point, so it is newer than all of them even
+  // where a point's name took a later second (several archives placed in one
+  // second) or the clock was set back since.
+  if (hasCurrent) {
+    for (const ArchiveFile& point : files) {
+      files.front().time = std::max(files.front().time, point.time);
+    }
+  }
   // Newest first; <name>.zip before a point of the same second, which it replaced.
   std::stable_sort(files.begin(), files.end(), [](const ArchiveFile& a, const ArchiveFile& b) {
     return a.time != b.time ? a.time > b.time : a.current && !b.current;

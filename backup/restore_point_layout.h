@@ -45,13 +45,15 @@ std::optional<ArchiveTime> ParseRestorePointFileName(std::string_view name,
 
 struct ArchiveFile {
   std::string path;
-  ArchiveTime time;      // from the name; <name>.zip's is its modification time
+  ArchiveTime time;      // from the name; <name>.zip's is its modification time,
+                         // or the newest point's where that is later
   ArchiveTime modified;  // kept through the link or rename that made it a point
   std::uint64_t size = 0;
   bool current = false;  // <name>.zip itself
 };
 
-// <name>.zip (its time is its modification time) and the restore points of
+// <name>.zip (its time is its modification time, or the newest point's where
+// that is later: it replaced them all) and the restore points of
 // `name`, regular files only, newest first. Missing folders give none.
 std::vector<ArchiveFile> ListArchiveFiles(std::string_view saveTo, std::string_view name);
 

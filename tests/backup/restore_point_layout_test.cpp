@@ -97,6 +97,13 @@ TEST_F(RestorePointFilesTest, ListsOwnFilesNewestFirstAndNothingForeign) {
   const std::vector<ArchiveFile> files = ListArchiveFiles(folder_.path(), "shop");
   EXPECT_EQ(files[0].time, nine_ + std::chrono::hours(2));
   EXPECT_EQ(files[1].size, 3u);
+
+  // Archives placed in one second give a point a later name than shop.zip's
+  // own time; shop.zip, which replaced it, stays the newest.
+  Write(Points() + "/shop-20240506T110001Z.zip", "bumped", nine_ + std::chrono::hours(2));
+  const std::vector<ArchiveFile> bumped = ListArchiveFiles(folder_.path(), "shop");
+  EXPECT_TRUE(bumped[0].current);
+  EXPECT_EQ(bumped[0].time, bumped[1].time);
 }
 
 // The replaced archive is linked under its point name (so shop.zip is never
