@@ -99,14 +99,13 @@ int Show(SettingsStore& store, const std::string& name, const CommandIo& io) {
   std::fprintf(io.out,
                "Name:          %s\nHost:          %s\nLogin:         %s\nPassword:      %s\n"
                "Database:      %s\nStart at:      %02d:00\nUpdate every:  %d hour(s)\n"
-               "Test restore:  %s\nTLS:           %s\n"
-               "Keep:          %d hourly, %d daily, %d weekly, %d monthly\n",
+               "Test restore:  %s\n"
+               "Keep:          %d hourly, %d daily, %d weekly, %d monthly\nTLS:           %s\n",
                profile->name.c_str(), profile->server.host.c_str(), profile->server.login.c_str(),
                profile->server.password.empty() ? "(none)" : "********",
                profile->server.database.c_str(), profile->startHour, profile->periodHours,
-               scratch.empty() ? "off" : ("into " + scratch).c_str(),
-               TlsText(profile->server.tls).c_str(), keep.hourly, keep.daily, keep.weekly,
-               keep.monthly);
+               scratch.empty() ? "off" : ("into " + scratch).c_str(), keep.hourly, keep.daily,
+               keep.weekly, keep.monthly, TlsText(profile->server.tls).c_str());
   return kExitOk;
 }
 

@@ -86,8 +86,8 @@ TEST_F(StoreCommandsTest, ConnectionsAddListShowSetRemove) {
   EXPECT_EQ(show.out,
             "Name:          Shop\nHost:          db:3307\nLogin:         bk\n"
             "Password:      ********\nDatabase:      sales\nStart at:      22:00\n"
-            "Update every:  8 hour(s)\nTest restore:  off\nTLS:           preferred\n"
-            "Keep:          0 hourly, 7 daily, 4 weekly, 6 monthly\n");
+            "Update every:  8 hour(s)\nTest restore:  off\n"
+            "Keep:          0 hourly, 7 daily, 4 weekly, 6 monthly\nTLS:           preferred\n");
   EXPECT_EQ(show.out.find("s3cret"), std::string::npos);
 
   // The test restore: on, refused for the database itself (with nothing of

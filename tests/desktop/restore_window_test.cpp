@@ -44,7 +44,7 @@ class RestoreWindowTest : public QObject {
     QDir().mkpath(Target());
     SaveTargetFolder(*store_, Target().toStdString());
     (void)AddConnectionNamed(*store_, "shop");
-    ConnectionProfile shop{"shop", {"127.0.0.1:1", "backup", "", database, {}}, 0, 24};
+    ConnectionProfile shop{"shop", {"127.0.0.1:1", "backup", "", database, {}, {}}, 0, 24};
     if (server_) {
       shop.server.host = server_->host + ":" + std::to_string(server_->port);
       shop.server.login = server_->user;

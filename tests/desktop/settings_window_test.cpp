@@ -23,7 +23,7 @@ class SettingsWindowTest : public QObject {
   std::unique_ptr<SettingsStore> MakeStore() {
     auto store = SettingsStore::Open(folder_->filePath("s.sqlite").toStdString());
     (void)AddConnectionNamed(*store, "shop");
-    ConnectionProfile profile{"shop", {"db", "backup", "", "sales", {}}, 2, 24};
+    ConnectionProfile profile{"shop", {"db", "backup", "", "sales", {}, {}}, 2, 24};
     (void)ApplyConnectionChanges(*store, "shop", profile);
     return store;
   }
