@@ -8,11 +8,13 @@
 #include <QMenuBar>
 #include <QMessageBox>
 
+#include "common/version.h"
 #include "desktop/history_window.h"
 #include "desktop/main_dialog_template.h"
 #include "desktop/main_dlg.h"
 #include "desktop/restore_window.h"
 #include "desktop/settings_window.h"
+#include "desktop/start_at_login.h"
 
 namespace vaultwick {
 
@@ -21,7 +23,7 @@ namespace {
 constexpr const char* kAboutText =
     "<b>Tessaly Vaultwick</b><p>Keeps copies of MySQL and MariaDB databases: a plain SQL dump "
     "of each database, packed into a ZIP archive, with restore points kept by a policy of "
-    "your choosing.</p>";
+    "your choosing.</p><p>Version %1</p>";
 
 }  // namespace
 
@@ -62,6 +64,21 @@ QMenu* CMainDlg::MakeTrayMenu() {
   auto* menu = new QMenu(this);
   menu->addAction(QStringLiteral("&Open"), this, &CMainDlg::RestoreFromTray);
   menu->addAction(QStringLiteral("&History..."), this, &CMainDlg::OnHistoryWindow);
+  QAction* startAtLogin = menu->addAction(QStringLiteral("Start at &login"));
+  startAtLogin->setCheckable(true);
+  // The entry may have been changed by the settings window or by hand.
+  connect(menu, &QMenu::aboutToShow, startAtLogin,
+          [startAtLogin] { startAtLogin->setChecked(StartsAtLogin()); });
+  connect(startAtLogin, &QAction::triggered, this, [this, startAtLogin](bool on) {
+    QString error;
+    if (!SetStartAtLogin(on, QCoreApplication::applicationFilePath(), &error)) {
+      startAtLogin->setChecked(!on);
+      auto* box = new QMessageBox(QMessageBox::Critical, QCoreApplication::applicationName(), error,
+                                  QMessageBox::Ok, this);
+      box->setAttribute(Qt::WA_DeleteOnClose);
+      box->open();
+    }
+  });
   menu->addSeparator();
   menu->addAction(QStringLiteral("E&xit"), this, [this] {
     RestoreFromTray();
@@ -114,8 +131,10 @@ void CMainDlg::OnSettingsWindow() {
 }
 
 void CMainDlg::OnAbout() {
-  auto* about = new QMessageBox(QMessageBox::Information, QStringLiteral("About Tessaly Vaultwick"),
-                                QString::fromLatin1(kAboutText), QMessageBox::Ok, this);
+  auto* about =
+      new QMessageBox(QMessageBox::Information, QStringLiteral("About Tessaly Vaultwick"),
+                      QString::fromLatin1(kAboutText).arg(QString::fromLatin1(kVaultwickVersion)),
+                      QMessageBox::Ok, this);
   about->setIconPixmap(appIcon.pixmap(64, 64));
   about->setAttribute(Qt::WA_DeleteOnClose);
   about->open();

@@ -18,6 +18,9 @@ class SettingsSection : public QGroupBox {
   virtual void Load(SettingsStore& store, const std::string& name) = 0;
   // Stores what the controls show; anything but Done refuses the whole save.
   virtual ChangeResult Save(SettingsStore& store, const std::string& name) = 0;
+  // Keeps what the section keeps outside the store, once every section's
+  // store part is kept; what went wrong, else empty.
+  virtual QString SaveOutsideStore() { return {}; }
 };
 
 }  // namespace vaultwick

@@ -1,9 +1,11 @@
 #include "desktop/settings_sections.h"
 
+#include <QCoreApplication>
 #include <QFormLayout>
 #include <QLabel>
 #include <QVBoxLayout>
 
+#include "desktop/start_at_login.h"
 #include "shell/keep_policy.h"
 
 namespace vaultwick {
@@ -86,6 +88,31 @@ ChangeResult TestRestoreSection::Save(SettingsStore& store, const std::string& n
       enabled_->isChecked() ? std::optional<std::string>(scratch_->text().toStdString())
                             : std::nullopt;
   return SetVerifyRestore(store, name, scratch).value_or(ChangeResult::Done);
+}
+
+}  // namespace vaultwick
+
+namespace vaultwick {
+
+StartAtLoginSection::StartAtLoginSection(QWidget* parent)
+    : SettingsSection(QStringLiteral("This computer"), parent) {
+  auto* layout = new QVBoxLayout(this);
+  startAtLogin_ = new QCheckBox(QStringLiteral("Start at &login, in the tray"), this);
+  layout->addWidget(startAtLogin_);
+}
+
+void StartAtLoginSection::Load(SettingsStore&, const std::string&) {
+  startAtLogin_->setChecked(StartsAtLogin());
+}
+
+QString StartAtLoginSection::SaveOutsideStore() {
+  QString error;
+  if (startAtLogin_->isChecked() != StartsAtLogin() &&
+      !SetStartAtLogin(startAtLogin_->isChecked(), QCoreApplication::applicationFilePath(),
+                       &error)) {
+    return error;
+  }
+  return {};
 }
 
 }  // namespace vaultwick

@@ -26,6 +26,21 @@ class KeepPolicySection : public SettingsSection {
   QSpinBox* counts_[4] = {};
 };
 
+// Whether the desktop program starts, in the tray, when the user logs in: a
+// setting of the user's, not of the connection, shown here as in the tray menu.
+class StartAtLoginSection : public SettingsSection {
+ public:
+  explicit StartAtLoginSection(QWidget* parent = nullptr);
+  void Load(SettingsStore& store, const std::string& name) override;
+  ChangeResult Save(SettingsStore&, const std::string&) override { return ChangeResult::Done; }
+  QString SaveOutsideStore() override;
+
+  QCheckBox* StartAtLogin() const { return startAtLogin_; }
+
+ private:
+  QCheckBox* startAtLogin_ = nullptr;
+};
+
 // Whether each new archive is test-restored, and into which scratch database.
 class TestRestoreSection : public SettingsSection {
  public:

@@ -24,6 +24,7 @@ SettingsWindow::SettingsWindow(SettingsStore& store, const QString& connection, 
   auto* layout = new QVBoxLayout(this);
   AddSection(new KeepPolicySection(this));
   AddSection(new TestRestoreSection(this));
+  AddSection(new StartAtLoginSection(this));
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
   layout->addWidget(buttons);
   connect(buttons, &QDialogButtonBox::accepted, this, &SettingsWindow::accept);
@@ -58,6 +59,10 @@ bool SettingsWindow::Save() {
     problem = QString::fromLatin1(ChangeResultText(refused.result));
   } catch (const SettingsStoreError& error) {
     problem = QString::fromStdString(error.what());
+  }
+  for (auto section = sections_.begin(); problem.isEmpty() && section != sections_.end();
+       ++section) {
+    problem = (*section)->SaveOutsideStore();
   }
   if (problem.isEmpty()) {
     return true;

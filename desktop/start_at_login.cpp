@@ -13,8 +13,8 @@ namespace {
 // or a reserved character goes in double quotes, with ", `, $ and \ escaped;
 // the value's own escaping then doubles every backslash.
 QString ExecArgument(const QString& argument) {
-  static const QString kPlain = QStringLiteral(
-      "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789/._-+,");
+  static const QString kPlain =
+      QStringLiteral("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789/._-+,");
   bool plain = !argument.isEmpty();
   for (QChar c : argument) {
     plain = plain && kPlain.contains(c);
@@ -40,7 +40,9 @@ QString StartAtLoginEntryPath() {
          QStringLiteral("/autostart/vaultwick-desktop.desktop");
 }
 
-bool StartsAtLogin() { return QFileInfo::exists(StartAtLoginEntryPath()); }
+bool StartsAtLogin() {
+  return QFileInfo::exists(StartAtLoginEntryPath());
+}
 
 bool SetStartAtLogin(bool on, const QString& program, QString* error) {
   const QString path = StartAtLoginEntryPath();

@@ -9,11 +9,13 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include "desktop/history_window.h"
 #include "desktop/restore_window.h"
 #include "desktop/settings_window.h"
+#include "desktop/start_at_login.h"
 #include "shell/connections.h"
 #include "shell/target_folder.h"
 #include "tests/desktop/desktop_test_support.h"
@@ -60,7 +62,12 @@ QList<T*> OpenWindows(CMainDlg& dialog) {
 class MainDlgTest : public QObject {
   Q_OBJECT
 
+  // Where "Start at login" writes its entry, instead of the user's own.
+  QTemporaryDir config_;
+
  private slots:
+  void initTestCase() { qputenv("XDG_CONFIG_HOME", config_.path().toUtf8()); }
+
   void StartsEmptyWithTheDetailsDisabled() {
     MainWindowUnderTest window;
     CMainDlg& dialog = window.Open();
@@ -348,22 +355,28 @@ class MainDlgTest : public QObject {
     QCOMPARE(OpenWindows<SettingsWindow>(dialog).size(), 1);
   }
 
-  // The tray's menu: Open brings the window back, Exit ends the program as
-  // the close box does.
+  // The tray's menu: Open brings the window back, Start at login writes and
+  // removes the autostart entry, Exit ends the program as the close box does.
   void TrayMenuOpensAndExits() {
     MainWindowUnderTest window(true);
     CMainDlg& dialog = window.Open();
     dialog.showMinimized();
     QTRY_VERIFY(!dialog.isVisible());
     const QList<QAction*> entries = dialog.TrayMenu()->actions();
-    QCOMPARE(ActionTexts(entries), QStringList({"&Open", "&History...", "", "E&xit"}));
+    QCOMPARE(ActionTexts(entries),
+             QStringList({"&Open", "&History...", "Start at &login", "", "E&xit"}));
+    QVERIFY(!StartsAtLogin());
+    entries[2]->trigger();
+    QVERIFY(entries[2]->isChecked() && StartsAtLogin());
+    entries[2]->trigger();
+    QVERIFY(!entries[2]->isChecked() && !StartsAtLogin());
     entries[0]->trigger();
     QVERIFY(dialog.isVisible());
     QVERIFY(!dialog.SchedulerRunning());
     dialog.showMinimized();
     QTRY_VERIFY(!dialog.isVisible());
     QSignalSpy finished(&dialog, &QDialog::finished);
-    entries[3]->trigger();
+    entries[4]->trigger();
     QCOMPARE(finished.size(), 1);
   }
 

@@ -8,6 +8,7 @@
 
 #include "desktop/settings_sections.h"
 #include "desktop/settings_window.h"
+#include "desktop/start_at_login.h"
 #include "shell/connections.h"
 #include "tests/desktop/desktop_test_support.h"
 
@@ -39,7 +40,10 @@ class SettingsWindowTest : public QObject {
   }
 
  private slots:
-  void init() { folder_.emplace(); }
+  void init() {
+    folder_.emplace();
+    qputenv("XDG_CONFIG_HOME", folder_->path().toUtf8());
+  }
 
   void ShowsAndStoresTheKeepPolicyAndTestRestore() {
     auto store = MakeStore();
@@ -60,6 +64,29 @@ class SettingsWindowTest : public QObject {
     QCOMPARE(window.result(), int(QDialog::Accepted));
     QCOMPARE(LoadKeepPolicy(*store, "shop"), (KeepPolicy{24, 7, 0, 6}));
     QCOMPARE(ReadStoredConnection(*store, "shop")->verifyRestore, std::string("sales_check"));
+  }
+
+  // Start at login is the autostart entry's presence, shown and kept as the
+  // tray menu keeps it; a refused save writes no entry.
+  void StartAtLoginWritesTheAutostartEntryWhenSaved() {
+    auto store = MakeStore();
+    {
+      SettingsWindow window(*store, "shop");
+      auto* login = Section<StartAtLoginSection>(window)->StartAtLogin();
+      QVERIFY(!login->isChecked());
+      login->setChecked(true);
+      QVERIFY(!StartsAtLogin());
+      QVERIFY(window.Save());
+      QVERIFY(StartsAtLogin());
+    }
+    SettingsWindow window(*store, "shop");
+    window.show();
+    QVERIFY(Section<StartAtLoginSection>(window)->StartAtLogin()->isChecked());
+    Section<StartAtLoginSection>(window)->StartAtLogin()->setChecked(false);
+    Section<TestRestoreSection>(window)->Enabled()->setChecked(true);
+    QVERIFY(!window.Save());
+    (void)TakeMessages(&window);
+    QVERIFY(StartsAtLogin());
   }
 
   // The connection's own database as the scratch database is refused, and
