@@ -54,16 +54,22 @@ class RivalSession {
     EXPECT_TRUE(done) << sql << ": " << (connection_ ? mysql_error(connection_) : "");
     return done;
   }
-  // Waits until the session waits for a lock: false when it never did.
+  // Waits until the session waits for a lock: false when it never did. The
+  // engine's status is asked, as information_schema.INNODB_TRX can go on
+  // calling a transaction that waits for a row lock running.
   bool AwaitLockWait() const {
+    const std::string thread =
+        "MariaDB thread id " + std::to_string(mysql_thread_id(connection_)) + ",";
     std::vector<ResultRow> rows;
     for (int tries = 0; tries < 600; ++tries) {
-      EXPECT_TRUE(
-          any_.Query("SELECT COUNT(*) FROM information_schema.INNODB_TRX WHERE "
-                     "trx_state = 'LOCK WAIT' AND trx_mysql_thread_id = " +
-                         std::to_string(mysql_thread_id(connection_)),
-                     &rows));
-      if (rows == std::vector<ResultRow>{{"1"}}) {
+      EXPECT_TRUE(any_.Query("SHOW ENGINE INNODB STATUS", &rows));
+      const std::string status =
+          rows.size() == 1 && rows[0].size() == 3 && rows[0][2] ? *rows[0][2] : std::string();
+      // Each transaction's part starts "---TRANSACTION"; a waiting one's says LOCK WAIT.
+      const std::size_t at = status.find(thread);
+      const std::size_t start = at == std::string::npos ? at : status.rfind("---TRANSACTION", at);
+      if (start != std::string::npos &&
+          status.substr(start, at - start).find("LOCK WAIT") != std::string::npos) {
         return true;
       }
       std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -79,26 +85,30 @@ class RivalSession {
 
 using RestoreBatchTest = RestoreTest;
 
-// The load holds `a` at the gate, the rival 200 rows of `b` and waits for
-// `a` (a load into an empty table locks all of it); the load's batch then
-// waits for row 1 of `b`. The server ends the deadlock by
-// rolling back the smaller transaction, the load's, and the row of `a` with it.
-// Off until the rival reliably reaches its lock wait: on a fresh server it can
-// wait 30 s without ever blocking, so the deadlock is never made.
-TEST_F(RestoreBatchTest, DISABLED_ADeadlockThatRolledBackTheLoadFailsIt) {
+// The load commits row 0 of `a` (a table's DDL commits), so that its row 1
+// goes in under a row lock (the first insert into an empty table locks the
+// whole table instead), and holds row 1 at the gate. The rival holds 200 rows
+// of `b`, row 1 among them, and waits for the load's row 1 of `a` (a
+// duplicate key waits for the transaction that wrote it); the load's batch
+// then waits for row 1 of `b`. The server ends the deadlock by rolling back
+// the lighter transaction, the load's, and its row 1 of `a` with it.
+TEST_F(RestoreBatchTest, ADeadlockThatRolledBackTheLoadFailsIt) {
+  const std::string kCommittedRow =
+      "INSERT INTO `a` VALUES('0');\r\nCREATE TABLE `c`(\r\n\t`id` int\r\n);\r\n";
   TestDatabase any(server_, "deadlock");
   ASSERT_TRUE(any.ok()) << any.error();
   const std::string target = any.name() + "_new";
   LoadGate gate(any);
   RestoreOutcome outcome;
-  std::thread restore([&, request = Request(Archive(nullptr, RowsOfTwoTables("", gate.Statement())),
-                                            target)] { outcome = RestoreDatabase(request); });
+  std::thread restore(
+      [&, request = Request(Archive(nullptr, RowsOfTwoTables(kCommittedRow, gate.Statement())),
+                            target)] { outcome = RestoreDatabase(request); });
   EXPECT_TRUE(gate.AwaitLoad()) << "the load never waited";
   RivalSession rival(any, gate);
   rival.Run("START TRANSACTION");
   rival.Run("INSERT INTO %b SELECT seq FROM seq_1_to_200");
   std::thread waits([&] {
-    rival.Run("INSERT INTO %a VALUES (2)");
+    rival.Run("INSERT INTO %a VALUES (1)");
     rival.Run("ROLLBACK");
   });
   EXPECT_TRUE(rival.AwaitLockWait());
@@ -106,7 +116,7 @@ TEST_F(RestoreBatchTest, DISABLED_ADeadlockThatRolledBackTheLoadFailsIt) {
   restore.join();
   waits.join();
   EXPECT_EQ(outcome.result, RestoreResult::StatementFailed);
-  EXPECT_EQ(outcome.line, 9u);
+  EXPECT_EQ(outcome.line, 13u);
   EXPECT_NE(outcome.message.find("Deadlock found"), std::string::npos) << outcome.message;
   EXPECT_NE(outcome.message.find("the server rolled back the transaction, and with it the rows "
                                  "loaded since the last commit"),
