@@ -17,6 +17,7 @@
 #include "backup/restore_point_layout.h"
 #include "platform/files.h"
 #include "platform/free_room.h"
+#include "platform/part_file.h"
 #include "platform/temp_folder.h"
 #include "readback/archive_check.h"
 #include "server/server_connection.h"

@@ -10,11 +10,12 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <map>
+#include <cstring>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <variant>
 
 #include "backup/run_backup_job.h"
 #include "cli/backup_connection.h"
@@ -47,23 +48,33 @@ constexpr const char* kUsage =
     "every value, password included, and the outcome goes into the history (see\n"
     "vaultwick connections, target and history).\n";
 
-constexpr const char* kOptions[] = {"--name", "--host", "--login", "--database", "--save-to"};
-constexpr const char* kStoredOptions[] = {"--connection", "--store"};
-constexpr const char* kPasswordStdin = "--password-stdin";
+constexpr OptionSpec kOptions[] = {
+    {"--name", true},     {"--host", true}, {"--login", true},      {"--database", true},
+    {"--save-to", true},  kStoreOption,     {"--connection", true}, {"--password-stdin", false},
+    {"--password", true},  // only to say that it is never taken
+};
+constexpr const char* kNeeded[] = {"--name", "--host", "--login", "--database", "--save-to"};
+constexpr CommandSpec kSpec{"backup", kUsage, kOptions, 0};
 
 // Each line goes out whole, so texts of the job never interleave mid-line.
-class StandardErrorStatus : public StatusTextPort {
+class StatusLines : public StatusTextPort {
  public:
-  void SetStatusText(const std::string& text) override {
-    std::fprintf(stderr, "%s\n", text.c_str());
-  }
+  explicit StatusLines(std::FILE* out) : out_(out) {}
+  void SetStatusText(const std::string& text) override { std::fprintf(out_, "%s\n", text.c_str()); }
+
+ private:
+  std::FILE* out_;
 };
 
-class StandardErrorMessageBox : public MessageBoxPort {
+class ErrorLines : public MessageBoxPort {
  public:
+  explicit ErrorLines(std::FILE* out) : out_(out) {}
   void ShowError(const std::string& text) override {
-    std::fprintf(stderr, "error: %s\n", text.c_str());
+    std::fprintf(out_, "error: %s\n", text.c_str());
   }
+
+ private:
+  std::FILE* out_;
 };
 
 // Exit statuses besides those every command has.
@@ -152,82 +163,57 @@ int ExitStatus(const BackupOutcome& outcome, int signal) {
   }
 }
 
-int UsageError(const char* problem, const char* detail) {
-  std::fprintf(stderr, "vaultwick backup: %s%s\n%s", problem, detail, kUsage);
-  return kExitUsage;
-}
-
 }  // namespace
 
-int runBackupCommand(int argc, char** argv) {
-  std::map<std::string_view, std::string> values;
-  for (int i = 0; i < argc; ++i) {
-    const std::string_view option = argv[i];
-    if (option == "--help" || option == "-h") {
-      std::fputs(kUsage, stdout);
-      return kExitOk;
-    }
-    if (option == "--password") {
-      return UsageError("the password is never taken from the command line; ",
-                        "use --password-stdin");
-    }
-    if (option == kPasswordStdin) {
-      values[option] = "";
-      continue;
-    }
-    bool known = false;
-    for (const char* name : kOptions) {
-      known = known || option == name;
-    }
-    for (const char* name : kStoredOptions) {
-      known = known || option == name;
-    }
-    if (!known) {
-      return UsageError("unknown argument ", argv[i]);
-    }
-    if (i + 1 >= argc) {
-      return UsageError("missing value for ", argv[i]);
-    }
-    values[option] = argv[++i];
+int RunBackupCommand(int argc, char** argv, const CommandIo& io) {
+  std::variant<ParsedArguments, int> started = StartCommand(kSpec, argc, argv, io);
+  if (const int* status = std::get_if<int>(&started)) {
+    return *status;
+  }
+  const ParsedArguments& arguments = std::get<ParsedArguments>(started);
+  if (arguments.Has("--password")) {
+    return UsageError(kSpec, io,
+                      "the password is never taken from the command line; use --password-stdin");
   }
   std::optional<StoredBackup> stored;
-  if (values.count("--connection") != 0) {
-    if (values.size() != 1 + values.count("--store")) {
-      return UsageError("--connection takes no other option but --store", "");
+  if (arguments.Has("--connection")) {
+    if (arguments.options.size() != (arguments.Has("--store") ? 2u : 1u)) {
+      return UsageError(kSpec, io, "--connection takes no other option but --store");
     }
-    stored = PrepareStoredBackup(values["--connection"], values["--store"]);
+    stored = PrepareStoredBackup(*arguments.Value("--connection"),
+                                 arguments.Value("--store").value_or(""), io);
     if (!stored) {
       return kExitFailed;
     }
   }
-  for (const char* name : kOptions) {
-    if (!stored && values.count(name) == 0) {
-      return UsageError("missing ", name);
+  for (const char* name : kNeeded) {
+    if (!stored && !arguments.Has(name)) {
+      return UsageError(kSpec, io, std::string("missing ") + name);
     }
   }
 
   auto request = stored ? std::move(stored->request) : std::make_unique<BackupRequest>();
   if (!stored) {
-    request->name = values["--name"];
-    request->server.host = values["--host"];
-    request->server.login = values["--login"];
-    if (values.count(kPasswordStdin) != 0) {
-      request->server.password = ReadPasswordLine(CommandIo{});
+    request->name = *arguments.Value("--name");
+    request->server.host = *arguments.Value("--host");
+    request->server.login = *arguments.Value("--login");
+    if (arguments.Has("--password-stdin")) {
+      request->server.password = ReadPasswordLine(io);
     } else {
       const char* password = std::getenv("VAULTWICK_PASSWORD");
       request->server.password = password != nullptr ? password : "";
     }
-    request->server.database = values["--database"];
-    request->saveTo = values["--save-to"];
+    request->server.database = *arguments.Value("--database");
+    request->saveTo = *arguments.Value("--save-to");
   }
-  request->statusEcho = std::make_shared<StandardErrorStatus>();
-  request->messageBox = std::make_shared<StandardErrorMessageBox>();
+  request->statusEcho = std::make_shared<StatusLines>(io.err);
+  request->messageBox = std::make_shared<ErrorLines>(io.err);
   const StopToken stop = request->stop;
 
   StopSignals signals;
   const int jobEnded = ::eventfd(0, EFD_CLOEXEC);
   if (jobEnded < 0) {
-    std::perror("vaultwick backup: eventfd");
+    PrintError(io, kSpec.name, std::string("eventfd: ") + std::strerror(errno));
     return kExitFailed;
   }
   // Written by the job's thread as its last act; read here only after the
@@ -243,15 +229,16 @@ int runBackupCommand(int argc, char** argv) {
   // the connection's test restore, as for every other job.
   static const SystemClock clock;
   JobRunner::Observer observer;
-  observer.ended = [](const JobEnded&, const std::string& storeError) {
+  std::FILE* err = io.err;
+  observer.ended = [err](const JobEnded&, const std::string& storeError) {
     if (!storeError.empty()) {
-      std::fprintf(stderr, "not in the history: %s\n", storeError.c_str());
+      std::fprintf(err, "not in the history: %s\n", storeError.c_str());
     }
   };
   JobRunner runner(stored ? stored->store.get() : nullptr, clock, std::move(observer));
   if (runner.Start(request, JobOrigin::Command, StartRule::Always) != JobStart::Started) {
     ::close(jobEnded);
-    std::fprintf(stderr, "vaultwick backup: could not start the job's thread\n");
+    PrintError(io, kSpec.name, "could not start the job's thread");
     return kExitFailed;
   }
   const int signal = WaitForJob(jobEnded, signals, stop);
@@ -262,10 +249,10 @@ int runBackupCommand(int argc, char** argv) {
     return kExitFailed;
   }
   if (!outcome->cause.empty()) {
-    std::fprintf(stderr, "%s\n", outcome->cause.c_str());
+    std::fprintf(io.err, "%s\n", outcome->cause.c_str());
   }
   if (outcome->verifyRestore) {
-    std::fprintf(stderr, "%s\n",
+    std::fprintf(io.err, "%s\n",
                  TestRestoreText(VerifyRestoreResultName(outcome->verifyRestore->result),
                                  outcome->verifyRestore->detail)
                      .c_str());

@@ -1,13 +1,15 @@
 #pragma once
 
+#include "cli/command_support.h"
+
 namespace vaultwick {
 
 // `vaultwick backup --name NAME --host HOST[:PORT] --login LOGIN --database DB
 // --save-to DIR`: runs one backup job as the scheduler would (no progress
 // window), with the password from standard input (--password-stdin) or
 // VAULTWICK_PASSWORD, on a thread it joins.
-// Status texts, the end text and the copy-failure message go to standard
-// error as they happen; the cause of a failure follows the end text on a line
+// Status texts, the end text and the copy-failure message go to io.err as
+// they happen; the cause of a failure follows the end text on a line
 // of its own. `argv` holds the arguments after "backup". Returns
 //   0   the archive is placed and whole;
 //   3   the archive is placed, but not all of the database could be read;
@@ -19,7 +21,7 @@ namespace vaultwick {
 // from the settings store instead, and records the outcome in its history.
 // The three signals are blocked while the command runs, so call it from the
 // main thread before any other thread starts.
-int runBackupCommand(int argc, char** argv);
+int RunBackupCommand(int argc, char** argv, const CommandIo& io = {});
 
 // One line for the program's overall usage text.
 inline constexpr const char* kBackupCommandSummary =

@@ -9,7 +9,8 @@
 
 namespace vaultwick {
 
-std::optional<StoredBackup> PrepareStoredBackup(std::string_view name, std::string_view storePath) {
+std::optional<StoredBackup> PrepareStoredBackup(std::string_view name, std::string_view storePath,
+                                                const CommandIo& io) {
   StoredBackup backup;
   try {
     backup.store = SettingsStore::Open(ChooseSettingsStorePath(storePath));
@@ -18,12 +19,12 @@ std::optional<StoredBackup> PrepareStoredBackup(std::string_view name, std::stri
           BackupRequestFor(stored->profile.name, stored->profile, std::move(stored->saveTo));
     }
   } catch (const SettingsStoreError& error) {
-    std::fprintf(stderr, "vaultwick backup: %s\n", error.what());
+    PrintError(io, "backup", error.what());
     return std::nullopt;
   }
   if (!backup.request) {
-    std::fprintf(stderr, "vaultwick backup: no connection named '%.*s' in %s\n",
-                 static_cast<int>(name.size()), name.data(), backup.store->path().c_str());
+    PrintError(io, "backup",
+               "no connection named '" + std::string(name) + "' in " + backup.store->path());
     return std::nullopt;
   }
   return backup;

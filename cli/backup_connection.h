@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "backup/backup_request.h"
+#include "cli/command_support.h"
 #include "platform/settings_store.h"
 
 namespace vaultwick {
@@ -19,7 +20,8 @@ struct StoredBackup {
 
 // Opens the store (`storePath`, else VAULTWICK_STORE, else the default) and
 // fills a request for the connection `name`. nullopt, after writing why to
-// standard error, when the store or the connection cannot be read.
-std::optional<StoredBackup> PrepareStoredBackup(std::string_view name, std::string_view storePath);
+// io.err, when the store or the connection cannot be read.
+std::optional<StoredBackup> PrepareStoredBackup(std::string_view name, std::string_view storePath,
+                                                const CommandIo& io);
 
 }  // namespace vaultwick

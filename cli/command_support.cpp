@@ -14,35 +14,50 @@ std::optional<std::string> ParsedArguments::Value(std::string_view option) const
   return found->second;
 }
 
-std::optional<ParsedArguments> ParseArguments(int argc, char** argv,
-                                              std::span<const OptionSpec> options,
+std::optional<ParsedArguments> ParseArguments(int argc, char** argv, const CommandSpec& spec,
                                               std::string* error) {
   ParsedArguments parsed;
+  bool optionsEnded = false;
   for (int i = 0; i < argc; ++i) {
     const std::string_view argument = argv[i];
+    const bool dashed = argument.size() > 1 && argument[0] == '-';
+    const bool isOption =
+        !optionsEnded && dashed && (argument[1] == '-' || spec.dashedWordsAreOptions);
+    if (!isOption && !(!optionsEnded && argument == "-h")) {
+      parsed.positional.emplace_back(argument);
+      continue;
+    }
     if (argument == "--help" || argument == "-h") {
       parsed.help = true;
       continue;
     }
-    if (argument.size() < 2 || argument.substr(0, 2) != "--") {
-      parsed.positional.emplace_back(argument);
+    if (argument == "--") {
+      optionsEnded = true;
       continue;
     }
-    const OptionSpec* spec = nullptr;
-    for (const OptionSpec& candidate : options) {
-      if (candidate.name == argument) {
-        spec = &candidate;
+    const std::string_view::size_type equals = argument.find('=');
+    const std::string_view name = argument.substr(0, equals);
+    const OptionSpec* option = nullptr;
+    for (const OptionSpec& candidate : spec.options) {
+      if (candidate.name == name && (equals == std::string_view::npos || candidate.takesValue)) {
+        option = &candidate;
       }
     }
-    if (spec == nullptr) {
+    if (option == nullptr) {
       *error = "unknown option " + std::string(argument);
       return std::nullopt;
     }
-    if (spec->takesValue && i + 1 >= argc) {
-      *error = "missing value for " + std::string(argument);
-      return std::nullopt;
+    std::string value;
+    if (equals != std::string_view::npos) {
+      value = argument.substr(equals + 1);
+    } else if (option->takesValue) {
+      if (i + 1 >= argc) {
+        *error = "missing value for " + std::string(argument);
+        return std::nullopt;
+      }
+      value = argv[++i];
     }
-    parsed.options[std::string(argument)] = spec->takesValue ? argv[++i] : "";
+    parsed.options[std::string(name)] = std::move(value);
   }
   return parsed;
 }
@@ -79,7 +94,7 @@ std::optional<TlsSettings> TlsFromArguments(const ParsedArguments& arguments, Tl
 std::variant<ParsedArguments, int> StartCommand(const CommandSpec& spec, int argc, char** argv,
                                                 const CommandIo& io) {
   std::string problem;
-  std::optional<ParsedArguments> arguments = ParseArguments(argc, argv, spec.options, &problem);
+  std::optional<ParsedArguments> arguments = ParseArguments(argc, argv, spec, &problem);
   if (!arguments) {
     return UsageError(spec, io, problem);
   }

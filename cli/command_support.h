@@ -52,12 +52,6 @@ struct ParsedArguments {
   std::optional<std::string> Value(std::string_view option) const;
 };
 
-// Parses argv against `options` (--help and -h are always known). nullopt
-// with the reason in *error for an unknown option or a missing value.
-std::optional<ParsedArguments> ParseArguments(int argc, char** argv,
-                                              std::span<const OptionSpec> options,
-                                              std::string* error);
-
 // A whole decimal number in [min, max], else nullopt.
 std::optional<int> ParseNumber(std::string_view text, int min, int max);
 
@@ -71,15 +65,24 @@ inline constexpr OptionSpec kTlsCaOption{"--tls-ca", true};
 std::optional<TlsSettings> TlsFromArguments(const ParsedArguments& arguments, TlsSettings base,
                                             std::string* problem);
 
-// What each store command declares about itself.
+// What each command declares about itself.
 struct CommandSpec {
   std::string_view name;  // "target"
   const char* usage;      // the --help text
   std::span<const OptionSpec> options;
   std::size_t mostPositional;  // words that are not options
+  // Whether a word such as "-x" is an (unknown) option rather than a word;
+  // "-" alone is always a word.
+  bool dashedWordsAreOptions = false;
 };
 
-// The start every store command shares: parses argv against `spec`. Returns
+// Parses argv against `spec` (--help and -h are always known). An option that
+// takes a value takes the next word or "=VALUE"; "--" ends the options. nullopt
+// with the reason in *error for an unknown option or a missing value.
+std::optional<ParsedArguments> ParseArguments(int argc, char** argv, const CommandSpec& spec,
+                                              std::string* error);
+
+// The start every command shares: parses argv against `spec`. Returns
 // the arguments, or the exit status to return at once: kExitUsage after the
 // problem and the usage text on io.err, kExitOk after --help on io.out.
 std::variant<ParsedArguments, int> StartCommand(const CommandSpec& spec, int argc, char** argv,

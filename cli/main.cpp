@@ -56,8 +56,8 @@ int main(int argc, char** argv) {
     int (*run)(int, char**);
   };
   static constexpr Entry kCommands[] = {
-      {"backup", vaultwick::runBackupCommand},
-      {"zip", vaultwick::runZipCommand},
+      {"backup", [](int n, char** v) { return vaultwick::RunBackupCommand(n, v); }},
+      {"zip", [](int n, char** v) { return vaultwick::RunZipCommand(n, v); }},
       {"connections", [](int n, char** v) { return vaultwick::RunConnectionsCommand(n, v); }},
       {"target", [](int n, char** v) { return vaultwick::RunTargetCommand(n, v); }},
       {"scheduler", [](int n, char** v) { return vaultwick::RunSchedulerCommand(n, v); }},

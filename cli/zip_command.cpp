@@ -1,21 +1,23 @@
 #include "cli/zip_command.h"
 
-#include <errno.h>
-#include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
+#include <variant>
 #include <vector>
 
+#include "platform/files.h"
+#include "platform/part_file.h"
 #include "zip/zip_writer.h"
 
 namespace vaultwick {
@@ -27,6 +29,8 @@ constexpr const char* kUsage =
     "\n"
     "Packs the files into a new ZIP archive. An existing ARCHIVE is replaced only\n"
     "once the new one is whole, and keeps its permissions; a failure leaves it as it was.\n"
+    "A new ARCHIVE is readable by its owner alone. Where ARCHIVE is a symbolic link,\n"
+    "the file it points to is written.\n"
     "\n"
     "  ARCHIVE     the archive to write, or - for standard output\n"
     "  FILE        a file, added under its path as given less any leading '/';\n"
@@ -40,60 +44,45 @@ constexpr const char* kUsage =
     "Members named *.zip, *.gz, *.tgz, *.Z, *.zoo, *.arc, *.lzh, *.arj are stored,\n"
     "all others are deflated.\n";
 
+constexpr OptionSpec kOptions[] = {{"--level", true}, {"--threads", true}};
+constexpr CommandSpec kSpec{"zip", kUsage, kOptions, std::numeric_limits<std::size_t>::max(), true};
+
 struct ZipOptions {
   int level = kDefaultPackLevel;
   unsigned threads = std::max(1u, std::thread::hardware_concurrency());
   const char* archive = nullptr;
   std::vector<const char*> files;
+  int standardInput = STDIN_FILENO;
+  int standardOutput = STDOUT_FILENO;
 };
 
-int usageError(const char* message) {
-  std::fprintf(stderr, "vaultwick zip: %s\n%s", message, kUsage);
-  return 2;
-}
-
-// Returns -1 when the arguments are fine, else the exit status to end with.
-int parseOptions(int argc, char** argv, ZipOptions& options) {
-  bool optionsEnded = false;
-  for (int i = 0; i < argc; ++i) {
-    const std::string_view argument = argv[i];
-    if (!optionsEnded && (argument == "--help" || argument == "-h")) {
-      std::fputs(kUsage, stdout);
-      return 0;
+// The options of the parsed arguments, or the exit status of a usage error.
+std::variant<ZipOptions, int> OptionsOf(const ParsedArguments& arguments, const CommandIo& io) {
+  ZipOptions options;
+  if (std::optional<std::string> level = arguments.Value("--level")) {
+    const std::optional<int> number = ParseNumber(*level, 1, kDefaultPackLevel);
+    if (!number) {
+      return UsageError(kSpec, io, "--level takes a number from 1 to 8");
     }
-    if (!optionsEnded && argument == "--") {
-      optionsEnded = true;
-    } else if (!optionsEnded && (argument == "--level" || argument.starts_with("--level="))) {
-      const char* value = argument == "--level" ? (i + 1 < argc ? argv[++i] : nullptr)
-                                                : argv[i] + std::string_view("--level=").size();
-      char* end = nullptr;
-      const long level = value != nullptr ? std::strtol(value, &end, 10) : 0;
-      if (value == nullptr || *value == '\0' || *end != '\0' || level < 1 ||
-          level > kDefaultPackLevel) {
-        return usageError("--level takes a number from 1 to 8");
-      }
-      options.level = static_cast<int>(level);
-    } else if (!optionsEnded && (argument == "--threads" || argument.starts_with("--threads="))) {
-      const char* value = argument == "--threads" ? (i + 1 < argc ? argv[++i] : nullptr)
-                                                  : argv[i] + std::string_view("--threads=").size();
-      char* end = nullptr;
-      const long threads = value != nullptr ? std::strtol(value, &end, 10) : 0;
-      if (value == nullptr || *value == '\0' || *end != '\0' || threads < 1 || threads > 1024) {
-        return usageError("--threads takes a number from 1 to 1024");
-      }
-      options.threads = static_cast<unsigned>(threads);
-    } else if (!optionsEnded && argument.size() > 1 && argument[0] == '-') {
-      return usageError(("unknown option " + std::string(argument)).c_str());
-    } else if (options.archive == nullptr) {
-      options.archive = argv[i];
-    } else {
-      options.files.push_back(argv[i]);
+    options.level = *number;
+  }
+  if (std::optional<std::string> threads = arguments.Value("--threads")) {
+    const std::optional<int> number = ParseNumber(*threads, 1, 1024);
+    if (!number) {
+      return UsageError(kSpec, io, "--threads takes a number from 1 to 1024");
     }
+    options.threads = static_cast<unsigned>(*number);
   }
-  if (options.archive == nullptr || options.files.empty()) {
-    return usageError("an archive and at least one file are needed");
+  if (arguments.positional.size() < 2) {
+    return UsageError(kSpec, io, "an archive and at least one file are needed");
   }
-  return -1;
+  options.archive = arguments.positional[0].c_str();
+  for (std::size_t i = 1; i < arguments.positional.size(); ++i) {
+    options.files.push_back(arguments.positional[i].c_str());
+  }
+  options.standardInput = ::fileno(io.in);
+  options.standardOutput = ::fileno(io.out);
+  return options;
 }
 
 struct FileIdentity {
@@ -101,29 +90,26 @@ struct FileIdentity {
   ino_t inode;
 };
 
-std::optional<FileIdentity> identityOf(int statResult, const struct stat& info) {
-  if (statResult != 0 || !S_ISREG(info.st_mode)) {
+// The regular file an argument names ("-": the descriptor given), if any.
+std::optional<FileIdentity> IdentityOf(const char* path, int standardStream) {
+  struct stat info {};
+  const int got =
+      std::string_view(path) == "-" ? ::fstat(standardStream, &info) : ::stat(path, &info);
+  if (got != 0 || !S_ISREG(info.st_mode)) {
     return std::nullopt;
   }
   return FileIdentity{info.st_dev, info.st_ino};
 }
 
-// The regular file an argument names ("-": standard input or output), if any.
-std::optional<FileIdentity> identityOf(const char* path, int standardStream) {
-  struct stat info {};
-  const int got = std::string_view(path) == "-" ? fstat(standardStream, &info) : stat(path, &info);
-  return identityOf(got, info);
-}
-
 // A file packed into the archive that is being written over it would be read
 // while it grows, without end.
-const char* sourceThatIsTheArchive(const ZipOptions& options) {
-  const std::optional<FileIdentity> archive = identityOf(options.archive, STDOUT_FILENO);
+const char* SourceThatIsTheArchive(const ZipOptions& options) {
+  const std::optional<FileIdentity> archive = IdentityOf(options.archive, options.standardOutput);
   if (!archive) {
     return nullptr;
   }
   for (const char* file : options.files) {
-    const std::optional<FileIdentity> source = identityOf(file, STDIN_FILENO);
+    const std::optional<FileIdentity> source = IdentityOf(file, options.standardInput);
     if (source && source->device == archive->device && source->inode == archive->inode) {
       return file;
     }
@@ -131,23 +117,23 @@ const char* sourceThatIsTheArchive(const ZipOptions& options) {
   return nullptr;
 }
 
-// The hidden file beside the archive that becomes the archive once whole. Its path
-// lives in static storage so that a signal can remove it on the way out.
+// The part file's path, in static storage so that a signal can remove it on
+// the way out.
 char partialPath[4096];
 struct sigaction previousActions[3];
 constexpr int kStopSignals[3] = {SIGINT, SIGTERM, SIGHUP};
 
-void removePartialAndDie(int signal) {
+void RemovePartialAndDie(int signal) {
   unlink(partialPath);
   ::signal(signal, SIG_DFL);
   raise(signal);
 }
 
-void watchSignals(bool on) {
+void WatchSignals(bool on) {
   for (int i = 0; i < 3; ++i) {
     if (on) {
       struct sigaction action {};
-      action.sa_handler = removePartialAndDie;
+      action.sa_handler = RemovePartialAndDie;
       sigaction(kStopSignals[i], &action, &previousActions[i]);
     } else {
       sigaction(kStopSignals[i], &previousActions[i], nullptr);
@@ -155,137 +141,115 @@ void watchSignals(bool on) {
   }
 }
 
-// Creates the partial file beside `archive` (hidden, exclusive, unique to this
-// process). Returns its descriptor, or -1 with errno set.
-int createPartial(const std::string& archive) {
-  const std::string::size_type slash = archive.rfind('/');
-  const std::string folder = slash == std::string::npos ? "" : archive.substr(0, slash + 1);
-  const std::string base = slash == std::string::npos ? archive : archive.substr(slash + 1);
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    const std::string path =
-        folder + "." + base + ".part-" + std::to_string(getpid()) + "-" + std::to_string(attempt);
-    if (path.size() >= sizeof partialPath) {
-      errno = ENAMETOOLONG;
-      return -1;
-    }
-    std::memcpy(partialPath, path.c_str(), path.size() + 1);
-    const int fd = open(partialPath, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd >= 0 || errno != EEXIST) {
-      return fd;
-    }
-  }
-  errno = EEXIST;
-  return -1;
-}
-
-ZipResult addFile(ZipHandle* handle, const char* path) {
-  static const int kStandardInput = STDIN_FILENO;
+ZipResult AddFile(ZipHandle* handle, const char* path, const int& standardInput) {
   if (std::string_view(path) == "-") {
-    return addZipMember(handle, "-", &kStandardInput, 0, ZipSourceKind::Handle);
+    return addZipMember(handle, "-", &standardInput, 0, ZipSourceKind::Handle);
   }
   const char* name = path;
   while (*name == '/') {
     ++name;
   }
   struct stat info {};
-  if (stat(path, &info) == 0 && S_ISDIR(info.st_mode)) {
+  if (::stat(path, &info) == 0 && S_ISDIR(info.st_mode)) {
     return addZipMember(handle, name, nullptr, 0, ZipSourceKind::Folder);
   }
   return addZipMember(handle, name, path, 0, ZipSourceKind::FileName);
 }
 
+void PrintFailure(const CommandIo& io, const char* path, const std::string& why) {
+  PrintError(io, kSpec.name, std::string(path) + ": " + why);
+}
+
 // Adds every file and finishes the archive; prints the first failure.
-bool writeArchive(ZipHandle* handle, const ZipOptions& options) {
+bool WriteArchive(ZipHandle* handle, const ZipOptions& options, const CommandIo& io) {
   if (handle == nullptr) {
-    std::fprintf(stderr, "vaultwick zip: %s: %s\n", options.archive,
-                 zipResultMessage(lastZipResult.load()).c_str());
+    PrintFailure(io, options.archive, zipResultMessage(lastZipResult.load()));
     return false;
   }
   for (const char* file : options.files) {
-    const ZipResult added = addFile(handle, file);
+    const ZipResult added = AddFile(handle, file, options.standardInput);
     if (added != ZipResult::Ok) {
-      std::fprintf(stderr, "vaultwick zip: %s: %s\n", file, zipResultMessage(added).c_str());
+      PrintFailure(io, file, zipResultMessage(added));
       static_cast<void>(closeZipWriter(handle));
       return false;
     }
   }
   const ZipResult closed = closeZipWriter(handle);
   if (closed != ZipResult::Ok) {
-    std::fprintf(stderr, "vaultwick zip: %s: %s\n", options.archive,
-                 zipResultMessage(closed).c_str());
+    PrintFailure(io, options.archive, zipResultMessage(closed));
     return false;
   }
   return true;
 }
 
-// Makes the whole partial file the archive: the mode of the archive it replaces,
-// on disk, then renamed over it. Closes `fd`.
-bool placePartial(int fd, const struct stat* replaced, const char* archive) {
-  bool placed = replaced == nullptr || fchmod(fd, replaced->st_mode & 07777) == 0;
-  placed = placed && fsync(fd) == 0;
-  placed = close(fd) == 0 && placed;
-  placed = placed && rename(partialPath, archive) == 0;
-  if (!placed) {
-    std::fprintf(stderr, "vaultwick zip: %s: %s\n", archive, std::strerror(errno));
+// Writes the archive into a part file beside `target` and renames it over
+// `target` once whole.
+bool WriteBeside(const ZipOptions& options, const std::string& target, const CommandIo& io) {
+  // What runs of this command or of backups killed half-way left there.
+  RemoveAbandonedPartFiles(FolderOf(target));
+  PartFile part(target);
+  WatchSignals(true);
+  int error = part.Open();
+  bool written = false;
+  if (error == 0) {
+    if (part.path().size() < sizeof partialPath) {
+      std::memcpy(partialPath, part.path().c_str(), part.path().size() + 1);
+    }
+    const int fd = part.fd();
+    written = WriteArchive(
+        openZipWriter(&fd, 0, ZipTargetKind::Handle, options.level, options.threads), options, io);
+    error = written ? part.Place() : 0;
   }
-  return placed;
+  if (error != 0) {
+    PrintFailure(io, options.archive, std::strerror(error));
+    written = false;
+  }
+  part.Discard();
+  WatchSignals(false);
+  partialPath[0] = '\0';
+  return written;
 }
 
-// Writes the archive beside ARCHIVE and renames it over ARCHIVE once whole.
-int writeBeside(const ZipOptions& options, const struct stat* replaced) {
-  watchSignals(true);
-  const int fd = createPartial(options.archive);
-  bool written = false;
-  if (fd < 0) {
-    std::fprintf(stderr, "vaultwick zip: %s: %s\n", options.archive, std::strerror(errno));
-  } else {
-    written = writeArchive(
-        openZipWriter(&fd, 0, ZipTargetKind::Handle, options.level, options.threads), options);
-    if (written) {
-      written = placePartial(fd, replaced, options.archive);
-    } else {
-      close(fd);
-    }
-    if (!written) {
-      unlink(partialPath);
-    }
+bool Zip(const ZipOptions& options, const CommandIo& io) {
+  if (std::string_view(options.archive) == "-") {
+    std::fflush(io.out);
+    return WriteArchive(openZipWriter(&options.standardOutput, 0, ZipTargetKind::Handle,
+                                      options.level, options.threads),
+                        options, io);
   }
-  watchSignals(false);
-  partialPath[0] = '\0';
-  return written ? 0 : 1;
+  // Through a symbolic link to what it points to: the link stays a link.
+  const std::optional<std::string> target = FollowLinks(options.archive);
+  if (!target) {
+    PrintFailure(io, options.archive, std::strerror(errno));
+    return false;
+  }
+  struct stat existing {};
+  if (::stat(target->c_str(), &existing) == 0 && !S_ISREG(existing.st_mode)) {
+    // A pipe or device is written straight through: it cannot be replaced.
+    return WriteArchive(
+        openZipWriter(target->c_str(), 0, ZipTargetKind::FileName, options.level, options.threads),
+        options, io);
+  }
+  return WriteBeside(options, *target, io);
 }
 
 }  // namespace
 
-int runZipCommand(int argc, char** argv) {
-  ZipOptions options;
-  const int status = parseOptions(argc, argv, options);
-  if (status >= 0) {
-    return status;
+int RunZipCommand(int argc, char** argv, const CommandIo& io) {
+  std::variant<ParsedArguments, int> started = StartCommand(kSpec, argc, argv, io);
+  if (const int* status = std::get_if<int>(&started)) {
+    return *status;
   }
-  if (const char* self = sourceThatIsTheArchive(options)) {
-    std::fprintf(stderr, "vaultwick zip: %s: is the archive itself\n", self);
-    return 2;
+  std::variant<ZipOptions, int> parsed = OptionsOf(std::get<ParsedArguments>(started), io);
+  if (const int* status = std::get_if<int>(&parsed)) {
+    return *status;
   }
-  if (std::string_view(options.archive) == "-") {
-    static const int kStandardOutput = STDOUT_FILENO;
-    return writeArchive(openZipWriter(&kStandardOutput, 0, ZipTargetKind::Handle, options.level,
-                                      options.threads),
-                        options)
-               ? 0
-               : 1;
+  const ZipOptions& options = std::get<ZipOptions>(parsed);
+  if (const char* self = SourceThatIsTheArchive(options)) {
+    PrintFailure(io, self, "is the archive itself");
+    return kExitUsage;
   }
-  struct stat existing {};
-  const bool exists = stat(options.archive, &existing) == 0;
-  if (exists && !S_ISREG(existing.st_mode)) {
-    // A pipe or device is written straight through: it cannot be replaced.
-    return writeArchive(openZipWriter(options.archive, 0, ZipTargetKind::FileName, options.level,
-                                      options.threads),
-                        options)
-               ? 0
-               : 1;
-  }
-  return writeBeside(options, exists ? &existing : nullptr);
+  return Zip(options, io) ? kExitOk : kExitFailed;
 }
 
 }  // namespace vaultwick

@@ -6,135 +6,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <filesystem>
 #include <system_error>
 #include <vector>
 
-#include "platform/descriptor.h"
-
 namespace vaultwick {
-namespace {
-
-constexpr std::size_t kCopyChunk = 1 << 20;
-constexpr int kNameAttempts = 100;
-// Short whatever the target's name, so that a target name of any valid length
-// still leaves room for it.
-constexpr std::string_view kPartFilePrefix = ".vaultwick-part-";
-constexpr mode_t kNewFileMode = 0600;
-
-// Creates a new, hidden, exclusively created part file beside `target`.
-int CreateBeside(const std::string& target, std::string* partPath) {
-  static std::atomic<unsigned> counter{0};
-  const std::string stem = FolderOf(target) + "/" + ProcessOwnedPrefix(kPartFilePrefix);
-  for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
-    // A dead process with this pid may have left a file of the same name.
-    *partPath = stem + std::to_string(counter++);
-    int fd = ::open(partPath->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, kNewFileMode);
-    if (fd >= 0 || errno != EEXIST) {
-      return fd;
-    }
-  }
-  errno = EEXIST;
-  return -1;
-}
-
-// The mode the copy gets: that of the file it replaces, else 0600.
-mode_t ModeFor(const std::string& target) {
-  struct stat older {};
-  if (::stat(target.c_str(), &older) == 0 && S_ISREG(older.st_mode)) {
-    return older.st_mode & 0777;
-  }
-  return kNewFileMode;
-}
-
-int WriteAll(int fd, const char* data, std::size_t size) {
-  while (size > 0) {
-    ssize_t written = ::write(fd, data, size);
-    if (written < 0) {
-      if (errno == EINTR) {
-        continue;
-      }
-      return errno;
-    }
-    data += written;
-    size -= static_cast<std::size_t>(written);
-  }
-  return 0;
-}
-
-int CopyContent(int from, int to, const StopToken& stop) {
-  std::vector<char> buffer(kCopyChunk);
-  for (;;) {
-    if (stop.StopRequested()) {
-      return ECANCELED;
-    }
-    ssize_t got = ::read(from, buffer.data(), buffer.size());
-    if (got < 0) {
-      if (errno == EINTR) {
-        continue;
-      }
-      return errno;
-    }
-    if (got == 0) {
-      return 0;
-    }
-    if (int error = WriteAll(to, buffer.data(), static_cast<std::size_t>(got)); error != 0) {
-      return error;
-    }
-  }
-}
-
-void SyncFolder(const std::string& folder) {
-  int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd >= 0) {
-    // The rename has happened; a folder that cannot be synced only loses
-    // durability across a crash, not the copy, so this is not a failure.
-    ::fsync(fd);
-    ::close(fd);
-  }
-}
-
-}  // namespace
-
-int CopyFileReplacing(const std::string& source, const std::string& target, const StopToken& stop) {
-  Descriptor in(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
-  if (in.get() < 0) {
-    return errno;
-  }
-  std::string partPath;
-  Descriptor out(CreateBeside(target, &partPath));
-  if (out.get() < 0) {
-    return errno;
-  }
-  // fchmod, not the mode of open(), so that the umask cannot narrow a mode
-  // the older archive had.
-  int error = ::fchmod(out.get(), ModeFor(target)) == 0 ? 0 : errno;
-  if (error == 0) {
-    error = CopyContent(in.get(), out.get(), stop);
-  }
-  if (error == 0 && ::fsync(out.get()) != 0) {
-    error = errno;
-  }
-  int closeError = out.Close();
-  if (error == 0) {
-    error = closeError;
-  }
-  if (error == 0 && stop.StopRequested()) {
-    error = ECANCELED;
-  }
-  if (error == 0 && ::rename(partPath.c_str(), target.c_str()) != 0) {
-    error = errno;
-  }
-  if (error != 0) {
-    ::unlink(partPath.c_str());
-    return error;
-  }
-  SyncFolder(FolderOf(target));
-  return 0;
-}
 
 int DeleteFile(const std::string& path) {
   if (::unlink(path.c_str()) == 0 || errno == ENOENT) {
@@ -157,6 +35,23 @@ std::string FolderOf(const std::string& path) {
     return ".";
   }
   return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::optional<std::string> FollowLinks(const std::string& path) {
+  // The kernel's own bound on links followed in one lookup.
+  constexpr int kMostLinks = 40;
+  std::string at = path;
+  for (int followed = 0; followed <= kMostLinks; ++followed) {
+    std::error_code notALink;
+    const std::filesystem::path next = std::filesystem::read_symlink(at, notALink);
+    if (notALink) {
+      // No link (or nothing) there: a failure to reach it is the writer's to report.
+      return at;
+    }
+    at = next.is_absolute() ? next.string() : FolderOf(at) + "/" + next.string();
+  }
+  errno = ELOOP;
+  return std::nullopt;
 }
 
 std::string ProcessOwnedPrefix(std::string_view prefix) {
@@ -223,10 +118,6 @@ void RemoveAbandoned(const std::string& folder, std::string_view prefix, EntryKi
     std::error_code ignored;
     std::filesystem::remove_all(path, ignored);
   }
-}
-
-void RemoveAbandonedPartFiles(const std::string& folder) {
-  RemoveAbandoned(folder, kPartFilePrefix, EntryKind::File);
 }
 
 }  // namespace vaultwick

@@ -191,7 +191,7 @@ TEST_F(JobCommandTest, CommandReturnsOnlyAfterItsJobThreadHasEnded) {
   for (std::string& word : words) {
     argv.push_back(word.data());
   }
-  EXPECT_EQ(runBackupCommand(static_cast<int>(argv.size()), argv.data()), 0);
+  EXPECT_EQ(RunBackupCommand(static_cast<int>(argv.size()), argv.data()), 0);
   EXPECT_EQ(ThreadsOfThisProcess(), before);
 }
 

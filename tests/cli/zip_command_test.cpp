@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -132,8 +134,8 @@ TEST(ZipCommand, ExistingArchiveIsReplacedOnlyByAWholeOne) {
   // Stopped by a signal while it writes an endless member: the partial file goes too.
   output = run("cd " + shellQuote(dir.root()) + "; " + vaultwick() +
                    " zip a.zip /dev/zero & pid=$!; for i in $(seq 3000); do" +
-                   " ls -a | grep -q '[.]part-' && break; sleep 0.01; done;" +
-                   " kill -TERM $pid; wait $pid; echo $?; ls -a | grep -c '[.]part-'",
+                   " ls -a | grep -q '^[.]vaultwick-part-' && break; sleep 0.01; done;" +
+                   " kill -TERM $pid; wait $pid; echo $?; ls -a | grep -c '^[.]vaultwick-part-'",
                &status);
   EXPECT_EQ(output, "143\n0\n");
   EXPECT_EQ(testing::readFile(archive), "older archive");
@@ -150,6 +152,45 @@ TEST(ZipCommand, ExistingArchiveIsReplacedOnlyByAWholeOne) {
   }
   std::sort(left.begin(), left.end());
   EXPECT_EQ(left, (std::vector<std::string>{"a.zip", "dump.sql"}));
+}
+
+// The part file's name stays short, so an archive name of any legal length
+// works; a new archive is for its owner alone; a link is written through, not
+// replaced; part files that killed runs left are swept, those of live ones kept.
+TEST(ZipCommand, LongNamesLinksAndLeftoverPartFiles) {
+  ScratchDir dir;
+  testing::writeFile(dir.path("dump.sql"), "dump");
+  pid_t child = ::fork();
+  if (child == 0) {
+    ::_exit(0);
+  }
+  ::waitpid(child, nullptr, 0);
+  const std::string dead = ".vaultwick-part-" + std::to_string(child) + "-0";
+  const std::string live = ".vaultwick-part-" + std::to_string(::getpid()) + "-0";
+  testing::writeFile(dir.path(dead), "left by a killed run");
+  testing::writeFile(dir.path(live), "being written");
+  const std::string longName = std::string(242, 'n') + ".zip";
+  std::filesystem::create_directory(dir.path("real"));
+  testing::writeFile(dir.path("real/kept.zip"), "older archive");
+  ASSERT_EQ(chmod(dir.path("real/kept.zip").c_str(), 0640), 0);
+  std::filesystem::create_symlink("real/kept.zip", dir.path("link.zip"));
+  const std::string in = "cd " + shellQuote(dir.root()) + " && umask 022 && ";
+  int status = 0;
+  for (const std::string& archive : {longName, std::string("link.zip")}) {
+    const std::string output = run(in + vaultwick() + " zip " + archive + " dump.sql", &status);
+    ASSERT_EQ(status, 0) << output;
+  }
+
+  EXPECT_EQ(testing::pythonExtract(dir.path(longName), "dump.sql"), "dump");
+  struct stat info {};
+  ASSERT_EQ(stat(dir.path(longName).c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 07777, 0600u);
+  EXPECT_TRUE(std::filesystem::is_symlink(dir.path("link.zip")));
+  EXPECT_EQ(testing::pythonExtract(dir.path("real/kept.zip"), "dump.sql"), "dump");
+  ASSERT_EQ(stat(dir.path("real/kept.zip").c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 07777, 0640u);
+  EXPECT_FALSE(std::filesystem::exists(dir.path(dead)));
+  EXPECT_TRUE(std::filesystem::exists(dir.path(live)));
 }
 
 }  // namespace

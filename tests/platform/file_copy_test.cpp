@@ -1,4 +1,5 @@
 #include "platform/files.h"
+#include "platform/part_file.h"
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>
@@ -190,6 +191,23 @@ TEST_F(FileCopyTest, AbandonedEntriesOfDeadProcessesGoAllOthersStay) {
   RemoveAbandonedPartFiles(folder.string());
   EXPECT_EQ(TargetNames(), kept);
   EXPECT_EQ(ReadAll(folder / "elsewhere" / "inner" / "shop.sql"), "dump");
+}
+
+// Relative links resolve against their own folder; the end of the chain need
+// not exist yet; a chain that loops is refused.
+TEST_F(FileCopyTest, FollowLinksEndsWhereAWriterWouldWrite) {
+  const fs::path folder = base_ / "target";
+  fs::create_directory(folder / "sub");
+  fs::create_symlink("sub/b", folder / "a");
+  fs::create_symlink(folder / "c", folder / "sub" / "b");
+  EXPECT_EQ(FollowLinks((folder / "a").string()), (folder / "c").string());
+  WriteAll(folder / "c", "x");
+  EXPECT_EQ(FollowLinks((folder / "c").string()), (folder / "c").string());
+
+  fs::create_symlink("y", folder / "x");
+  fs::create_symlink("x", folder / "y");
+  EXPECT_EQ(FollowLinks((folder / "x").string()), std::nullopt);
+  EXPECT_EQ(errno, ELOOP);
 }
 
 TEST_F(FileCopyTest, DeleteFileAcceptsMissingFilesAndRefusesFolders) {
