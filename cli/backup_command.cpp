@@ -1,16 +1,9 @@
 #include "cli/backup_command.h"
 
-#include <poll.h>
-#include <signal.h>
-#include <sys/eventfd.h>
-#include <sys/signalfd.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
+#include <future>
 #include <memory>
 #include <optional>
 #include <string>
@@ -21,6 +14,7 @@
 #include "cli/backup_connection.h"
 #include "cli/command_support.h"
 #include "cli/password_input.h"
+#include "cli/stop_signals.h"
 #include "platform/clock.h"
 #include "shell/history.h"
 #include "shell/job_runner.h"
@@ -80,71 +74,6 @@ class ErrorLines : public MessageBoxPort {
 // Exit statuses besides those every command has.
 constexpr int kExitPlacedWithErrors = 3;
 constexpr int kExitPlacedNotVerified = 4;
-constexpr int kExitSignalBase = 128;
-
-// SIGINT, SIGTERM and SIGHUP, taken from a descriptor instead of killing the
-// process: blocked here, before the job's thread starts, so that the thread
-// inherits the mask and no handler runs in the middle of the job. The old
-// mask comes back at the end, after any of them still pending were taken.
-class StopSignals {
- public:
-  StopSignals() : set_(BlockStopSignals(&previous_)) {
-    fd_ = ::signalfd(-1, &set_, SFD_CLOEXEC | SFD_NONBLOCK);
-    if (fd_ < 0) {
-      // Nothing could take them: better they end the process as before.
-      pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
-    }
-  }
-  StopSignals(const StopSignals&) = delete;
-  StopSignals& operator=(const StopSignals&) = delete;
-  ~StopSignals() {
-    if (fd_ < 0) {
-      return;
-    }
-    while (Take() != 0) {
-    }
-    ::close(fd_);
-    pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
-  }
-  int fd() const { return fd_; }
-  // The number of a pending signal of the set, taken; 0 when none is pending.
-  int Take() {
-    signalfd_siginfo info{};
-    if (fd_ < 0 || ::read(fd_, &info, sizeof info) != static_cast<ssize_t>(sizeof info)) {
-      return 0;
-    }
-    return static_cast<int>(info.ssi_signo);
-  }
-
- private:
-  sigset_t previous_{};  // declared first: the initialiser of set_ fills it
-  const sigset_t set_;
-  int fd_ = -1;
-};
-
-// Waits until `jobEnded` is signalled. The first stop signal that comes
-// meanwhile asks the job to stop (it then ends at its next step) and is
-// returned; 0 when none came.
-int WaitForJob(int jobEnded, StopSignals& signals, const StopToken& stop) {
-  int received = 0;
-  pollfd waits[2] = {{jobEnded, POLLIN, 0}, {signals.fd(), POLLIN, 0}};
-  for (;;) {
-    if (::poll(waits, signals.fd() >= 0 ? 2 : 1, -1) < 0) {
-      if (errno == EINTR) {
-        continue;
-      }
-      return received;  // cannot wait any more; the caller joins the job
-    }
-    if (int signal = (waits[1].revents & POLLIN) ? signals.Take() : 0;
-        signal != 0 && received == 0) {
-      received = signal;
-      stop.RequestStop();
-    }
-    if (waits[0].revents & POLLIN) {
-      return received;
-    }
-  }
-}
 
 int ExitStatus(const BackupOutcome& outcome, int signal) {
   if (outcome.verifyRestore &&
@@ -208,23 +137,14 @@ int RunBackupCommand(int argc, char** argv, const CommandIo& io) {
   }
   request->statusEcho = std::make_shared<StatusLines>(io.err);
   request->messageBox = std::make_shared<ErrorLines>(io.err);
-  const StopToken stop = request->stop;
 
-  StopSignals signals;
-  const int jobEnded = ::eventfd(0, EFD_CLOEXEC);
-  if (jobEnded < 0) {
-    PrintError(io, kSpec.name, std::string("eventfd: ") + std::strerror(errno));
-    return kExitFailed;
-  }
-  // Written by the job's thread as its last act; read here only after the
-  // thread was joined.
-  std::optional<BackupOutcome> outcome;
-  request->onOutcome = [&outcome, jobEnded](const BackupOutcome& result) {
-    outcome = result;
-    const std::uint64_t one = 1;
-    while (::write(jobEnded, &one, sizeof one) < 0 && errno == EINTR) {
-    }
-  };
+  // Blocked before the job's thread starts, so that it inherits the mask:
+  // a signal asks the job to stop, and the job ends at its next step.
+  StopSignals signals(request->stop);
+  // Given by the job's thread as its last act but one; the thread ends soon after.
+  std::promise<BackupOutcome> ended;
+  std::future<BackupOutcome> outcome = ended.get_future();
+  request->onOutcome = [&ended](const BackupOutcome& result) { ended.set_value(result); };
   // The runner records a stored connection's job in its history and gives it
   // the connection's test restore, as for every other job.
   static const SystemClock clock;
@@ -237,27 +157,22 @@ int RunBackupCommand(int argc, char** argv, const CommandIo& io) {
   };
   JobRunner runner(stored ? stored->store.get() : nullptr, clock, std::move(observer));
   if (runner.Start(request, JobOrigin::Command, StartRule::Always) != JobStart::Started) {
-    ::close(jobEnded);
     PrintError(io, kSpec.name, "could not start the job's thread");
     return kExitFailed;
   }
-  const int signal = WaitForJob(jobEnded, signals, stop);
+  const BackupOutcome result = outcome.get();
   // The job has given its outcome; its thread only ends now.
   runner.WaitForAll(std::chrono::hours(24));
-  ::close(jobEnded);
-  if (!outcome) {
-    return kExitFailed;
+  if (!result.cause.empty()) {
+    std::fprintf(io.err, "%s\n", result.cause.c_str());
   }
-  if (!outcome->cause.empty()) {
-    std::fprintf(io.err, "%s\n", outcome->cause.c_str());
-  }
-  if (outcome->verifyRestore) {
+  if (result.verifyRestore) {
     std::fprintf(io.err, "%s\n",
-                 TestRestoreText(VerifyRestoreResultName(outcome->verifyRestore->result),
-                                 outcome->verifyRestore->detail)
+                 TestRestoreText(VerifyRestoreResultName(result.verifyRestore->result),
+                                 result.verifyRestore->detail)
                      .c_str());
   }
-  return ExitStatus(*outcome, signal);
+  return ExitStatus(result, signals.Received());
 }
 
 }  // namespace vaultwick

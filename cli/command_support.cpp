@@ -126,16 +126,6 @@ int WithStore(const CommandSpec& spec, const ParsedArguments& arguments, const C
   }
 }
 
-sigset_t BlockStopSignals(sigset_t* previous) {
-  sigset_t stopSignals;
-  sigemptyset(&stopSignals);
-  for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
-    sigaddset(&stopSignals, signal);
-  }
-  pthread_sigmask(SIG_BLOCK, &stopSignals, previous);
-  return stopSignals;
-}
-
 void PrintError(const CommandIo& io, std::string_view command, std::string_view message) {
   std::fprintf(io.err, "vaultwick %.*s: %.*s\n", static_cast<int>(command.size()), command.data(),
                static_cast<int>(message.size()), message.data());

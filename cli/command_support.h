@@ -1,10 +1,8 @@
 #pragma once
 
-// What the commands over the settings store share: where they read and
-// write, their argument parsing, and opening the store that --store,
-// VAULTWICK_STORE or the default names.
-
-#include <signal.h>
+// What the commands share: where they read and write, their argument
+// parsing, and opening the store that --store, VAULTWICK_STORE or the default
+// names.
 
 #include <cstdio>
 #include <functional>
@@ -27,6 +25,9 @@ namespace vaultwick {
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitFailed = 1;
 inline constexpr int kExitUsage = 2;
+// Work that a stop signal ended exits with this plus the signal's number, as
+// a shell reports a program the signal killed.
+inline constexpr int kExitSignalBase = 128;
 
 // Where a command reads and writes; tests put memory streams here.
 struct CommandIo {
@@ -96,12 +97,6 @@ int UsageError(const CommandSpec& spec, const CommandIo& io, std::string_view pr
 // during `body` is reported as "vaultwick NAME: <why>" and gives kExitFailed.
 int WithStore(const CommandSpec& spec, const ParsedArguments& arguments, const CommandIo& io,
               const std::function<int(SettingsStore&)>& body);
-
-// Blocks SIGINT, SIGTERM and SIGHUP, the signals that stop a command and its
-// jobs, in the calling thread and so in every thread it starts afterwards:
-// the command takes them where it waits instead of being killed by them.
-// Returns that set; `previous` (unless null) gets the mask before.
-sigset_t BlockStopSignals(sigset_t* previous = nullptr);
 
 // Writes "vaultwick COMMAND: MESSAGE" and a newline to io.err.
 void PrintError(const CommandIo& io, std::string_view command, std::string_view message);

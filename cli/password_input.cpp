@@ -1,12 +1,13 @@
 #include "cli/password_input.h"
 
-#include <signal.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <cstdio>
-#include <iterator>
+#include <optional>
 #include <string>
+
+#include "cli/stop_signals.h"
 
 namespace vaultwick {
 namespace {
@@ -16,54 +17,36 @@ namespace {
 // user's shell would be left typing blind.
 class TerminalEchoOff {
  public:
-  explicit TerminalEchoOff(int fd) {
+  explicit TerminalEchoOff(int fd) : fd_(fd) {
     if (fd < 0 || !::isatty(fd) || ::tcgetattr(fd, &shown_) != 0) {
       return;
     }
-    active_ = true;
-    shownFd_ = fd;
-    struct sigaction action {};
-    action.sa_handler = RestoreAndDie;
-    sigemptyset(&action.sa_mask);
-    for (std::size_t i = 0; i < kSignalCount; ++i) {
-      ::sigaction(kSignals[i], &action, &previous_[i]);
-    }
+    // At once on a signal: after a hang-up the output may never drain.
+    signals_.emplace(StopSignals::EndByTheSignal{[this] { Show(TCSANOW); }, true});
     struct termios hidden = shown_;
     hidden.c_lflag &= ~static_cast<tcflag_t>(ECHO);
     ::tcsetattr(fd, TCSAFLUSH, &hidden);
   }
 
   ~TerminalEchoOff() {
-    if (!active_) {
-      return;
-    }
-    ::tcsetattr(shownFd_, TCSAFLUSH, &shown_);
-    for (std::size_t i = 0; i < kSignalCount; ++i) {
-      ::sigaction(kSignals[i], &previous_[i], nullptr);
+    if (active()) {
+      Show(TCSAFLUSH);
     }
   }
 
   TerminalEchoOff(const TerminalEchoOff&) = delete;
   TerminalEchoOff& operator=(const TerminalEchoOff&) = delete;
 
-  bool active() const { return active_; }
+  bool active() const { return signals_.has_value(); }
 
  private:
-  static constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
-  static constexpr std::size_t kSignalCount = std::size(kSignals);
+  void Show(int when) const { ::tcsetattr(fd_, when, &shown_); }
 
-  // Async-signal-safe: the saved settings back, then the signal's own end.
-  static void RestoreAndDie(int signal) {
-    ::tcsetattr(shownFd_, TCSANOW, &shown_);
-    ::signal(signal, SIG_DFL);
-    ::raise(signal);
-  }
-
-  // Static for the handler; only one prompt runs at a time.
-  static inline struct termios shown_ {};
-  static inline int shownFd_ = -1;
-  bool active_ = false;
-  struct sigaction previous_[kSignalCount] {};
+  const int fd_;
+  struct termios shown_ {};
+  // Declared last, so that it is gone (its watcher joined) before anything
+  // its last words read.
+  std::optional<StopSignals> signals_;
 };
 
 }  // namespace

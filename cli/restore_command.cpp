@@ -1,9 +1,7 @@
 #include "cli/restore_command.h"
 
-#include <signal.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <memory>
@@ -12,6 +10,7 @@
 
 #include "backup/restore_point_layout.h"
 #include "cli/password_input.h"
+#include "cli/stop_signals.h"
 #include "restore/restore_database.h"
 #include "shell/connections.h"
 #include "shell/restore_points.h"
@@ -57,45 +56,6 @@ constexpr OptionSpec kOptions[] = {
     kTlsOption,
     kTlsCaOption,
     {"--at", true},
-};
-
-constexpr int kExitSignalBase = 128;
-
-// The stop of the restore under way, for the signal handler.
-const StopToken* stopFlag = nullptr;
-std::atomic<int> stopSignal{0};
-
-void OnStopSignal(int signal) {
-  stopSignal.store(signal);
-  if (stopFlag != nullptr) {
-    stopFlag->RequestStop();
-  }
-}
-
-// Stop signals set the restore's stop flag while it runs.
-class StopOnSignals {
- public:
-  explicit StopOnSignals(const StopToken* flag) {
-    stopFlag = flag;
-    stopSignal.store(0);
-    struct sigaction action {};
-    action.sa_handler = OnStopSignal;
-    for (int i = 0; i < 3; ++i) {
-      sigaction(kSignals[i], &action, &previous_[i]);
-    }
-  }
-  ~StopOnSignals() {
-    for (int i = 0; i < 3; ++i) {
-      sigaction(kSignals[i], &previous_[i], nullptr);
-    }
-    stopFlag = nullptr;
-  }
-  StopOnSignals(const StopOnSignals&) = delete;
-  StopOnSignals& operator=(const StopOnSignals&) = delete;
-
- private:
-  static constexpr int kSignals[3] = {SIGINT, SIGTERM, SIGHUP};
-  struct sigaction previous_[3];
 };
 
 double Megabytes(std::uint64_t bytes) {
@@ -285,10 +245,12 @@ int RunRestoreCommand(int argc, char** argv, const CommandIo& io) {
   ProgressPrinter printer(io);
   const auto started = std::chrono::steady_clock::now();
   RestoreOutcome outcome;
+  int signal = 0;
   {
-    StopOnSignals signals(&request.stop);
+    StopSignals signals(request.stop);
     outcome =
         RestoreDatabase(request, [&](const RestoreProgress& progress) { printer.Show(progress); });
+    signal = signals.Received();
   }
   printer.End();
   switch (outcome.result) {
@@ -307,7 +269,7 @@ int RunRestoreCommand(int argc, char** argv, const CommandIo& io) {
       return kExitFailed;
     case RestoreResult::Stopped:
       PrintError(io, kCommand, outcome.message);
-      return stopSignal.load() != 0 ? kExitSignalBase + stopSignal.load() : kExitFailed;
+      return signal != 0 ? kExitSignalBase + signal : kExitFailed;
     default:
       PrintError(io, kCommand, outcome.message);
       return kExitFailed;

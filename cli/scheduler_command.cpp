@@ -1,14 +1,11 @@
 #include "cli/scheduler_command.h"
 
-#include <signal.h>
 #include <string.h>
-#include <time.h>
 
-#include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <mutex>
 
+#include "cli/stop_signals.h"
 #include "shell/connections.h"
 #include "shell/job_runner.h"
 #include "shell/scheduler.h"
@@ -67,15 +64,11 @@ std::string OutcomeLine(const JobEnded& ended, const std::string& storeError) {
 
 // Time until one second past the next whole minute of the system clock, so
 // that every tick falls early in its minute.
-struct timespec UntilNextTick() {
+std::chrono::nanoseconds UntilNextTick() {
   using namespace std::chrono;
   const auto now = system_clock::now();
   const auto minute = floor<minutes>(now);
-  const auto wait = duration_cast<nanoseconds>(minute + minutes(1) + seconds(1) - now);
-  struct timespec timeout {};
-  timeout.tv_sec = static_cast<time_t>(wait.count() / 1000000000);
-  timeout.tv_nsec = static_cast<long>(wait.count() % 1000000000);
-  return timeout;
+  return duration_cast<nanoseconds>(minute + minutes(1) + seconds(1) - now);
 }
 
 void RunTick(SettingsStore& store, Scheduler& scheduler, Log& log) {
@@ -94,9 +87,9 @@ void RunTick(SettingsStore& store, Scheduler& scheduler, Log& log) {
 // The scheduler's life: ticks once a minute until a stop signal, then asks
 // the running jobs to stop and waits for them.
 int Schedule(SettingsStore& store, const std::optional<LocalTime>& testTime, const CommandIo& io) {
-  // Blocked before any job thread starts, so every thread inherits the mask
-  // and the signals arrive only where this loop waits for them.
-  const sigset_t stopSignals = BlockStopSignals();
+  // Before any job thread starts, so every thread inherits the mask and the
+  // signals arrive only where this loop waits for them.
+  StopSignals signals;
 
   SystemClock systemClock;
   TestClock testClock(testTime.value_or(LocalTime{}));
@@ -120,10 +113,8 @@ int Schedule(SettingsStore& store, const std::optional<LocalTime>& testTime, con
     if (tickNow) {
       RunTick(store, scheduler, log);
     }
-    const struct timespec timeout = UntilNextTick();
-    stopSignal = sigtimedwait(&stopSignals, nullptr, &timeout);
-    tickNow = stopSignal < 0 && errno == EAGAIN;
-    stopSignal = std::max(stopSignal, 0);
+    stopSignal = signals.WaitFor(UntilNextTick());
+    tickNow = true;
   }
 
   const int running = runner.RunningJobCount();

@@ -1,6 +1,5 @@
 #include "cli/zip_command.h"
 
-#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -16,6 +16,7 @@
 #include <variant>
 #include <vector>
 
+#include "cli/stop_signals.h"
 #include "platform/files.h"
 #include "platform/part_file.h"
 #include "zip/zip_writer.h"
@@ -117,30 +118,6 @@ const char* SourceThatIsTheArchive(const ZipOptions& options) {
   return nullptr;
 }
 
-// The part file's path, in static storage so that a signal can remove it on
-// the way out.
-char partialPath[4096];
-struct sigaction previousActions[3];
-constexpr int kStopSignals[3] = {SIGINT, SIGTERM, SIGHUP};
-
-void RemovePartialAndDie(int signal) {
-  unlink(partialPath);
-  ::signal(signal, SIG_DFL);
-  raise(signal);
-}
-
-void WatchSignals(bool on) {
-  for (int i = 0; i < 3; ++i) {
-    if (on) {
-      struct sigaction action {};
-      action.sa_handler = RemovePartialAndDie;
-      sigaction(kStopSignals[i], &action, &previousActions[i]);
-    } else {
-      sigaction(kStopSignals[i], &previousActions[i], nullptr);
-    }
-  }
-}
-
 ZipResult AddFile(ZipHandle* handle, const char* path, const int& standardInput) {
   if (std::string_view(path) == "-") {
     return addZipMember(handle, "-", &standardInput, 0, ZipSourceKind::Handle);
@@ -183,30 +160,39 @@ bool WriteArchive(ZipHandle* handle, const ZipOptions& options, const CommandIo&
 }
 
 // Writes the archive into a part file beside `target` and renames it over
-// `target` once whole.
+// `target` once whole. A stop signal removes the part file and ends the
+// program: a read from a pipe or a terminal cannot be asked to stop.
 bool WriteBeside(const ZipOptions& options, const std::string& target, const CommandIo& io) {
   // What runs of this command or of backups killed half-way left there.
   RemoveAbandonedPartFiles(FolderOf(target));
   PartFile part(target);
-  WatchSignals(true);
-  int error = part.Open();
+  // Held while the part file is made, placed or removed, so that the signal's
+  // hook sees it whole: there, or gone, or the archive.
+  std::mutex placing;
+  const StopSignals signals(StopSignals::EndByTheSignal{[&part, &placing] {
+    std::lock_guard<std::mutex> lock(placing);
+    if (!part.path().empty()) {
+      ::unlink(part.path().c_str());
+    }
+  }});
+  int error = 0;
+  {
+    std::lock_guard<std::mutex> lock(placing);
+    error = part.Open();
+  }
   bool written = false;
   if (error == 0) {
-    if (part.path().size() < sizeof partialPath) {
-      std::memcpy(partialPath, part.path().c_str(), part.path().size() + 1);
-    }
     const int fd = part.fd();
     written = WriteArchive(
         openZipWriter(&fd, 0, ZipTargetKind::Handle, options.level, options.threads), options, io);
+    std::lock_guard<std::mutex> lock(placing);
     error = written ? part.Place() : 0;
+    part.Discard();
   }
   if (error != 0) {
     PrintFailure(io, options.archive, std::strerror(error));
     written = false;
   }
-  part.Discard();
-  WatchSignals(false);
-  partialPath[0] = '\0';
   return written;
 }
 

@@ -23,9 +23,8 @@ std::optional<ParsedArguments> Parse(std::vector<std::string> words, bool dashed
 // options, so that what follows is a word even if it looks like one.
 TEST(CommandArguments, ValuesWordsAndTheEndOfOptions) {
   std::string error;
-  std::optional<ParsedArguments> parsed =
-      Parse({"--level=3", "a", "-", "-x", "--quiet", "--", "--level", "-h", "--help"}, false,
-            &error);
+  std::optional<ParsedArguments> parsed = Parse(
+      {"--level=3", "a", "-", "-x", "--quiet", "--", "--level", "-h", "--help"}, false, &error);
   ASSERT_TRUE(parsed) << error;
   EXPECT_EQ(parsed->Value("--level"), "3");
   EXPECT_TRUE(parsed->Has("--quiet"));
