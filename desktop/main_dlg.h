@@ -27,6 +27,7 @@
 #include <thread>
 
 #include "desktop/dialog_template.h"
+#include "desktop/tray_report.h"
 #include "platform/clock.h"
 #include "platform/settings_store.h"
 #include "shell/history.h"
@@ -166,7 +167,7 @@ class CMainDlg : public QDialog {
   QPointer<HistoryWindow> historyWindow_;
   QTimer scheduleTimer_;
   QStringList scheduledNames_;
-  QString lastScheduledOutcome_;
+  TrayReport trayReport_;
   JobMessageBoxes* jobMessageBoxes_ = nullptr;
   bool targetCheckPending_ = false;
   bool ending_ = false;

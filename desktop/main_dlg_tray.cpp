@@ -87,6 +87,8 @@ void CMainDlg::RestoreFromTray() {
   }
   trayIcon->hide();
   scheduleTimer_.stop();
+  trayReport_.Clear();
+  trayIcon->setToolTip(TrayTip());
   showNormal();
   raise();
   activateWindow();
@@ -137,28 +139,31 @@ void CMainDlg::OnScheduleTick() {
   WithStore([&] { scheduler_->Tick(names); });
 }
 
-// The tray tip tells how the last scheduled backup ended; one that did not
-// complete also shows a notification (the history keeps them all).
+// The tray tip keeps every scheduled run that failed, or whose test restore
+// did not verify, since the window was last opened (else how the last one
+// ended); each such run also shows a notification (the history keeps them all).
 void CMainDlg::OnJobEnded(const JobEnded& ended) {
   if (ended.origin != JobOrigin::Schedule) {
     return;
   }
-  const QString name = QString::fromStdString(ended.connection);
-  const QString endText =
-      QString::fromStdString(ended.outcome ? ended.outcome->endText : kTextPreviousRunStillGoing);
-  lastScheduledOutcome_ = name + ": " + endText;
+  const std::optional<LocalTime> started = clock_.ToLocalTime(ended.startedAt);
+  const QString at = started ? QStringLiteral("%1:%2")
+                                   .arg(started->hour, 2, 10, QLatin1Char('0'))
+                                   .arg(started->minute, 2, 10, QLatin1Char('0'))
+                             : QStringLiteral("?");
+  const std::optional<TrayReport::Notification> note = trayReport_.Add(ended, at);
   if (trayIcon != nullptr) {
     trayIcon->setToolTip(TrayTip());
-    if (ended.outcome && ended.outcome->result != BackupResult::Complete) {
-      trayIcon->showMessage(QStringLiteral("Backup of %1").arg(name), endText,
-                            QSystemTrayIcon::Critical);
+    if (note) {
+      trayIcon->showMessage(note->title, note->text, QSystemTrayIcon::Critical);
     }
   }
 }
 
 QString CMainDlg::TrayTip() const {
   const QString tip = QString::fromLatin1(kTrayTip);
-  return lastScheduledOutcome_.isEmpty() ? tip : tip + "\n" + lastScheduledOutcome_;
+  const QString report = trayReport_.Text();
+  return report.isEmpty() ? tip : tip + "\n" + report;
 }
 
 void CMainDlg::EndDialog() {

@@ -177,6 +177,9 @@ class DownloadNowTest : public QObject {
                               QString("Corvane tool\nshop: Backup complete"), 60'000);
     QCOMPARE(ArchiveMembers(window.Path("backups/shop.zip")), QStringList({"shop.sql"}));
     QTRY_COMPARE(window.dialog().Runner().RunningJobCount(), 0);
+    // Opening the window is seeing what the tip said.
+    emit window.dialog().TrayIcon()->activated(QSystemTrayIcon::Trigger);
+    QCOMPARE(window.dialog().TrayIcon()->toolTip(), QString("Corvane tool"));
   }
 };
 
