@@ -155,6 +155,9 @@ int RunBackupCommand(int argc, char** argv, const CommandIo& io) {
       std::fprintf(err, "not in the history: %s\n", storeError.c_str());
     }
   };
+  observer.metricsNotWritten = [err](const std::string& problem) {
+    std::fprintf(err, "%s\n", problem.c_str());
+  };
   JobRunner runner(stored ? stored->store.get() : nullptr, clock, std::move(observer));
   if (runner.Start(request, JobOrigin::Command, StartRule::Always) != JobStart::Started) {
     PrintError(io, kSpec.name, "could not start the job's thread");

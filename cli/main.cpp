@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <string_view>
 
+#include "cli/alerts_command.h"
 #include "cli/backup_command.h"
 #include "cli/connections_command.h"
 #include "cli/history_command.h"
@@ -22,7 +23,7 @@ void PrintUsage(std::FILE* out) {
       "usage: vaultwick COMMAND [ARGUMENTS...]\n"
       "\n"
       "Commands:\n"
-      "%s\n%s\n%s\n%s\n%s\n%s\n%s\n%s\n%s\n"
+      "%s\n%s\n%s\n%s\n%s\n%s\n%s\n%s\n%s\n%s\n"
       "\n"
       "Run 'vaultwick COMMAND --help' for the arguments of a command,\n"
       "'vaultwick --version' for the version.\n"
@@ -31,8 +32,8 @@ void PrintUsage(std::FILE* out) {
       vaultwick::kConnectionsCommandSummary, vaultwick::kTargetCommandSummary,
       vaultwick::kBackupCommandSummary, vaultwick::kSchedulerCommandSummary,
       vaultwick::kHistoryCommandSummary, vaultwick::kStatusCommandSummary,
-      vaultwick::kRestoreCommandSummary, vaultwick::kRestorePointsCommandSummary,
-      vaultwick::kZipCommandSummary);
+      vaultwick::kAlertsCommandSummary, vaultwick::kRestoreCommandSummary,
+      vaultwick::kRestorePointsCommandSummary, vaultwick::kZipCommandSummary);
 }
 
 }  // namespace
@@ -63,6 +64,7 @@ int main(int argc, char** argv) {
       {"scheduler", [](int n, char** v) { return vaultwick::RunSchedulerCommand(n, v); }},
       {"history", [](int n, char** v) { return vaultwick::RunHistoryCommand(n, v); }},
       {"status", [](int n, char** v) { return vaultwick::RunStatusCommand(n, v); }},
+      {"alerts", [](int n, char** v) { return vaultwick::RunAlertsCommand(n, v); }},
       {"restore", [](int n, char** v) { return vaultwick::RunRestoreCommand(n, v); }},
       {"restore-points", [](int n, char** v) { return vaultwick::RunRestorePointsCommand(n, v); }},
   };

@@ -13,7 +13,8 @@ namespace {
 constexpr const char* kUsage =
     "usage: vaultwick status [--json] [--store FILE]\n"
     "One line per stored connection: when its last good backup ended and how long\n"
-    "ago, the result of its last run, when it is next due, and its state: stale\n"
+    "ago, the result of its last run, when it is next due, how many archives the\n"
+    "target folder keeps of it (NAME.zip and its restore points), and its state: stale\n"
     "when no good backup is newer than twice its period and an hour (or none was\n"
     "ever made), failing when its last run did not place a whole archive or its\n"
     "test restore did not verify, else ok. A good backup placed its whole archive\n"
@@ -58,10 +59,10 @@ std::string LastRunEnd(const ConnectionStatus& status) {
 }
 
 void PrintTable(const std::vector<ConnectionStatus>& statuses, const Clock& clock, std::FILE* out) {
-  constexpr int kColumns = 7;
+  constexpr int kColumns = 8;
   using Line = std::array<std::string, kColumns>;
-  std::vector<Line> lines = {
-      {"CONNECTION", "LAST GOOD", "AGE", "LAST RUN", "NEXT DUE", "STATE", "LAST RUN ENDED"}};
+  std::vector<Line> lines = {{"CONNECTION", "LAST GOOD", "AGE", "LAST RUN", "NEXT DUE", "KEPT",
+                              "STATE", "LAST RUN ENDED"}};
   const WallTime now = clock.Now();
   for (const ConnectionStatus& status : statuses) {
     lines.push_back(
@@ -72,7 +73,7 @@ void PrintTable(const std::vector<ConnectionStatus>& statuses, const Clock& cloc
              : "-",
          status.lastRun ? status.lastRun->result : "-",
          status.nextDue ? FormatLocalTime(clock.ToLocalTime(*status.nextDue)) : "never",
-         StateText(status), LastRunEnd(status)});
+         std::to_string(status.archivesKept), StateText(status), LastRunEnd(status)});
   }
   std::array<std::size_t, kColumns> widths{};
   for (const Line& line : lines) {
@@ -113,6 +114,7 @@ void PrintJson(const std::vector<ConnectionStatus>& statuses, const Clock& clock
             (status.lastRun ? std::to_string(status.lastRun->startedAt) : std::string("null"));
     json += ", \"lastRunEnded\": " + JsonString(LastRunEnd(status));
     json += ", \"nextDue\": " + JsonTime(status.nextDue);
+    json += ", \"archivesKept\": " + std::to_string(status.archivesKept);
     json += std::string(", \"stale\": ") + (status.stale ? "true" : "false");
     json += std::string(", \"failing\": ") + (status.failing ? "true" : "false") + "}";
   }

@@ -11,7 +11,7 @@
 //                keyring and their columns are empty; else NULL), Tls (the
 //                mode's name), TlsCa (the CA file of the verifying modes),
 //                KeepHourly, KeepDaily, KeepWeekly, KeepMonthly
-//   Settings     one row per program-wide value: SaveTo, PasswordsIn
+//   Settings     one row per program-wide value: SaveTo, PasswordsIn, MetricsFile
 //   History      one row per job (columns in settings_store.cpp)
 //   ScheduledRuns  one row per connection and hour whose scheduled run has
 //                started, so that two schedulers on one store start it once
@@ -56,6 +56,9 @@ inline constexpr SettingDefinition kKeepMonthly{"KeepMonthly", SettingType::Inte
 
 // Program-wide values, rows of Settings.
 inline constexpr SettingDefinition kSaveTo{"SaveTo", SettingType::Text, "", 0};
+// Where each run writes the metrics of every connection for the node
+// exporter's textfile collector; empty: nowhere.
+inline constexpr SettingDefinition kMetricsFile{"MetricsFile", SettingType::Text, "", 0};
 // Where passwords are kept: "keyring" (the desktop keyring wherever one is
 // open, else the file) or "store" (always the file).
 inline constexpr SettingDefinition kPasswordsIn{"PasswordsIn", SettingType::Text, "keyring", 0};

@@ -2,9 +2,11 @@
 
 #include <chrono>
 
+#include "backup/restore_point_layout.h"
 #include "shell/connections.h"
 #include "shell/history.h"
 #include "shell/scheduler.h"
+#include "shell/target_folder.h"
 
 namespace vaultwick {
 namespace {
@@ -56,6 +58,7 @@ bool IsStale(const std::optional<WallTime>& lastGood, int periodHours, WallTime 
 
 std::vector<ConnectionStatus> ReadConnectionStatus(SettingsStore& store, const Clock& clock) {
   const WallTime now = clock.Now();
+  const std::string saveTo = LoadTargetFolder(store);
   std::vector<ConnectionStatus> statuses;
   for (const std::string& name : ListConnections(store)) {
     const std::optional<ConnectionProfile> profile = LoadConnection(store, name);
@@ -66,6 +69,9 @@ std::vector<ConnectionStatus> ReadConnectionStatus(SettingsStore& store, const C
     status.name = name;
     status.periodHours = profile->periodHours;
     status.nextDue = NextDue(*profile, clock, now);
+    if (!saveTo.empty()) {
+      status.archivesKept = static_cast<int>(ListArchiveFiles(saveTo, name).size());
+    }
     for (const HistoryRow& row : ReadHistory(store, name, SettingsStore::kHistoryRowsKept)) {
       if (!status.lastRun && WasStarted(row)) {
         status.lastRun = row;

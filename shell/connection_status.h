@@ -26,6 +26,8 @@ struct ConnectionStatus {
   // The next hour the schedule starts a run; nullopt for a schedule never due.
   std::optional<WallTime> nextDue;
   int periodHours = 1;
+  // The archives kept in the target folder: <name>.zip and its restore points.
+  int archivesKept = 0;
   bool stale = false;
   bool failing = false;
 };

@@ -11,6 +11,7 @@
 
 #include "backup/run_backup_job.h"
 #include "shell/connections.h"
+#include "shell/metrics_file.h"
 #include "shell/restore_points.h"
 #include "shell/test_restore.h"
 
@@ -79,7 +80,15 @@ struct JobRunner::Shared {
                      "Restore points not pruned: " + error.what();
       }
     }
-    const std::string storeError = history != nullptr ? AppendToHistory(*history, row) : "";
+    std::string storeError;
+    if (history != nullptr) {
+      storeError = AppendToHistory(*history, row);
+      // A metrics file that cannot be written never fails the run.
+      if (std::string metricsError = WriteMetricsFile(*history, *clock);
+          !metricsError.empty() && observer.metricsNotWritten) {
+        observer.metricsNotWritten(metricsError);
+      }
+    }
     if (observer.ended) {
       observer.ended(ended, storeError);
     }

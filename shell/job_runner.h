@@ -53,6 +53,9 @@ class JobRunner final : public JobStarter {
     // written; also (on the starting thread) for a start refused by
     // UnlessRunning. `storeError` is empty unless the row could not be written.
     std::function<void(const JobEnded& ended, const std::string& storeError)> ended;
+    // On the job's thread, before `ended`, when the store names a metrics
+    // file that could not be written: why.
+    std::function<void(const std::string& problem)> metricsNotWritten;
   };
 
   // `history` may be null (then nothing is written); it and `clock` must

@@ -302,12 +302,21 @@ TEST_F(StoreCommandsTest, StatusTellsStaleAndFailingConnectionsApart) {
   Connections({"add", "daily"});
   Connections({"set", "daily", "--start-hour", "2", "--period", "24"});
   run("daily", 2, 5, "Complete");
+  // What the target folder keeps of it: daily.zip and one restore point.
+  const std::string target = scratch_.File("target");
+  std::filesystem::create_directories(target + "/restore-points/daily");
+  for (const std::string& archive :
+       {target + "/daily.zip", target + "/restore-points/daily/daily-20261207T020500Z.zip"}) {
+    std::FILE* file = std::fopen(archive.c_str(), "w");
+    std::fclose(file);
+  }
+  Call(RunTargetCommand, {target, "--store", store_});
   CommandRun allWell = status({});
   EXPECT_EQ(allWell.status, 0) << allWell.err;
   EXPECT_EQ(allWell.out,
-            "CONNECTION  LAST GOOD            AGE   LAST RUN  NEXT DUE             STATE  LAST RUN "
-            "ENDED\n"
-            "daily       2026-12-08 02:05:00  10 h  Complete  2026-12-09 02:00:00  ok\n");
+            "CONNECTION  LAST GOOD            AGE   LAST RUN  NEXT DUE             KEPT  STATE  "
+            "LAST RUN ENDED\n"
+            "daily       2026-12-08 02:05:00  10 h  Complete  2026-12-09 02:00:00  2     ok\n");
 
   for (const char* name : {"hourly", "checked", "fresh"}) {
     Connections({"add", name});
@@ -319,24 +328,25 @@ TEST_F(StoreCommandsTest, StatusTellsStaleAndFailingConnectionsApart) {
   run("checked", 12, 5, "Complete", "differs");
   CommandRun table = status({});
   EXPECT_EQ(table.status, 1);
-  EXPECT_EQ(table.out,
-            "CONNECTION  LAST GOOD            AGE   LAST RUN       NEXT DUE             STATE      "
-            "     LAST RUN ENDED\n"
-            "checked     2026-12-08 11:05:00  1 h   Complete       2026-12-08 13:00:00  failing    "
-            "     Complete; test restore differs\n"
-            "daily       2026-12-08 02:05:00  10 h  Complete       2026-12-09 02:00:00  ok\n"
-            "fresh       never                -     -              2026-12-08 13:00:00  stale\n"
-            "hourly      2026-12-08 08:10:00  4 h   ConnectFailed  2026-12-08 13:00:00  stale, "
-            "failing  ConnectFailed\n");
+  EXPECT_EQ(
+      table.out,
+      "CONNECTION  LAST GOOD            AGE   LAST RUN       NEXT DUE             KEPT  STATE      "
+      "     LAST RUN ENDED\n"
+      "checked     2026-12-08 11:05:00  1 h   Complete       2026-12-08 13:00:00  0     failing    "
+      "     Complete; test restore differs\n"
+      "daily       2026-12-08 02:05:00  10 h  Complete       2026-12-09 02:00:00  2     ok\n"
+      "fresh       never                -     -              2026-12-08 13:00:00  0     stale\n"
+      "hourly      2026-12-08 08:10:00  4 h   ConnectFailed  2026-12-08 13:00:00  0     stale, "
+      "failing  ConnectFailed\n");
 
   CommandRun json = status({"--json"});
   EXPECT_EQ(json.status, 1);
-  EXPECT_NE(
-      json.out.find("{\"connection\": \"fresh\", \"lastGood\": null, \"ageSeconds\": null, "
-                    "\"lastResult\": null, \"lastRunStarted\": null, \"lastRunEnded\": \"\", "
-                    "\"nextDue\": " +
-                    std::to_string(today + 13 * 3600) + ", \"stale\": true, \"failing\": false}"),
-      std::string::npos)
+  EXPECT_NE(json.out.find("{\"connection\": \"fresh\", \"lastGood\": null, \"ageSeconds\": null, "
+                          "\"lastResult\": null, \"lastRunStarted\": null, \"lastRunEnded\": \"\", "
+                          "\"nextDue\": " +
+                          std::to_string(today + 13 * 3600) +
+                          ", \"archivesKept\": 0, \"stale\": true, \"failing\": false}"),
+            std::string::npos)
       << json.out;
 }
 
