@@ -5,7 +5,6 @@
 #include "backup/restore_point_layout.h"
 #include "shell/connections.h"
 #include "shell/history.h"
-#include "shell/scheduler.h"
 #include "shell/target_folder.h"
 
 namespace vaultwick {

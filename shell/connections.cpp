@@ -58,6 +58,10 @@ int NormalisePeriod(std::int64_t stored) {
   return ((LowByte(stored) - 1) % 24) + 1;
 }
 
+bool IsDueAt(int hour, int startHour, int periodHours) {
+  return periodHours != 0 && (hour - startHour) % periodHours == 0;
+}
+
 const char* ChangeResultText(ChangeResult result) {
   switch (result) {
     case ChangeResult::Done:

@@ -57,6 +57,11 @@ inline constexpr const char* kTextInvalidScratchDatabase =
 int NormaliseStartHour(std::int64_t stored);
 int NormalisePeriod(std::int64_t stored);
 
+// True when a schedule starts a run in `hour`: (hour - start) is a whole
+// multiple of the period. A period of 0 is never due; a negative one acts as
+// its absolute value.
+bool IsDueAt(int hour, int startHour, int periodHours);
+
 enum class ChangeResult {
   Done,
   NameExists,

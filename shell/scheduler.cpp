@@ -20,10 +20,6 @@ std::int64_t HourNumber(const LocalTime& time) {
 
 }  // namespace
 
-bool IsDueAt(int hour, int startHour, int periodHours) {
-  return periodHours != 0 && (hour - startHour) % periodHours == 0;
-}
-
 bool HourlyGate::Opens(const std::optional<LocalTime>& now) {
   if (!now) {
     return false;

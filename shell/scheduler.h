@@ -28,11 +28,6 @@
 
 namespace vaultwick {
 
-// True when a schedule starts a run in `hour`: (hour - start) is a whole
-// multiple of the period. A period of 0 is never due; a negative one acts as
-// its absolute value.
-bool IsDueAt(int hour, int startHour, int periodHours);
-
 // Decides, tick by tick, whether a tick opens its hour's runs (see above).
 class HourlyGate {
  public:
