@@ -12,13 +12,13 @@ namespace {
 constexpr const char* kUsage =
     "usage: vaultwick connections list [--store FILE]\n"
     "       vaultwick connections add [NAME] [--store FILE]\n"
-    "       vaultwick connections show NAME [--store FILE]\n"
+    "       vaultwick connections show NAME [--reveal-archive-password] [--store FILE]\n"
     "       vaultwick connections set NAME [--name NEW] [--host HOST[:PORT]] [--login LOGIN]\n"
     "                 [--database DB] [--start-hour 0-23] [--period 1|2|3|4|6|8|12|24]\n"
     "                 [--password-stdin] [--verify-restore SCRATCHDB | --no-verify-restore]\n"
     "                 [--tls MODE] [--tls-ca FILE]\n"
     "                 [--keep-hourly H] [--keep-daily D] [--keep-weekly W] [--keep-monthly M]\n"
-    "                 [--store FILE]\n"
+    "                 [--encrypt | --no-encrypt] [--archive-password-stdin] [--store FILE]\n"
     "       vaultwick connections remove NAME [--store FILE]\n"
     "\n"
     "add without NAME picks \"New Connection\", \"New Connection 0\", ... Every new\n"
@@ -38,6 +38,12 @@ constexpr const char* kUsage =
     "to Sunday) and M months that have one (0 to 1000 each; at first 0, 7, 4 and 6).\n"
     "The newest archive and the newest one whose test restore verified always stay;\n"
     "all zero keeps the newest alone. They live in <target>/restore-points/NAME/.\n"
+    "--encrypt encrypts the connection's new archives (AES-256) under its archive\n"
+    "password, which the program makes when the connection has none;\n"
+    "--archive-password-stdin sets it from the first line of standard input instead.\n"
+    "--no-encrypt makes new archives unencrypted and keeps the password for the older\n"
+    "ones. show --reveal-archive-password prints the password. Losing it loses every\n"
+    "archive encrypted under it; archive and member names and sizes stay readable.\n"
     "The store is --store FILE, else $VAULTWICK_STORE, else\n"
     "$XDG_CONFIG_HOME/tessaly-vaultwick/settings.sqlite.\n";
 
@@ -54,6 +60,10 @@ constexpr OptionSpec kOptions[] = {
     {"--no-verify-restore", false},
     kTlsOption,
     kTlsCaOption,
+    {"--encrypt", false},
+    {"--no-encrypt", false},
+    {"--archive-password-stdin", false},
+    {"--reveal-archive-password", false},
     {"--keep-hourly", true},
     {"--keep-daily", true},
     {"--keep-weekly", true},
@@ -88,10 +98,35 @@ std::string TlsText(const TlsSettings& tls) {
   return text;
 }
 
-int Show(SettingsStore& store, const std::string& name, const CommandIo& io) {
+// The archive password alone, for the user to keep elsewhere.
+int RevealArchivePassword(const StoredConnection& stored, const CommandIo& io) {
+  if (!stored.passwordsUnavailable.empty()) {
+    PrintError(io, kSpec.name, stored.passwordsUnavailable);
+    return kExitFailed;
+  }
+  if (stored.archivePassword.empty()) {
+    PrintError(io, kSpec.name, "connection '" + stored.profile.name + "' has no archive password");
+    return kExitFailed;
+  }
+  std::fprintf(io.out, "%s\n", stored.archivePassword.c_str());
+  return kExitOk;
+}
+
+const char* EncryptionText(const StoredConnection& stored) {
+  if (stored.encryptArchives) {
+    return "on";
+  }
+  return stored.archivePassword.empty() ? "off" : "off (a password is kept for older archives)";
+}
+
+int Show(SettingsStore& store, const std::string& name, const ParsedArguments& arguments,
+         const CommandIo& io) {
   const std::optional<StoredConnection> stored = ReadStoredConnection(store, name);
   if (!stored) {
     return NoSuchConnection(io, name);
+  }
+  if (arguments.Has("--reveal-archive-password")) {
+    return RevealArchivePassword(*stored, io);
   }
   const ConnectionProfile* profile = &stored->profile;
   const std::string& scratch = stored->verifyRestore;
@@ -100,12 +135,14 @@ int Show(SettingsStore& store, const std::string& name, const CommandIo& io) {
                "Name:          %s\nHost:          %s\nLogin:         %s\nPassword:      %s\n"
                "Database:      %s\nStart at:      %02d:00\nUpdate every:  %d hour(s)\n"
                "Test restore:  %s\n"
-               "Keep:          %d hourly, %d daily, %d weekly, %d monthly\nTLS:           %s\n",
+               "Keep:          %d hourly, %d daily, %d weekly, %d monthly\nTLS:           %s\n"
+               "Encryption:    %s\n",
                profile->name.c_str(), profile->server.host.c_str(), profile->server.login.c_str(),
                profile->server.password.empty() ? "(none)" : "********",
                profile->server.database.c_str(), profile->startHour, profile->periodHours,
                scratch.empty() ? "off" : ("into " + scratch).c_str(), keep.hourly, keep.daily,
-               keep.weekly, keep.monthly, TlsText(profile->server.tls).c_str());
+               keep.weekly, keep.monthly, TlsText(profile->server.tls).c_str(),
+               EncryptionText(*stored));
   return kExitOk;
 }
 
@@ -141,10 +178,11 @@ int Set(SettingsStore& store, const std::string& name, const ParsedArguments& ar
       }
     }
   }
-  std::optional<ConnectionProfile> profile = LoadConnection(store, name);
-  if (!profile) {
+  const std::optional<StoredConnection> before = ReadStoredConnection(store, name);
+  if (!before) {
     return NoSuchConnection(io, name);
   }
+  const ConnectionProfile* profile = &before->profile;
   std::string problem;
   const std::optional<TlsSettings> tls = TlsFromArguments(arguments, profile->server.tls, &problem);
   if (!tls) {
@@ -167,6 +205,14 @@ int Set(SettingsStore& store, const std::string& name, const ParsedArguments& ar
   if (arguments.Has("--password-stdin")) {
     changed.server.password = ReadPasswordLine(io);
   }
+  std::optional<std::string> archivePassword;
+  if (arguments.Has("--archive-password-stdin")) {
+    archivePassword = ReadPasswordLine(io, "Archive password: ");
+  }
+  std::optional<bool> encrypt;
+  if (arguments.Has("--encrypt") || arguments.Has("--no-encrypt")) {
+    encrypt = arguments.Has("--encrypt");
+  }
   const bool verifyChanges =
       arguments.Has("--verify-restore") || arguments.Has("--no-verify-restore");
   try {
@@ -186,12 +232,24 @@ int Set(SettingsStore& store, const std::string& name, const ParsedArguments& ar
       if (result == ChangeResult::Done && keep) {
         result = SetKeepPolicy(store, changed.name, *keep).value_or(ChangeResult::Done);
       }
+      if (result == ChangeResult::Done && (encrypt || archivePassword)) {
+        result = SetArchiveEncryption(store, changed.name, encrypt, archivePassword)
+                     .value_or(ChangeResult::Done);
+      }
       if (result != ChangeResult::Done) {
         throw RefusedChange{result};
       }
     });
   } catch (const RefusedChange& refused) {
     return Refused(io, refused.result, changed.name);
+  }
+  if (encrypt == true && !archivePassword && before->archivePassword.empty()) {
+    std::fprintf(io.err,
+                 "The new archives of %s are encrypted under a password the program made.\n"
+                 "Keep a copy of it elsewhere (vaultwick connections show '%s' "
+                 "--reveal-archive-password):\nwithout it, no archive encrypted under it can "
+                 "be opened.\n",
+                 changed.name.c_str(), changed.name.c_str());
   }
   return kExitOk;
 }
@@ -217,7 +275,7 @@ int Run(SettingsStore& store, const std::string& action, const std::string& name
     return kExitOk;
   }
   if (action == "show") {
-    return Show(store, name, io);
+    return Show(store, name, arguments, io);
   }
   if (action == "set") {
     return Set(store, name, arguments, io);
@@ -245,9 +303,21 @@ int RunConnectionsCommand(int argc, char** argv, const CommandIo& io) {
   if ((needsName && words.size() < 2) || (action == "list" && words.size() > 1)) {
     return UsageError(kSpec, io, needsName ? action + " takes one NAME" : "too many arguments");
   }
-  const bool setsValues = arguments.options.size() > (arguments.Has("--store") ? 1u : 0u);
-  if (setsValues && action != "set") {
+  const bool reveals = arguments.Has("--reveal-archive-password");
+  const std::size_t general = (arguments.Has("--store") ? 1u : 0u) + (reveals ? 1u : 0u);
+  if (arguments.options.size() > general && action != "set") {
     return UsageError(kSpec, io, "only set takes options other than --store");
+  }
+  if (reveals && action != "show") {
+    return UsageError(kSpec, io, "--reveal-archive-password goes with show");
+  }
+  if (arguments.Has("--encrypt") && arguments.Has("--no-encrypt")) {
+    return UsageError(kSpec, io, "--encrypt and --no-encrypt exclude each other");
+  }
+  if (arguments.Has("--password-stdin") && arguments.Has("--archive-password-stdin")) {
+    return UsageError(kSpec, io,
+                      "--password-stdin and --archive-password-stdin both read standard input; "
+                      "give them in two calls");
   }
   if (arguments.Has("--verify-restore") && arguments.Has("--no-verify-restore")) {
     return UsageError(kSpec, io, "--verify-restore and --no-verify-restore exclude each other");

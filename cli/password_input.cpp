@@ -51,10 +51,10 @@ class TerminalEchoOff {
 
 }  // namespace
 
-std::string ReadPasswordLine(const CommandIo& io) {
+std::string ReadPasswordLine(const CommandIo& io, const char* prompt) {
   TerminalEchoOff echoOff(::fileno(io.in));
   if (echoOff.active()) {
-    std::fputs("Password: ", io.err);
+    std::fputs(prompt, io.err);
     std::fflush(io.err);
   }
   std::string line;

@@ -13,6 +13,6 @@ namespace vaultwick {
 
 // The first line of io.in, without its line end. From a terminal it asks on
 // io.err and does not echo what is typed; the prompt shows once echo is off.
-std::string ReadPasswordLine(const CommandIo& io);
+std::string ReadPasswordLine(const CommandIo& io, const char* prompt = "Password: ");
 
 }  // namespace vaultwick

@@ -57,6 +57,8 @@ constexpr const char* kMigrations[] = {
      "ALTER TABLE Connections ADD COLUMN \"KeepWeekly\" INTEGER;"
      "ALTER TABLE Connections ADD COLUMN \"KeepMonthly\" INTEGER;"
      "ALTER TABLE History ADD COLUMN Pruned TEXT;"),
+    // 6 -> 7
+    "ALTER TABLE Connections ADD COLUMN \"Encrypt\" INTEGER;",
 };
 static_assert(std::size(kMigrations) == SettingsStore::kSchemaVersion);
 

@@ -61,6 +61,8 @@ struct ConnectionRow {
   std::int64_t keepMonthly = settings::kKeepMonthly.defaultInteger;
   // The key of the connection's encrypted archives; empty when it has none.
   std::string archivePassword;
+  // 1 when new archives are encrypted under archivePassword.
+  std::int64_t encryptArchives = settings::kEncrypt.defaultInteger;
   // Filled by ReadConnection, ignored by InsertConnection: whether the
   // passwords are kept in the desktop keyring, and why they could not be
   // read (empty when they were; the passwords are then empty).
@@ -97,7 +99,7 @@ struct HistoryRow {
 class SettingsStore {
  public:
   // The schema version this program writes (kept in the file's user_version).
-  static constexpr int kSchemaVersion = 6;
+  static constexpr int kSchemaVersion = 7;
   // The history keeps this many of the newest rows.
   static constexpr int kHistoryRowsKept = 10000;
   // How long a call waits for another program's write to end.

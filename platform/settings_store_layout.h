@@ -10,7 +10,8 @@
 //                SecretsIn ('keyring': both passwords are in the desktop
 //                keyring and their columns are empty; else NULL), Tls (the
 //                mode's name), TlsCa (the CA file of the verifying modes),
-//                KeepHourly, KeepDaily, KeepWeekly, KeepMonthly
+//                KeepHourly, KeepDaily, KeepWeekly, KeepMonthly,
+//                Encrypt (1: new archives are encrypted under ArchivePassword)
 //   Settings     one row per program-wide value: SaveTo, PasswordsIn, MetricsFile
 //   History      one row per job (columns in settings_store.cpp)
 //   ScheduledRuns  one row per connection and hour whose scheduled run has
@@ -53,6 +54,9 @@ inline constexpr SettingDefinition kKeepHourly{"KeepHourly", SettingType::Intege
 inline constexpr SettingDefinition kKeepDaily{"KeepDaily", SettingType::Integer, "", 7};
 inline constexpr SettingDefinition kKeepWeekly{"KeepWeekly", SettingType::Integer, "", 4};
 inline constexpr SettingDefinition kKeepMonthly{"KeepMonthly", SettingType::Integer, "", 6};
+// Whether new archives are encrypted. The password stays when this is turned
+// off: the archives made with it still need it.
+inline constexpr SettingDefinition kEncrypt{"Encrypt", SettingType::Integer, "", 0};
 
 // Program-wide values, rows of Settings.
 inline constexpr SettingDefinition kSaveTo{"SaveTo", SettingType::Text, "", 0};

@@ -31,6 +31,7 @@ const ConnectionColumn kConnectionColumns[] = {
     {settings::kKeepDaily, nullptr, nullptr, &ConnectionRow::keepDaily},
     {settings::kKeepWeekly, nullptr, nullptr, &ConnectionRow::keepWeekly},
     {settings::kKeepMonthly, nullptr, nullptr, &ConnectionRow::keepMonthly},
+    {settings::kEncrypt, nullptr, nullptr, &ConnectionRow::encryptArchives},
 };
 
 // The text field of `row` that `column` is bound to; null for an integer.

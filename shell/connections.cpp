@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "backup/backup_request.h"
+#include "shell/archive_password.h"
 #include "shell/target_folder.h"
 
 namespace vaultwick {
@@ -47,6 +48,23 @@ ChangeResult CheckProfile(const ConnectionProfile& profile) {
   return ChangeResult::Done;
 }
 
+// Rewrites the stored row of `name` as `change` leaves it, in one transaction.
+// False when there is no such connection or `change` returned false.
+template <class Change>
+bool ChangeRow(SettingsStore& store, std::string_view name, Change&& change) {
+  bool changed = false;
+  store.WriteTransaction([&] {
+    std::optional<ConnectionRow> row = store.ReadConnection(name);
+    if (!row || !change(*row)) {
+      return;
+    }
+    store.DeleteConnection(name);
+    store.InsertConnection(*row);
+    changed = true;
+  });
+  return changed;
+}
+
 }  // namespace
 
 int NormaliseStartHour(std::int64_t stored) {
@@ -78,6 +96,8 @@ const char* ChangeResultText(ChangeResult result) {
       return kTextInvalidScratchDatabase;
     case ChangeResult::InvalidKeepCount:
       return kTextInvalidKeepCount;
+    case ChangeResult::EmptyArchivePassword:
+      return kTextEmptyArchivePassword;
   }
   return "";
 }
@@ -132,7 +152,14 @@ std::optional<StoredConnection> ReadStoredConnection(SettingsStore& store, std::
   if (!row) {
     return std::nullopt;
   }
-  return StoredConnection{ProfileOf(*row), row->verifyRestore, LoadTargetFolder(store)};
+  StoredConnection stored;
+  stored.profile = ProfileOf(*row);
+  stored.verifyRestore = row->verifyRestore;
+  stored.saveTo = LoadTargetFolder(store);
+  stored.encryptArchives = row->encryptArchives != 0;
+  stored.archivePassword = row->archivePassword;
+  stored.passwordsUnavailable = row->secretsUnavailable;
+  return stored;
 }
 
 bool RemoveConnection(SettingsStore& store, std::string_view name) {
@@ -158,6 +185,8 @@ ChangeResult ApplyConnectionChanges(SettingsStore& store, std::string_view oldNa
       row.keepDaily = old->keepDaily;
       row.keepWeekly = old->keepWeekly;
       row.keepMonthly = old->keepMonthly;
+      row.archivePassword = old->archivePassword;
+      row.encryptArchives = old->encryptArchives;
     }
     if (!row.verifyRestore.empty() && SameConnectionName(row.verifyRestore, row.server.database)) {
       result = ChangeResult::InvalidScratchDatabase;
@@ -172,37 +201,45 @@ ChangeResult ApplyConnectionChanges(SettingsStore& store, std::string_view oldNa
 std::optional<ChangeResult> SetVerifyRestore(SettingsStore& store, std::string_view name,
                                              const std::optional<std::string>& scratchDatabase) {
   std::optional<ChangeResult> result;
-  store.WriteTransaction([&] {
-    std::optional<ConnectionRow> row = store.ReadConnection(name);
-    if (!row) {
-      return;
-    }
+  ChangeRow(store, name, [&](ConnectionRow& row) {
     if (scratchDatabase &&
-        (scratchDatabase->empty() || SameConnectionName(*scratchDatabase, row->server.database))) {
+        (scratchDatabase->empty() || SameConnectionName(*scratchDatabase, row.server.database))) {
       result = ChangeResult::InvalidScratchDatabase;
-      return;
+      return false;
     }
-    row->verifyRestore = scratchDatabase.value_or("");
-    store.DeleteConnection(name);
-    store.InsertConnection(*row);
+    row.verifyRestore = scratchDatabase.value_or("");
     result = ChangeResult::Done;
+    return true;
   });
   return result;
 }
 
 bool SetConnectionTls(SettingsStore& store, std::string_view name, const TlsSettings& tls) {
-  bool found = false;
-  store.WriteTransaction([&] {
-    std::optional<ConnectionRow> row = store.ReadConnection(name);
-    if (!row) {
-      return;
-    }
-    row->server.tls = tls;
-    store.DeleteConnection(name);
-    store.InsertConnection(*row);
-    found = true;
+  return ChangeRow(store, name, [&](ConnectionRow& row) {
+    row.server.tls = tls;
+    return true;
   });
-  return found;
+}
+
+std::optional<ChangeResult> SetArchiveEncryption(SettingsStore& store, std::string_view name,
+                                                 std::optional<bool> encrypt,
+                                                 const std::optional<std::string>& password) {
+  if (password && password->empty()) {
+    return ChangeResult::EmptyArchivePassword;
+  }
+  const bool found = ChangeRow(store, name, [&](ConnectionRow& row) {
+    if (password) {
+      row.archivePassword = *password;
+    }
+    if (encrypt) {
+      row.encryptArchives = *encrypt ? 1 : 0;
+    }
+    if (row.encryptArchives != 0 && row.archivePassword.empty()) {
+      row.archivePassword = GenerateArchivePassword();
+    }
+    return true;
+  });
+  return found ? std::optional(ChangeResult::Done) : std::nullopt;
 }
 
 namespace {

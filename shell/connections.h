@@ -49,6 +49,7 @@ inline constexpr const char* kTextInvalidPeriod =
 inline constexpr const char* kTextInvalidScratchDatabase =
     "The scratch database of a test restore must be named, and must not be the database "
     "backed up";
+inline constexpr const char* kTextEmptyArchivePassword = "The archive password must not be empty";
 
 // A schedule as stored reads from the low byte of the value taken as a signed
 // 8-bit number b: start = b % 24 (brought into 0 to 23), period =
@@ -70,6 +71,7 @@ enum class ChangeResult {
   InvalidPeriod,
   InvalidScratchDatabase,
   InvalidKeepCount,
+  EmptyArchivePassword,
 };
 // The message for a refused change; empty for Done.
 const char* ChangeResultText(ChangeResult result);
@@ -104,10 +106,10 @@ bool RemoveConnection(SettingsStore& store, std::string_view name);
 // was. A new name that another connection has (letter case ignored) is
 // refused; a change of letter case only is not. When `oldName` is not
 // stored (removed meanwhile), `changed` is stored as a new connection.
-// Its test restore, TLS settings and keep policy, which no main window field
-// shows, stay with it (SetVerifyRestore, SetConnectionTls and SetKeepPolicy
-// change them); a database that is that test restore's scratch database is
-// refused.
+// Its test restore, TLS settings, keep policy and archive encryption, which no
+// main window field shows, stay with it (SetVerifyRestore, SetConnectionTls,
+// SetKeepPolicy and SetArchiveEncryption change them); a database that is that
+// test restore's scratch database is refused.
 ChangeResult ApplyConnectionChanges(SettingsStore& store, std::string_view oldName,
                                     const ConnectionProfile& changed);
 
@@ -120,6 +122,12 @@ struct StoredConnection {
   // when it has none (the default).
   std::string verifyRestore;
   std::string saveTo;  // the shared target folder; empty when none was saved
+  // Whether new archives are encrypted under archivePassword. The password
+  // outlives encryption turned off: the archives made with it need it.
+  bool encryptArchives = false;
+  std::string archivePassword;
+  // Why the passwords could not be read (a locked keyring); empty when they were.
+  std::string passwordsUnavailable;
 };
 
 // The stored connection `name` (letter case ignored), or nullopt when there
@@ -147,5 +155,14 @@ std::optional<KeepPolicy> LoadKeepPolicy(SettingsStore& store, std::string_view 
 // such connection.
 std::optional<ChangeResult> SetKeepPolicy(SettingsStore& store, std::string_view name,
                                           const KeepPolicy& policy);
+
+// Turns encryption of the new archives of the connection `name` on or off
+// (nullopt: leaves it) and, when `password` is given, makes it the archive
+// password; an empty one is refused. Turning encryption on with no password
+// stored makes one (GenerateArchivePassword). nullopt when there is no such
+// connection.
+std::optional<ChangeResult> SetArchiveEncryption(SettingsStore& store, std::string_view name,
+                                                 std::optional<bool> encrypt,
+                                                 const std::optional<std::string>& password);
 
 }  // namespace vaultwick

@@ -67,6 +67,12 @@ class StoreCommandsTest : public ::testing::Test {
     arguments.insert(arguments.end(), {"--store", store_});
     return Call(RunConnectionsCommand, std::move(arguments), input);
   }
+  // The line of `connections show shop` that starts with `label`, with its line end.
+  std::string ShownLine(const std::string& label) {
+    const std::string out = Connections({"show", "shop"}).out;
+    const std::size_t at = std::min(out.find("\n" + label), out.size());
+    return out.substr(at + 1, out.find('\n', at + 1) - at);
+  }
   ScratchFolder scratch_;
   std::string store_ = scratch_.File("s.sqlite");
 };
@@ -87,7 +93,8 @@ TEST_F(StoreCommandsTest, ConnectionsAddListShowSetRemove) {
             "Name:          Shop\nHost:          db:3307\nLogin:         bk\n"
             "Password:      ********\nDatabase:      sales\nStart at:      22:00\n"
             "Update every:  8 hour(s)\nTest restore:  off\n"
-            "Keep:          0 hourly, 7 daily, 4 weekly, 6 monthly\nTLS:           preferred\n");
+            "Keep:          0 hourly, 7 daily, 4 weekly, 6 monthly\nTLS:           preferred\n"
+            "Encryption:    off\n");
   EXPECT_EQ(show.out.find("s3cret"), std::string::npos);
 
   // The test restore: on, refused for the database itself (with nothing of
@@ -149,11 +156,7 @@ TEST_F(StoreCommandsTest, ConnectionsAddListShowSetRemove) {
 // absolute (the scheduler runs from another folder), a mode that is none refused.
 TEST_F(StoreCommandsTest, ConnectionsSetAndShowTls) {
   ASSERT_EQ(Connections({"add", "shop"}).status, 0);
-  const auto tlsLine = [&] {
-    const std::string out = Connections({"show", "shop"}).out;
-    const std::size_t at = out.find("TLS:");
-    return at == std::string::npos ? out : out.substr(at);
-  };
+  const auto tlsLine = [&] { return ShownLine("TLS:"); };
   EXPECT_EQ(Connections({"set", "shop", "--tls", "verify-ca", "--tls-ca", "ca.pem"}).status, 0);
   EXPECT_EQ(tlsLine(), "TLS:           verify-ca, CA " +
                            (std::filesystem::current_path() / "ca.pem").string() + "\n");
@@ -169,6 +172,44 @@ TEST_F(StoreCommandsTest, ConnectionsSetAndShowTls) {
   EXPECT_NE(Connections({"show", "shop"}).out.find("Host:          db\n"), std::string::npos);
   EXPECT_EQ(Connections({"set", "shop", "--tls", "off"}).status, 0);
   EXPECT_EQ(tlsLine(), "TLS:           off\n");
+}
+
+// Encryption on makes a password that show keeps hidden and the reveal prints;
+// off keeps it for the older archives; a chosen one comes from standard input.
+TEST_F(StoreCommandsTest, ConnectionsSetEncryptionAndRevealItsPassword) {
+  ASSERT_EQ(Connections({"add", "shop"}).status, 0);
+  const auto encryptionLine = [&] { return ShownLine("Encryption:"); };
+  EXPECT_EQ(Connections({"show", "shop", "--reveal-archive-password"}).status, 1);
+
+  CommandRun on = Connections({"set", "shop", "--encrypt"});
+  EXPECT_EQ(on.status, 0);
+  EXPECT_NE(on.err.find("--reveal-archive-password"), std::string::npos) << on.err;
+  CommandRun revealed = Connections({"show", "shop", "--reveal-archive-password"});
+  EXPECT_EQ(revealed.status, 0);
+  const std::string made = revealed.out.substr(0, revealed.out.size() - 1);
+  EXPECT_EQ(made.size(), 34u) << revealed.out;
+  EXPECT_EQ(encryptionLine(), "Encryption:    on\n");
+  EXPECT_EQ(Connections({"show", "shop"}).out.find(made), std::string::npos);
+
+  EXPECT_EQ(Connections({"set", "shop", "--no-encrypt", "--host", "db"}).status, 0);
+  EXPECT_EQ(encryptionLine(), "Encryption:    off (a password is kept for older archives)\n");
+  EXPECT_EQ(Connections({"show", "shop", "--reveal-archive-password"}).out, made + "\n");
+  CommandRun chosen =
+      Connections({"set", "shop", "--encrypt", "--archive-password-stdin"}, "my words\n");
+  EXPECT_EQ(chosen.status, 0);
+  EXPECT_EQ(chosen.err, "");
+  EXPECT_EQ(Connections({"show", "shop", "--reveal-archive-password"}).out, "my words\n");
+  EXPECT_EQ(Connections({"set", "shop", "--archive-password-stdin"}, "\n").status, 1);
+  EXPECT_EQ(Connections({"show", "shop", "--reveal-archive-password"}).out, "my words\n");
+
+  for (std::vector<std::string> usage :
+       {std::vector<std::string>{"set", "shop", "--encrypt", "--no-encrypt"},
+        {"set", "shop", "--password-stdin", "--archive-password-stdin"},
+        {"set", "shop", "--reveal-archive-password"},
+        {"list", "--reveal-archive-password"},
+        {"show", "shop", "--encrypt"}}) {
+    EXPECT_EQ(Connections(usage).status, 2) << ::testing::PrintToString(usage);
+  }
 }
 
 // Ctrl-C at the password prompt ends the command, and the terminal echoes

@@ -97,6 +97,7 @@ TEST(SettingsStoreTest, OlderSchemaIsMigrated) {
                 "ALTER TABLE Connections DROP COLUMN SecretsIn;"
                 "ALTER TABLE Connections DROP COLUMN Tls;"
                 "ALTER TABLE Connections DROP COLUMN TlsCa;"
+                "ALTER TABLE Connections DROP COLUMN Encrypt;"
                 "ALTER TABLE History DROP COLUMN ArchiveChecked;"
                 "ALTER TABLE History DROP COLUMN Verified;"
                 "ALTER TABLE History DROP COLUMN VerifyDetail;"
@@ -117,6 +118,7 @@ TEST(SettingsStoreTest, OlderSchemaIsMigrated) {
   EXPECT_EQ((std::vector<std::int64_t>{kept.keepHourly, kept.keepDaily, kept.keepWeekly,
                                        kept.keepMonthly}),
             (std::vector<std::int64_t>{0, 7, 4, 6}));
+  EXPECT_EQ(kept.encryptArchives, 0);
   EXPECT_TRUE(store->ClaimScheduledRun("kept", 1000));
   EXPECT_FALSE(store->ClaimScheduledRun("KEPT", 1000));
 

@@ -122,6 +122,42 @@ TEST_F(ConnectionsTest, TlsSettingFollowsTheConnection) {
   EXPECT_FALSE(SetConnectionTls(*store_, "nobody", verify));
 }
 
+// Nor the archive encryption: Apply and renames keep it and its password
+// (else every archive made under it is lost); turning it off keeps the
+// password too. Turning it on makes a password only when there is none.
+TEST_F(ConnectionsTest, ArchiveEncryptionAndItsPasswordFollowTheConnection) {
+  const auto stored = [&](std::string_view name) { return *ReadStoredConnection(*store_, name); };
+  ASSERT_EQ(ApplyConnectionChanges(*store_, "A", Profile("A")), ChangeResult::Done);
+  ASSERT_EQ(ApplyConnectionChanges(*store_, "B", Profile("B")), ChangeResult::Done);
+  EXPECT_FALSE(stored("A").encryptArchives);
+  EXPECT_EQ(stored("A").archivePassword, "");
+
+  ASSERT_EQ(SetArchiveEncryption(*store_, "a", true, std::nullopt), ChangeResult::Done);
+  ASSERT_EQ(SetArchiveEncryption(*store_, "b", true, std::nullopt), ChangeResult::Done);
+  const std::string made = stored("A").archivePassword;
+  EXPECT_EQ(made.size(), 34u) << made;  // 28 symbols of 5 bits in groups of four
+  EXPECT_NE(made, stored("B").archivePassword);
+
+  ConnectionProfile changed = Profile("Renamed");
+  changed.server.host = "db2.example";
+  EXPECT_EQ(ApplyConnectionChanges(*store_, "A", changed), ChangeResult::Done);
+  EXPECT_TRUE(stored("renamed").encryptArchives);
+  EXPECT_EQ(stored("renamed").archivePassword, made);
+
+  EXPECT_EQ(SetArchiveEncryption(*store_, "renamed", false, std::nullopt), ChangeResult::Done);
+  EXPECT_FALSE(stored("renamed").encryptArchives);
+  EXPECT_EQ(stored("renamed").archivePassword, made);
+  EXPECT_EQ(SetArchiveEncryption(*store_, "renamed", true, std::nullopt), ChangeResult::Done);
+  EXPECT_EQ(stored("renamed").archivePassword, made);
+
+  EXPECT_EQ(SetArchiveEncryption(*store_, "renamed", std::nullopt, "chosen"), ChangeResult::Done);
+  EXPECT_EQ(stored("renamed").archivePassword, "chosen");
+  EXPECT_EQ(SetArchiveEncryption(*store_, "renamed", std::nullopt, ""),
+            ChangeResult::EmptyArchivePassword);
+  EXPECT_EQ(stored("renamed").archivePassword, "chosen");
+  EXPECT_EQ(SetArchiveEncryption(*store_, "nobody", true, std::nullopt), std::nullopt);
+}
+
 // A test restore that cannot be known to be off is one that failed: when the
 // store cannot say, the job gets a test restore that fails with its error.
 TEST_F(ConnectionsTest, AStoreThatCannotBeReadGivesAFailedTestRestore) {
