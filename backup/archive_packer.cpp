@@ -19,12 +19,13 @@ constexpr off_t kRoomAsked = 1 << 20;
 }  // namespace
 
 ArchivePacker::ArchivePacker(std::string dumpPath, std::string archivePath, StopToken stop,
-                             unsigned threads)
+                             unsigned threads, std::string password)
     : dumpPath_(std::move(dumpPath)),
       archivePath_(std::move(archivePath)),
       partPath_(archivePath_ + ".part"),
       stop_(std::move(stop)),
-      threads_(threads) {
+      threads_(threads),
+      password_(std::move(password)) {
   // The mode the dump's own appends would create it with.
   const int fd = open(dumpPath_.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
   if (fd >= 0) {
@@ -32,8 +33,8 @@ ArchivePacker::ArchivePacker(std::string dumpPath, std::string archivePath, Stop
   }
   try {
     thread_ = std::thread([this] {
-      result_ =
-          ZipGrowingFile(dumpPath_.c_str(), partPath_.c_str(), end_, stop_, &written_, threads_);
+      result_ = ZipGrowingFile(dumpPath_.c_str(), partPath_.c_str(), end_, stop_, &written_,
+                               threads_, Password());
     });
   } catch (const std::system_error&) {
     // No thread to spare: Finish packs the finished dump itself.
@@ -52,7 +53,8 @@ ZipResult ArchivePacker::Finish(ZipMemberSummary* written) {
   if (thread_.joinable()) {
     thread_.join();
   } else {
-    result_ = ZipSingleFile(dumpPath_.c_str(), partPath_.c_str(), stop_, &written_, threads_);
+    result_ =
+        ZipSingleFile(dumpPath_.c_str(), partPath_.c_str(), stop_, &written_, threads_, Password());
   }
   *written = written_;
   if (result_ == ZipResult::Ok && std::rename(partPath_.c_str(), archivePath_.c_str()) != 0) {

@@ -19,8 +19,9 @@ namespace vaultwick {
 class ArchivePacker {
  public:
   // Creates the (empty) dump file and starts packing it. `threads`: compressor
-  // parse threads.
-  ArchivePacker(std::string dumpPath, std::string archivePath, StopToken stop, unsigned threads);
+  // parse threads. A `password` (empty: none) encrypts the member.
+  ArchivePacker(std::string dumpPath, std::string archivePath, StopToken stop, unsigned threads,
+                std::string password = {});
   // Without Finish the dump is taken as incomplete: the packing stops, and its
   // partial archive is left in the job's folder.
   ~ArchivePacker();
@@ -38,11 +39,14 @@ class ArchivePacker {
   int WriteError() const;
 
  private:
+  const char* Password() const { return password_.empty() ? nullptr : password_.c_str(); }
+
   const std::string dumpPath_;
   const std::string archivePath_;
   const std::string partPath_;
   const StopToken stop_;
   const unsigned threads_;
+  const std::string password_;
   GrowingFileEnd end_;
   ZipResult result_ = ZipResult::Ok;
   ZipMemberSummary written_;

@@ -99,6 +99,13 @@ class BackupRequest {
   std::string name;    // connection name; stem of every file the job makes
   ServerLogin server;  // the database backed up is server.database
   std::string saveTo;  // target folder; the archive becomes saveTo + "/" + name + ".zip"
+  // Encrypts the archive (AES-256) under this password when not empty; the
+  // read-back check and the test restore then read it with it.
+  std::string archivePassword;
+  // Why the archive is to be encrypted but cannot be (its password could not
+  // be read): the job then fails before it connects, rather than write the
+  // dump unencrypted.
+  std::string encryptionUnavailable;
 
   // The scratch database of a test restore once the archive is placed: it is
   // loaded there, dumped again and compared with the archived dump. Empty:

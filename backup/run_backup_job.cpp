@@ -158,6 +158,10 @@ class BackupJob {
     if (StopRequested()) {
       return StoppedOutcome();
     }
+    if (!request_->encryptionUnavailable.empty()) {
+      return Ended(BackupResult::ArchiveFailed, kTextArchiveFailed,
+                   request_->encryptionUnavailable);
+    }
     const std::string name = request_->name;
     const ServerLogin server = request_->server;
     const std::string saveTo = request_->saveTo;
@@ -199,7 +203,8 @@ class BackupJob {
     Show(kTextGettingTables);
     const std::string archivePath = folder->FilePath(kArchiveFileName);
     ArchivePacker packer(dumpPath, archivePath, stop_,
-                         std::max(1u, std::thread::hardware_concurrency()));
+                         std::max(1u, std::thread::hardware_concurrency()),
+                         request_->archivePassword);
     // Closing the window cancels the reading of rows, and only that.
     DumpOutcome dump = DumpDatabase(
         connection.get(), dumpPath.c_str(), [this](const char* text) { Show(text); },
@@ -265,7 +270,8 @@ class BackupJob {
     }
     // Proven before it replaces the last good one: read back, inflated whole
     // and compared with what the writer read from the dump.
-    std::string difference = VerifyWrittenArchive(archivePath, written, stop_);
+    std::string difference =
+        VerifyWrittenArchive(archivePath, written, stop_, request_->archivePassword);
     if (StopRequested()) {
       return StoppedOutcome();
     }

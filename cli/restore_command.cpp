@@ -23,9 +23,10 @@ constexpr std::string_view kCommand = "restore";
 
 constexpr const char* kUsage =
     "usage: vaultwick restore --connection NAME [--archive FILE | --at TIME] --database DB\n"
-    "                         [--replace] [--store FILE]\n"
+    "                         [--replace] [--archive-password-stdin] [--store FILE]\n"
     "       vaultwick restore --host HOST[:PORT] --login LOGIN --archive FILE --database DB\n"
     "                         [--replace] [--password-stdin] [--tls MODE] [--tls-ca FILE]\n"
+    "                         [--archive-password-stdin]\n"
     "Loads the SQL dump of a backup archive into the database DB on the connection's\n"
     "server (with --connection: its stored host and login, and by default the\n"
     "archive <target folder>/NAME.zip). --at TIME takes the newest of the\n"
@@ -41,6 +42,8 @@ constexpr const char* kUsage =
     "programs of the same user and root can read (ps e): it is for scripts that\n"
     "accept that. --tls and --tls-ca ask for TLS as in `vaultwick connections set`\n"
     "(--connection uses the connection's).\n"
+    "An encrypted archive is opened with the connection's archive password, or the\n"
+    "first line of standard input with --archive-password-stdin.\n"
     "Exit status: 0 restored; 1 failed; 2 usage error; 128 + signal number when\n"
     "SIGINT, SIGTERM or SIGHUP stopped it.\n";
 
@@ -56,6 +59,7 @@ constexpr OptionSpec kOptions[] = {
     kTlsOption,
     kTlsCaOption,
     {"--at", true},
+    {"--archive-password-stdin", false},
 };
 
 double Megabytes(std::uint64_t bytes) {
@@ -165,6 +169,10 @@ int FillFromStore(const ParsedArguments& arguments, const std::optional<WallTime
     const std::string database = request.server.database;
     request.server = stored->profile.server;
     request.server.database = database;
+    // Also when encryption is off now: the archive may be an older one.
+    if (request.archivePassword.empty()) {
+      request.archivePassword = stored->archivePassword;
+    }
     if (at) {
       return ChoosePointAt(store, *stored, *arguments.Value("--at"), *at, io, request);
     }
@@ -198,6 +206,11 @@ int RunRestoreCommand(int argc, char** argv, const CommandIo& io) {
   if (stored && arguments->Has("--password-stdin")) {
     return UsageError(kSpec, io, "--password-stdin goes with --host");
   }
+  if (arguments->Has("--password-stdin") && arguments->Has("--archive-password-stdin")) {
+    return UsageError(kSpec, io,
+                      "--password-stdin and --archive-password-stdin both read standard input; "
+                      "give the login's password in VAULTWICK_PASSWORD");
+  }
   static constexpr const char* kNeededStored[] = {"--database"};
   static constexpr const char* kNeeded[] = {"--host", "--login", "--archive", "--database"};
   for (const char* needed : stored ? std::span<const char* const>(kNeededStored)
@@ -221,6 +234,9 @@ int RunRestoreCommand(int argc, char** argv, const CommandIo& io) {
   request.archivePath = arguments->Value("--archive").value_or("");
   request.server.database = *arguments->Value("--database");
   request.replace = arguments->Has("--replace");
+  if (arguments->Has("--archive-password-stdin")) {
+    request.archivePassword = ReadPasswordLine(io, "Archive password: ");
+  }
   if (stored) {
     if (const int status = FillFromStore(*arguments, at, io, request); status != kExitOk) {
       return status;

@@ -4,6 +4,8 @@
 
 #include <cinttypes>
 #include <cstdio>
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "readback/archive_reader.h"
@@ -14,6 +16,23 @@ namespace vaultwick {
 namespace {
 
 constexpr std::size_t kInflateBlock = 1 << 20;
+
+// libarchive's reasons for an encrypted member it cannot open, which a user
+// fixes by giving the archive's password, or the right one.
+constexpr std::string_view kLibraryNoPassword = "Passphrase required for this entry";
+constexpr std::string_view kLibraryWrongPassword = "Incorrect passphrase";
+
+// Why an encrypted member does not decrypt, in the user's words where
+// libarchive's reason is one of a missing or wrong password.
+std::string DecryptFailure(const std::string& member, const std::string& reason) {
+  if (reason == kLibraryNoPassword) {
+    return member + " is encrypted, and no archive password was given";
+  }
+  if (reason == kLibraryWrongPassword) {
+    return member + " is encrypted under another password than the archive password given";
+  }
+  return member + " does not decrypt: " + reason;
+}
 
 // Inflates the current member whole, counting its length and CRC-32.
 bool InflateWhole(ArchiveReader& reader, SqlMemberFacts& facts, const StopToken& stop,
@@ -29,8 +48,8 @@ bool InflateWhole(ArchiveReader& reader, SqlMemberFacts& facts, const StopToken&
     if (got < 0) {
       // Of an encrypted member, libarchive's reason tells a wrong password from
       // data that fails its authentication code.
-      *error =
-          facts.name + (facts.encrypted ? " does not decrypt: " : " is damaged: ") + reader.Error();
+      *error = facts.encrypted ? DecryptFailure(facts.name, reader.Error())
+                               : facts.name + " is damaged: " + reader.Error();
       return false;
     }
     if (got == 0) {

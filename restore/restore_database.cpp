@@ -123,7 +123,7 @@ class Restore {
         return nullptr;
       }
     }
-    return ArchiveReader::Open(archive_, error);
+    return ArchiveReader::Open(archive_, error, request_.archivePassword);
   }
 
   // The first pass: the dump inflated whole and its CRC-32 checked before

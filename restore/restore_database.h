@@ -17,7 +17,8 @@ namespace vaultwick {
 
 struct RestoreRequest {
   std::string archivePath;
-  ServerLogin server;  // server.database is created when missing
+  std::string archivePassword;  // opens an encrypted archive; empty: none
+  ServerLogin server;           // server.database is created when missing
   // A database that holds tables, routines or events is refused unless this
   // is set; then what the dump makes replaces whatever of the database has
   // the same names, and nothing else of it is touched.

@@ -138,7 +138,8 @@ VerifyRestoreOutcome LoadDumpAndCompare(const RestoreRequest& request) {
   }
 
   std::string error;
-  std::unique_ptr<ArchiveReader> reader = ArchiveReader::Open(request.archivePath, &error);
+  std::unique_ptr<ArchiveReader> reader =
+      ArchiveReader::Open(request.archivePath, &error, request.archivePassword);
   std::optional<ArchiveReader::Member> member;
   while (reader && (member = reader->Next()) && !IsSqlMember(*member)) {
   }

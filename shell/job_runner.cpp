@@ -13,6 +13,7 @@
 #include "shell/connections.h"
 #include "shell/metrics_file.h"
 #include "shell/restore_points.h"
+#include "shell/stored_encryption.h"
 #include "shell/test_restore.h"
 
 namespace vaultwick {
@@ -129,6 +130,7 @@ JobStart JobRunner::Start(std::unique_ptr<BackupRequest>& request, JobOrigin ori
   const std::string name = request->name;
   // Read before the lock: the store may keep a caller waiting.
   if (shared_->history != nullptr) {
+    AddStoredEncryption(*shared_->history, *request);
     try {
       AddStoredTestRestore(*shared_->history, *request);
     } catch (const SettingsStoreError&) {

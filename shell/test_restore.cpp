@@ -36,6 +36,7 @@ VerifyRestoreOutcome RunTestRestore(const BackupRequest& request, const std::str
   }
   RestoreRequest restore;
   restore.archivePath = archivePath;
+  restore.archivePassword = request.archivePassword;
   restore.server = request.server;
   restore.server.database = request.verifyRestore;
   restore.stop = request.stop;

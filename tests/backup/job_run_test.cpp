@@ -25,6 +25,16 @@ namespace {
 namespace fs = std::filesystem;
 
 // Runs a shell command; returns its standard output, or nullopt on a non-zero exit.
+// Flips the bits of `mask` in the byte at offset 200 of `archive`: inside the
+// member's data, as a bad disk or compressor would.
+void FlipBits(const std::string& archive, int mask) {
+  std::fstream file(archive, std::ios::in | std::ios::out | std::ios::binary);
+  file.seekg(200);
+  const char byte = static_cast<char>(file.get() ^ mask);
+  file.seekp(200);
+  file.put(byte);
+}
+
 std::optional<std::string> Capture(const std::string& command) {
   FILE* pipe = ::popen(command.c_str(), "r");
   if (pipe == nullptr) {
@@ -353,18 +363,54 @@ TEST_F(JobRunTest, ArchiveDamagedBeforeTheCopyIsCaughtAndTheOlderOneStays) {
   OutcomeBox box;
   CountedRequest* request = NewRequest(box);
   // One bit of the compressed data flipped, as a bad disk or compressor would.
-  request->testHooks.beforeCopy = [](const std::string& archive) {
-    std::fstream file(archive, std::ios::in | std::ios::out | std::ios::binary);
-    file.seekg(200);
-    const char byte = static_cast<char>(file.get() ^ 0x10);
-    file.seekp(200);
-    file.put(byte);
-  };
+  request->testHooks.beforeCopy = [](const std::string& archive) { FlipBits(archive, 0x10); };
   BackupOutcome outcome = Run(request, box);
   EXPECT_EQ(outcome.result, BackupResult::ArchiveFailed);
   EXPECT_EQ(outcome.endText, "Could not create archive");
   EXPECT_NE(outcome.cause.find("Archive check"), std::string::npos) << outcome.cause;
   EXPECT_EQ(ReadWholeFile(Archive().string()), older);
+}
+
+// An encrypted archive opens with its password in independent readers and
+// not without; a byte of its encrypted data flipped fails the read-back check
+// and keeps the last good archive; a password that cannot be had fails the
+// job before anything is written in the clear.
+TEST_F(JobRunTest, EncryptedArchiveOpensOnlyWithItsPassword) {
+  const fs::path dump = work_ / "dump.sql";
+  OutcomeBox first;
+  CountedRequest* request = NewRequest(first);
+  request->archivePassword = "correct horse";
+  KeepDump(request, dump);
+  BackupOutcome outcome = Run(request, first);
+  ASSERT_EQ(outcome.result, BackupResult::Complete) << outcome.cause;
+  EXPECT_TRUE(outcome.archiveChecked);
+  const std::string archive = Archive().string();
+  const std::optional<std::string> older = ReadWholeFile(archive);
+  EXPECT_EQ(Capture("bsdtar -xOf " + archive + " --passphrase 'correct horse' shop.sql"),
+            ReadWholeFile(dump.string()));
+  EXPECT_EQ(Capture("7z x -so -p'correct horse' " + archive + " shop.sql 2>/dev/null"),
+            ReadWholeFile(dump.string()));
+  for (const std::string& fails : {"bsdtar -xOf " + archive + " --passphrase wrong shop.sql",
+                                   "bsdtar -xOf " + archive, "7z x -so -pwrong " + archive}) {
+    EXPECT_EQ(Capture(fails + " 2>/dev/null"), std::nullopt) << fails;
+  }
+
+  OutcomeBox flipped;
+  request = NewRequest(flipped);
+  request->archivePassword = "correct horse";
+  request->testHooks.beforeCopy = [](const std::string& path) { FlipBits(path, 0x01); };
+  outcome = Run(request, flipped);
+  EXPECT_EQ(outcome.result, BackupResult::ArchiveFailed);
+  EXPECT_NE(outcome.cause.find("Archive check"), std::string::npos) << outcome.cause;
+  EXPECT_EQ(ReadWholeFile(archive), older);
+
+  OutcomeBox locked;
+  request = NewRequest(locked);
+  request->encryptionUnavailable = "the archive password could not be read: locked";
+  outcome = Run(request, locked);
+  EXPECT_EQ(outcome.result, BackupResult::ArchiveFailed);
+  EXPECT_EQ(outcome.cause, "the archive password could not be read: locked");
+  EXPECT_EQ(ReadWholeFile(archive), older);
 }
 
 TEST_F(JobRunTest, DumpThatCannotBeWrittenMakesNoArchive) {

@@ -94,6 +94,32 @@ TEST(RestoreCommand, StoredConnectionsArchiveComesBackAndRefusalsSayWhy) {
   EXPECT_EQ(run.status, 1);
   EXPECT_NE(run.output.find("the server offers no TLS"), std::string::npos) << run.output;
   EXPECT_EQ(run.output.find("Loading"), std::string::npos) << run.output;
+
+  // An encrypted archive: the connection's password opens it; from --host it
+  // takes the password on standard input, and says so when it has none.
+  {
+    auto opened = SettingsStore::Open(scratch.File("s.sqlite"));
+    ASSERT_EQ(SetArchiveEncryption(*opened, "shop", true, "archive words"), ChangeResult::Done);
+  }
+  ASSERT_EQ(Vaultwick("backup --connection shop " + store).status, 0);
+  run = Vaultwick(restore + "--replace " + store);
+  EXPECT_EQ(run.status, 0) << run.output;
+  EXPECT_NE(run.output.find("Restored 2000 rows"), std::string::npos) << run.output;
+  const std::string fromHost = "restore --host " + server.host + ":" + std::to_string(server.port) +
+                               " --login " + server.user + " --archive " +
+                               scratch.File("arch/shop.zip") + " --replace --database " +
+                               target.name();
+  const std::string login = "VAULTWICK_PASSWORD='" + server.password + "'";
+  run = Vaultwick(fromHost, login + " ");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.output.find("shop.sql is encrypted, and no archive password was given"),
+            std::string::npos)
+      << run.output;
+  run = Vaultwick(fromHost + " --archive-password-stdin", "echo wrong | " + login);
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.output.find("under another password"), std::string::npos) << run.output;
+  run = Vaultwick(fromHost + " --archive-password-stdin", "echo archive words | " + login);
+  EXPECT_EQ(run.status, 0) << run.output;
   for (const char* usage : {"restore --database x", "restore --connection shop",
                             "restore --connection shop --host h --database x",
                             "restore --connection shop --tls off --database x",

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <set>
 
+#include "shell/stored_encryption.h"
 #include "shell/target_folder.h"
 #include "shell/test_restore.h"
 #include "tests/shell/shell_test_support.h"
@@ -156,6 +157,19 @@ TEST_F(ConnectionsTest, ArchiveEncryptionAndItsPasswordFollowTheConnection) {
             ChangeResult::EmptyArchivePassword);
   EXPECT_EQ(stored("renamed").archivePassword, "chosen");
   EXPECT_EQ(SetArchiveEncryption(*store_, "nobody", true, std::nullopt), std::nullopt);
+
+  // Each job of the connection takes the password while encryption is on.
+  const auto jobPassword = [&](const std::string& name) {
+    BackupRequest request;
+    request.name = name;
+    AddStoredEncryption(*store_, request);
+    EXPECT_EQ(request.encryptionUnavailable, "");
+    return request.archivePassword;
+  };
+  EXPECT_EQ(jobPassword("RENAMED"), "chosen");
+  EXPECT_EQ(jobPassword("nobody"), "");
+  ASSERT_EQ(SetArchiveEncryption(*store_, "renamed", false, std::nullopt), ChangeResult::Done);
+  EXPECT_EQ(jobPassword("renamed"), "");
 }
 
 // A test restore that cannot be known to be off is one that failed: when the
@@ -178,6 +192,12 @@ TEST_F(ConnectionsTest, AStoreThatCannotBeReadGivesAFailedTestRestore) {
   BackupRequest request;
   request.name = "A";
   AddStoredTestRestore(*store_, request);
+  // Nor is an archive that may have to be encrypted written in the clear.
+  AddStoredEncryption(*store_, request);
+  EXPECT_EQ(
+      request.encryptionUnavailable.rfind("the archive encryption setting could not be read: ", 0),
+      0u)
+      << request.encryptionUnavailable;
   ASSERT_TRUE(request.testRestore);
   const VerifyRestoreOutcome outcome = request.testRestore(request, "never-read.zip");
   EXPECT_EQ(outcome.result, VerifyRestoreOutcome::Result::Failed);

@@ -5,6 +5,7 @@
 
 #include <filesystem>
 
+#include "readback/archive_check.h"
 #include "shell/connections.h"
 #include "shell/job_runner.h"
 #include "shell/restore_points.h"
@@ -39,8 +40,9 @@ void StoreNightly(SettingsStore& store, const ScratchFolder& scratch, const Test
             ChangeResult::Done);
 }
 
-// With the connection's test restore on, the runner gives the job the stored
-// scratch database: the archive is proven there, and the scratch database goes.
+// With the connection's test restore and encryption on, the runner gives the
+// job the stored scratch database and archive password: the encrypted archive
+// is proven there, and the scratch database goes.
 TEST(ScheduledBackupTest, ATickAtADueHourBacksUpTestRestoresAndTheHistoryRecordsIt) {
   VAULTWICK_REQUIRE_TEST_SERVER(server);
   TestDatabase db(server, "sched");
@@ -53,6 +55,7 @@ TEST(ScheduledBackupTest, ATickAtADueHourBacksUpTestRestoresAndTheHistoryRecords
   ASSERT_NO_FATAL_FAILURE(StoreNightly(*store, scratch, server, db.name(), &target));
   const std::string scratchDatabase = db.name() + "_check";
   ASSERT_EQ(SetVerifyRestore(*store, "nightly", scratchDatabase), ChangeResult::Done);
+  ASSERT_EQ(SetArchiveEncryption(*store, "nightly", true, std::nullopt), ChangeResult::Done);
 
   TestClock clock(LocalTime{2024, 3, 1, 10, 0, 20});
   JobRunner runner(store.get(), clock);
@@ -62,6 +65,12 @@ TEST(ScheduledBackupTest, ATickAtADueHourBacksUpTestRestoresAndTheHistoryRecords
 
   const std::string archive = target + "/nightly.zip";
   ASSERT_TRUE(std::filesystem::exists(archive));
+  std::string error;
+  EXPECT_EQ(ReadSqlMember(archive, &error), std::nullopt);
+  EXPECT_NE(ReadSqlMember(archive, &error, StopToken::Never(), {},
+                          ReadStoredConnection(*store, "nightly")->archivePassword),
+            std::nullopt)
+      << error;
   std::vector<HistoryRow> rows = ReadHistory(*store, "nightly", 5);
   ASSERT_EQ(rows.size(), 1u);
   EXPECT_EQ(rows[0].result, "Complete");
