@@ -73,7 +73,11 @@ RestoreWindow::RestoreWindow(SettingsStore& store, const Clock& clock, const QSt
   calls_ = GuiThreadCalls::For(this);
 
   try {
-    profile_ = LoadConnection(store_, connection.toStdString());
+    if (std::optional<StoredConnection> stored =
+            ReadStoredConnection(store_, connection.toStdString())) {
+      profile_ = stored->profile;
+      archivePassword_ = stored->archivePassword;
+    }
     saveTo_ = LoadTargetFolder(store_);
   } catch (const SettingsStoreError& error) {
     outcome_->setText(Plain(error.what()));
@@ -166,6 +170,7 @@ void RestoreWindow::Start() {
   }
   RestoreRequest request;
   request.archivePath = point->file.path;
+  request.archivePassword = archivePassword_;
   request.server = profile_->server;
   request.server.database = database_->text().trimmed().toStdString();
   request.replace = replace_->isChecked();

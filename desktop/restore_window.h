@@ -71,6 +71,7 @@ class RestoreWindow : public QWidget {
   const Clock& clock_;
   std::optional<ConnectionProfile> profile_;
   std::string saveTo_;
+  std::string archivePassword_;  // opens the points encrypted under it
   RestorePointModel model_;
   QTableView* table_ = nullptr;
   QLineEdit* database_ = nullptr;
