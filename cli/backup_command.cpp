@@ -37,7 +37,9 @@ constexpr const char* kUsage =
     "4 archive placed, but its test restore (vaultwick connections set --verify-restore)\n"
     "failed or found it different;\n"
     "1 failed, the older archive stays; 2 usage error; 128 + signal number when SIGINT,\n"
-    "SIGTERM or SIGHUP stopped it (nothing placed, no temporary files left).\n"
+    "SIGTERM or SIGHUP stopped it (nothing placed, no temporary files left);\n"
+    "5 not started: a backup of the connection is already running (with --connection,\n"
+    "in this or another program).\n"
     "With --connection, the stored connection NAME and the stored target folder give\n"
     "every value, password included, and the outcome goes into the history (see\n"
     "vaultwick connections, target and history).\n";
@@ -74,6 +76,7 @@ class ErrorLines : public MessageBoxPort {
 // Exit statuses besides those every command has.
 constexpr int kExitPlacedWithErrors = 3;
 constexpr int kExitPlacedNotVerified = 4;
+constexpr int kExitAlreadyRunning = 5;
 
 int ExitStatus(const BackupOutcome& outcome, int signal) {
   if (outcome.verifyRestore &&
@@ -159,7 +162,12 @@ int RunBackupCommand(int argc, char** argv, const CommandIo& io) {
     std::fprintf(err, "%s\n", problem.c_str());
   };
   JobRunner runner(stored ? stored->store.get() : nullptr, clock, std::move(observer));
-  if (runner.Start(request, JobOrigin::Command, StartRule::Always) != JobStart::Started) {
+  const JobStart begun = runner.Start(request, JobOrigin::Command, StartRule::Always);
+  if (begun == JobStart::AlreadyRunning) {
+    PrintError(io, kSpec.name, request->name + ": " + kTextPreviousRunStillGoing);
+    return kExitAlreadyRunning;
+  }
+  if (begun != JobStart::Started) {
     PrintError(io, kSpec.name, "could not start the job's thread");
     return kExitFailed;
   }

@@ -16,7 +16,9 @@ namespace vaultwick {
 //   1   the backup failed and nothing was placed;
 //   2   a usage error;
 //   130, 143, 129   SIGINT, SIGTERM or SIGHUP stopped the job before its
-//       archive was placed (nothing placed, no temporary files left).
+//       archive was placed (nothing placed, no temporary files left);
+//   5   not started: a run of the stored connection is already under way,
+//       in this program or another.
 // `vaultwick backup --connection NAME [--store FILE]` takes the six values
 // from the settings store instead, and records the outcome in its history.
 // The three signals are blocked while the command runs, so call it from the

@@ -32,6 +32,11 @@ void CMainDlg::OnDownloadNow() {
     shared->progressWindow->SetStatusText(
         started == JobStart::AlreadyRunning ? kTextPreviousRunStillGoing : kTextErrorOccured);
     request.release();
+    if (started == JobStart::AlreadyRunning) {
+      // The run under way may belong to another program (the service), so
+      // the user is told plainly why nothing happens.
+      ShowError(nameText + QStringLiteral(": ") + QString::fromLatin1(kTextPreviousRunStillGoing));
+    }
   }
 }
 

@@ -29,18 +29,18 @@ const char* BackupResultName(BackupResult result);
 // The verified column for a test restore: "verified", "differs", "failed".
 const char* VerifyRestoreResultName(VerifyRestoreOutcome::Result result);
 
-// The result column and end text for a scheduled run that was not started
-// because the connection's previous run was still going.
+// The result column and end text for a run that was not started because a
+// run of the same connection was already under way (in any program).
 inline constexpr const char* kResultNotStarted = "NotStarted";
 inline constexpr const char* kTextPreviousRunStillGoing =
-    "Not started: the previous backup of this connection is still running";
+    "Not started: a backup of this connection is already running";
 
 // How a job that was asked to start ended, as the job runner tells its
 // observers; each of them makes its own texts.
 struct JobEnded {
   std::string connection;
   JobOrigin origin = JobOrigin::Command;
-  // nullopt when it was not started: the connection's previous run was still going.
+  // nullopt when it was not started: a run of the connection was already going.
   std::optional<BackupOutcome> outcome;
   WallTime startedAt{};
   std::int64_t durationMs = 0;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
+#include <cstring>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "backup/run_backup_job.h"
+#include "shell/connection_lock.h"
 #include "shell/connections.h"
 #include "shell/metrics_file.h"
 #include "shell/restore_points.h"
@@ -18,24 +20,13 @@
 
 namespace vaultwick {
 
-namespace {
-
-// A job of the connection still counts as running while its end is
-// reported, so no other job of it starts in this process meanwhile.
-class RunningJobMark final : public HeldConnectionLock {
- public:
-  explicit RunningJobMark(std::string name) : name_(std::move(name)) {}
-  const std::string& Connection() const override { return name_; }
-
- private:
-  std::string name_;
-};
-
-}  // namespace
-
 struct JobRunner::Job {
   std::string name;
   StopToken stop;
+  // Held from before the job's thread starts until the job has ended and
+  // its end was reported, so that no run of the connection in any program
+  // overlaps it. Null for a job of no stored connection.
+  std::unique_ptr<ConnectionLock> lock;
   std::thread thread;
   bool ended = false;  // guarded by Shared::jobsMutex
 };
@@ -65,20 +56,30 @@ struct JobRunner::Shared {
   }
 
   // Writes the history row, the one place a row is made, and tells the
-  // observer. A job that ran into `saveTo` first prunes the connection's
-  // restore points, which its row then names.
-  void Report(const JobEnded& ended, const std::string& saveTo = {}) {
+  // observer. A job that ran into `saveTo` under its connection's lock first
+  // prunes the connection's restore points, which its row then names.
+  void Report(const JobEnded& ended, const std::string& saveTo = {},
+              const ConnectionLock* held = nullptr) {
     std::lock_guard<std::mutex> lock(reportMutex);
     if (!runnerAlive) {
       return;
     }
     HistoryRow row = MakeHistoryRow(ended, clock->Now());
     if (history != nullptr && ended.outcome) {
-      try {
-        PruneAfterRun(*history, saveTo, row, *clock, RunningJobMark(ended.connection));
-      } catch (const SettingsStoreError& error) {
+      if (held == nullptr || !held->held()) {
         row.cause += std::string(row.cause.empty() ? "" : "; ") +
-                     "Restore points not pruned: " + error.what();
+                     "Restore points not pruned: the connection's lock " +
+                     (held != nullptr ? held->path() + " " : std::string()) + "could not be taken" +
+                     (held != nullptr && held->error() != 0
+                          ? std::string(": ") + std::strerror(held->error())
+                          : std::string());
+      } else {
+        try {
+          PruneAfterRun(*history, saveTo, row, *clock, *held);
+        } catch (const SettingsStoreError& error) {
+          row.cause += std::string(row.cause.empty() ? "" : "; ") +
+                       "Restore points not pruned: " + error.what();
+        }
       }
     }
     std::string storeError;
@@ -131,11 +132,7 @@ JobStart JobRunner::Start(std::unique_ptr<BackupRequest>& request, JobOrigin ori
   // Read before the lock: the store may keep a caller waiting.
   if (shared_->history != nullptr) {
     AddStoredEncryption(*shared_->history, *request);
-    try {
-      AddStoredTestRestore(*shared_->history, *request);
-    } catch (const SettingsStoreError&) {
-      // The backup matters more than its test restore; the history shows none ran.
-    }
+    AddStoredTestRestore(*shared_->history, *request);
   }
 
   std::unique_lock<std::mutex> lock(shared_->jobsMutex);
@@ -143,23 +140,32 @@ JobStart JobRunner::Start(std::unique_ptr<BackupRequest>& request, JobOrigin ori
     return JobStart::NoThread;
   }
   JoinEndedLocked();
-  if (rule == StartRule::UnlessRunning && shared_->IsRunningLocked(name)) {
+  auto job = std::make_shared<Job>();
+  if (shared_->history != nullptr) {
+    // Whatever the rule: a stored connection's runs never overlap, here
+    // or in another program. A lock that cannot be taken at all (no room
+    // for its file) does not keep the backup from running; it only keeps
+    // it from pruning, which Report says.
+    job->lock =
+        std::make_unique<ConnectionLock>(ConnectionLock::TryTake(shared_->history->path(), name));
+  }
+  const bool busy = job->lock != nullptr && job->lock->state() == FileLock::State::Busy;
+  if (busy || (rule == StartRule::UnlessRunning && shared_->IsRunningLocked(name))) {
     lock.unlock();
     shared_->Report(JobEnded{name, origin, std::nullopt, shared_->clock->Now(), 0});
     return JobStart::AlreadyRunning;
   }
 
-  auto job = std::make_shared<Job>();
   job->name = name;
   job->stop = request->stop;
   // The caller's own onOutcome still runs, after the history row.
   std::function<void(const BackupOutcome&)> callerOnOutcome = request->onOutcome;
   request->onOutcome = [shared = shared_, name, origin, startedAt = shared_->clock->Now(),
                         steadyStart = std::chrono::steady_clock::now(), saveTo = request->saveTo,
-                        callerOnOutcome](const BackupOutcome& outcome) {
+                        held = job->lock.get(), callerOnOutcome](const BackupOutcome& outcome) {
     const auto duration = std::chrono::duration_cast<std::chrono::milliseconds>(
         std::chrono::steady_clock::now() - steadyStart);
-    shared->Report(JobEnded{name, origin, outcome, startedAt, duration.count()}, saveTo);
+    shared->Report(JobEnded{name, origin, outcome, startedAt, duration.count()}, saveTo, held);
     if (callerOnOutcome) {
       callerOnOutcome(outcome);
     }
@@ -169,6 +175,7 @@ JobStart JobRunner::Start(std::unique_ptr<BackupRequest>& request, JobOrigin ori
   try {
     job->thread = std::thread([shared = shared_, job, owned] {
       RunBackupJob(owned);
+      job->lock.reset();
       std::lock_guard<std::mutex> ended(shared->jobsMutex);
       job->ended = true;
       shared->jobEnded.notify_all();

@@ -14,6 +14,7 @@
 #include "backup/restore_point_layout.h"
 #include "platform/clock.h"
 #include "platform/settings_store.h"
+#include "shell/connection_lock.h"
 #include "shell/keep_policy.h"
 
 namespace vaultwick {
@@ -51,12 +52,7 @@ const RestorePoint* PointAtOrBefore(const std::vector<RestorePoint>& points, Wal
 
 // Pruning deletes files, so it runs only where no other run of the same
 // connection can place or prune at the same moment: under that connection's
-// lock. Whoever holds it passes it to show that it does.
-class HeldConnectionLock {
- public:
-  virtual ~HeldConnectionLock() = default;
-  virtual const std::string& Connection() const = 0;
-};
+// lock (shell/connection_lock.h), which the caller shows it holds.
 
 // Whether a run with this history row may prune: it placed an archive from
 // a dump written in full, and checked it. A failed, stopped or partial run

@@ -18,6 +18,28 @@ std::int64_t HourNumber(const LocalTime& time) {
   return static_cast<std::int64_t>(date.time_since_epoch().count()) * 24 + time.hour;
 }
 
+// The key of an hour's claim: the UTC hour in which the local hour that
+// `now` is in began, so that programs in different time zones (TZ) sharing
+// a store claim the same key for the same moment. The second pass of a
+// local hour repeated when clocks are turned back keeps its first pass's
+// key, as it keeps its number. Keys start at kUtcClaimBase, above every
+// local hour number older programs claimed, so that no older claim ever
+// stands for a newer hour.
+constexpr std::int64_t kUtcClaimBase = std::int64_t{1} << 32;
+
+std::int64_t ClaimKey(const Clock& clock, WallTime now, const LocalTime& local) {
+  using namespace std::chrono;
+  const auto sinceHourStart = minutes(local.minute) + seconds(local.second);
+  WallTime hourStart = time_point_cast<seconds>(now) - sinceHourStart;
+  const std::optional<LocalTime> hourBefore = clock.ToLocalTime(hourStart - hours(1));
+  if (hourBefore && HourNumber(*hourBefore) == HourNumber(local)) {
+    hourStart -= hours(1);
+  }
+  const std::int64_t unixSeconds = ToUnixSeconds(hourStart);
+  const std::int64_t utcHour = unixSeconds >= 0 ? unixSeconds / 3600 : (unixSeconds - 3599) / 3600;
+  return kUtcClaimBase + utcHour;
+}
+
 }  // namespace
 
 bool HourlyGate::Opens(const std::optional<LocalTime>& now) {
@@ -37,7 +59,8 @@ bool HourlyGate::Opens(const std::optional<LocalTime>& now) {
 
 Scheduler::TickReport Scheduler::Tick(const std::vector<std::string>& scheduledNames) {
   TickReport report;
-  const std::optional<LocalTime> now = clock_.ToLocalTime(clock_.Now());
+  const WallTime moment = clock_.Now();
+  const std::optional<LocalTime> now = clock_.ToLocalTime(moment);
   if (!gate_.Opens(now)) {
     return report;
   }
@@ -49,7 +72,7 @@ Scheduler::TickReport Scheduler::Tick(const std::vector<std::string>& scheduledN
       if (!profile || !IsDueAt(now->hour, profile->startHour, profile->periodHours)) {
         continue;
       }
-      if (!store_.ClaimScheduledRun(profile->name, HourNumber(*now))) {
+      if (!store_.ClaimScheduledRun(profile->name, ClaimKey(clock_, moment, *now))) {
         report.startedElsewhere.push_back(name);
         continue;
       }

@@ -5,12 +5,16 @@
 #include "shell/job_runner.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <condition_variable>
 #include <mutex>
 
 #include "backup/run_backup_job.h"
 #include "server/server_connection.h"
+#include "shell/connection_lock.h"
 #include "tests/shell/shell_test_support.h"
 
 namespace vaultwick::test {
@@ -128,6 +132,63 @@ TEST(JobRunnerTest, StopAllReachesEveryJobAndTheWaitIsBounded) {
   EXPECT_EQ(runner.RunningJobCount(), 1);
   port->Release();
   EXPECT_TRUE(runner.WaitForAll(std::chrono::seconds(60)));
+}
+
+// A stored connection's run holds its lock, which another program's runner
+// honours: a child process holding it refuses every start here (also
+// Always), until the kernel releases it with the killed child.
+TEST(JobRunnerTest, ARunOfTheConnectionInAnotherProcessRefusesTheStart) {
+  ScratchFolder scratch;
+  const std::string storePath = scratch.File("s.sqlite");
+  auto store = SettingsStore::Open(storePath);
+  TestClock clock(LocalTime{2024, 3, 1, 10, 0, 5});
+  int ready[2];
+  ASSERT_EQ(::pipe(ready), 0);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    const ConnectionLock held = ConnectionLock::TryTake(storePath, "shop");
+    const char state = held.held() ? 'H' : 'x';
+    (void)!::write(ready[1], &state, 1);
+    for (;;) {
+      ::pause();
+    }
+  }
+  char state = '?';
+  EXPECT_EQ(::read(ready[0], &state, 1), 1);
+  ::close(ready[0]);
+  ::close(ready[1]);
+  ASSERT_EQ(state, 'H');
+
+  JobRunner runner(store.get(), clock);
+  auto refused = Unreachable("SHOP");
+  EXPECT_EQ(runner.Start(refused, JobOrigin::Command, StartRule::Always), JobStart::AlreadyRunning);
+  const std::vector<HistoryRow> rows = ReadHistory(*store, "shop", 10);
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0].result, kResultNotStarted);
+  EXPECT_NE(rows[0].endText.find("already running"), std::string::npos);
+
+  ::kill(child, SIGKILL);
+  ::waitpid(child, nullptr, 0);
+  EXPECT_EQ(runner.Start(refused, JobOrigin::Command, StartRule::Always), JobStart::Started);
+  EXPECT_TRUE(runner.WaitForAll(std::chrono::seconds(60)));
+}
+
+// Any name gives one plain file name in the folder beside the store, the
+// same for names that differ only in letter case, and others for others.
+TEST(JobRunnerTest, ConnectionLockFilesAreSafeForAnyName) {
+  const std::string longName(250, 'x');
+  for (const std::string& name :
+       {std::string("../../etc/passwd"), std::string("Grüße \n;"), longName}) {
+    const std::string path = ConnectionLockPath("/s/store.sqlite", name);
+    ASSERT_EQ(path.rfind("/s/store.sqlite.locks/", 0), 0u) << path;
+    const std::string file = path.substr(std::string("/s/store.sqlite.locks/").size());
+    EXPECT_EQ(file.find('/'), std::string::npos) << file;
+    EXPECT_LE(file.size(), 64u) << file;
+  }
+  EXPECT_EQ(ConnectionLockPath("/s", "Shop"), ConnectionLockPath("/s", "sHOP"));
+  EXPECT_NE(ConnectionLockPath("/s", "shop"), ConnectionLockPath("/s", "shop2"));
+  EXPECT_NE(ConnectionLockPath("/s", "a/b"), ConnectionLockPath("/s", "ab"));
 }
 
 }  // namespace

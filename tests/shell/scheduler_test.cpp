@@ -156,3 +156,54 @@ TEST(SchedulerTest, TickStartsTheDueConnectionsInListOrderFromTheStore) {
 
 }  // namespace
 }  // namespace vaultwick::test
+
+namespace vaultwick::test {
+namespace {
+
+// A clock whose zone is `offset` ahead of UTC, standing where `utc` stands.
+class ZoneClock final : public Clock {
+ public:
+  ZoneClock(const TestClock& utc, std::chrono::hours offset) : utc_(utc), offset_(offset) {}
+  WallTime Now() const override { return utc_.Now(); }
+  std::optional<LocalTime> ToLocalTime(WallTime moment) const override {
+    return utc_.ToLocalTime(moment + offset_);
+  }
+  std::optional<WallTime> FromLocalTime(const LocalTime& local) const override {
+    const std::optional<WallTime> moment = utc_.FromLocalTime(local);
+    return moment ? std::optional<WallTime>(*moment - offset_) : std::nullopt;
+  }
+
+ private:
+  const TestClock& utc_;
+  std::chrono::hours offset_;
+};
+
+// Two programs in different time zones share the store: at one moment
+// their local hours differ, yet only one of them runs an hourly connection.
+// An older program's claim (a local hour number) never stands for an hour.
+TEST(SchedulerTest, ProgramsInOtherTimeZonesClaimTheSameHour) {
+  ScratchFolder scratch;
+  auto store = SettingsStore::Open(scratch.File("s.sqlite"));
+  ASSERT_EQ(AddConnectionNamed(*store, "beta"), ChangeResult::Done);
+  ASSERT_EQ(ApplyConnectionChanges(*store, "beta", {"beta", {"h", "l", "p", "d", {}, {}}, 0, 1}),
+            ChangeResult::Done);
+  TestClock utc(At(9, 59, 50));
+  const ZoneClock berlin(utc, std::chrono::hours(2));
+  RecordingStarter here;
+  RecordingStarter there;
+  Scheduler utcScheduler(*store, here, utc);
+  Scheduler berlinScheduler(*store, there, berlin);
+  const std::vector<std::string> names = {"beta"};
+  utcScheduler.Tick(names);
+  berlinScheduler.Tick(names);
+  utc.Set(At(10, 0, 10));
+  EXPECT_EQ(utcScheduler.Tick(names).started, (std::vector<std::string>{"beta"}));
+  EXPECT_EQ(berlinScheduler.Tick(names).startedElsewhere, (std::vector<std::string>{"beta"}));
+  // What an older program in UTC claimed for 11:00: its local hour number.
+  store->ClaimScheduledRun("beta", (std::int64_t{19783} * 24) + 11);
+  utc.Set(At(11, 0, 10));
+  EXPECT_EQ(berlinScheduler.Tick(names).started, (std::vector<std::string>{"beta"}));
+}
+
+}  // namespace
+}  // namespace vaultwick::test
