@@ -38,7 +38,7 @@ constexpr const char* kUsage =
     "failed or found it different;\n"
     "1 failed, the older archive stays; 2 usage error; 128 + signal number when SIGINT,\n"
     "SIGTERM or SIGHUP stopped it (nothing placed, no temporary files left);\n"
-    "5 not started: a backup of the connection is already running (with --connection,\n"
+    "6 not started: a backup of the connection is already running (with --connection,\n"
     "in this or another program).\n"
     "With --connection, the stored connection NAME and the stored target folder give\n"
     "every value, password included, and the outcome goes into the history (see\n"
@@ -76,7 +76,7 @@ class ErrorLines : public MessageBoxPort {
 // Exit statuses besides those every command has.
 constexpr int kExitPlacedWithErrors = 3;
 constexpr int kExitPlacedNotVerified = 4;
-constexpr int kExitAlreadyRunning = 5;
+constexpr int kExitAlreadyRunning = 6;
 
 int ExitStatus(const BackupOutcome& outcome, int signal) {
   if (outcome.verifyRestore &&
