@@ -176,7 +176,7 @@ ChildOutcome RunChild(const std::vector<std::string>& argv, const ChildLimits& l
     return true;
   };
   for (;;) {
-    if (limits.stop != nullptr && limits.stop->load()) {
+    if (limits.stop.StopRequested()) {
       outcome.end = ChildEnd::Stopped;
       break;
     }

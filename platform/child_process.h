@@ -11,28 +11,29 @@
 // RunChild blocks the calling thread until the child has ended: call it on a
 // worker thread, never on a thread that must stay responsive.
 
-#include <atomic>
 #include <chrono>
 #include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "common/stop_token.h"
+
 namespace vaultwick {
 
 struct ChildLimits {
   // The child is killed once this moment has passed.
   std::chrono::steady_clock::time_point deadline = std::chrono::steady_clock::time_point::max();
-  // The child is killed soon after this becomes true (it is looked at every
+  // The child is killed soon after this is stopped (it is looked at every
   // few hundredths of a second).
-  const std::atomic<bool>* stop = nullptr;
+  StopToken stop = StopToken::Never();
 };
 
 enum class ChildEnd {
   Exited,      // ended by itself; exitCode is its status
   Signalled,   // ended by a signal that we did not send
   TimedOut,    // killed at the deadline
-  Stopped,     // killed because stop became true
+  Stopped,     // killed because stop was stopped
   Refused,     // killed because the output handler asked for it
   NotStarted,  // could not be started; error is the errno value
 };

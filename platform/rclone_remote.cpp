@@ -107,8 +107,8 @@ std::string_view RcloneHashName(HashKind kind) {
 }
 
 RcloneRemote::RcloneRemote(RcloneSettings settings, std::chrono::steady_clock::time_point deadline,
-                           const std::atomic<bool>* stop)
-    : settings_(std::move(settings)), deadline_(deadline), stop_(stop) {}
+                           StopToken stop)
+    : settings_(std::move(settings)), deadline_(deadline), stop_(std::move(stop)) {}
 
 std::string RcloneRemote::RemotePath(std::string_view folder, std::string_view file) const {
   std::string path = settings_.remote;
@@ -169,7 +169,7 @@ Call RunRclone(const RcloneSettings& settings, const ChildLimits& limits,
       call.outcome = Failure(RemoteCode::TimedOut, "rclone did not finish within the time limit");
       break;
     case ChildEnd::Stopped:
-      call.outcome = Failure(RemoteCode::Stopped, "Stopped");
+      call.outcome = Failure(RemoteCode::Stopped, kTextStoppedOnRequest);
       break;
     case ChildEnd::Refused:
       // The handler decided; the caller says why.

@@ -8,11 +8,10 @@
 //
 // The files of one connection lie in REMOTE/<folder>/<file>. Every call runs
 // rclone to its end on the calling thread, bounded by one deadline and one
-// stop flag given at construction, so a whole off-site step (copy, proof,
+// stop token given at construction, so a whole off-site step (copy, proof,
 // pruning) shares one time limit. A failure says what failed in rclone's own
 // words: the last line it wrote to its standard error.
 
-#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <optional>
@@ -20,6 +19,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/stop_token.h"
 #include "platform/remote_entry.h"
 #include "platform/temp_folder.h"
 
@@ -79,7 +79,7 @@ struct LocalFacts {
 class RcloneRemote {
  public:
   RcloneRemote(RcloneSettings settings, std::chrono::steady_clock::time_point deadline,
-               const std::atomic<bool>* stop = nullptr);
+               StopToken stop = StopToken::Never());
 
   // The hash kind both the remote and this machine have: MD5 where the
   // remote offers it, else SHA-1, else None (then a proof reads the copy
@@ -131,7 +131,7 @@ class RcloneRemote {
 
   const RcloneSettings settings_;
   const std::chrono::steady_clock::time_point deadline_;
-  const std::atomic<bool>* const stop_;
+  const StopToken stop_;
   std::optional<HashKind> hashKind_;
 };
 

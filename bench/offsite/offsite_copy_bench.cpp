@@ -83,8 +83,9 @@ int main(int argc, char** argv) {
                                   settings.remote + "/peer/bench.zip"};
     std::string ignored;
     auto start = Clock::now();
-    bool peerDone =
-        vaultwick::RunChildCollecting(peer, ChildLimits{deadline, nullptr}, ignored).Succeeded();
+    bool peerDone = vaultwick::RunChildCollecting(
+                        peer, ChildLimits{deadline, vaultwick::StopToken::Never()}, ignored)
+                        .Succeeded();
     double peerSeconds = Seconds(start);
 
     RcloneRemote remote(settings, deadline);

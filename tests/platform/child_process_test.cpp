@@ -14,7 +14,7 @@ namespace {
 using std::chrono::steady_clock;
 
 ChildLimits Within(std::chrono::milliseconds limit) {
-  return {steady_clock::now() + limit, nullptr};
+  return {steady_clock::now() + limit, StopToken::Never()};
 }
 
 std::vector<std::string> Shell(const std::string& script) {
@@ -83,10 +83,10 @@ TEST(ChildProcessTest, DeadlineStopAndRefusalEndTheChildWithItsDescendants) {
   }
   EXPECT_FALSE(Runs(descendant));
 
-  std::atomic<bool> stop{false};
+  const StopToken stop;
   outcome =
-      RunChild(Shell(script), {steady_clock::time_point::max(), &stop}, [&stop](std::string_view) {
-        stop = true;
+      RunChild(Shell(script), {steady_clock::time_point::max(), stop}, [&stop](std::string_view) {
+        stop.RequestStop();
         return true;
       });
   EXPECT_EQ(outcome.end, ChildEnd::Stopped);

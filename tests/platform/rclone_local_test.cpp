@@ -30,7 +30,7 @@ class RcloneLocalTest : public ::testing::Test {
   }
 
   RcloneRemote Remote(std::chrono::milliseconds limit = std::chrono::minutes(2)) {
-    return RcloneRemote(Settings(), steady_clock::now() + limit, &stop_);
+    return RcloneRemote(Settings(), steady_clock::now() + limit, stop_);
   }
 
   std::string Archive(const std::string& name, std::size_t size) {
@@ -40,7 +40,7 @@ class RcloneLocalTest : public ::testing::Test {
   }
 
   std::optional<PrivateTempFolder> folder_;
-  std::atomic<bool> stop_{false};
+  StopToken stop_;
 };
 
 TEST_F(RcloneLocalTest, FailuresSayWhatFailedInRclonesWords) {
@@ -72,7 +72,7 @@ TEST_F(RcloneLocalTest, ACopyPastItsTimeOrStoppedIsEnded) {
 
   std::thread stopper([this] {
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
-    stop_ = true;
+    stop_.RequestStop();
   });
   outcome = Remote().Copy(archive, "shop", "a.zip");
   stopper.join();

@@ -32,7 +32,7 @@ class RemoteTest : public ::testing::Test {
   }
 
   RcloneRemote Remote() {
-    return RcloneRemote(server_->Settings(), steady_clock::now() + std::chrono::minutes(3), &stop_);
+    return RcloneRemote(server_->Settings(), steady_clock::now() + std::chrono::minutes(3), stop_);
   }
 
   std::string Archive(const std::string& name, std::size_t size) {
@@ -43,7 +43,7 @@ class RemoteTest : public ::testing::Test {
 
   std::optional<TestRemote> server_;
   std::optional<PrivateTempFolder> local_;
-  std::atomic<bool> stop_{false};
+  StopToken stop_;
 };
 
 TEST_F(RemoteTest, CopiesProvesListsFetchesAndDeletes) {
