@@ -106,6 +106,10 @@ class BackupRequest {
   // be read): the job then fails before it connects, rather than write the
   // dump unencrypted.
   std::string encryptionUnavailable;
+  // Why the connection's passwords could not be read where they are kept (a
+  // locked desktop keyring): the job fails before it connects, with this as
+  // its cause, rather than log in without its password.
+  std::string passwordsUnavailable;
 
   // The scratch database of a test restore once the archive is placed: it is
   // loaded there, dumped again and compared with the archived dump. Empty:

@@ -158,6 +158,9 @@ class BackupJob {
     if (StopRequested()) {
       return StoppedOutcome();
     }
+    if (!request_->passwordsUnavailable.empty()) {
+      return Ended(BackupResult::ConnectFailed, kTextCantConnect, request_->passwordsUnavailable);
+    }
     if (!request_->encryptionUnavailable.empty()) {
       return Ended(BackupResult::ArchiveFailed, kTextArchiveFailed,
                    request_->encryptionUnavailable);

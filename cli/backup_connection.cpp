@@ -13,7 +13,7 @@ std::optional<StoredBackup> PrepareStoredBackup(std::string_view name, std::stri
                                                 const CommandIo& io) {
   StoredBackup backup;
   try {
-    backup.store = SettingsStore::Open(ChooseSettingsStorePath(storePath));
+    backup.store = OpenUserSettingsStore(storePath);
     if (std::optional<StoredConnection> stored = ReadStoredConnection(*backup.store, name)) {
       backup.request =
           BackupRequestFor(stored->profile.name, stored->profile, std::move(stored->saveTo));

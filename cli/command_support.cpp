@@ -118,7 +118,7 @@ int WithStore(const CommandSpec& spec, const ParsedArguments& arguments, const C
               const std::function<int(SettingsStore&)>& body) {
   try {
     std::unique_ptr<SettingsStore> store =
-        SettingsStore::Open(ChooseSettingsStorePath(arguments.Value("--store").value_or("")));
+        OpenUserSettingsStore(arguments.Value("--store").value_or(""));
     return body(*store);
   } catch (const SettingsStoreError& error) {
     PrintError(io, spec.name, error.what());

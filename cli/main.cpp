@@ -7,6 +7,7 @@
 #include "cli/backup_command.h"
 #include "cli/connections_command.h"
 #include "cli/history_command.h"
+#include "cli/passwords_command.h"
 #include "cli/restore_command.h"
 #include "cli/restore_points_command.h"
 #include "cli/scheduler_command.h"
@@ -23,7 +24,7 @@ void PrintUsage(std::FILE* out) {
       "usage: vaultwick COMMAND [ARGUMENTS...]\n"
       "\n"
       "Commands:\n"
-      "%s\n%s\n%s\n%s\n%s\n%s\n%s\n%s\n%s\n%s\n"
+      "%s\n%s\n%s\n%s\n%s\n%s\n%s\n%s\n%s\n%s\n%s\n"
       "\n"
       "Run 'vaultwick COMMAND --help' for the arguments of a command,\n"
       "'vaultwick --version' for the version.\n"
@@ -33,7 +34,8 @@ void PrintUsage(std::FILE* out) {
       vaultwick::kBackupCommandSummary, vaultwick::kSchedulerCommandSummary,
       vaultwick::kHistoryCommandSummary, vaultwick::kStatusCommandSummary,
       vaultwick::kAlertsCommandSummary, vaultwick::kRestoreCommandSummary,
-      vaultwick::kRestorePointsCommandSummary, vaultwick::kZipCommandSummary);
+      vaultwick::kRestorePointsCommandSummary, vaultwick::kPasswordsCommandSummary,
+      vaultwick::kZipCommandSummary);
 }
 
 }  // namespace
@@ -66,6 +68,7 @@ int main(int argc, char** argv) {
       {"status", [](int n, char** v) { return vaultwick::RunStatusCommand(n, v); }},
       {"alerts", [](int n, char** v) { return vaultwick::RunAlertsCommand(n, v); }},
       {"restore", [](int n, char** v) { return vaultwick::RunRestoreCommand(n, v); }},
+      {"passwords", [](int n, char** v) { return vaultwick::RunPasswordsCommand(n, v); }},
       {"restore-points", [](int n, char** v) { return vaultwick::RunRestorePointsCommand(n, v); }},
   };
   for (const Entry& entry : kCommands) {

@@ -4,7 +4,9 @@
 // locked.
 
 #include <libsecret/secret.h>
+#include <sys/stat.h>
 
+#include <cstdlib>
 #include <memory>
 #include <string>
 
@@ -90,6 +92,19 @@ bool NoService(const GError* error) {
     throw KeyringError(kTextNoKeyring);
   }
   throw KeyringError(std::string("the desktop keyring failed: ") + error->message);
+}
+
+// Whether the user's session has a bus to ask. Without one, GLib would try to
+// start a bus of its own (and leave it running); a program without a session
+// has no keyring to ask.
+bool SessionBusKnown() {
+  if (const char* address = std::getenv("DBUS_SESSION_BUS_ADDRESS"); address && *address) {
+    return true;
+  }
+  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+  struct stat socket {};
+  return runtime != nullptr && *runtime != '\0' &&
+         ::stat((std::string(runtime) + "/bus").c_str(), &socket) == 0 && S_ISSOCK(socket.st_mode);
 }
 
 class DesktopKeyring : public Keyring {
@@ -180,6 +195,10 @@ class DesktopKeyring : public Keyring {
  private:
   // The process's one connection to the service, made on first use.
   static SecretService* Service(GError** error) {
+    if (!SessionBusKnown()) {
+      g_set_error_literal(error, G_IO_ERROR, G_IO_ERROR_NOT_FOUND, "no session bus");
+      return nullptr;
+    }
     SecretService* service = secret_service_get_sync(SECRET_SERVICE_NONE, nullptr, error);
     if (service == nullptr) {
       return nullptr;

@@ -113,6 +113,10 @@ std::string ChooseSettingsStorePath(std::string_view explicitPath) {
   return fromEnvironment.empty() ? DefaultSettingsStorePath() : fromEnvironment;
 }
 
+std::unique_ptr<SettingsStore> OpenUserSettingsStore(std::string_view explicitPath) {
+  return SettingsStore::Open(ChooseSettingsStorePath(explicitPath), OpenDesktopKeyring());
+}
+
 std::unique_ptr<SettingsStore> SettingsStore::Open(const std::string& path,
                                                    std::unique_ptr<Keyring> keyring) {
   const std::string prefix = "settings store " + path + ": ";

@@ -140,6 +140,10 @@ class SettingsStore {
   // keeps its passwords in the keyring again.
   bool DeleteConnection(std::string_view name);
 
+  // The desktop keyring this store was opened with, as it is now: Absent
+  // when it was opened without one.
+  KeyringState KeyringNow();
+
   // A program-wide text value; its default when missing.
   std::string ReadText(const SettingDefinition& setting);
   void WriteText(const SettingDefinition& setting, std::string_view value);
@@ -184,5 +188,9 @@ class SettingsStore {
   std::recursive_mutex mutex_;
   int transactionDepth_ = 0;
 };
+
+// The store the programs use: at ChooseSettingsStorePath(explicitPath), with
+// passwords in the desktop keyring of the user's session where one is open.
+std::unique_ptr<SettingsStore> OpenUserSettingsStore(std::string_view explicitPath);
 
 }  // namespace vaultwick

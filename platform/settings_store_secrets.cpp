@@ -122,6 +122,11 @@ void SettingsStore::SettleSecrets(std::string_view name) {
   }
 }
 
+KeyringState SettingsStore::KeyringNow() {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  return keyring_ == nullptr ? KeyringState::Absent : keyring_->State();
+}
+
 bool SettingsStore::WantKeyring() {
   return ReadText(settings::kPasswordsIn) != settings::kPasswordsInStore;
 }

@@ -15,7 +15,7 @@
 #include "shell/connections.h"
 #include "shell/metrics_file.h"
 #include "shell/restore_points.h"
-#include "shell/stored_encryption.h"
+#include "shell/stored_secrets.h"
 #include "shell/test_restore.h"
 
 namespace vaultwick {
@@ -131,7 +131,7 @@ JobStart JobRunner::Start(std::unique_ptr<BackupRequest>& request, JobOrigin ori
   const std::string name = request->name;
   // Read before the lock: the store may keep a caller waiting.
   if (shared_->history != nullptr) {
-    AddStoredEncryption(*shared_->history, *request);
+    AddStoredSecrets(*shared_->history, *request);
     AddStoredTestRestore(*shared_->history, *request);
   }
 

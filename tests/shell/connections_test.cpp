@@ -10,7 +10,7 @@
 #include <filesystem>
 #include <set>
 
-#include "shell/stored_encryption.h"
+#include "shell/stored_secrets.h"
 #include "shell/target_folder.h"
 #include "shell/test_restore.h"
 #include "tests/shell/shell_test_support.h"
@@ -162,7 +162,7 @@ TEST_F(ConnectionsTest, ArchiveEncryptionAndItsPasswordFollowTheConnection) {
   const auto jobPassword = [&](const std::string& name) {
     BackupRequest request;
     request.name = name;
-    AddStoredEncryption(*store_, request);
+    AddStoredSecrets(*store_, request);
     EXPECT_EQ(request.encryptionUnavailable, "");
     return request.archivePassword;
   };
@@ -193,7 +193,7 @@ TEST_F(ConnectionsTest, AStoreThatCannotBeReadGivesAFailedTestRestore) {
   request.name = "A";
   AddStoredTestRestore(*store_, request);
   // Nor is an archive that may have to be encrypted written in the clear.
-  AddStoredEncryption(*store_, request);
+  AddStoredSecrets(*store_, request);
   EXPECT_EQ(
       request.encryptionUnavailable.rfind("the archive encryption setting could not be read: ", 0),
       0u)

@@ -1,4 +1,4 @@
-#include "shell/stored_encryption.h"
+#include "shell/stored_secrets.h"
 
 #include <optional>
 #include <string>
@@ -7,7 +7,7 @@
 
 namespace vaultwick {
 
-void AddStoredEncryption(SettingsStore& store, BackupRequest& request) {
+void AddStoredSecrets(SettingsStore& store, BackupRequest& request) {
   if (!request.archivePassword.empty()) {
     return;
   }
@@ -19,13 +19,17 @@ void AddStoredEncryption(SettingsStore& store, BackupRequest& request) {
         std::string("the archive encryption setting could not be read: ") + error.what();
     return;
   }
-  if (!stored || !stored->encryptArchives) {
+  if (!stored) {
     return;
   }
   if (!stored->passwordsUnavailable.empty()) {
-    request.encryptionUnavailable =
-        "the archive password could not be read: " + stored->passwordsUnavailable;
-  } else if (stored->archivePassword.empty()) {
+    request.passwordsUnavailable = stored->passwordsUnavailable;
+    return;
+  }
+  if (!stored->encryptArchives) {
+    return;
+  }
+  if (stored->archivePassword.empty()) {
     request.encryptionUnavailable = "the archives are to be encrypted, but no password is set";
   } else {
     request.archivePassword = stored->archivePassword;
