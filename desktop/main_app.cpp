@@ -41,7 +41,7 @@ int CMainApp::InitInstance() {
 
   std::unique_ptr<SettingsStore> store;
   try {
-    store = SettingsStore::Open(ChooseSettingsStorePath(parser.value(storeOption).toStdString()));
+    store = OpenUserSettingsStore(parser.value(storeOption).toStdString());
   } catch (const SettingsStoreError& error) {
     QMessageBox::critical(nullptr, applicationName(), QString::fromStdString(error.what()));
     return 1;

@@ -5,6 +5,7 @@
 #include <QMessageBox>
 #include <QVBoxLayout>
 
+#include "desktop/encryption_section.h"
 #include "desktop/settings_sections.h"
 
 namespace vaultwick {
@@ -24,6 +25,7 @@ SettingsWindow::SettingsWindow(SettingsStore& store, const QString& connection, 
   auto* layout = new QVBoxLayout(this);
   AddSection(new KeepPolicySection(this));
   AddSection(new TestRestoreSection(this));
+  AddSection(new EncryptionSection(this));
   AddSection(new StartAtLoginSection(this));
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
   layout->addWidget(buttons);

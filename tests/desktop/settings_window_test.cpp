@@ -6,6 +6,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "desktop/encryption_section.h"
 #include "desktop/settings_sections.h"
 #include "desktop/settings_window.h"
 #include "desktop/start_at_login.h"
@@ -64,6 +65,36 @@ class SettingsWindowTest : public QObject {
     QCOMPARE(window.result(), int(QDialog::Accepted));
     QCOMPARE(LoadKeepPolicy(*store, "shop"), (KeepPolicy{24, 7, 0, 6}));
     QCOMPARE(ReadStoredConnection(*store, "shop")->verifyRestore, std::string("sales_check"));
+  }
+
+  // Turning encryption on shows the password it will use before anything is
+  // kept, and keeps exactly that one; it is hidden until asked for.
+  void EncryptionShowsThePasswordItKeeps() {
+    auto store = MakeStore();
+    std::string made;
+    {
+      SettingsWindow window(*store, "shop");
+      auto* encryption = Section<EncryptionSection>(window);
+      QVERIFY(!encryption->Encrypt()->isChecked());
+      QVERIFY(!encryption->ShowPassword()->isEnabled());
+      encryption->Encrypt()->setChecked(true);
+      made = encryption->Password()->text().toStdString();
+      QCOMPARE(made.size(), std::size_t{34});
+      QCOMPARE(encryption->Password()->echoMode(), QLineEdit::Password);
+      QTest::mouseClick(encryption->ShowPassword(), Qt::LeftButton);
+      QCOMPARE(encryption->Password()->echoMode(), QLineEdit::Normal);
+      QVERIFY(window.Save());
+    }
+    const std::optional<StoredConnection> stored = ReadStoredConnection(*store, "shop");
+    QVERIFY(stored->encryptArchives);
+    QCOMPARE(stored->archivePassword, made);
+
+    // Off keeps the password for the archives already made.
+    SettingsWindow window(*store, "shop");
+    Section<EncryptionSection>(window)->Encrypt()->setChecked(false);
+    QVERIFY(window.Save());
+    QVERIFY(!ReadStoredConnection(*store, "shop")->encryptArchives);
+    QCOMPARE(ReadStoredConnection(*store, "shop")->archivePassword, made);
   }
 
   // Start at login is the autostart entry's presence, shown and kept as the
