@@ -53,8 +53,9 @@ class PhaseClock : public vaultwick::StatusTextPort {
   std::chrono::steady_clock::time_point zipping = start;
 };
 
-// The job as `vaultwick backup` runs it, on this process's own thread.
-int JobChild(const char* database, const char* target) {
+// The job as `vaultwick backup` runs it, on this process's own thread; its
+// archive encrypted under `password` when there is one.
+int JobChild(const char* database, const char* target, const char* password) {
   Server server;
   if (!ServerFromEnvironment(&server)) {
     return 2;
@@ -66,6 +67,7 @@ int JobChild(const char* database, const char* target) {
   request->server.password = server.password;
   request->server.database = database;
   request->saveTo = target;
+  request->archivePassword = password != nullptr ? password : "";
   vaultwick::BackupOutcome outcome;
   request->onOutcome = [&outcome](const vaultwick::BackupOutcome& result) { outcome = result; };
   auto clock = std::make_shared<PhaseClock>();
@@ -128,8 +130,8 @@ double Megabytes(std::uintmax_t bytes) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc == 4 && std::strcmp(argv[1], "--job-child") == 0) {
-    return JobChild(argv[2], argv[3]);
+  if ((argc == 4 || argc == 5) && std::strcmp(argv[1], "--job-child") == 0) {
+    return JobChild(argv[2], argv[3], argc == 5 ? argv[4] : nullptr);
   }
   const long rows = argc > 1 ? std::atol(argv[1]) : 1000000;
   Server server;
@@ -158,6 +160,15 @@ int main(int argc, char** argv) {
     Wait(job);
     const double jobSeconds = Seconds(start);
     std::uintmax_t archive = job.ok ? fs::file_size(work / "target" / "bench.zip") : 0;
+
+    // The same job with its archive encrypted: what encryption costs.
+    start = std::chrono::steady_clock::now();
+    Process encrypted;
+    encrypted.pid =
+        Spawn({self, "--job-child", database, (work / "target").string(), "bench-archive-password"},
+              -1, -1, -1);
+    Wait(encrypted);
+    const double encryptedSeconds = Seconds(start);
 
     // The peer: the dump streams through a pipe into the zlib filter.
     int pipeEnds[2];
@@ -191,6 +202,10 @@ int main(int argc, char** argv) {
     std::printf("\n%-52s %9s %12s %12s\n", "", "wall s", "peak RSS MiB", "output MiB");
     std::printf("%-52s %9.2f %12.1f %12.2f%s\n", "vaultwick job (dump, archive, copy)", jobSeconds,
                 job.peakKilobytes / 1024.0, Megabytes(archive), job.ok ? "" : "  (FAILED)");
+    std::printf("%-52s %9.2f %12.1f %12s%s\n", "vaultwick job, archive encrypted (AES-256)",
+                encryptedSeconds, encrypted.peakKilobytes / 1024.0, "",
+                encrypted.ok ? "" : "  (FAILED)");
+    std::printf("%-52s %9.2f\n", "ratio encrypted / plain job", encryptedSeconds / jobSeconds);
     std::printf("%-52s %9.2f %12.1f %12.2f%s\n",
                 "mariadb-dump --skip-extended-insert | zlib level 8", peerSeconds,
                 peerPeak / 1024.0, Megabytes(peerOut), dump.ok && zip.ok ? "" : "  (FAILED)");
@@ -199,7 +214,7 @@ int main(int argc, char** argv) {
     std::printf("%-52s %9.2f %12.2f\n", "ratio job / peer", jobSeconds / peerSeconds,
                 static_cast<double>(job.peakKilobytes) / static_cast<double>(peerPeak));
     std::printf("(peer's uncompressed dump: %.2f MiB; rows: %ld)\n", Megabytes(peerIn), rows);
-    ok = job.ok && dump.ok && zip.ok;
+    ok = job.ok && encrypted.ok && dump.ok && zip.ok;
   }
   fs::remove_all(work);
   Run(connection, "DROP DATABASE IF EXISTS " + database);
