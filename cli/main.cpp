@@ -7,6 +7,7 @@
 #include "cli/backup_command.h"
 #include "cli/connections_command.h"
 #include "cli/history_command.h"
+#include "cli/offsite_command.h"
 #include "cli/passwords_command.h"
 #include "cli/restore_command.h"
 #include "cli/restore_points_command.h"
@@ -24,7 +25,7 @@ void PrintUsage(std::FILE* out) {
       "usage: vaultwick COMMAND [ARGUMENTS...]\n"
       "\n"
       "Commands:\n"
-      "%s\n%s\n%s\n%s\n%s\n%s\n%s\n%s\n%s\n%s\n%s\n"
+      "%s\n%s\n%s\n%s\n%s\n%s\n%s\n%s\n%s\n%s\n%s\n%s\n"
       "\n"
       "Run 'vaultwick COMMAND --help' for the arguments of a command,\n"
       "'vaultwick --version' for the version.\n"
@@ -33,9 +34,9 @@ void PrintUsage(std::FILE* out) {
       vaultwick::kConnectionsCommandSummary, vaultwick::kTargetCommandSummary,
       vaultwick::kBackupCommandSummary, vaultwick::kSchedulerCommandSummary,
       vaultwick::kHistoryCommandSummary, vaultwick::kStatusCommandSummary,
-      vaultwick::kAlertsCommandSummary, vaultwick::kRestoreCommandSummary,
-      vaultwick::kRestorePointsCommandSummary, vaultwick::kPasswordsCommandSummary,
-      vaultwick::kZipCommandSummary);
+      vaultwick::kAlertsCommandSummary, vaultwick::kOffsiteCommandSummary,
+      vaultwick::kRestoreCommandSummary, vaultwick::kRestorePointsCommandSummary,
+      vaultwick::kPasswordsCommandSummary, vaultwick::kZipCommandSummary);
 }
 
 }  // namespace
@@ -67,6 +68,7 @@ int main(int argc, char** argv) {
       {"history", [](int n, char** v) { return vaultwick::RunHistoryCommand(n, v); }},
       {"status", [](int n, char** v) { return vaultwick::RunStatusCommand(n, v); }},
       {"alerts", [](int n, char** v) { return vaultwick::RunAlertsCommand(n, v); }},
+      {"offsite", [](int n, char** v) { return vaultwick::RunOffsiteCommand(n, v); }},
       {"restore", [](int n, char** v) { return vaultwick::RunRestoreCommand(n, v); }},
       {"passwords", [](int n, char** v) { return vaultwick::RunPasswordsCommand(n, v); }},
       {"restore-points", [](int n, char** v) { return vaultwick::RunRestorePointsCommand(n, v); }},

@@ -12,7 +12,8 @@
 //                mode's name), TlsCa (the CA file of the verifying modes),
 //                KeepHourly, KeepDaily, KeepWeekly, KeepMonthly,
 //                Encrypt (1: new archives are encrypted under ArchivePassword)
-//   Settings     one row per program-wide value: SaveTo, PasswordsIn, MetricsFile
+//   Settings     one row per program-wide value: SaveTo, PasswordsIn, MetricsFile,
+//                OffsiteRemote, OffsiteConfig
 //   History      one row per job (columns in settings_store.cpp)
 //   ScheduledRuns  one row per connection and hour whose scheduled run has
 //                started, so that two schedulers on one store start it once
@@ -63,6 +64,11 @@ inline constexpr SettingDefinition kSaveTo{"SaveTo", SettingType::Text, "", 0};
 // Where each run writes the metrics of every connection for the node
 // exporter's textfile collector; empty: nowhere.
 inline constexpr SettingDefinition kMetricsFile{"MetricsFile", SettingType::Text, "", 0};
+// Where every archive is also copied, in rclone's notation
+// ("remote:bucket/path"); empty: nowhere. And rclone's configuration file
+// for it; empty: rclone's own default.
+inline constexpr SettingDefinition kOffsiteRemote{"OffsiteRemote", SettingType::Text, "", 0};
+inline constexpr SettingDefinition kOffsiteConfig{"OffsiteConfig", SettingType::Text, "", 0};
 // Where passwords are kept: "keyring" (the desktop keyring wherever one is
 // open, else the file) or "store" (always the file).
 inline constexpr SettingDefinition kPasswordsIn{"PasswordsIn", SettingType::Text, "keyring", 0};
