@@ -23,10 +23,10 @@ constexpr std::string_view kCommand = "restore";
 
 constexpr const char* kUsage =
     "usage: vaultwick restore --connection NAME [--archive FILE | --at TIME] --database DB\n"
-    "                         [--replace] [--archive-password-stdin] [--store FILE]\n"
+    "                         [--replace] [--archive-password-stdin] [--store FILE] [--jobs N]\n"
     "       vaultwick restore --host HOST[:PORT] --login LOGIN --archive FILE --database DB\n"
     "                         [--replace] [--password-stdin] [--tls MODE] [--tls-ca FILE]\n"
-    "                         [--archive-password-stdin]\n"
+    "                         [--archive-password-stdin] [--jobs N]\n"
     "Loads the SQL dump of a backup archive into the database DB on the connection's\n"
     "server (with --connection: its stored host and login, and by default the\n"
     "archive <target folder>/NAME.zip). --at TIME takes the newest of the\n"
@@ -37,6 +37,8 @@ constexpr const char* kUsage =
     "database beside it. A missing DB is created; one that holds tables, routines\n"
     "or events is refused unless --replace is given, which drops whatever of DB has\n"
     "a name the dump makes (and nothing else).\n"
+    "--jobs N loads on N connections at once (1 to 32; default: one per core, at\n"
+    "most 8), each table's rows on one of them.\n"
     "With --host, --password-stdin reads the password from the first line of standard\n"
     "input; else it is read from VAULTWICK_PASSWORD (empty when unset), which other\n"
     "programs of the same user and root can read (ps e): it is for scripts that\n"
@@ -60,6 +62,7 @@ constexpr OptionSpec kOptions[] = {
     kTlsCaOption,
     {"--at", true},
     {"--archive-password-stdin", false},
+    {"--jobs", true},
 };
 
 double Megabytes(std::uint64_t bytes) {
@@ -95,11 +98,13 @@ class ProgressPrinter {
                      Megabytes(progress.bytesDone));
       } else {
         const double seconds = std::chrono::duration<double>(now - loadStart_).count();
-        std::fprintf(io_.err, "\rLoading: %.1f of %.1f MB, %llu rows, %.0f rows/s %s\x1b[K",
+        std::fprintf(io_.err,
+                     "\rLoading: %.1f of %.1f MB, %llu rows, %.0f rows/s, %u connections at "
+                     "work %s\x1b[K",
                      Megabytes(progress.bytesDone), Megabytes(progress.bytesTotal),
                      static_cast<unsigned long long>(progress.rows),
                      seconds > 0 ? static_cast<double>(progress.rows) / seconds : 0.0,
-                     progress.table.c_str());
+                     progress.connections, progress.table.c_str());
       }
       shown_ = now;
       dirty_ = true;
@@ -231,6 +236,13 @@ int RunRestoreCommand(int argc, char** argv, const CommandIo& io) {
   }
 
   RestoreRequest request;
+  if (std::optional<std::string> jobs = arguments->Value("--jobs")) {
+    const std::optional<int> number = ParseNumber(*jobs, 1, 32);
+    if (!number) {
+      return UsageError(kSpec, io, "--jobs takes a number from 1 to 32");
+    }
+    request.jobs = static_cast<unsigned>(*number);
+  }
   request.archivePath = arguments->Value("--archive").value_or("");
   request.server.database = *arguments->Value("--database");
   request.replace = arguments->Has("--replace");

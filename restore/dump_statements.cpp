@@ -165,6 +165,18 @@ std::optional<RowInsert> SplitRowInsert(std::string_view statement) {
   return insert;
 }
 
+std::optional<std::string_view> CreatedTable(std::string_view statement) {
+  constexpr std::string_view kCreate = "CREATE TABLE ";
+  if (!statement.starts_with(kCreate)) {
+    return std::nullopt;
+  }
+  const std::size_t end = QuotedIdentifierEnd(statement, kCreate.size());
+  if (end == std::string_view::npos) {
+    return std::nullopt;
+  }
+  return statement.substr(kCreate.size(), end - kCreate.size());
+}
+
 bool MadeAgainInTarget(std::string_view statement) {
   if (statement.starts_with("SET ") || statement.starts_with("ALTER DATABASE ")) {
     return true;

@@ -18,8 +18,9 @@ namespace vaultwick {
 class DumpStatementSplitter {
  public:
   // Gets each statement without its delimiter, and the number of its first
-  // line (from 1); false stops the splitting.
-  using Sink = std::function<bool(std::string_view statement, std::uint64_t line)>;
+  // line (from 1); false stops the splitting. The sink may take the
+  // statement's text (move it away) instead of copying it.
+  using Sink = std::function<bool(std::string& statement, std::uint64_t line)>;
 
   explicit DumpStatementSplitter(Sink sink) : sink_(std::move(sink)) {}
 
@@ -51,6 +52,9 @@ struct RowInsert {
   std::string_view row;
 };
 std::optional<RowInsert> SplitRowInsert(std::string_view statement);
+
+// The quoted name of the table a `CREATE TABLE `t`...` statement makes.
+std::optional<std::string_view> CreatedTable(std::string_view statement);
 
 // Whether a statement's effect must be made again in the target when the
 // dump is loaded into a staging database whose tables are then moved in:

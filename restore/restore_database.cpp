@@ -9,11 +9,13 @@
 #include <cerrno>
 #include <cstring>
 #include <optional>
+#include <thread>
 #include <vector>
 
 #include "readback/archive_check.h"
 #include "readback/archive_reader.h"
 #include "restore/dump_statements.h"
+#include "restore/parallel_load.h"
 #include "restore/staging_database.h"
 #include "restore/statement_loader.h"
 #include "server/server_connection.h"
@@ -95,10 +97,13 @@ class Restore {
     if (std::optional<RestoreOutcome> failed = Check()) {
       return *failed;
     }
-    if (std::optional<RestoreOutcome> failed = Connect()) {
+    if (std::optional<RestoreOutcome> failed = Connect(connection_)) {
       return *failed;
     }
     if (std::optional<RestoreOutcome> failed = PrepareDatabase()) {
+      return *failed;
+    }
+    if (std::optional<RestoreOutcome> failed = ConnectMore()) {
       return *failed;
     }
     RestoreOutcome loaded = Load();
@@ -161,22 +166,49 @@ class Restore {
     return std::nullopt;
   }
 
-  std::optional<RestoreOutcome> Connect() {
-    switch (connection_.Open(request_.server)) {
+  std::optional<RestoreOutcome> Connect(ServerConnection& connection) const {
+    switch (connection.Open(request_.server)) {
       case ServerConnection::Opened::Connected:
         break;
       case ServerConnection::Opened::Stopped:
-        return Ended(RestoreResult::Stopped, connection_.Error());
+        return Ended(RestoreResult::Stopped, connection.Error());
       case ServerConnection::Opened::BadAddress:
-        return Ended(RestoreResult::ConnectFailed, connection_.Error());
+        return Ended(RestoreResult::ConnectFailed, connection.Error());
       case ServerConnection::Opened::Refused:
         return Ended(RestoreResult::ConnectFailed,
-                     std::string(kTextCantConnect) + ": " + connection_.Error());
+                     std::string(kTextCantConnect) + ": " + connection.Error());
     }
-    if (!SetUpSession(connection_.get())) {
-      return Ended(RestoreResult::ConnectFailed, connection_.Error());
+    if (!SetUpSession(connection.get())) {
+      return Ended(RestoreResult::ConnectFailed, connection.Error());
     }
     return std::nullopt;
+  }
+
+  // The load's other connections, on the database the first one selected.
+  std::optional<RestoreOutcome> ConnectMore() {
+    const unsigned jobs = request_.jobs != 0
+                              ? request_.jobs
+                              : std::clamp(std::thread::hardware_concurrency(), 1u, kMostJobs);
+    const std::string& database = staging_ ? staging_->name() : request_.server.database;
+    while (more_.size() + 1 < jobs) {
+      more_.push_back(std::make_unique<ServerConnection>(request_.stop));
+      ServerConnection& connection = *more_.back();
+      if (std::optional<RestoreOutcome> failed = Connect(connection)) {
+        return failed;
+      }
+      if (mysql_select_db(connection.get(), database.c_str()) != 0) {
+        return Ended(RestoreResult::DatabaseFailed,
+                     "Can't select database " + database + ": " + connection.Error());
+      }
+    }
+    return std::nullopt;
+  }
+
+  void CloseConnections() {
+    connection_.Close();
+    for (const std::unique_ptr<ServerConnection>& connection : more_) {
+      connection->Close();
+    }
   }
 
   // Refuses a target that holds something unless asked to replace it, and
@@ -233,7 +265,7 @@ class Restore {
   // The loaded dump into the target, through a connection of its own that
   // no stop cuts: a move, once begun, is finished rather than left halfway.
   RestoreOutcome MoveIn() {
-    connection_.Close();
+    CloseConnections();
     const std::string& target = request_.server.database;
     ServerConnection own(StopToken::Never());
     if (own.Open(request_.server) != ServerConnection::Opened::Connected ||
@@ -278,7 +310,7 @@ class Restore {
   std::string Discard() {
     // The load's open transaction holds the staging tables: the drop would
     // wait for it.
-    connection_.Close();
+    CloseConnections();
     const std::string unchanged = "; database " + request_.server.database + " was not changed";
     ServerLogin login = request_.server;
     login.timeouts = kDiscardTimeouts;
@@ -316,17 +348,15 @@ class Restore {
     report_.bytesDone = 0;
     reported_ = 0;
     Report(true);
-    StatementLoader loader(mysql, limits);
-    DumpStatementSplitter splitter([&](std::string_view statement, std::uint64_t line) {
-      if (Stopped() || !loader.Take(statement, line)) {
-        return false;
-      }
-      if (loader.table() != report_.table) {
-        report_.table = loader.table();
-        report_.rows = loader.rows();
-        Report(true);
-      }
-      return true;
+    std::vector<MYSQL*> connections = {mysql};
+    for (const std::unique_ptr<ServerConnection>& connection : more_) {
+      connections.push_back(connection->get());
+    }
+    ParallelLoad load(connections, limits);
+    bool failed = false;
+    DumpStatementSplitter splitter([&](std::string& statement, std::uint64_t line) {
+      failed = !Stopped() && !load.Take(std::move(statement), line);
+      return !failed && !Stopped();
     });
     std::vector<std::uint8_t> block(kReadBlock);
     for (;;) {
@@ -339,10 +369,8 @@ class Restore {
       }
       const bool going =
           splitter.Feed(reinterpret_cast<const char*>(block.data()), static_cast<std::size_t>(got));
-      rows_ = loader.rows();
       report_.bytesDone += static_cast<std::uint64_t>(got);
-      report_.rows = rows_;
-      Report(false);
+      ShowLoad(load);
       if (!going) {
         break;
       }
@@ -350,25 +378,39 @@ class Restore {
     if (Stopped()) {
       return Ended(RestoreResult::Stopped, kTextStoppedOnRequest);
     }
-    if (loader.failure().error.empty()) {
+    if (!failed) {
       splitter.Finish();
-      loader.Finish();
+      failed = !load.Finish();
     }
-    rows_ = loader.rows();
-    if (!loader.failure().error.empty()) {
-      RestoreOutcome outcome = Ended(RestoreResult::StatementFailed, loader.failure().error);
-      outcome.line = loader.failure().line;
-      outcome.statement = loader.failure().statement;
+    rows_ = load.rows();
+    if (failed) {
+      const StatementLoader::Failure failure = load.failure();
+      RestoreOutcome outcome = Ended(RestoreResult::StatementFailed, failure.error);
+      outcome.line = failure.line;
+      outcome.statement = failure.statement;
       return outcome;
     }
-    report_.rows = rows_;
+    ShowLoad(load);
     Report(true);
     return RestoreOutcome{};
   }
 
+  void ShowLoad(const ParallelLoad& load) {
+    rows_ = load.rows();
+    report_.rows = rows_;
+    report_.connections = load.AtWork();
+    if (load.table() != report_.table) {
+      report_.table = load.table();
+      Report(true);
+    } else {
+      Report(false);
+    }
+  }
+
   const RestoreRequest& request_;
   const std::function<void(const RestoreProgress&)>& progress_;
-  ServerConnection connection_;
+  ServerConnection connection_;  // the first of the load's, and the one that prepares it
+  std::vector<std::unique_ptr<ServerConnection>> more_;
   std::vector<std::string> remade_;  // see MadeAgainInTarget
   std::optional<StagingDatabase> staging_;
   bool moved_ = false;  // the move into the target began

@@ -15,6 +15,8 @@
 
 namespace vaultwick {
 
+inline constexpr unsigned kMostJobs = 8;
+
 struct RestoreRequest {
   std::string archivePath;
   std::string archivePassword;  // opens an encrypted archive; empty: none
@@ -29,6 +31,9 @@ struct RestoreRequest {
   // failed or stopped load leaves partly loaded: for a database that the
   // caller drops again whatever happens (a test restore's scratch database).
   bool loadInPlace = false;
+  // The connections that load at once (see ParallelLoad); 0: one per core,
+  // at most kMostJobs.
+  unsigned jobs = 0;
   StopToken stop;
 };
 
@@ -38,7 +43,8 @@ struct RestoreProgress {
   std::uint64_t bytesDone = 0;   // of the inflated dump
   std::uint64_t bytesTotal = 0;  // known once the check has read it all
   std::uint64_t rows = 0;
-  std::string table;  // the quoted name of the table being loaded
+  std::string table;         // the quoted name of the table made last
+  unsigned connections = 0;  // loading: those at work
 };
 
 enum class RestoreResult {
@@ -62,8 +68,9 @@ struct RestoreOutcome {
   std::uint64_t bytes = 0;  // of the dump
 };
 
-// Runs the whole restore on the calling thread. `progress` (optional) is
-// called now and then with where the restore stands.
+// Runs the whole restore; the calling thread reads the archive, the load's
+// connections send on threads of their own. `progress` (optional) is called
+// now and then, on the calling thread, with where the restore stands.
 RestoreOutcome RestoreDatabase(const RestoreRequest& request,
                                const std::function<void(const RestoreProgress&)>& progress = {});
 

@@ -109,6 +109,14 @@ TEST(DumpStatements, RowInsertsAreCutIntoHeadAndRow) {
   }
 }
 
+TEST(DumpStatements, TheTableACreateTableMakes) {
+  EXPECT_EQ(CreatedTable("CREATE TABLE `a``b(`(\n\t`x` int\n)"), "`a``b(`");
+  for (const char* other : {"CREATE TABLE t (x int)", "CREATE TABLE `t", "CREATE SEQUENCE `s`",
+                            "CREATE VIEW `TABLE` AS SELECT 1", "ALTER TABLE `t` ADD KEY (`a`)"}) {
+    EXPECT_EQ(CreatedTable(other), std::nullopt) << other;
+  }
+}
+
 // What a staging load leaves behind: tables and sequences move with their
 // rows; everything else the dump makes is made again in the target.
 TEST(DumpStatements, WhatIsMadeAgainInTheTarget) {

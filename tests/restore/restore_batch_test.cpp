@@ -100,9 +100,10 @@ TEST_F(RestoreBatchTest, ADeadlockThatRolledBackTheLoadFailsIt) {
   const std::string target = any.name() + "_new";
   LoadGate gate(any);
   RestoreOutcome outcome;
-  std::thread restore(
-      [&, request = Request(Archive(nullptr, RowsOfTwoTables(kCommittedRow, gate.Statement())),
-                            target)] { outcome = RestoreDatabase(request); });
+  RestoreRequest request =
+      Request(Archive(nullptr, RowsOfTwoTables(kCommittedRow, gate.Statement())), target);
+  request.jobs = 1;  // both tables' rows in one transaction
+  std::thread restore([&] { outcome = RestoreDatabase(request); });
   EXPECT_TRUE(gate.AwaitLoad()) << "the load never waited";
   RivalSession rival(any, gate);
   rival.Run("START TRANSACTION");
@@ -211,7 +212,9 @@ TEST_F(RestoreOnOwnServerTest, ALockWaitTimeoutThatRolledBackTheLoadFailsIt) {
   EXPECT_EQ(mysql_query(rival, "START TRANSACTION"), 0);
   EXPECT_EQ(mysql_query(rival, "INSERT INTO x VALUES (1)"), 0) << mysql_error(rival);
   const std::string target = any.name() + "_new";
-  const RestoreOutcome outcome = RestoreDatabase(Request(Archive(nullptr, dump), target));
+  RestoreRequest request = Request(Archive(nullptr, dump), target);
+  request.jobs = 1;  // both tables' rows in one transaction
+  const RestoreOutcome outcome = RestoreDatabase(request);
   mysql_close(rival);
   EXPECT_EQ(outcome.result, RestoreResult::StatementFailed);
   EXPECT_EQ(outcome.line, 9u);

@@ -22,33 +22,41 @@ using test::ResultRow;
 using test::TestDatabase;
 using RestoreDatabaseTest = test::RestoreTest;
 
+// On one connection and on several (each table's rows on one of them, and
+// what comes after the rows once all are in).
 TEST_F(RestoreDatabaseTest, AwkwardDatabaseComesBackEqual) {
   TestDatabase original(server_, "awkward");
   ASSERT_TRUE(original.ok()) << original.error();
   ASSERT_TRUE(original.Execute(kAwkward));
   const std::string archive = Archive(&original);
-
-  TestDatabase restored(server_, "restored");
-  std::vector<RestoreProgress> seen;
-  const RestoreOutcome outcome = RestoreDatabase(
-      Request(archive, restored.name()), [&](const RestoreProgress& p) { seen.push_back(p); });
-  ASSERT_EQ(outcome.result, RestoreResult::Restored) << outcome.message << "\n"
-                                                     << outcome.statement;
-  EXPECT_EQ(outcome.rows, 30008u);
   test::SchemaSummary before;
-  test::SchemaSummary after;
   ASSERT_TRUE(test::SummarizeSchema(original, &before));
-  ASSERT_TRUE(test::SummarizeSchema(restored, &after));
-  EXPECT_EQ(after, before);
-  std::vector<test::ResultRow> rows;
-  ASSERT_TRUE(restored.Query("SELECT hidden FROM a_child ORDER BY id", &rows));
-  EXPECT_EQ(rows, (std::vector<test::ResultRow>{{"42"}, {std::nullopt}, {"0"}}));
 
-  ASSERT_FALSE(seen.empty());
-  EXPECT_EQ(seen.front().phase, RestoreProgress::Phase::Checking);
-  EXPECT_EQ(seen.back().phase, RestoreProgress::Phase::Loading);
-  EXPECT_EQ(seen.back().bytesDone, seen.back().bytesTotal);
-  EXPECT_EQ(seen.back().rows, 30008u);
+  for (const unsigned jobs : {1u, 4u}) {
+    SCOPED_TRACE(jobs);
+    TestDatabase restored(server_, "restored");
+    std::vector<RestoreProgress> seen;
+    RestoreRequest request = Request(archive, restored.name());
+    request.jobs = jobs;
+    const RestoreOutcome outcome =
+        RestoreDatabase(request, [&](const RestoreProgress& p) { seen.push_back(p); });
+    ASSERT_EQ(outcome.result, RestoreResult::Restored) << outcome.message << "\n"
+                                                       << outcome.statement;
+    EXPECT_EQ(outcome.rows, 30008u);
+    test::SchemaSummary after;
+    ASSERT_TRUE(test::SummarizeSchema(restored, &after));
+    EXPECT_EQ(after, before);
+    std::vector<test::ResultRow> rows;
+    ASSERT_TRUE(restored.Query("SELECT hidden FROM a_child ORDER BY id", &rows));
+    EXPECT_EQ(rows, (std::vector<test::ResultRow>{{"42"}, {std::nullopt}, {"0"}}));
+
+    ASSERT_FALSE(seen.empty());
+    EXPECT_EQ(seen.front().phase, RestoreProgress::Phase::Checking);
+    EXPECT_EQ(seen.back().phase, RestoreProgress::Phase::Loading);
+    EXPECT_EQ(seen.back().bytesDone, seen.back().bytesTotal);
+    EXPECT_EQ(seen.back().rows, 30008u);
+    EXPECT_EQ(seen.back().connections, 0u);
+  }
 }
 
 TEST_F(RestoreDatabaseTest, UnusableArchivesAreRefusedBeforeTheDatabaseIsTouched) {

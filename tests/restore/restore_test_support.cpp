@@ -146,13 +146,18 @@ std::string LoadGate::Statement() const {
   return "DO GET_LOCK('" + holder_.name() + "', 60);\r\n";
 }
 
+std::string LoadGate::Row(const std::string& table) const {
+  return "INSERT INTO `" + table + "` VALUES(GET_LOCK('" + holder_.name() + "', 60));\r\n";
+}
+
 // The connections that wait at the gate.
 std::vector<ResultRow> LoadGate::Waiting() const {
   std::vector<ResultRow> rows;
-  EXPECT_TRUE(
-      holder_.Query("SELECT ID FROM information_schema.PROCESSLIST WHERE INFO = 'DO GET_LOCK(''" +
-                        holder_.name() + "'', 60)'",
-                    &rows));
+  EXPECT_TRUE(holder_.Query(
+      "SELECT ID FROM information_schema.PROCESSLIST WHERE ID <> CONNECTION_ID() AND INFO LIKE "
+      "'%GET_LOCK(''" +
+          holder_.name() + "'', 60)%'",
+      &rows));
   return rows;
 }
 

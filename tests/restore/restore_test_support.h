@@ -53,6 +53,8 @@ class LoadGate {
 
   // The dump line that waits at the gate.
   std::string Statement() const;
+  // The same as a row of `table` (one INT column), which its rows' connection waits at.
+  std::string Row(const std::string& table) const;
   // Waits until a load waits at the gate: false when none came.
   bool AwaitLoad() const;
   // The server's id of the connection that waits at the gate.
