@@ -161,6 +161,7 @@ int RunBackupCommand(int argc, char** argv, const CommandIo& io) {
   observer.metricsNotWritten = [err](const std::string& problem) {
     std::fprintf(err, "%s\n", problem.c_str());
   };
+  observer.alertNotSent = observer.metricsNotWritten;
   JobRunner runner(stored ? stored->store.get() : nullptr, clock, std::move(observer));
   const JobStart begun = runner.Start(request, JobOrigin::Command, StartRule::Always);
   if (begun == JobStart::AlreadyRunning) {

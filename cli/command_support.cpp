@@ -57,6 +57,7 @@ std::optional<ParsedArguments> ParseArguments(int argc, char** argv, const Comma
       }
       value = argv[++i];
     }
+    parsed.every[std::string(name)].push_back(value);
     parsed.options[std::string(name)] = std::move(value);
   }
   return parsed;

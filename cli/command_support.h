@@ -46,7 +46,9 @@ inline constexpr OptionSpec kStoreOption{"--store", true};
 
 struct ParsedArguments {
   std::vector<std::string> positional;
-  std::map<std::string, std::string, std::less<>> options;  // a flag maps to ""
+  std::map<std::string, std::string, std::less<>> options;  // a flag maps to ""; the last value
+  // Every value of each option given, in order, for options that may repeat.
+  std::map<std::string, std::vector<std::string>, std::less<>> every;
   bool help = false;
 
   bool Has(std::string_view option) const { return options.find(option) != options.end(); }

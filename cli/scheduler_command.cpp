@@ -104,6 +104,7 @@ int Schedule(SettingsStore& store, const std::optional<LocalTime>& testTime, con
     log.Line(OutcomeLine(ended, storeError));
   };
   observer.metricsNotWritten = [&log](const std::string& problem) { log.Line(problem); };
+  observer.alertNotSent = [&log](const std::string& problem) { log.Line(problem); };
   JobRunner runner(&store, clock, observer);
   Scheduler scheduler(store, runner, clock);
   log.Line("scheduler running on the store " + store.path());

@@ -131,10 +131,40 @@ bool HasEnded(pid_t child) {
          info.si_pid == child;
 }
 
+// This process's environment with `changes` ("NAME=value") laid over it.
+// Built before the spawn: no other thread's setenv is involved.
+std::vector<std::string> ChildEnvironment(const std::vector<std::string>& changes) {
+  std::vector<std::string> entries;
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    const std::string_view text(*entry);
+    const std::string_view name = text.substr(0, text.find('='));
+    const bool replaced = std::any_of(changes.begin(), changes.end(), [&](const std::string& c) {
+      return c.size() > name.size() && c.compare(0, name.size(), name) == 0 &&
+             c[name.size()] == '=';
+    });
+    if (!replaced) {
+      entries.emplace_back(text);
+    }
+  }
+  entries.insert(entries.end(), changes.begin(), changes.end());
+  return entries;
+}
+
+std::vector<char*> Pointers(const std::vector<std::string>& strings) {
+  std::vector<char*> pointers;
+  pointers.reserve(strings.size() + 1);
+  for (const std::string& text : strings) {
+    pointers.push_back(const_cast<char*>(text.c_str()));
+  }
+  pointers.push_back(nullptr);
+  return pointers;
+}
+
 }  // namespace
 
 ChildOutcome RunChild(const std::vector<std::string>& argv, const ChildLimits& limits,
-                      const ChildOutputHandler& onOutput) {
+                      const ChildOutputHandler& onOutput,
+                      const std::vector<std::string>& environment) {
   ChildOutcome outcome;
   if (argv.empty()) {
     outcome.error = EINVAL;
@@ -151,18 +181,17 @@ ChildOutcome RunChild(const std::vector<std::string>& argv, const ChildLimits& l
     outcome.error = result;
     return outcome;
   }
-  std::vector<char*> arguments;
-  arguments.reserve(argv.size() + 1);
-  for (const std::string& argument : argv) {
-    arguments.push_back(const_cast<char*>(argument.c_str()));
-  }
-  arguments.push_back(nullptr);
+  std::vector<char*> arguments = Pointers(argv);
+  const std::vector<std::string> childEnvironment =
+      environment.empty() ? std::vector<std::string>() : ChildEnvironment(environment);
+  std::vector<char*> environmentPointers = Pointers(childEnvironment);
 
   pid_t child = -1;
   // glibc's posix_spawn reports a failed exec (no such program) as its own
   // result, so a missing program never looks like a child that exited 127.
-  if (int result = posix_spawnp(&child, arguments[0], setup.actions(), setup.attributes(),
-                                arguments.data(), environ);
+  if (int result =
+          posix_spawnp(&child, arguments[0], setup.actions(), setup.attributes(), arguments.data(),
+                       environment.empty() ? environ : environmentPointers.data());
       result != 0) {
     outcome.error = result;
     return outcome;

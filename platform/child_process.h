@@ -55,9 +55,11 @@ struct ChildOutcome {
 using ChildOutputHandler = std::function<bool(std::string_view)>;
 
 // Runs argv[0] (looked up on PATH when it has no '/') with the arguments
-// argv[1...] and the environment of this process.
+// argv[1...] and the environment of this process, where each "NAME=value" of
+// `environment` replaces that name's value or adds it.
 ChildOutcome RunChild(const std::vector<std::string>& argv, const ChildLimits& limits,
-                      const ChildOutputHandler& onOutput);
+                      const ChildOutputHandler& onOutput,
+                      const std::vector<std::string>& environment = {});
 
 // RunChild with the standard output collected into `output`; more than
 // `maxOutput` bytes end the child (ChildEnd::Refused).

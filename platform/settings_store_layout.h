@@ -13,7 +13,8 @@
 //                KeepHourly, KeepDaily, KeepWeekly, KeepMonthly,
 //                Encrypt (1: new archives are encrypted under ArchivePassword)
 //   Settings     one row per program-wide value: SaveTo, PasswordsIn, MetricsFile,
-//                OffsiteRemote, OffsiteConfig
+//                OffsiteRemote, OffsiteConfig, AlertWebhook, AlertWebhookHeaders,
+//                AlertCommand, AlertWhen, AlertTimeLimit
 //   History      one row per job (columns in settings_store.cpp)
 //   ScheduledRuns  one row per connection and hour whose scheduled run has
 //                started, so that two schedulers on one store start it once
@@ -69,6 +70,16 @@ inline constexpr SettingDefinition kMetricsFile{"MetricsFile", SettingType::Text
 // for it; empty: rclone's own default.
 inline constexpr SettingDefinition kOffsiteRemote{"OffsiteRemote", SettingType::Text, "", 0};
 inline constexpr SettingDefinition kOffsiteConfig{"OffsiteConfig", SettingType::Text, "", 0};
+// Where alerts go: a URL that takes a POST of JSON (with extra header lines,
+// "Name: value" one a line), and a command line that /bin/sh runs with the
+// facts in its environment; empty: not there. When: "failures" or "always".
+// The time limit, in seconds, bounds sending one alert, retries included.
+inline constexpr SettingDefinition kAlertWebhook{"AlertWebhook", SettingType::Text, "", 0};
+inline constexpr SettingDefinition kAlertWebhookHeaders{"AlertWebhookHeaders", SettingType::Text,
+                                                        "", 0};
+inline constexpr SettingDefinition kAlertCommand{"AlertCommand", SettingType::Text, "", 0};
+inline constexpr SettingDefinition kAlertWhen{"AlertWhen", SettingType::Text, "failures", 0};
+inline constexpr SettingDefinition kAlertTimeLimit{"AlertTimeLimit", SettingType::Text, "10", 0};
 // Where passwords are kept: "keyring" (the desktop keyring wherever one is
 // open, else the file) or "store" (always the file).
 inline constexpr SettingDefinition kPasswordsIn{"PasswordsIn", SettingType::Text, "keyring", 0};

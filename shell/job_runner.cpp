@@ -15,6 +15,7 @@
 #include "shell/connections.h"
 #include "shell/metrics_file.h"
 #include "shell/restore_points.h"
+#include "shell/run_alerts.h"
 #include "shell/stored_secrets.h"
 #include "shell/test_restore.h"
 
@@ -60,7 +61,7 @@ struct JobRunner::Shared {
   // prunes the connection's restore points, which its row then names.
   void Report(const JobEnded& ended, const std::string& saveTo = {},
               const ConnectionLock* held = nullptr) {
-    std::lock_guard<std::mutex> lock(reportMutex);
+    std::unique_lock<std::mutex> lock(reportMutex);
     if (!runnerAlive) {
       return;
     }
@@ -82,6 +83,9 @@ struct JobRunner::Shared {
         }
       }
     }
+    if (history != nullptr && !SendRunAlert(row, saveTo, lock)) {
+      return;
+    }
     std::string storeError;
     if (history != nullptr) {
       storeError = AppendToHistory(*history, row);
@@ -95,7 +99,39 @@ struct JobRunner::Shared {
       observer.ended(ended, storeError);
     }
   }
+
+  bool SendRunAlert(HistoryRow& row, const std::string& saveTo, std::unique_lock<std::mutex>& lock);
 };
+
+// Sends the alert the run of `row` calls for, with `lock` (on reportMutex)
+// released meanwhile so that a slow channel keeps no other job's report
+// waiting; one that did not take it is named in the row's cause and told
+// to the observer. False when the runner went meanwhile.
+bool JobRunner::Shared::SendRunAlert(HistoryRow& row, const std::string& saveTo,
+                                     std::unique_lock<std::mutex>& lock) {
+  std::string problem;
+  try {
+    std::optional<PendingAlert> alert = PrepareRunAlert(*history, row, saveTo);
+    if (!alert) {
+      return true;
+    }
+    lock.unlock();
+    problem = SendAlert(alert->settings, alert->alert).Problems();
+    lock.lock();
+    if (!runnerAlive) {
+      return false;
+    }
+  } catch (const SettingsStoreError& error) {
+    problem = error.what();
+  }
+  if (!problem.empty()) {
+    row.cause += std::string(row.cause.empty() ? "" : "; ") + "Alert not sent: " + problem;
+    if (observer.alertNotSent) {
+      observer.alertNotSent(row.connection + ": alert not sent: " + problem);
+    }
+  }
+  return true;
+}
 
 JobRunner::JobRunner(SettingsStore* history, const Clock& clock, Observer observer)
     : shared_(std::make_shared<Shared>(history, clock, std::move(observer))) {}

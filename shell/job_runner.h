@@ -56,6 +56,10 @@ class JobRunner final : public JobStarter {
     // On the job's thread, before `ended`, when the store names a metrics
     // file that could not be written: why.
     std::function<void(const std::string& problem)> metricsNotWritten;
+    // On the job's thread, before `ended`, when an alert the run called for
+    // was not taken by a channel: which connection and why (also in the
+    // run's history row).
+    std::function<void(const std::string& problem)> alertNotSent;
   };
 
   // `history` may be null (then nothing is written); it and `clock` must
@@ -73,7 +77,9 @@ class JobRunner final : public JobStarter {
   // connection asks for (AddStoredTestRestore), whatever started it.
   // A job that placed and checked its archive then prunes the connection's
   // restore points by its stored keep policy (PruneAfterRun), while it still
-  // counts as running, and its history row names what went.
+  // counts as running, and its history row names what went. The run's alert
+  // (see run_alerts.h) goes out before its row is written, within the
+  // alerts' time limit.
   // After Shutdown nothing starts (NoThread).
   JobStart Start(std::unique_ptr<BackupRequest>& request, JobOrigin origin,
                  StartRule rule) override;

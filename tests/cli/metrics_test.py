@@ -6,7 +6,6 @@ with quotes and letters beyond ASCII intact; and the alert rules pass promtool.
 usage: metrics_test.py VAULTWICK RULES_FILE   (VAULTWICK_TEST_DB_* name the server)
 """
 import os
-import socket
 import stat
 import subprocess
 import sys
@@ -15,26 +14,12 @@ import time
 import unittest
 import urllib.request
 
-VAULTWICK, RULES = sys.argv[1:3]
-SERVER = {k: os.environ[f"VAULTWICK_TEST_DB_{k}"] for k in ("HOST", "PORT", "USER", "PASSWORD")}
+import cli_support
+from cli_support import NOBODY_ADDRESS, SERVER_ADDRESS, free_port, make_database, sql, \
+    store_connection, vaultwick
+
+cli_support.VAULTWICK, RULES = sys.argv[1:3]
 ODD_NAME = 'Grüße "shop"'
-
-
-def vaultwick(store, *arguments, check=True, stdin=""):
-    return subprocess.run([VAULTWICK, *arguments, "--store", store], input=stdin, text=True,
-                          capture_output=True, check=check)
-
-
-def sql(statement):
-    subprocess.run(["mariadb", "--no-defaults", "-h", SERVER["HOST"], "-P", SERVER["PORT"],
-                    "-u", SERVER["USER"], "-e", statement], check=True,
-                   env=dict(os.environ, MYSQL_PWD=SERVER["PASSWORD"]))
-
-
-def free_port():
-    with socket.socket() as probe:
-        probe.bind(("127.0.0.1", 0))
-        return probe.getsockname()[1]
 
 
 class NodeExporter:
@@ -71,15 +56,11 @@ class Metrics(unittest.TestCase):
         store = os.path.join(folder.name, "settings.sqlite")
         textfiles = os.path.join(folder.name, "textfile")
         os.mkdir(textfiles)
-        sql("DROP DATABASE IF EXISTS vw_metrics; CREATE DATABASE vw_metrics;"
-            "CREATE TABLE vw_metrics.t (id INT PRIMARY KEY); INSERT INTO vw_metrics.t VALUES (1),(2),(3)")
+        make_database("vw_metrics")
         vaultwick(store, "target", folder.name)
-        address = f"{SERVER['HOST']}:{SERVER['PORT']}"
-        for name, host in (("shop", address), ("down", "127.0.0.1:1"), (ODD_NAME, address)):
-            vaultwick(store, "connections", "add", name)
-            vaultwick(store, "connections", "set", name, "--host", host, "--login", SERVER["USER"],
-                      "--database", "vw_metrics", "--period", "24", "--password-stdin",
-                      stdin=SERVER["PASSWORD"] + "\n")
+        for name, host in (("shop", SERVER_ADDRESS), ("down", NOBODY_ADDRESS),
+                           (ODD_NAME, SERVER_ADDRESS)):
+            store_connection(store, name, host, "vw_metrics")
         metrics_file = os.path.join(textfiles, "vaultwick.prom")
         vaultwick(store, "alerts", "set", "--metrics-file", metrics_file)
         self.assertIn(metrics_file, vaultwick(store, "alerts", "show").stdout)

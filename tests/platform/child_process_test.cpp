@@ -47,6 +47,26 @@ TEST(ChildProcessTest, CollectsOutputStatusAndTheEndOfStandardError) {
   EXPECT_EQ(out, "$HOME a b *\n");
 }
 
+TEST(ChildProcessTest, TheEnvironmentGivenReplacesOrAddsToOurs) {
+  ASSERT_EQ(setenv("VAULTWICK_CHILD_KEPT", "kept", 1), 0);
+  ASSERT_EQ(setenv("VAULTWICK_CHILD_REPLACED", "old", 1), 0);
+  std::string out;
+  const ChildOutcome outcome =
+      RunChild(Shell("printf '%s|%s|%s' \"$VAULTWICK_CHILD_KEPT\" \"$VAULTWICK_CHILD_REPLACED\" "
+                     "\"$VAULTWICK_CHILD_ADDED\"; env | grep -c '^VAULTWICK_CHILD_REPLACED=' >&2"),
+               Within(std::chrono::seconds(30)),
+               [&out](std::string_view bytes) {
+                 out.append(bytes);
+                 return true;
+               },
+               {"VAULTWICK_CHILD_REPLACED=new", "VAULTWICK_CHILD_ADDED=$(touch x); a b"});
+  EXPECT_TRUE(outcome.Succeeded());
+  EXPECT_EQ(out, "kept|new|$(touch x); a b");
+  EXPECT_EQ(outcome.errorTail, "1\n");  // one value of the name, not two
+  unsetenv("VAULTWICK_CHILD_KEPT");
+  unsetenv("VAULTWICK_CHILD_REPLACED");
+}
+
 TEST(ChildProcessTest, KeepsOnlyTheEndOfALongErrorOutput) {
   std::string out;
   ChildOutcome outcome =
