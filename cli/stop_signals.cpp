@@ -130,8 +130,17 @@ int StopSignals::Received() const {
 
 int StopSignals::WaitFor(std::chrono::nanoseconds timeout) {
   std::unique_lock<std::mutex> lock(mutex_);
-  taken_.wait_for(lock, timeout, [this] { return received_ != 0; });
+  taken_.wait_for(lock, timeout, [this] { return received_ != 0 || woken_; });
+  woken_ = false;
   return received_;
+}
+
+void StopSignals::Wake() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    woken_ = true;
+  }
+  taken_.notify_all();
 }
 
 }  // namespace vaultwick

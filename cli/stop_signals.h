@@ -51,8 +51,11 @@ class StopSignals {
   // The first signal taken, 0 while none was.
   int Received() const;
 
-  // Waits until a signal was taken or `timeout` has passed; Received().
+  // Waits until a signal was taken, Wake was called since the last wait, or
+  // `timeout` has passed; Received().
   int WaitFor(std::chrono::nanoseconds timeout);
+  // Ends the current or next WaitFor early, from any thread.
+  void Wake();
 
  private:
   void Start(bool alsoQuit);
@@ -71,6 +74,7 @@ class StopSignals {
   mutable std::mutex mutex_;
   std::condition_variable taken_;
   int received_ = 0;
+  bool woken_ = false;  // guarded by mutex_
 };
 
 }  // namespace vaultwick

@@ -74,6 +74,7 @@ class DesktopJobStarter : public JobStarter {
     request->messageBox = messageBox_;
     return runner_.Start(request, origin, rule);
   }
+  int RunningJobCount() const override { return runner_.RunningJobCount(); }
 
  private:
   JobRunner& runner_;
@@ -105,9 +106,15 @@ CMainDlg::CMainDlg(MainDlgOptions options, QWidget* parent)
   observer.ended = [calls = calls_, this](const JobEnded& ended, const std::string&) {
     calls->Post([this, ended] { OnJobEnded(ended); });
   };
+  // A place is free for a scheduled run that waits, whatever ended.
+  observer.placeFreed = [calls = calls_, this] {
+    calls->Post([this] { WithStore([this] { scheduler_->StartQueued(); }); });
+  };
   runner_ = std::make_unique<JobRunner>(&store_, clock_, std::move(observer));
   starter_ = std::make_unique<DesktopJobStarter>(*runner_, jobMessageBoxes_->Port());
-  scheduler_ = std::make_unique<Scheduler>(store_, *starter_, clock_);
+  int maxParallel = Scheduler::kDefaultMaxParallel;
+  WithStore([&] { maxParallel = LoadMaxParallel(store_); });
+  scheduler_ = std::make_unique<Scheduler>(store_, *starter_, clock_, maxParallel);
   scheduleTimer_.setTimerType(Qt::PreciseTimer);
   ConnectHandlers();
   BuildMenus();

@@ -33,6 +33,7 @@
 #include "shell/history.h"
 #include "shell/job_runner.h"
 #include "shell/scheduler.h"
+#include "shell/stale_alerts.h"
 
 namespace vaultwick {
 
@@ -176,6 +177,7 @@ class CMainDlg : public QDialog {
   // the runner and the scheduler, which use them.
   std::shared_ptr<GuiThreadCalls> calls_;
   std::unique_ptr<JobRunner> runner_;
+  BackgroundStaleAlerts staleAlerts_;
   std::unique_ptr<JobStarter> starter_;
   std::unique_ptr<Scheduler> scheduler_;
   std::thread stopWaiter_;

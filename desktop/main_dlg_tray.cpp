@@ -136,7 +136,7 @@ void CMainDlg::OnScheduleTick() {
   for (const QString& name : scheduledNames_) {
     names.push_back(name.toStdString());
   }
-  WithStore([&] { scheduler_->Tick(names); });
+  WithStore([&] { staleAlerts_.Send(scheduler_->Tick(names).staleAlerts); });
 }
 
 // The tray tip keeps every scheduled run that failed, or whose test restore

@@ -59,6 +59,10 @@ constexpr const char* kMigrations[] = {
      "ALTER TABLE History ADD COLUMN Pruned TEXT;"),
     // 6 -> 7
     "ALTER TABLE Connections ADD COLUMN \"Encrypt\" INTEGER;",
+    // 7 -> 8: what the stale-backup alerts have told.
+    ("CREATE TABLE StaleAlerts("
+     " Connection TEXT NOT NULL PRIMARY KEY COLLATE NOCASE, WatchedSince INTEGER NOT NULL,"
+     " SentAt INTEGER);"),
 };
 static_assert(std::size(kMigrations) == SettingsStore::kSchemaVersion);
 

@@ -99,7 +99,7 @@ struct HistoryRow {
 class SettingsStore {
  public:
   // The schema version this program writes (kept in the file's user_version).
-  static constexpr int kSchemaVersion = 7;
+  static constexpr int kSchemaVersion = 8;
   // The history keeps this many of the newest rows.
   static constexpr int kHistoryRowsKept = 10000;
   // How long a call waits for another program's write to end.
@@ -152,6 +152,17 @@ class SettingsStore {
   // (counted in hours from some fixed start). True for the first claim, in
   // whatever process; false for every later one. Claims two days older go.
   bool ClaimScheduledRun(std::string_view connection, std::int64_t hour);
+
+  // The moment (seconds since 1970) the stale-backup alerts first looked at
+  // `connection`: `now` on the first call, the same on every later one until
+  // ForgetStaleAlert.
+  std::int64_t WatchForStaleAlert(std::string_view connection, std::int64_t now);
+  // Claims a stale-backup alert of `connection` at `now`: true, in whatever
+  // process, when none was claimed since its watch began or the last was
+  // claimed `every` seconds ago or more.
+  bool ClaimStaleAlert(std::string_view connection, std::int64_t now, std::int64_t every);
+  // The connection is no longer stale (or gone): the next staleness starts afresh.
+  void ForgetStaleAlert(std::string_view connection);
 
   void AppendHistory(const HistoryRow& row);
   // Newest first; all connections when `connection` is empty (letter case ignored).

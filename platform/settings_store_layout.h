@@ -18,6 +18,9 @@
 //   History      one row per job (columns in settings_store.cpp)
 //   ScheduledRuns  one row per connection and hour whose scheduled run has
 //                started, so that two schedulers on one store start it once
+//   StaleAlerts  one row per connection the stale-backup alerts watch: since
+//                when, and when the last alert went, so that two schedulers
+//                send it once
 
 #include <cstdint>
 #include <string_view>
@@ -80,6 +83,8 @@ inline constexpr SettingDefinition kAlertWebhookHeaders{"AlertWebhookHeaders", S
 inline constexpr SettingDefinition kAlertCommand{"AlertCommand", SettingType::Text, "", 0};
 inline constexpr SettingDefinition kAlertWhen{"AlertWhen", SettingType::Text, "failures", 0};
 inline constexpr SettingDefinition kAlertTimeLimit{"AlertTimeLimit", SettingType::Text, "10", 0};
+// How many scheduled backups run at once, at most (a whole number).
+inline constexpr SettingDefinition kMaxParallel{"MaxParallel", SettingType::Text, "2", 0};
 // Where passwords are kept: "keyring" (the desktop keyring wherever one is
 // open, else the file) or "store" (always the file).
 inline constexpr SettingDefinition kPasswordsIn{"PasswordsIn", SettingType::Text, "keyring", 0};

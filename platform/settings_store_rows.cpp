@@ -217,6 +217,45 @@ bool SettingsStore::ClaimScheduledRun(std::string_view connection, std::int64_t 
   return claimed;
 }
 
+std::int64_t SettingsStore::WatchForStaleAlert(std::string_view connection, std::int64_t now) {
+  std::optional<std::int64_t> since;
+  WriteTransaction([&] {
+    StoreStatement watch(
+        db_, path_, "INSERT OR IGNORE INTO StaleAlerts(Connection, WatchedSince) VALUES(?1, ?2)");
+    watch.Bind(1, connection).Bind(2, now);
+    watch.Step();
+    StoreStatement select(db_, path_, "SELECT WatchedSince FROM StaleAlerts WHERE Connection = ?1");
+    select.Bind(1, connection);
+    if (select.Step()) {
+      since = select.Integer(0);
+    }
+  });
+  return since.value_or(now);
+}
+
+bool SettingsStore::ClaimStaleAlert(std::string_view connection, std::int64_t now,
+                                    std::int64_t every) {
+  bool claimed = false;
+  WriteTransaction([&] {
+    StoreStatement claim(
+        db_, path_,
+        "INSERT INTO StaleAlerts(Connection, WatchedSince, SentAt) VALUES(?1, ?2, ?2)"
+        " ON CONFLICT(Connection) DO UPDATE SET SentAt = ?2"
+        " WHERE SentAt IS NULL OR SentAt <= ?2 - ?3");
+    claim.Bind(1, connection).Bind(2, now).Bind(3, every);
+    claim.Step();
+    claimed = sqlite3_changes(db_) > 0;
+  });
+  return claimed;
+}
+
+void SettingsStore::ForgetStaleAlert(std::string_view connection) {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  StoreStatement forget(db_, path_, "DELETE FROM StaleAlerts WHERE Connection = ?1");
+  forget.Bind(1, connection);
+  forget.Step();
+}
+
 void SettingsStore::AppendHistory(const HistoryRow& row) {
   WriteTransaction([&] {
     StoreStatement insert(db_, path_,

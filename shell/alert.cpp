@@ -175,9 +175,13 @@ std::string AlertText(const Alert& alert) {
     case AlertEvent::Test:
       return line + "Test alert from Tessaly Vaultwick";
     case AlertEvent::Stale:
-      return line + alert.connection + ": no good backup " +
-             (alert.lastGood ? "since " + UtcText(*alert.lastGood) : std::string("yet")) +
-             ", longer than its schedule allows";
+      line += alert.connection + ": no good backup " +
+              (alert.lastGood ? "since " + UtcText(*alert.lastGood) : std::string("yet")) +
+              ", longer than its schedule allows";
+      if (!alert.endText.empty()) {
+        line += "; last run: " + alert.endText;
+      }
+      break;
     case AlertEvent::Failure:
       line += alert.connection + " failed: " + alert.endText;
       break;

@@ -33,10 +33,6 @@ std::optional<WallTime> NextDue(const ConnectionProfile& profile, const Clock& c
   return std::nullopt;
 }
 
-bool WasStarted(const HistoryRow& row) {
-  return row.result != kResultNotStarted;
-}
-
 }  // namespace
 
 bool IsGoodRun(const HistoryRow& row) {

@@ -63,6 +63,10 @@ const char* VerifyRestoreResultName(VerifyRestoreOutcome::Result result) {
   return "failed";
 }
 
+bool WasStarted(const HistoryRow& row) {
+  return row.result != kResultNotStarted && row.result != kResultQueued;
+}
+
 HistoryRow MakeHistoryRow(const JobEnded& ended, WallTime endedAt) {
   HistoryRow row;
   row.connection = ended.connection;

@@ -35,6 +35,15 @@ inline constexpr const char* kResultNotStarted = "NotStarted";
 inline constexpr const char* kTextPreviousRunStillGoing =
     "Not started: a backup of this connection is already running";
 
+// The result column and end text of a scheduled run that waits for a free
+// place (at most so many backups run at once); its run gets a row of its own
+// when it ends.
+inline constexpr const char* kResultQueued = "Queued";
+
+// Whether a row is of a run that was started: neither declined because one
+// was under way nor only queued.
+bool WasStarted(const HistoryRow& row);
+
 // How a job that was asked to start ended, as the job runner tells its
 // observers; each of them makes its own texts.
 struct JobEnded {

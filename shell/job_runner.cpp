@@ -212,9 +212,15 @@ JobStart JobRunner::Start(std::unique_ptr<BackupRequest>& request, JobOrigin ori
     job->thread = std::thread([shared = shared_, job, owned] {
       RunBackupJob(owned);
       job->lock.reset();
-      std::lock_guard<std::mutex> ended(shared->jobsMutex);
-      job->ended = true;
-      shared->jobEnded.notify_all();
+      {
+        std::lock_guard<std::mutex> ended(shared->jobsMutex);
+        job->ended = true;
+        shared->jobEnded.notify_all();
+      }
+      std::lock_guard<std::mutex> report(shared->reportMutex);
+      if (shared->runnerAlive && shared->observer.placeFreed) {
+        shared->observer.placeFreed();
+      }
     });
   } catch (const std::system_error&) {
     request->onOutcome = std::move(callerOnOutcome);
@@ -258,8 +264,9 @@ bool JobRunner::WaitForAll(std::chrono::milliseconds bound) {
   return shared_->jobs.empty();
 }
 
-// The ended thread set `ended` under the lock held here, and does nothing
-// after that but return, so joining it cannot wait for long.
+// The ended thread set `ended` under the lock held here, and after that only
+// tells placeFreed (under reportMutex, which no holder keeps while it waits
+// for this lock), so joining it cannot wait for long.
 void JobRunner::JoinEndedLocked() {
   auto ended = std::stable_partition(shared_->jobs.begin(), shared_->jobs.end(),
                                      [](const std::shared_ptr<Job>& job) { return !job->ended; });

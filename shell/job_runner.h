@@ -38,6 +38,8 @@ class JobStarter {
   // otherwise the caller still owns it.
   virtual JobStart Start(std::unique_ptr<BackupRequest>& request, JobOrigin origin,
                          StartRule rule) = 0;
+  // The jobs under way, whatever started them.
+  virtual int RunningJobCount() const = 0;
 };
 
 class JobRunner final : public JobStarter {
@@ -60,6 +62,9 @@ class JobRunner final : public JobStarter {
     // was not taken by a channel: which connection and why (also in the
     // run's history row).
     std::function<void(const std::string& problem)> alertNotSent;
+    // On the job's thread, after `ended`, once the job no longer counts as
+    // running: a place is free for a job that waits.
+    std::function<void()> placeFreed;
   };
 
   // `history` may be null (then nothing is written); it and `clock` must
@@ -86,7 +91,7 @@ class JobRunner final : public JobStarter {
 
   // Letter case ignored.
   bool IsRunning(std::string_view name) const;
-  int RunningJobCount() const;
+  int RunningJobCount() const override;
 
   // Asks every running job to stop.
   void StopAll();

@@ -9,10 +9,6 @@ namespace {
 // Enough to pass the rows of runs declined while one hung for a day.
 constexpr int kRowsLookedBack = 200;
 
-bool WasStarted(const HistoryRow& row) {
-  return row.result != kResultNotStarted;
-}
-
 }  // namespace
 
 std::optional<AlertEvent> RunAlertEvent(const HistoryRow& run,

@@ -1,8 +1,12 @@
 #include "shell/scheduler.h"
 
+#include <algorithm>
+#include <charconv>
 #include <chrono>
 
 #include "shell/connections.h"
+#include "shell/history.h"
+#include "shell/stale_alerts.h"
 #include "shell/stored_backup.h"
 #include "shell/target_folder.h"
 
@@ -61,12 +65,22 @@ Scheduler::TickReport Scheduler::Tick(const std::vector<std::string>& scheduledN
   TickReport report;
   const WallTime moment = clock_.Now();
   const std::optional<LocalTime> now = clock_.ToLocalTime(moment);
+  // Staleness is counted in hours: one look an hour is enough.
+  const std::int64_t utcHour = ToUnixSeconds(moment) / 3600;
+  if (staleCheckedHour_ != utcHour) {
+    staleCheckedHour_ = utcHour;
+    try {
+      report.staleAlerts = ClaimStaleAlerts(store_, clock_);
+    } catch (const SettingsStoreError& error) {
+      report.problems.push_back(std::string("stale alerts: ") + error.what());
+    }
+  }
   if (!gate_.Opens(now)) {
     return report;
   }
   report.opened = true;
+  const std::size_t queuedBefore = queue_.size();
   for (const std::string& name : scheduledNames) {
-    std::unique_ptr<BackupRequest> request;
     try {
       std::optional<ConnectionProfile> profile = LoadConnection(store_, name);
       if (!profile || !IsDueAt(now->hour, profile->startHour, profile->periodHours)) {
@@ -75,6 +89,62 @@ Scheduler::TickReport Scheduler::Tick(const std::vector<std::string>& scheduledN
       if (!store_.ClaimScheduledRun(profile->name, ClaimKey(clock_, moment, *now))) {
         report.startedElsewhere.push_back(name);
         continue;
+      }
+    } catch (const SettingsStoreError& error) {
+      report.problems.push_back(name + ": " + error.what());
+      continue;
+    }
+    queue_.push_back(name);
+  }
+  const std::size_t added = queue_.size() - queuedBefore;
+  StartQueuedInto(report);
+  // Those of this hour still waiting: the history shows them queued.
+  const std::size_t waiting = std::min(added, queue_.size());
+  for (auto it = queue_.end() - static_cast<std::ptrdiff_t>(waiting); it != queue_.end(); ++it) {
+    report.queued.push_back(*it);
+    HistoryRow row;
+    row.connection = *it;
+    row.startedBy = JobOriginName(JobOrigin::Schedule);
+    row.startedAt = row.endedAt = ToUnixSeconds(moment);
+    row.result = kResultQueued;
+    row.endText = "Queued: at most " + std::to_string(maxParallel_) + " backups run at once";
+    if (std::string error = AppendToHistory(store_, row); !error.empty()) {
+      report.problems.push_back(*it + ": " + error);
+    }
+  }
+  return report;
+}
+
+int LoadMaxParallel(SettingsStore& store) {
+  const std::string text = store.ReadText(settings::kMaxParallel);
+  int value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (error != std::errc() || end != text.data() + text.size() || value < 1 ||
+      value > Scheduler::kMaxMaxParallel) {
+    return Scheduler::kDefaultMaxParallel;
+  }
+  return value;
+}
+
+void SaveMaxParallel(SettingsStore& store, int maxParallel) {
+  store.WriteText(settings::kMaxParallel, std::to_string(maxParallel));
+}
+
+Scheduler::TickReport Scheduler::StartQueued() {
+  TickReport report;
+  StartQueuedInto(report);
+  return report;
+}
+
+void Scheduler::StartQueuedInto(TickReport& report) {
+  while (!queue_.empty() && starter_.RunningJobCount() < maxParallel_) {
+    const std::string name = queue_.front();
+    queue_.pop_front();
+    std::unique_ptr<BackupRequest> request;
+    try {
+      std::optional<ConnectionProfile> profile = LoadConnection(store_, name);
+      if (!profile) {
+        continue;  // removed while it waited
       }
       request = BackupRequestFor(name, *profile, LoadTargetFolder(store_));
     } catch (const SettingsStoreError& error) {
@@ -88,7 +158,6 @@ Scheduler::TickReport Scheduler::Tick(const std::vector<std::string>& scheduledN
       report.notStarted.push_back(name);
     }
   }
-  return report;
 }
 
 }  // namespace vaultwick

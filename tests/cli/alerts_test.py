@@ -8,6 +8,7 @@ alerts' time limit.
 
 usage: alerts_test.py VAULTWICK   (VAULTWICK_TEST_DB_* name the server)
 """
+import datetime
 import http.server
 import json
 import os
@@ -142,6 +143,31 @@ class Alerts(unittest.TestCase):
         test = vaultwick(self.store, "alerts", "test", check=False, timeout=60)
         self.assertEqual(test.returncode, 1)
         self.assertIn("webhook: ", test.stdout)
+
+    def test_the_scheduler_tells_a_stale_connection_once(self):
+        store_connection(self.store, "hourly", SERVER_ADDRESS, "vw_alerts", period=1)
+        store_connection(self.store, "daily", SERVER_ADDRESS, "vw_alerts", period=24)
+        for name in ("hourly", "daily"):
+            self.assertEqual(self.backup(name).returncode, 0)
+        vaultwick(self.store, "alerts", "set", "--webhook", self.receiver.url, "--time-limit", "20")
+        # A day later, past minute 0 so that no run starts: only the hourly
+        # connection's last good backup is older than twice its period and an hour.
+        tomorrow = datetime.datetime.now(datetime.timezone.utc) + datetime.timedelta(days=1)
+        scheduler = subprocess.Popen(
+            [cli_support.VAULTWICK, "scheduler", "--store", self.store, "--test-clock",
+             tomorrow.strftime("%Y-%m-%dT%H:30:00")], stdout=subprocess.PIPE, text=True)
+        try:
+            self.assertIn("scheduler running", scheduler.stdout.readline())
+            # The first tick follows at once and logs what its alert became.
+            self.assertIn("hourly: stale alert sent", scheduler.stdout.readline())
+        finally:
+            scheduler.terminate()
+            scheduler.communicate(timeout=60)
+        self.assertEqual(self.receiver.alerts(), [("stale", "hourly")])
+        _, stale = self.receiver.received[0]
+        self.assertEqual(stale["result"], "Complete")
+        self.assertIsNotNone(stale["last_good"])
+        self.assertIn("hourly: no good backup since", stale["text"])
 
 
 if __name__ == "__main__":

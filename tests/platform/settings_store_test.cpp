@@ -92,7 +92,8 @@ TEST(SettingsStoreTest, OlderSchemaIsMigrated) {
   const std::string path = scratch.File("old.sqlite");
   SettingsStore::Open(path).reset();
   RunForeignSql(path,
-                "DROP TABLE ScheduledRuns; ALTER TABLE Connections DROP COLUMN VerifyRestore;"
+                "DROP TABLE ScheduledRuns; DROP TABLE StaleAlerts; ALTER TABLE Connections DROP "
+                "COLUMN VerifyRestore;"
                 "ALTER TABLE Connections DROP COLUMN ArchivePassword;"
                 "ALTER TABLE Connections DROP COLUMN SecretsIn;"
                 "ALTER TABLE Connections DROP COLUMN Tls;"
@@ -121,6 +122,7 @@ TEST(SettingsStoreTest, OlderSchemaIsMigrated) {
   EXPECT_EQ(kept.encryptArchives, 0);
   EXPECT_TRUE(store->ClaimScheduledRun("kept", 1000));
   EXPECT_FALSE(store->ClaimScheduledRun("KEPT", 1000));
+  EXPECT_EQ(store->WatchForStaleAlert("kept", 1000), 1000);
 
   HistoryRow checked;
   checked.connection = "kept";

@@ -92,6 +92,7 @@ class RecordingStarter : public JobStarter {
     requests.push_back(std::move(request));
     return JobStart::Started;
   }
+  int RunningJobCount() const override { return 0; }
   std::string busy;
   std::vector<std::unique_ptr<BackupRequest>> requests;
 };
@@ -152,6 +153,65 @@ TEST(SchedulerTest, TickStartsTheDueConnectionsInListOrderFromTheStore) {
   clock.Set(At(23, 0, 5));
   EXPECT_EQ(other.Tick(names).started, (std::vector<std::string>{"beta"}));
   EXPECT_EQ(scheduler.Tick(names).startedElsewhere, (std::vector<std::string>{"beta"}));
+}
+
+// Jobs that run until the test ends them, counted as the runner counts them.
+class HoldingStarter : public JobStarter {
+ public:
+  JobStart Start(std::unique_ptr<BackupRequest>& request, JobOrigin, StartRule) override {
+    if (request->name == busy) {
+      return JobStart::AlreadyRunning;
+    }
+    started.push_back(request->name);
+    request.reset();
+    ++running;
+    return JobStart::Started;
+  }
+  int RunningJobCount() const override { return running; }
+  std::string busy;
+  std::vector<std::string> started;
+  int running = 0;
+};
+
+TEST(SchedulerTest, AtMostNRunAtOnceAndTheRestWaitInDueOrderForTheirHour) {
+  ScratchFolder scratch;
+  auto store = SettingsStore::Open(scratch.File("s.sqlite"));
+  const std::vector<std::string> names = {"a", "b", "c", "d", "e"};
+  for (const std::string& name : names) {
+    ASSERT_EQ(AddConnectionNamed(*store, name), ChangeResult::Done);
+  }
+  TestClock clock(At(14, 0, 30));
+  HoldingStarter starter;
+  starter.running = 1;  // a Download now counts too
+  Scheduler scheduler(*store, starter, clock, 3);
+  Scheduler::TickReport report = scheduler.Tick(names);
+  EXPECT_EQ(report.started, (std::vector<std::string>{"a", "b"}));
+  EXPECT_EQ(report.queued, (std::vector<std::string>{"c", "d", "e"}));
+  const std::vector<HistoryRow> rows = ReadHistory(*store, "", 10);
+  ASSERT_EQ(rows.size(), 3u);
+  EXPECT_EQ(rows[0].result, kResultQueued);
+  EXPECT_FALSE(WasStarted(rows[0]));
+
+  EXPECT_TRUE(scheduler.StartQueued().started.empty());  // nothing ended yet
+  starter.running -= 2;
+  starter.busy = "c";        // running elsewhere meanwhile: skipped, as at a tick
+  clock.Set(At(15, 10, 0));  // past its hour, it still runs for it
+  report = scheduler.StartQueued();
+  EXPECT_EQ(report.notStarted, (std::vector<std::string>{"c"}));
+  EXPECT_EQ(report.started, (std::vector<std::string>{"d", "e"}));
+  EXPECT_EQ(scheduler.QueuedCount(), 0);
+}
+
+TEST(SchedulerTest, TheStoredLimitReadsItsDefaultUnlessItIsAWholeNumberInRange) {
+  ScratchFolder scratch;
+  auto store = SettingsStore::Open(scratch.File("s.sqlite"));
+  EXPECT_EQ(LoadMaxParallel(*store), Scheduler::kDefaultMaxParallel);
+  SaveMaxParallel(*store, 5);
+  EXPECT_EQ(LoadMaxParallel(*store), 5);
+  for (const char* text : {"0", "65", "3x", ""}) {
+    store->WriteText(settings::kMaxParallel, text);
+    EXPECT_EQ(LoadMaxParallel(*store), Scheduler::kDefaultMaxParallel) << text;
+  }
 }
 
 }  // namespace
