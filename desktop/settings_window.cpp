@@ -5,6 +5,7 @@
 #include <QMessageBox>
 #include <QVBoxLayout>
 
+#include "desktop/alerts_section.h"
 #include "desktop/encryption_section.h"
 #include "desktop/settings_sections.h"
 
@@ -27,6 +28,7 @@ SettingsWindow::SettingsWindow(SettingsStore& store, const QString& connection, 
   AddSection(new TestRestoreSection(this));
   AddSection(new EncryptionSection(this));
   AddSection(new StartAtLoginSection(this));
+  AddSection(new AlertsSection(this));
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
   layout->addWidget(buttons);
   connect(buttons, &QDialogButtonBox::accepted, this, &SettingsWindow::accept);

@@ -98,6 +98,8 @@ const char* ChangeResultText(ChangeResult result) {
       return kTextInvalidKeepCount;
     case ChangeResult::EmptyArchivePassword:
       return kTextEmptyArchivePassword;
+    case ChangeResult::InvalidAlertChannel:
+      return kTextInvalidAlertChannel;
   }
   return "";
 }

@@ -50,6 +50,9 @@ inline constexpr const char* kTextInvalidScratchDatabase =
     "The scratch database of a test restore must be named, and must not be the database "
     "backed up";
 inline constexpr const char* kTextEmptyArchivePassword = "The archive password must not be empty";
+inline constexpr const char* kTextInvalidAlertChannel =
+    "The alert webhook must be an http:// or https:// URL, and each header must read "
+    "'Name: value'";
 
 // A schedule as stored reads from the low byte of the value taken as a signed
 // 8-bit number b: start = b % 24 (brought into 0 to 23), period =
@@ -72,6 +75,7 @@ enum class ChangeResult {
   InvalidScratchDatabase,
   InvalidKeepCount,
   EmptyArchivePassword,
+  InvalidAlertChannel,
 };
 // The message for a refused change; empty for Done.
 const char* ChangeResultText(ChangeResult result);

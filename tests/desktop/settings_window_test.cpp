@@ -6,11 +6,14 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "desktop/alerts_section.h"
 #include "desktop/encryption_section.h"
 #include "desktop/settings_sections.h"
 #include "desktop/settings_window.h"
 #include "desktop/start_at_login.h"
+#include "shell/alert_settings.h"
 #include "shell/connections.h"
+#include "shell/scheduler.h"
 #include "tests/desktop/desktop_test_support.h"
 
 namespace vaultwick::test {
@@ -136,6 +139,45 @@ class SettingsWindowTest : public QObject {
                           "the database backed up"}));
     QCOMPARE(LoadKeepPolicy(*store, "shop"), KeepPolicy{});
     QCOMPARE(ReadStoredConnection(*store, "shop")->verifyRestore, std::string());
+  }
+
+  // The alerts are the store's, shown in every connection's window; Test
+  // sends what the fields show, off the window's thread, and says what each
+  // channel made of it.
+  void ShowsStoresAndTestsTheAlerts() {
+    auto store = MakeStore();
+    AlertSettings stored;
+    stored.webhook = "https://chat.example/hook";
+    stored.webhookHeaders = {"Authorization: Bearer x"};
+    SaveAlertSettings(*store, stored);
+    SettingsWindow window(*store, "shop");
+    window.show();
+    auto* alerts = Section<AlertsSection>(window);
+    QCOMPARE(alerts->Webhook()->text(), QString("https://chat.example/hook"));
+    QCOMPARE(alerts->WebhookHeaders()->toPlainText(), QString("Authorization: Bearer x"));
+    QCOMPARE(alerts->MaxParallel()->value(), Scheduler::kDefaultMaxParallel);
+
+    alerts->Webhook()->clear();
+    alerts->Command()->setText("echo refused >&2; exit 3");
+    alerts->TestButton()->click();
+    QTRY_COMPARE(alerts->TestResult()->text(),
+                 QString("Command: the command exited with status 3: refused"));
+    alerts->Command()->setText("test \"$VAULTWICK_EVENT\" = test");
+    alerts->TestButton()->click();
+    QTRY_COMPARE(alerts->TestResult()->text(), QString("Command: took the test alert"));
+
+    alerts->When()->setCurrentIndex(1);
+    alerts->MaxParallel()->setValue(4);
+    QVERIFY(window.Save());
+    QCOMPARE(LoadAlertSettings(*store).command, std::string("test \"$VAULTWICK_EVENT\" = test"));
+    QCOMPARE(LoadAlertSettings(*store).webhook, std::string());
+    QVERIFY(LoadAlertSettings(*store).when == AlertWhen::Always);
+    QCOMPARE(LoadMaxParallel(*store), 4);
+
+    alerts->Webhook()->setText("ftp://chat.example/");
+    QVERIFY(!window.Save());
+    QCOMPARE(TakeMessages(&window).size(), 1);
+    QCOMPARE(LoadAlertSettings(*store).webhook, std::string());
   }
 };
 
