@@ -167,13 +167,10 @@ int Run(SettingsStore& store, const ParsedArguments& arguments, const CommandIo&
 }  // namespace
 
 int RunAlertsCommand(int argc, char** argv, const CommandIo& io) {
-  auto started = StartCommand(kSpec, argc, argv, io);
-  if (const int* status = std::get_if<int>(&started)) {
-    return *status;
-  }
-  const ParsedArguments& arguments = std::get<ParsedArguments>(started);
-  return WithStore(kSpec, arguments, io,
-                   [&](SettingsStore& store) { return Run(store, arguments, io); });
+  return RunStoreCommand(kSpec, argc, argv, io,
+                         [&](SettingsStore& store, const ParsedArguments& arguments) {
+                           return Run(store, arguments, io);
+                         });
 }
 
 }  // namespace vaultwick

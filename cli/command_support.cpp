@@ -127,6 +127,17 @@ int WithStore(const CommandSpec& spec, const ParsedArguments& arguments, const C
   }
 }
 
+int RunStoreCommand(const CommandSpec& spec, int argc, char** argv, const CommandIo& io,
+                    const std::function<int(SettingsStore&, const ParsedArguments&)>& body) {
+  auto started = StartCommand(spec, argc, argv, io);
+  if (const int* status = std::get_if<int>(&started)) {
+    return *status;
+  }
+  const ParsedArguments& arguments = std::get<ParsedArguments>(started);
+  return WithStore(spec, arguments, io,
+                   [&](SettingsStore& store) { return body(store, arguments); });
+}
+
 void PrintError(const CommandIo& io, std::string_view command, std::string_view message) {
   std::fprintf(io.err, "vaultwick %.*s: %.*s\n", static_cast<int>(command.size()), command.data(),
                static_cast<int>(message.size()), message.data());

@@ -100,6 +100,11 @@ int UsageError(const CommandSpec& spec, const CommandIo& io, std::string_view pr
 int WithStore(const CommandSpec& spec, const ParsedArguments& arguments, const CommandIo& io,
               const std::function<int(SettingsStore&)>& body);
 
+// The whole of a command that works on the store: StartCommand, then `body`
+// on the store the arguments name, as WithStore runs it.
+int RunStoreCommand(const CommandSpec& spec, int argc, char** argv, const CommandIo& io,
+                    const std::function<int(SettingsStore&, const ParsedArguments&)>& body);
+
 // Writes "vaultwick COMMAND: MESSAGE" and a newline to io.err.
 void PrintError(const CommandIo& io, std::string_view command, std::string_view message);
 

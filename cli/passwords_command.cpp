@@ -33,8 +33,7 @@ const char* KeyringText(KeyringState state) {
 // are to be kept although they could be, or cannot be read at all.
 bool Print(const PasswordPlaces& places, const CommandIo& io) {
   std::fprintf(io.out, "Passwords are kept in: %s (%s)\n",
-               places.keyringWanted ? "the desktop keyring where one is open"
-                                    : "the store's file",
+               places.keyringWanted ? "the desktop keyring where one is open" : "the store's file",
                KeyringText(places.keyring));
   bool settled = true;
   for (const ConnectionPasswordPlace& connection : places.connections) {
@@ -67,13 +66,10 @@ int Run(SettingsStore& store, const ParsedArguments& arguments, const CommandIo&
 }  // namespace
 
 int RunPasswordsCommand(int argc, char** argv, const CommandIo& io) {
-  auto started = StartCommand(kSpec, argc, argv, io);
-  if (const int* status = std::get_if<int>(&started)) {
-    return *status;
-  }
-  const ParsedArguments& arguments = std::get<ParsedArguments>(started);
-  return WithStore(kSpec, arguments, io,
-                   [&](SettingsStore& store) { return Run(store, arguments, io); });
+  return RunStoreCommand(kSpec, argc, argv, io,
+                         [&](SettingsStore& store, const ParsedArguments& arguments) {
+                           return Run(store, arguments, io);
+                         });
 }
 
 }  // namespace vaultwick

@@ -37,13 +37,10 @@ int ShowOrSet(SettingsStore& store, const ParsedArguments& arguments, const Comm
 }  // namespace
 
 int RunTargetCommand(int argc, char** argv, const CommandIo& io) {
-  auto started = StartCommand(kSpec, argc, argv, io);
-  if (const int* status = std::get_if<int>(&started)) {
-    return *status;
-  }
-  const ParsedArguments& arguments = std::get<ParsedArguments>(started);
-  return WithStore(kSpec, arguments, io,
-                   [&](SettingsStore& store) { return ShowOrSet(store, arguments, io); });
+  return RunStoreCommand(kSpec, argc, argv, io,
+                         [&](SettingsStore& store, const ParsedArguments& arguments) {
+                           return ShowOrSet(store, arguments, io);
+                         });
 }
 
 }  // namespace vaultwick

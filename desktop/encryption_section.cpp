@@ -12,8 +12,8 @@ namespace vaultwick {
 EncryptionSection::EncryptionSection(QWidget* parent)
     : SettingsSection(QStringLiteral("Encryption"), parent) {
   auto* layout = new QVBoxLayout(this);
-  encrypt_ = new QCheckBox(QStringLiteral("&Encrypt new archives (AES-256) under the password:"),
-                           this);
+  encrypt_ =
+      new QCheckBox(QStringLiteral("&Encrypt new archives (AES-256) under the password:"), this);
   password_ = new QLineEdit(this);
   password_->setReadOnly(true);
   password_->setEchoMode(QLineEdit::Password);
