@@ -72,17 +72,12 @@ bool DumpStatementSplitter::Feed(const char* data, std::size_t size) {
   while (size > 0 && !stopped_) {
     const auto* newline = static_cast<const char*>(std::memchr(data, '\n', size));
     if (newline == nullptr) {
-      partialLine_.append(data, size);
+      text_.append(std::string_view(data, size));
       break;
     }
     const auto length = static_cast<std::size_t>(newline - data);
-    if (partialLine_.empty()) {
-      TakeLine(std::string_view(data, length));
-    } else {
-      partialLine_.append(data, length);
-      TakeLine(partialLine_);
-      partialLine_.clear();
-    }
+    text_.append(std::string_view(data, length));
+    EndLine();
     data += length + 1;
     size -= length + 1;
   }
@@ -90,44 +85,46 @@ bool DumpStatementSplitter::Feed(const char* data, std::size_t size) {
 }
 
 bool DumpStatementSplitter::Finish() {
-  if (!partialLine_.empty() && !stopped_) {
-    TakeLine(partialLine_);
-    partialLine_.clear();
+  if (text_.size() > lineStart_ && !stopped_) {
+    EndLine();
   }
-  return statement_.empty() || stopped_;
+  return !inStatement_ || stopped_;
 }
 
-bool DumpStatementSplitter::TakeLine(std::string_view line) {
+void DumpStatementSplitter::EndLine() {
   ++lineNumber_;
-  if (!line.empty() && line.back() == '\r') {
-    line.remove_suffix(1);
+  if (text_.size() > lineStart_ && text_.data()[text_.size() - 1] == '\r') {
+    text_.resize(text_.size() - 1);
   }
-  if (statement_.empty()) {
+  const std::string_view line = text_.view().substr(lineStart_);
+  if (!inStatement_) {
     if (IsNothing(line)) {
-      return true;
+      text_.clear();
+      return;
     }
     if (std::optional<std::string_view> delimiter = DelimiterCommand(line)) {
       delimiter_ = *delimiter;
-      return true;
+      text_.clear();
+      return;
     }
     statementLine_ = lineNumber_;
-  } else {
-    statement_ += '\n';
+    inStatement_ = true;
   }
-  statement_.append(line);
   const std::string_view end = TrimRight(line);
   if (!end.ends_with(delimiter_)) {
-    return true;
+    text_.push_back('\n');
+    lineStart_ = text_.size();
+    return;
   }
   // Everything from the delimiter on goes; what is left may be empty (a line
   // holding only ";"), which is no statement.
-  const std::size_t kept = statement_.size() - (line.size() - end.size()) - delimiter_.size();
-  statement_.resize(kept);
-  if (!TrimLeft(statement_).empty() && !sink_(statement_, statementLine_)) {
+  text_.resize(lineStart_ + end.size() - delimiter_.size());
+  inStatement_ = false;
+  lineStart_ = 0;
+  if (!TrimLeft(text_.view()).empty() && !sink_(text_, statementLine_)) {
     stopped_ = true;
   }
-  statement_.clear();
-  return !stopped_;
+  text_.clear();
 }
 
 std::optional<RowInsert> SplitRowInsert(std::string_view statement) {

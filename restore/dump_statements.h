@@ -13,6 +13,8 @@
 #include <string>
 #include <string_view>
 
+#include "restore/statement_text.h"
+
 namespace vaultwick {
 
 class DumpStatementSplitter {
@@ -20,7 +22,7 @@ class DumpStatementSplitter {
   // Gets each statement without its delimiter, and the number of its first
   // line (from 1); false stops the splitting. The sink may take the
   // statement's text (move it away) instead of copying it.
-  using Sink = std::function<bool(std::string& statement, std::uint64_t line)>;
+  using Sink = std::function<bool(StatementText& statement, std::uint64_t line)>;
 
   explicit DumpStatementSplitter(Sink sink) : sink_(std::move(sink)) {}
 
@@ -32,12 +34,16 @@ class DumpStatementSplitter {
   std::uint64_t UnfinishedLine() const { return statementLine_; }
 
  private:
-  bool TakeLine(std::string_view line);
+  // The line from lineStart_ to the end of text_ is whole.
+  void EndLine();
 
   Sink sink_;
   std::string delimiter_ = ";";
-  std::string partialLine_;
-  std::string statement_;
+  // The statement so far, its lines joined by LF, and from lineStart_ on
+  // the line being read: a line, however long, is held once.
+  StatementText text_;
+  std::size_t lineStart_ = 0;
+  bool inStatement_ = false;
   std::uint64_t lineNumber_ = 0;
   std::uint64_t statementLine_ = 0;
   bool stopped_ = false;

@@ -44,12 +44,12 @@ ParallelLoad::~ParallelLoad() {
   }
 }
 
-bool ParallelLoad::Take(std::string statement, std::uint64_t line) {
+bool ParallelLoad::Take(StatementText statement, std::uint64_t line) {
   std::unique_lock<std::mutex> lock(mutex_);
   if (failed_) {
     return false;
   }
-  const bool everywhere = statement.starts_with(kAlterDatabase);
+  const bool everywhere = statement.view().starts_with(kAlterDatabase);
   if (everywhere && parallel_) {
     if (!Settle(lock, false)) {
       return false;
@@ -58,7 +58,7 @@ bool ParallelLoad::Take(std::string statement, std::uint64_t line) {
   }
   if (everywhere || SetsSession(statement)) {
     for (std::size_t i = 1; i < connections_.size(); ++i) {
-      Hand(i, Item{statement, line}, lock);
+      Hand(i, Item{StatementText(statement), line}, lock);
     }
     Hand(0, Item{std::move(statement), line}, lock);
   } else if (const std::optional<std::size_t> loader = RowsLoader(statement)) {
@@ -187,7 +187,7 @@ void ParallelLoad::Work(Connection& connection) {
         break;
       }
       sent += item.statement.size();
-      item.statement = std::string();
+      item.statement = StatementText();
       if (sent >= kReportEvery) {
         lock.lock();
         held_ -= sent;

@@ -39,6 +39,7 @@
 #include <vector>
 
 #include "restore/statement_loader.h"
+#include "restore/statement_text.h"
 
 namespace vaultwick {
 
@@ -56,7 +57,7 @@ class ParallelLoad {
 
   // The dump's next statement and its first line, from one thread. False
   // once a connection failed.
-  bool Take(std::string statement, std::uint64_t line);
+  bool Take(StatementText statement, std::uint64_t line);
   // Waits until every connection has sent what it holds and committed.
   // False when one failed.
   bool Finish();
@@ -71,7 +72,7 @@ class ParallelLoad {
 
  private:
   struct Item {
-    std::string statement;
+    StatementText statement;
     std::uint64_t line = 0;
     bool commit = false;  // no statement: send what is held back and commit
   };

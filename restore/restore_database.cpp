@@ -354,7 +354,7 @@ class Restore {
     }
     ParallelLoad load(connections, limits);
     bool failed = false;
-    DumpStatementSplitter splitter([&](std::string& statement, std::uint64_t line) {
+    DumpStatementSplitter splitter([&](StatementText& statement, std::uint64_t line) {
       failed = !Stopped() && !load.Take(std::move(statement), line);
       return !failed && !Stopped();
     });

@@ -29,8 +29,19 @@ bool StatementLoader::Take(std::string_view statement, std::uint64_t line) {
       return false;
     }
     batchHead_ = insert->head;
-    batch_ = batchHead_;
     table_ = insert->table;
+    if (statement.size() >= limits_.batchBytes) {
+      // A row that fills a batch alone goes as the dump wrote it: a large
+      // one is not copied.
+      single_ = statement;
+      batchRows_.emplace_back(insert->head.size(), insert->row.size());
+      batchLines_.push_back(line);
+      ++rows_;
+      const bool sent = SendBatch();
+      single_ = {};
+      return sent;
+    }
+    batch_ = batchHead_;
   } else {
     batch_ += ',';
   }
@@ -50,13 +61,13 @@ bool StatementLoader::SendBatch() {
     return true;
   }
   // A batch outgrows the limits only with its first row: Fits names that row.
-  bool loaded = Fits(batch_, batchLines_.front());
+  bool loaded = Fits(Text(), batchLines_.front());
   if (loaded) {
     const bool wasInTransaction = InTransaction();
-    loaded = mysql_real_query(connection_, batch_.data(), batch_.size()) == 0 ||
+    loaded = mysql_real_query(connection_, Text().data(), Text().size()) == 0 ||
              BatchRefused(wasInTransaction);
   }
-  sinceCommit_ += batch_.size();
+  sinceCommit_ += Text().size();
   batchHead_.clear();
   batch_.clear();
   batchLines_.clear();
@@ -78,7 +89,7 @@ bool StatementLoader::BatchRefused(bool wasInTransaction) {
   const std::string lines = " (in the rows of lines " + std::to_string(batchLines_.front()) +
                             " to " + std::to_string(batchLines_.back()) + ")";
   if (code >= kFirstClientError) {
-    return Fail(batch_, batchLines_.front(), error + lines);
+    return Fail(Text(), batchLines_.front(), error + lines);
   }
   // Which row the server refused (0: none in particular). Servers that
   // cannot tell refuse the question itself; "DO 0" then stands in for it, as
@@ -94,19 +105,20 @@ bool StatementLoader::BatchRefused(bool wasInTransaction) {
     answered = RunStatement(connection_, "DO 0");
   }
   if (code == ER_LOCK_DEADLOCK || (answered && wasInTransaction && !InTransaction())) {
-    return Fail(batch_, batchLines_.front(),
+    return Fail(Text(), batchLines_.front(),
                 error + lines +
                     "; the server rolled back the transaction, and with it the rows loaded since "
                     "the last commit");
   }
   if (row >= 1 && row <= batchLines_.size()) {
     const auto& [offset, length] = batchRows_[row - 1];
-    return Fail(batchHead_ + batch_.substr(offset, length), batchLines_[row - 1], error);
+    return Fail(batchHead_ + std::string(Text().substr(offset, length)), batchLines_[row - 1],
+                error);
   }
   if (!TableIsTransactional()) {
     // Rows before the refused one may be in the table already: sending them
     // again would load them twice. The batch is reported as a whole.
-    return Fail(batch_, batchLines_.front(), error + lines);
+    return Fail(Text(), batchLines_.front(), error + lines);
   }
   // The refused batch left nothing behind. Row by row from its start: the
   // first row the server refuses is the one to report, the ones before it
@@ -114,7 +126,7 @@ bool StatementLoader::BatchRefused(bool wasInTransaction) {
   std::string single;
   for (std::size_t i = 0; i < batchLines_.size(); ++i) {
     single = batchHead_;
-    single.append(batch_, batchRows_[i].first, batchRows_[i].second);
+    single.append(Text().substr(batchRows_[i].first, batchRows_[i].second));
     if (!Send(single, batchLines_[i])) {
       return false;
     }

@@ -52,6 +52,8 @@ class StatementLoader {
 
  private:
   bool SendBatch();
+  // What SendBatch sends: the batch, or the statement of a row sent alone.
+  std::string_view Text() const { return single_.empty() ? std::string_view(batch_) : single_; }
   // Names the row of a refused batch (see above); always false.
   bool BatchRefused(bool wasInTransaction);
   // Whether the table of the batch keeps a refused statement from leaving
@@ -66,6 +68,7 @@ class StatementLoader {
   Limits limits_;
   std::string batchHead_;
   std::string batch_;
+  std::string_view single_;  // a row sent alone, during Take
   std::vector<std::uint64_t> batchLines_;
   std::vector<std::pair<std::size_t, std::size_t>> batchRows_;  // offset, length in batch_
   std::size_t sinceCommit_ = 0;
