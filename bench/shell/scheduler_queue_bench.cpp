@@ -85,14 +85,16 @@ int Child(int maxParallel, int connections, const bench::Server& server) {
 
     const auto start = std::chrono::steady_clock::now();
     scheduler.Tick(names);
-    for (;;) {
+    // `seen` is read before each StartQueued, so a job that ends meanwhile
+    // still wakes the next wait.
+    for (int seen = 0;;) {
       mostAtOnce = std::max(mostAtOnce, runner.RunningJobCount());
       std::unique_lock<std::mutex> lock(ends.mutex);
-      if (ends.ended == connections) {
+      ends.changed.wait(lock, [&] { return ends.ended != seen; });
+      seen = ends.ended;
+      if (seen == connections) {
         break;
       }
-      const int seen = ends.ended;
-      ends.changed.wait(lock, [&] { return ends.ended != seen; });
       lock.unlock();
       scheduler.StartQueued();
     }
@@ -138,6 +140,7 @@ int main(int argc, char** argv) {
   std::fflush(stdout);
   int failures = 0;
   for (int maxParallel : {1, 2, 4}) {
+    std::fflush(stdout);  // else the child writes the parent's buffer again
     const pid_t child = fork();
     if (child == 0) {
       _exit(Child(maxParallel, connections, server));
