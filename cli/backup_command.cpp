@@ -38,6 +38,8 @@ constexpr const char* kUsage =
     "failed or found it different;\n"
     "1 failed, the older archive stays; 2 usage error; 128 + signal number when SIGINT,\n"
     "SIGTERM or SIGHUP stopped it (nothing placed, no temporary files left);\n"
+    "5 archive placed, but its off-site copy (vaultwick offsite) failed: it is tried again\n"
+    "at the next run;\n"
     "6 not started: a backup of the connection is already running (with --connection,\n"
     "in this or another program).\n"
     "With --connection, the stored connection NAME and the stored target folder give\n"
@@ -76,6 +78,7 @@ class ErrorLines : public MessageBoxPort {
 // Exit statuses besides those every command has.
 constexpr int kExitPlacedWithErrors = 3;
 constexpr int kExitPlacedNotVerified = 4;
+constexpr int kExitPlacedNotOffsite = 5;
 constexpr int kExitAlreadyRunning = 6;
 
 int ExitStatus(const BackupOutcome& outcome, int signal) {
@@ -153,7 +156,10 @@ int RunBackupCommand(int argc, char** argv, const CommandIo& io) {
   static const SystemClock clock;
   JobRunner::Observer observer;
   std::FILE* err = io.err;
-  observer.ended = [err](const JobEnded&, const std::string& storeError) {
+  // Written on the job's thread before the outcome is given.
+  std::string offsiteFailure;
+  observer.ended = [err, &offsiteFailure](const JobEnded& job, const std::string& storeError) {
+    offsiteFailure = job.offsiteFailure;
     if (!storeError.empty()) {
       std::fprintf(err, "not in the history: %s\n", storeError.c_str());
     }
@@ -184,7 +190,12 @@ int RunBackupCommand(int argc, char** argv, const CommandIo& io) {
                                  result.verifyRestore->detail)
                      .c_str());
   }
-  return ExitStatus(result, signals.Received());
+  const int status = ExitStatus(result, signals.Received());
+  if (!offsiteFailure.empty()) {
+    std::fprintf(io.err, "off-site copy failed: %s\n", offsiteFailure.c_str());
+    return status == kExitOk ? kExitPlacedNotOffsite : status;
+  }
+  return status;
 }
 
 }  // namespace vaultwick

@@ -13,6 +13,7 @@
 #include "cli/stop_signals.h"
 #include "restore/restore_database.h"
 #include "shell/connections.h"
+#include "shell/offsite_copy.h"
 #include "shell/restore_points.h"
 
 namespace vaultwick {
@@ -23,7 +24,8 @@ constexpr std::string_view kCommand = "restore";
 
 constexpr const char* kUsage =
     "usage: vaultwick restore --connection NAME [--archive FILE | --at TIME] --database DB\n"
-    "                         [--replace] [--archive-password-stdin] [--store FILE] [--jobs N]\n"
+    "                         [--from-offsite] [--replace] [--archive-password-stdin]\n"
+    "                         [--store FILE] [--jobs N]\n"
     "       vaultwick restore --host HOST[:PORT] --login LOGIN --archive FILE --database DB\n"
     "                         [--replace] [--password-stdin] [--tls MODE] [--tls-ca FILE]\n"
     "                         [--archive-password-stdin] [--jobs N]\n"
@@ -32,7 +34,11 @@ constexpr const char* kUsage =
     "archive <target folder>/NAME.zip). --at TIME takes the newest of the\n"
     "connection's archives placed at or before TIME instead (local time,\n"
     "YYYY-MM-DD HH:MM, or YYYY-MM-DD for 00:00 of that day; see vaultwick\n"
-    "restore-points NAME). The archive is checked whole before anything\n"
+    "restore-points NAME). --from-offsite takes that archive (the newest without\n"
+    "--at) from the off-site remote (vaultwick offsite) instead of the target\n"
+    "folder: fetched into a private temporary file, removed afterwards; this is\n"
+    "how a machine without the archives gets its data back. The archive is\n"
+    "checked whole before anything\n"
     "is loaded, and DB changes only once all of it has loaded into a staging\n"
     "database beside it. A missing DB is created; one that holds tables, routines\n"
     "or events is refused unless --replace is given, which drops whatever of DB has\n"
@@ -63,6 +69,7 @@ constexpr OptionSpec kOptions[] = {
     {"--at", true},
     {"--archive-password-stdin", false},
     {"--jobs", true},
+    {"--from-offsite", false},
 };
 
 double Megabytes(std::uint64_t bytes) {
@@ -159,10 +166,54 @@ int ChoosePointAt(SettingsStore& store, const StoredConnection& stored, const st
   return kExitOk;
 }
 
+// Fetches the newest off-site copy of the connection placed at or before
+// `at` (or the newest) into `fetched`, whose folder goes with it.
+int FetchFromOffsite(SettingsStore& store, const StoredConnection& stored,
+                     const std::optional<WallTime>& at, const CommandIo& io,
+                     RestoreRequest& request, std::optional<FetchedFile>& fetched) {
+  const SystemClock clock;
+  const std::string& name = stored.profile.name;
+  const OffsiteSettings settings = LoadOffsiteSettings(store);
+  if (!settings.IsSet()) {
+    PrintError(io, kCommand, "no off-site remote is set (vaultwick offsite set)");
+    return kExitFailed;
+  }
+  RcloneRemote remote(settings.Rclone(), std::chrono::steady_clock::now() + kOffsiteTimeLimit,
+                      request.stop);
+  RemoteOutcome outcome;
+  const std::vector<OffsitePoint> points = ListOffsitePoints(remote, name, outcome);
+  if (!outcome.ok()) {
+    PrintError(io, kCommand, settings.remote + ": " + outcome.text);
+    return kExitFailed;
+  }
+  auto point = std::find_if(points.begin(), points.end(),
+                            [&](const OffsitePoint& p) { return !at || p.time <= *at; });
+  if (point == points.end()) {
+    PrintError(io, kCommand,
+               "no off-site copy of " + name + (at ? " at or before that time" : "") + " in " +
+                   remote.RemotePath(name) +
+                   (points.empty() ? ""
+                                   : ": the first is from " +
+                                         FormatLocalTime(clock.ToLocalTime(points.back().time))));
+    return kExitFailed;
+  }
+  std::fprintf(io.out, "Fetching %s, placed %s\n", remote.RemotePath(name, point->file).c_str(),
+               FormatLocalTime(clock.ToLocalTime(point->time)).c_str());
+  std::fflush(io.out);
+  fetched = FetchOffsitePoint(store, remote, settings, name, point->file);
+  if (!fetched->outcome.ok()) {
+    PrintError(io, kCommand, remote.RemotePath(name, point->file) + ": " + fetched->outcome.text);
+    return kExitFailed;
+  }
+  request.archivePath = fetched->path;
+  return kExitOk;
+}
+
 // Fills the request from the stored connection NAME. kExitOk, else the
 // status to end with after saying why.
 int FillFromStore(const ParsedArguments& arguments, const std::optional<WallTime>& at,
-                  const CommandIo& io, RestoreRequest& request) {
+                  const CommandIo& io, RestoreRequest& request,
+                  std::optional<FetchedFile>& fetched) {
   const int status = WithStore(kSpec, arguments, io, [&](SettingsStore& store) {
     const std::string name = *arguments.Value("--connection");
     const std::optional<StoredConnection> stored = ReadStoredConnection(store, name);
@@ -177,6 +228,9 @@ int FillFromStore(const ParsedArguments& arguments, const std::optional<WallTime
     // Also when encryption is off now: the archive may be an older one.
     if (request.archivePassword.empty()) {
       request.archivePassword = stored->archivePassword;
+    }
+    if (arguments.Has("--from-offsite")) {
+      return FetchFromOffsite(store, *stored, at, io, request, fetched);
     }
     if (at) {
       return ChoosePointAt(store, *stored, *arguments.Value("--at"), *at, io, request);
@@ -207,6 +261,9 @@ int RunRestoreCommand(int argc, char** argv, const CommandIo& io) {
   }
   if (arguments->Has("--at") && arguments->Has("--archive")) {
     return UsageError(kSpec, io, "--at and --archive exclude each other");
+  }
+  if (arguments->Has("--from-offsite") && (!stored || arguments->Has("--archive"))) {
+    return UsageError(kSpec, io, "--from-offsite goes with --connection, without --archive");
   }
   if (stored && arguments->Has("--password-stdin")) {
     return UsageError(kSpec, io, "--password-stdin goes with --host");
@@ -249,9 +306,15 @@ int RunRestoreCommand(int argc, char** argv, const CommandIo& io) {
   if (arguments->Has("--archive-password-stdin")) {
     request.archivePassword = ReadPasswordLine(io, "Archive password: ");
   }
+  // The fetched archive's private folder goes on every way out, a stop
+  // signal's included: the signals only ask the fetch and the restore to stop.
+  std::optional<FetchedFile> fetched;
+  std::optional<StopSignals> signals;
   if (stored) {
-    if (const int status = FillFromStore(*arguments, at, io, request); status != kExitOk) {
-      return status;
+    signals.emplace(request.stop);
+    if (const int status = FillFromStore(*arguments, at, io, request, fetched); status != kExitOk) {
+      const int signal = signals->Received();
+      return signal != 0 ? kExitSignalBase + signal : status;
     }
   } else {
     request.server.host = *arguments->Value("--host");
@@ -274,12 +337,13 @@ int RunRestoreCommand(int argc, char** argv, const CommandIo& io) {
   const auto started = std::chrono::steady_clock::now();
   RestoreOutcome outcome;
   int signal = 0;
-  {
-    StopSignals signals(request.stop);
-    outcome =
-        RestoreDatabase(request, [&](const RestoreProgress& progress) { printer.Show(progress); });
-    signal = signals.Received();
+  if (!signals) {
+    signals.emplace(request.stop);
   }
+  outcome =
+      RestoreDatabase(request, [&](const RestoreProgress& progress) { printer.Show(progress); });
+  signal = signals->Received();
+  signals.reset();
   printer.End();
   switch (outcome.result) {
     case RestoreResult::Restored: {

@@ -1,6 +1,7 @@
 #include "cli/restore_points_command.h"
 
 #include "shell/connections.h"
+#include "shell/offsite_copy.h"
 #include "shell/restore_points.h"
 #include "shell/target_folder.h"
 
@@ -12,8 +13,10 @@ constexpr const char* kUsage =
     "Lists the archives kept of the connection NAME, newest first: when each was\n"
     "placed in the target folder (local time), its size in bytes, the rows its\n"
     "dump holds, whether it was read back and checked before it was placed and how\n"
-    "its test restore went (from the history; - where it does not know), and its\n"
-    "file. The newest is <target>/NAME.zip; the others are its restore points in\n"
+    "its test restore went (from the history; - where it does not know), whether\n"
+    "a proven copy of it is on the off-site remote (- when none is set; see\n"
+    "vaultwick offsite), and its file. The newest is <target>/NAME.zip; the others are its restore "
+    "points in\n"
     "<target>/restore-points/NAME/, kept by the connection's keep policy\n"
     "(vaultwick connections set NAME --keep-daily ...). vaultwick restore\n"
     "--connection NAME --at TIME restores one of them.\n";
@@ -21,7 +24,7 @@ constexpr const char* kUsage =
 constexpr OptionSpec kOptions[] = {kStoreOption};
 constexpr CommandSpec kSpec{"restore-points", kUsage, kOptions, 1};
 
-std::vector<std::string> LineOf(const RestorePoint& point) {
+std::vector<std::string> LineOf(const RestorePoint& point, const std::string& offsite) {
   const SystemClock clock;
   const std::optional<HistoryRow>& run = point.run;
   return {FormatLocalTime(clock.ToLocalTime(point.file.time)),
@@ -29,6 +32,7 @@ std::vector<std::string> LineOf(const RestorePoint& point) {
           run ? std::to_string(run->rows) : "-",
           run ? YesNoText(run->archiveChecked) : "-",
           run ? OrDash(run->verified) : "-",
+          offsite,
           point.file.path};
 }
 
@@ -51,10 +55,12 @@ int RunRestorePointsCommand(int argc, char** argv, const CommandIo& io) {
       return kExitFailed;
     }
     std::vector<std::vector<std::string>> lines = {
-        {"PLACED", "BYTES", "ROWS", "CHECKED", "VERIFIED", "FILE"}};
-    for (const RestorePoint& point :
-         ListRestorePoints(store, LoadTargetFolder(store), profile->name)) {
-      lines.push_back(LineOf(point));
+        {"PLACED", "BYTES", "ROWS", "CHECKED", "VERIFIED", "OFFSITE", "FILE"}};
+    const std::vector<RestorePoint> points =
+        ListRestorePoints(store, LoadTargetFolder(store), profile->name);
+    const std::vector<std::string> offsite = OffsiteStates(store, profile->name, points);
+    for (std::size_t i = 0; i < points.size(); ++i) {
+      lines.push_back(LineOf(points[i], offsite[i]));
     }
     PrintColumns(lines, io.out);
     return kExitOk;

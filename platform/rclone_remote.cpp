@@ -351,11 +351,14 @@ std::optional<RemoteEntry> RcloneRemote::Stat(std::string_view folder, std::stri
 }
 
 RemoteOutcome RcloneRemote::Prove(const std::string& localFile, std::string_view folder,
-                                  std::string_view file, bool readBack) {
+                                  std::string_view file, bool readBack, LocalFacts* facts) {
   RemoteOutcome outcome;
   std::optional<LocalFacts> local = Facts(localFile, outcome);
   if (!local) {
     return outcome;
+  }
+  if (facts != nullptr) {
+    *facts = *local;
   }
   std::optional<RemoteEntry> remote = Stat(folder, file, !readBack, outcome);
   if (!remote) {

@@ -95,8 +95,9 @@ class RcloneRemote {
   // hashes of the common kind, or, where the remote has none, every byte read
   // back and compared. `readBack` reads back in every case: a remote that
   // keeps the hash it computed on arrival cannot show damage done since.
+  // `facts`, when given, receives the local file's facts it measured.
   RemoteOutcome Prove(const std::string& localFile, std::string_view folder, std::string_view file,
-                      bool readBack = false);
+                      bool readBack = false, LocalFacts* facts = nullptr);
 
   // The LocalFacts of a local file.
   std::optional<LocalFacts> Facts(const std::string& localFile, RemoteOutcome& outcome);

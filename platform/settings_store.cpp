@@ -63,6 +63,16 @@ constexpr const char* kMigrations[] = {
     ("CREATE TABLE StaleAlerts("
      " Connection TEXT NOT NULL PRIMARY KEY COLLATE NOCASE, WatchedSince INTEGER NOT NULL,"
      " SentAt INTEGER);"),
+    // 8 -> 9: the off-site copies of each connection's archives, and what
+    // each run's off-site step did.
+    ("CREATE TABLE OffsiteCopies("
+     " Connection TEXT NOT NULL COLLATE NOCASE, Remote TEXT NOT NULL, File TEXT NOT NULL,"
+     " Size INTEGER NOT NULL, Modified INTEGER NOT NULL, Hash TEXT NOT NULL,"
+     " Encrypted INTEGER NOT NULL, Verified INTEGER NOT NULL, Sent INTEGER NOT NULL,"
+     " ReadBackAt INTEGER NOT NULL, Error TEXT NOT NULL,"
+     " PRIMARY KEY(Connection, Remote, File));"
+     "ALTER TABLE History ADD COLUMN Offsite TEXT;"
+     "ALTER TABLE History ADD COLUMN OffsiteDetail TEXT;"),
 };
 static_assert(std::size(kMigrations) == SettingsStore::kSchemaVersion);
 

@@ -94,12 +94,37 @@ struct HistoryRow {
   // The restore points the run's prune deleted, one file name per line;
   // empty when it deleted none (or did not prune).
   std::string pruned;
+  // The run's off-site step: "copied", "failed", or empty when it had none.
+  // The detail names the files sent and deleted, or says what failed (in
+  // rclone's words, its last error line).
+  std::string offsite;
+  std::string offsiteDetail;
+};
+
+// One archive of a connection that is, or is to be, copied to a remote: a
+// row of OffsiteCopies. Only files named here are ever deleted there.
+struct OffsiteCopyRow {
+  std::string connection;
+  std::string remote;  // the remote it went to, in rclone's notation
+  std::string file;    // its name there, in REMOTE/<connection>/
+  // The local archive: its size and modification time (seconds since 1970),
+  // which the link or rename that makes it a restore point keeps.
+  std::int64_t size = 0;
+  std::int64_t modified = 0;
+  // Lower-case hex digits of the hash it was proven by; empty until sent.
+  std::string hash;
+  bool encrypted = false;  // the archive is encrypted
+  bool verified = false;   // its test restore verified
+  bool sent = false;       // copied and proven; else waiting for a run to send it
+  // When its copy was last read back in full (seconds since 1970); 0: never.
+  std::int64_t readBackAt = 0;
+  std::string error;  // why the last attempt failed; empty when it did not
 };
 
 class SettingsStore {
  public:
   // The schema version this program writes (kept in the file's user_version).
-  static constexpr int kSchemaVersion = 8;
+  static constexpr int kSchemaVersion = 9;
   // The history keeps this many of the newest rows.
   static constexpr int kHistoryRowsKept = 10000;
   // How long a call waits for another program's write to end.
@@ -167,6 +192,14 @@ class SettingsStore {
   void AppendHistory(const HistoryRow& row);
   // Newest first; all connections when `connection` is empty (letter case ignored).
   std::vector<HistoryRow> ReadHistory(std::string_view connection, int limit);
+
+  // The off-site copies of `connection` (letter case ignored) on `remote`,
+  // by file name; those of every remote when `remote` is empty.
+  std::vector<OffsiteCopyRow> ReadOffsiteCopies(std::string_view connection,
+                                                std::string_view remote);
+  // Inserts the row, or replaces the one of its connection, remote and file.
+  void WriteOffsiteCopy(const OffsiteCopyRow& row);
+  void DeleteOffsiteCopy(const OffsiteCopyRow& row);
 
  private:
   SettingsStore(std::string path, sqlite3* db, std::unique_ptr<Keyring> keyring)

@@ -16,6 +16,8 @@
 //                OffsiteRemote, OffsiteConfig, AlertWebhook, AlertWebhookHeaders,
 //                AlertCommand, AlertWhen, AlertTimeLimit
 //   History      one row per job (columns in settings_store.cpp)
+//   OffsiteCopies  one row per archive copied, or to be copied, to a remote
+//                (columns in settings_store_offsite.cpp)
 //   ScheduledRuns  one row per connection and hour whose scheduled run has
 //                started, so that two schedulers on one store start it once
 //   StaleAlerts  one row per connection the stale-backup alerts watch: since

@@ -85,7 +85,7 @@ std::string InsertConnectionSql() {
 // History columns in the order of HistoryRow after its id.
 constexpr const char* kHistoryColumns =
     "Connection, StartedBy, StartedAt, EndedAt, Result, EndText, Cause, ArchiveSize, Rows, "
-    "DurationMs, ArchiveChecked, Verified, VerifyDetail, Pruned";
+    "DurationMs, ArchiveChecked, Verified, VerifyDetail, Pruned, Offsite, OffsiteDetail";
 
 }  // namespace
 
@@ -261,7 +261,7 @@ void SettingsStore::AppendHistory(const HistoryRow& row) {
     StoreStatement insert(db_, path_,
                           std::string("INSERT INTO History(") + kHistoryColumns +
                               ") VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11,"
-                              " ?12, ?13, ?14)");
+                              " ?12, ?13, ?14, ?15, ?16)");
     insert.Bind(1, row.connection).Bind(2, row.startedBy).Bind(3, row.startedAt);
     insert.Bind(4, row.endedAt).Bind(5, row.result).Bind(6, row.endText).Bind(7, row.cause);
     insert.Bind(8, row.archiveSize).Bind(9, row.rows).Bind(10, row.durationMs);
@@ -269,6 +269,7 @@ void SettingsStore::AppendHistory(const HistoryRow& row) {
       insert.Bind(11, std::int64_t{*row.archiveChecked ? 1 : 0});
     }
     insert.Bind(12, row.verified).Bind(13, row.verifyDetail).Bind(14, row.pruned);
+    insert.Bind(15, row.offsite).Bind(16, row.offsiteDetail);
     insert.Step();
     StoreStatement prune(db_, path_, "DELETE FROM History WHERE Id <= ?1");
     prune.Bind(1, sqlite3_last_insert_rowid(db_) - kHistoryRowsKept);
@@ -303,6 +304,8 @@ std::vector<HistoryRow> SettingsStore::ReadHistory(std::string_view connection, 
     row.verified = select.Text(12).value_or("");
     row.verifyDetail = select.Text(13).value_or("");
     row.pruned = select.Text(14).value_or("");
+    row.offsite = select.Text(15).value_or("");
+    row.offsiteDetail = select.Text(16).value_or("");
     rows.push_back(std::move(row));
   }
   return rows;

@@ -53,6 +53,9 @@ struct JobEnded {
   std::optional<BackupOutcome> outcome;
   WallTime startedAt{};
   std::int64_t durationMs = 0;
+  // Why its off-site copy failed, in rclone's words; empty when it did not
+  // fail or there was none (the archive stays placed either way).
+  std::string offsiteFailure;
 };
 
 // The history row of `ended`, which ended at `endedAt`.

@@ -14,6 +14,7 @@
 #include "shell/connection_lock.h"
 #include "shell/connections.h"
 #include "shell/metrics_file.h"
+#include "shell/offsite_job.h"
 #include "shell/restore_points.h"
 #include "shell/run_alerts.h"
 #include "shell/stored_secrets.h"
@@ -60,12 +61,13 @@ struct JobRunner::Shared {
   // observer. A job that ran into `saveTo` under its connection's lock first
   // prunes the connection's restore points, which its row then names.
   void Report(const JobEnded& ended, const std::string& saveTo = {},
-              const ConnectionLock* held = nullptr) {
+              const ConnectionLock* held = nullptr, const OffsiteJob* offsite = nullptr) {
     std::unique_lock<std::mutex> lock(reportMutex);
     if (!runnerAlive) {
       return;
     }
     HistoryRow row = MakeHistoryRow(ended, clock->Now());
+    JobEnded told = ended;
     if (history != nullptr && ended.outcome) {
       if (held == nullptr || !held->held()) {
         row.cause += std::string(row.cause.empty() ? "" : "; ") +
@@ -80,6 +82,13 @@ struct JobRunner::Shared {
         } catch (const SettingsStoreError& error) {
           row.cause += std::string(row.cause.empty() ? "" : "; ") +
                        "Restore points not pruned: " + error.what();
+        }
+        // rclone runs with the report lock released: other jobs report,
+        // and the desktop's thread never waits for a copy.
+        if (offsite != nullptr &&
+            !CopyOffsite(lock, *offsite, *history, *clock, saveTo, row, told.offsiteFailure,
+                         [this] { return runnerAlive; })) {
+          return;
         }
       }
     }
@@ -96,7 +105,7 @@ struct JobRunner::Shared {
       }
     }
     if (observer.ended) {
-      observer.ended(ended, storeError);
+      observer.ended(told, storeError);
     }
   }
 
@@ -188,7 +197,7 @@ JobStart JobRunner::Start(std::unique_ptr<BackupRequest>& request, JobOrigin ori
   const bool busy = job->lock != nullptr && job->lock->state() == FileLock::State::Busy;
   if (busy || (rule == StartRule::UnlessRunning && shared_->IsRunningLocked(name))) {
     lock.unlock();
-    shared_->Report(JobEnded{name, origin, std::nullopt, shared_->clock->Now(), 0});
+    shared_->Report(JobEnded{name, origin, std::nullopt, shared_->clock->Now(), 0, {}});
     return JobStart::AlreadyRunning;
   }
 
@@ -196,12 +205,16 @@ JobStart JobRunner::Start(std::unique_ptr<BackupRequest>& request, JobOrigin ori
   job->stop = request->stop;
   // The caller's own onOutcome still runs, after the history row.
   std::function<void(const BackupOutcome&)> callerOnOutcome = request->onOutcome;
+  OffsiteJob offsite{!request->archivePassword.empty(), request->stop, request->progressWindow,
+                     request->statusEcho};
   request->onOutcome = [shared = shared_, name, origin, startedAt = shared_->clock->Now(),
                         steadyStart = std::chrono::steady_clock::now(), saveTo = request->saveTo,
-                        held = job->lock.get(), callerOnOutcome](const BackupOutcome& outcome) {
+                        held = job->lock.get(), offsite = std::move(offsite),
+                        callerOnOutcome](const BackupOutcome& outcome) {
     const auto duration = std::chrono::duration_cast<std::chrono::milliseconds>(
         std::chrono::steady_clock::now() - steadyStart);
-    shared->Report(JobEnded{name, origin, outcome, startedAt, duration.count()}, saveTo, held);
+    shared->Report(JobEnded{name, origin, outcome, startedAt, duration.count(), {}}, saveTo, held,
+                   &offsite);
     if (callerOnOutcome) {
       callerOnOutcome(outcome);
     }

@@ -380,7 +380,7 @@ TEST_F(StoreCommandsTest, RestorePointsListAndTheOneRestoreAtTakes) {
   const std::string secondPath =
       points + RestorePointFileName("shop", first + std::chrono::hours(24));
   EXPECT_LT(listed.out.find(arch + "/shop.zip\n"), listed.out.find(secondPath));
-  EXPECT_NE(listed.out.find(local(first) + "  5      -     -        -         " + points +
+  EXPECT_NE(listed.out.find(local(first) + "  5      -     -        -         -        " + points +
                             RestorePointFileName("shop", first) + "\n"),
             std::string::npos)
       << listed.out;

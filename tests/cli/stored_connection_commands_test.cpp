@@ -12,6 +12,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <sstream>
 
 #include "shell/connections.h"
 #include "shell/history.h"
@@ -110,6 +111,56 @@ TEST_F(StoredConnectionCommandsTest, BackupOfAStoredConnectionGoesIntoTheHistory
 
 // The private server offers no TLS: a connection that requires it ends its
 // run before anything is read, and the history says why.
+// The off-site copy of a real run, to a folder of this machine that rclone
+// reaches through an alias: exit 5 while it cannot be reached, the point
+// sent by the next run, restore-points saying so, and a restore of the copy
+// alone that checksums as the original.
+TEST_F(StoredConnectionCommandsTest, AnOffsiteCopyFailsWithFiveIsSentNextAndRestoresAlone) {
+  const std::string config = scratch_.File("rclone.conf");
+  WriteFileBytes(config, "");
+  const std::string store = " --store " + storePath_;
+  ASSERT_EQ(RunQuietly("offsite set vwlocal:vault --config " + config + store), 0);
+  EXPECT_EQ(RunQuietly("backup --connection nightly" + store), 5);
+  std::vector<HistoryRow> rows = History();
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0].result, "Complete");
+  EXPECT_EQ(rows[0].offsite, "failed");
+  EXPECT_NE(rows[0].offsiteDetail.find("didn't find section in config file"), std::string::npos);
+
+  fs::create_directories(scratch_.File("remote"));
+  WriteFileBytes(config, "[vwlocal]\ntype = alias\nremote = " + scratch_.File("remote") + "\n");
+  EXPECT_EQ(RunQuietly("backup --connection nightly" + store), 0);
+  EXPECT_EQ(History()[0].offsite, "copied");
+  // Both points went, the one that waited first; the archives here go.
+  const std::string listed = scratch_.File("listed.txt");
+  EXPECT_EQ(RunQuietly("restore-points nightly" + store + " >" + listed), 0);
+  std::istringstream lines(FileBytes(listed));
+  std::string line;
+  std::getline(lines, line);
+  EXPECT_EQ(line.find("OFFSITE"), line.find("VERIFIED") + 10) << line;
+  int points = 0;
+  for (; std::getline(lines, line); ++points) {
+    // Placed (a date and a time), bytes, rows, checked, verified, off-site, file.
+    std::istringstream words(line);
+    std::vector<std::string> word(8);
+    for (std::string& w : word) {
+      words >> w;
+    }
+    EXPECT_EQ(word[6], "yes") << line;
+  }
+  EXPECT_EQ(points, 2);
+  fs::remove_all(scratch_.File("arch"));
+  fs::create_directories(scratch_.File("arch"));
+
+  TestDatabase copy(db_->server(), "storedcopy");
+  ASSERT_TRUE(copy.ok()) << copy.error();
+  ASSERT_EQ(RunQuietly("restore --connection nightly --from-offsite --replace --database " +
+                       copy.name() + store),
+            0);
+  EXPECT_TRUE(SameSchema(*db_, copy));
+  EXPECT_TRUE(fs::is_empty(scratch_.File("arch")));
+}
+
 TEST_F(StoredConnectionCommandsTest, TlsRefusalIsTheCauseInTheHistory) {
   ASSERT_TRUE(
       SetConnectionTls(*SettingsStore::Open(storePath_), "nightly", {TlsMode::Required, ""}));

@@ -14,7 +14,7 @@ JobEnded Ended(const std::string& name, BackupResult result, const std::string& 
   outcome.result = result;
   outcome.endText = endText;
   outcome.verifyRestore = std::move(verified);
-  return JobEnded{name, JobOrigin::Schedule, outcome, {}, 0};
+  return JobEnded{name, JobOrigin::Schedule, outcome, {}, 0, {}};
 }
 
 }  // namespace
@@ -40,7 +40,7 @@ class TrayReportTest : public QObject {
     QCOMPARE(report.Text(),
              QString("1 of 3 backups failed at 10:00: big \u2014 Can't select database big"));
 
-    QVERIFY(report.Add(JobEnded{"shop", JobOrigin::Schedule, std::nullopt, {}, 0}, "11:00") ==
+    QVERIFY(report.Add(JobEnded{"shop", JobOrigin::Schedule, std::nullopt, {}, 0, {}}, "11:00") ==
             std::nullopt);
     QVERIFY(report.Add(Ended("shop", BackupResult::ConnectFailed, "Can't connect"), "12:00"));
     QCOMPARE(report.Text(), QString("2 of 5 backups failed:\n"
