@@ -44,15 +44,17 @@ bool ByFile(const OffsiteItem& a, const OffsiteItem& b) {
 std::vector<OffsiteCopyRow> Retired(std::vector<OffsiteItem> items, std::string_view name,
                                     const KeepPolicy& policy, const Clock& clock) {
   std::sort(items.begin(), items.end(), ByFile);
+  std::erase_if(items, [&](const OffsiteItem& item) {
+    return !ParseRestorePointFileName(name, item.row.file);
+  });
   std::vector<PointFacts> facts;
   for (const OffsiteItem& item : items) {
-    std::optional<ArchiveTime> time = ParseRestorePointFileName(name, item.row.file);
-    facts.push_back({time.value_or(ArchiveTime::max()), item.row.verified});
+    facts.push_back({*ParseRestorePointFileName(name, item.row.file), item.row.verified});
   }
   const std::vector<unsigned> kept = ApplyKeepPolicy(facts, policy, clock);
   std::vector<OffsiteCopyRow> retired;
   for (std::size_t i = 0; i < items.size(); ++i) {
-    if (kept[i] == kKeptNot && facts[i].time != ArchiveTime::max()) {
+    if (kept[i] == kKeptNot) {
       retired.push_back(items[i].row);
     }
   }
