@@ -67,7 +67,8 @@ constexpr const char* kMigrations[] = {
     // each run's off-site step did.
     ("CREATE TABLE OffsiteCopies("
      " Connection TEXT NOT NULL COLLATE NOCASE, Remote TEXT NOT NULL, File TEXT NOT NULL,"
-     " Size INTEGER NOT NULL, Modified INTEGER NOT NULL, Hash TEXT NOT NULL,"
+     " Size INTEGER NOT NULL, Modified INTEGER NOT NULL, Inode INTEGER NOT NULL,"
+     " Hash TEXT NOT NULL,"
      " Encrypted INTEGER NOT NULL, Verified INTEGER NOT NULL, Sent INTEGER NOT NULL,"
      " ReadBackAt INTEGER NOT NULL, Error TEXT NOT NULL,"
      " PRIMARY KEY(Connection, Remote, File));"

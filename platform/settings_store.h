@@ -111,6 +111,9 @@ struct OffsiteCopyRow {
   // which the link or rename that makes it a restore point keeps.
   std::int64_t size = 0;
   std::int64_t modified = 0;
+  // Its inode number, which they keep too: two archives placed within one
+  // second with one size are still told apart.
+  std::int64_t inode = 0;
   // Lower-case hex digits of the hash it was proven by; empty until sent.
   std::string hash;
   bool encrypted = false;  // the archive is encrypted

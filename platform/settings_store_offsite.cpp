@@ -8,7 +8,8 @@ namespace vaultwick {
 namespace {
 
 constexpr const char* kOffsiteColumns =
-    "Connection, Remote, File, Size, Modified, Hash, Encrypted, Verified, Sent, ReadBackAt, Error";
+    "Connection, Remote, File, Size, Modified, Inode, Hash, Encrypted, Verified, Sent, ReadBackAt, "
+    "Error";
 
 }  // namespace
 
@@ -28,12 +29,13 @@ std::vector<OffsiteCopyRow> SettingsStore::ReadOffsiteCopies(std::string_view co
     row.file = select.Text(2).value_or("");
     row.size = select.Integer(3).value_or(0);
     row.modified = select.Integer(4).value_or(0);
-    row.hash = select.Text(5).value_or("");
-    row.encrypted = select.Integer(6).value_or(0) != 0;
-    row.verified = select.Integer(7).value_or(0) != 0;
-    row.sent = select.Integer(8).value_or(0) != 0;
-    row.readBackAt = select.Integer(9).value_or(0);
-    row.error = select.Text(10).value_or("");
+    row.inode = select.Integer(5).value_or(0);
+    row.hash = select.Text(6).value_or("");
+    row.encrypted = select.Integer(7).value_or(0) != 0;
+    row.verified = select.Integer(8).value_or(0) != 0;
+    row.sent = select.Integer(9).value_or(0) != 0;
+    row.readBackAt = select.Integer(10).value_or(0);
+    row.error = select.Text(11).value_or("");
     rows.push_back(std::move(row));
   }
   return rows;
@@ -43,11 +45,11 @@ void SettingsStore::WriteOffsiteCopy(const OffsiteCopyRow& row) {
   std::lock_guard<std::recursive_mutex> lock(mutex_);
   StoreStatement upsert(db_, path_,
                         std::string("INSERT OR REPLACE INTO OffsiteCopies(") + kOffsiteColumns +
-                            ") VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11)");
+                            ") VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12)");
   upsert.Bind(1, row.connection).Bind(2, row.remote).Bind(3, row.file).Bind(4, row.size);
-  upsert.Bind(5, row.modified).Bind(6, row.hash).Bind(7, std::int64_t{row.encrypted});
-  upsert.Bind(8, std::int64_t{row.verified}).Bind(9, std::int64_t{row.sent});
-  upsert.Bind(10, row.readBackAt).Bind(11, row.error);
+  upsert.Bind(5, row.modified).Bind(6, row.inode).Bind(7, row.hash);
+  upsert.Bind(8, std::int64_t{row.encrypted}).Bind(9, std::int64_t{row.verified});
+  upsert.Bind(10, std::int64_t{row.sent}).Bind(11, row.readBackAt).Bind(12, row.error);
   upsert.Step();
 }
 

@@ -1,5 +1,7 @@
 #include "shell/offsite_copy.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 
 #include "backup/restore_point_layout.h"
@@ -22,12 +24,18 @@ bool PlacedAndChecked(const HistoryRow& row) {
          row.archiveChecked == true;
 }
 
-// The local archive a row stands for: the one of its size and modification
-// time, which the link or rename that makes it a restore point keeps.
+std::int64_t Inode(const ArchiveFile& file) {
+  struct stat facts {};
+  return ::stat(file.path.c_str(), &facts) == 0 ? static_cast<std::int64_t>(facts.st_ino) : -1;
+}
+
+// The local archive a row stands for: the file of its inode, size and
+// modification time, all of which the link or rename that makes it a
+// restore point keeps.
 const ArchiveFile* LocalArchive(const std::vector<ArchiveFile>& files, const OffsiteCopyRow& row) {
   for (const ArchiveFile& file : files) {
     if (static_cast<std::int64_t>(file.size) == row.size &&
-        Seconds(file.modified) == row.modified) {
+        Seconds(file.modified) == row.modified && Inode(file) == row.inode) {
       return &file;
     }
   }
@@ -98,6 +106,7 @@ std::optional<OffsitePlan> PlanOffsiteCopy(SettingsStore& store, std::string_vie
     fresh.remote = settings.remote;
     fresh.size = static_cast<std::int64_t>(current->size);
     fresh.modified = Seconds(current->modified);
+    fresh.inode = Inode(*current);
     fresh.encrypted = encrypted;
     fresh.verified =
         row.verified == VerifyRestoreResultName(VerifyRestoreOutcome::Result::Verified);

@@ -133,9 +133,15 @@ TEST_F(StoredConnectionCommandsTest, AnOffsiteCopyFailsWithFiveIsSentNextAndRest
   EXPECT_EQ(History()[0].offsite, "copied");
   EXPECT_EQ(History()[0].offsiteDetail.rfind("not sent, no longer kept here: nightly-", 0), 0u)
       << History()[0].offsiteDetail;
-  const std::string listed = scratch_.File("listed.txt");
-  EXPECT_EQ(RunQuietly("restore-points nightly" + store + " >" + listed), 0);
-  std::istringstream lines(FileBytes(listed));
+  std::string listed;
+  std::FILE* pipe =
+      ::popen((std::string(VAULTWICK_PROGRAM) + " restore-points nightly" + store).c_str(), "r");
+  ASSERT_NE(pipe, nullptr);
+  for (char buffer[256]; std::fgets(buffer, sizeof buffer, pipe) != nullptr;) {
+    listed += buffer;
+  }
+  EXPECT_EQ(::pclose(pipe), 0);
+  std::istringstream lines(listed);
   std::string line;
   std::getline(lines, line);
   EXPECT_EQ(line.find("OFFSITE"), line.find("VERIFIED") + 10) << line;

@@ -85,7 +85,8 @@ TEST(SettingsStoreTest, RefusesFilesItDidNotMakeAndLeavesThemAlone) {
 
 // A store of the first schema version gains what later ones added (the
 // scheduled runs; the test restore setting and the history's checks; the
-// keep policy, at its defaults, and the history's pruned files), and keeps
+// keep policy, at its defaults, the history's pruned files; the off-site
+// copies and the history's off-site columns), and keeps
 // what it held; its old history rows know nothing of the checks.
 TEST(SettingsStoreTest, OlderSchemaIsMigrated) {
   ScratchFolder scratch;
@@ -106,7 +107,9 @@ TEST(SettingsStoreTest, OlderSchemaIsMigrated) {
                 "ALTER TABLE Connections DROP COLUMN KeepDaily;"
                 "ALTER TABLE Connections DROP COLUMN KeepWeekly;"
                 "ALTER TABLE Connections DROP COLUMN KeepMonthly;"
-                "ALTER TABLE History DROP COLUMN Pruned; PRAGMA user_version=1;"
+                "ALTER TABLE History DROP COLUMN Pruned;"
+                "DROP TABLE OffsiteCopies; ALTER TABLE History DROP COLUMN Offsite;"
+                "ALTER TABLE History DROP COLUMN OffsiteDetail; PRAGMA user_version=1;"
                 "INSERT INTO Connections(Name) VALUES('kept');"
                 "INSERT INTO History VALUES(1, 'kept', 'schedule', 0, 0, 'Complete',"
                 " 'Backup complete', '', 10, 1, 5)");
@@ -130,6 +133,8 @@ TEST(SettingsStoreTest, OlderSchemaIsMigrated) {
   checked.verified = "differs";
   checked.verifyDetail = "line 9";
   checked.pruned = "kept-20240101T000000Z.zip\nkept-20240102T000000Z.zip";
+  checked.offsite = "failed";
+  checked.offsiteDetail = "not sent: kept-20240103T000000Z.zip\ndirectory not found";
   store->AppendHistory(checked);
   const std::vector<HistoryRow> rows = store->ReadHistory("kept", 5);
   ASSERT_EQ(rows.size(), 2u);
@@ -137,7 +142,27 @@ TEST(SettingsStoreTest, OlderSchemaIsMigrated) {
   EXPECT_EQ(rows[0].verified, "differs");
   EXPECT_EQ(rows[0].verifyDetail, "line 9");
   EXPECT_EQ(rows[0].pruned, checked.pruned);
+  EXPECT_EQ(rows[0].offsite, checked.offsite);
+  EXPECT_EQ(rows[0].offsiteDetail, checked.offsiteDetail);
   EXPECT_EQ(rows[1].endText, "Backup complete");
+  EXPECT_EQ(rows[1].offsite, "");
+
+  // Off-site copies are kept per connection (letter case ignored) and remote.
+  OffsiteCopyRow copy{
+      "kept", "vault:db", "kept-20240103T000000Z.zip", 10, 1704240000, 77, "ab", true, false, true,
+      0,      ""};
+  store->WriteOffsiteCopy(copy);
+  copy.remote = "other:db";
+  store->WriteOffsiteCopy(copy);
+  copy.sent = false;
+  store->WriteOffsiteCopy(copy);
+  const std::vector<OffsiteCopyRow> copies = store->ReadOffsiteCopies("KEPT", "other:db");
+  ASSERT_EQ(copies.size(), 1u);
+  EXPECT_FALSE(copies[0].sent);
+  EXPECT_TRUE(copies[0].encrypted);
+  EXPECT_EQ(copies[0].modified, 1704240000);
+  store->DeleteOffsiteCopy(copy);
+  EXPECT_EQ(store->ReadOffsiteCopies("kept", "").size(), 1u);
   EXPECT_EQ(rows[1].archiveChecked, std::nullopt);
   EXPECT_EQ(rows[1].verified, "");
   EXPECT_EQ(rows[1].pruned, "");

@@ -62,8 +62,8 @@ class RestorePointRunsTest : public ::testing::Test {
       }
     }
     clock_.Advance(minutes(1));
-    HistoryRow row =
-        MakeHistoryRow(JobEnded{"shop", JobOrigin::Schedule, outcome, started, 0, {}}, clock_.Now());
+    HistoryRow row = MakeHistoryRow(JobEnded{"shop", JobOrigin::Schedule, outcome, started, 0, {}},
+                                    clock_.Now());
     PruneAfterRun(*store_, target_, row, clock_, lock_);
     store_->AppendHistory(row);
   }
