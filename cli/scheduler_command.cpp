@@ -61,6 +61,9 @@ std::string OutcomeLine(const JobEnded& ended, const std::string& storeError) {
       line += "; " + TestRestoreText(VerifyRestoreResultName(outcome.verifyRestore->result),
                                      outcome.verifyRestore->detail);
     }
+    if (!ended.offsiteFailure.empty()) {
+      line += "; not copied off-site: " + ended.offsiteFailure;
+    }
   }
   if (!storeError.empty()) {
     line += "; not in the history: " + storeError;

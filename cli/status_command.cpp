@@ -6,6 +6,7 @@
 
 #include "platform/json_text.h"
 #include "shell/connection_status.h"
+#include "shell/history.h"
 
 namespace vaultwick {
 namespace {
@@ -14,11 +15,13 @@ constexpr const char* kUsage =
     "usage: vaultwick status [--json] [--store FILE]\n"
     "One line per stored connection: when its last good backup ended and how long\n"
     "ago, the result of its last run, when it is next due, how many archives the\n"
-    "target folder keeps of it (NAME.zip and its restore points), and its state: stale\n"
-    "when no good backup is newer than twice its period and an hour (or none was\n"
-    "ever made), failing when its last run did not place a whole archive or its\n"
-    "test restore did not verify, else ok. A good backup placed its whole archive\n"
-    "and, when a test restore ran, was verified by it.\n"
+    "target folder keeps of it (NAME.zip and its restore points), whether the last\n"
+    "run's archive was copied off-site (copied, failed, or - without a remote), and\n"
+    "its state: stale when no good backup is newer than twice its period and an\n"
+    "hour (or none was ever made), failing when its last run did not place a whole\n"
+    "archive, its test restore did not verify or its off-site copy failed, else ok.\n"
+    "A good backup placed its whole archive and, when a test restore ran or a\n"
+    "remote is set, was verified by it and copied off-site.\n"
     "--json writes the same as a JSON array (times in seconds since 1970, null\n"
     "where there is none) for scripts.\n"
     "Exit status: 0 when no connection is stale or failing; 1 when one is, or the\n"
@@ -55,14 +58,17 @@ std::string LastRunEnd(const ConnectionStatus& status) {
   if (!test.empty() && !IsGoodRun(*status.lastRun)) {
     text += "; " + test;
   }
+  if (status.offsite == kOffsiteFailed) {
+    text += "; not copied off-site: " + OffsiteFailureLine(*status.lastRun);
+  }
   return text;
 }
 
 void PrintTable(const std::vector<ConnectionStatus>& statuses, const Clock& clock, std::FILE* out) {
-  constexpr int kColumns = 8;
+  constexpr int kColumns = 9;
   using Line = std::array<std::string, kColumns>;
   std::vector<Line> lines = {{"CONNECTION", "LAST GOOD", "AGE", "LAST RUN", "NEXT DUE", "KEPT",
-                              "STATE", "LAST RUN ENDED"}};
+                              "OFFSITE", "STATE", "LAST RUN ENDED"}};
   const WallTime now = clock.Now();
   for (const ConnectionStatus& status : statuses) {
     lines.push_back(
@@ -73,7 +79,8 @@ void PrintTable(const std::vector<ConnectionStatus>& statuses, const Clock& cloc
              : "-",
          status.lastRun ? status.lastRun->result : "-",
          status.nextDue ? FormatLocalTime(clock.ToLocalTime(*status.nextDue)) : "never",
-         std::to_string(status.archivesKept), StateText(status), LastRunEnd(status)});
+         std::to_string(status.archivesKept), status.offsite.empty() ? "-" : status.offsite,
+         StateText(status), LastRunEnd(status)});
   }
   std::array<std::size_t, kColumns> widths{};
   for (const Line& line : lines) {
@@ -115,6 +122,7 @@ void PrintJson(const std::vector<ConnectionStatus>& statuses, const Clock& clock
     json += ", \"lastRunEnded\": " + JsonString(LastRunEnd(status));
     json += ", \"nextDue\": " + JsonTime(status.nextDue);
     json += ", \"archivesKept\": " + std::to_string(status.archivesKept);
+    json += ", \"offsite\": " + (status.offsite.empty() ? "null" : JsonString(status.offsite));
     json += std::string(", \"stale\": ") + (status.stale ? "true" : "false");
     json += std::string(", \"failing\": ") + (status.failing ? "true" : "false") + "}";
   }

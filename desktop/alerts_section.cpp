@@ -3,7 +3,6 @@
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QStringList>
-#include <system_error>
 
 #include "shell/alert.h"
 #include "shell/scheduler.h"
@@ -41,15 +40,8 @@ AlertsSection::AlertsSection(QWidget* parent)
   testRow->addWidget(test_);
   testRow->addWidget(testResult_, 1);
   form->addRow(testRow);
-  calls_ = GuiThreadCalls::For(this);
+  tester_.emplace(this, test_, testResult_);
   connect(test_, &QPushButton::clicked, this, &AlertsSection::OnTest);
-}
-
-AlertsSection::~AlertsSection() {
-  calls_->Detach();
-  if (tester_.joinable()) {
-    tester_.join();
-  }
 }
 
 void AlertsSection::Load(SettingsStore& store, const std::string&) {
@@ -113,36 +105,23 @@ void AlertsSection::OnTest() {
     testResult_->setText(problem);
     return;
   }
-  if (tester_.joinable()) {
-    tester_.join();  // its button was disabled until it ended
-  }
-  test_->setEnabled(false);
-  testResult_->setText(QStringLiteral("Sending..."));
   Alert alert;
   alert.host = ThisHostName();
   alert.time = ToUnixSeconds(SystemClock().Now());
-  try {
-    tester_ = std::thread([calls = calls_, settings = *settings, alert, this] {
-      const AlertDelivery delivery = SendAlert(settings, alert);
-      calls->Post([this, delivery] {
-        QStringList lines;
-        for (const auto& [channel, outcome] :
-             {std::pair{"Webhook", &delivery.webhook}, std::pair{"Command", &delivery.command}}) {
-          if (*outcome) {
-            lines << QStringLiteral("%1: %2").arg(QString::fromLatin1(channel),
-                                                  (*outcome)->empty()
-                                                      ? QStringLiteral("took the test alert")
-                                                      : QString::fromStdString(**outcome));
-          }
-        }
-        testResult_->setText(lines.join(QLatin1Char('\n')));
-        test_->setEnabled(true);
-      });
-    });
-  } catch (const std::system_error&) {
-    testResult_->setText(QStringLiteral("No thread could be started to send it."));
-    test_->setEnabled(true);
-  }
+  tester_->Start(QStringLiteral("Sending..."), [settings = *settings, alert] {
+    const AlertDelivery delivery = SendAlert(settings, alert);
+    QStringList lines;
+    for (const auto& [channel, outcome] :
+         {std::pair{"Webhook", &delivery.webhook}, std::pair{"Command", &delivery.command}}) {
+      if (*outcome) {
+        lines << QStringLiteral("%1: %2").arg(QString::fromLatin1(channel),
+                                              (*outcome)->empty()
+                                                  ? QStringLiteral("took the test alert")
+                                                  : QString::fromStdString(**outcome));
+      }
+    }
+    return lines.join(QLatin1Char('\n'));
+  });
 }
 
 }  // namespace vaultwick

@@ -12,10 +12,9 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSpinBox>
-#include <memory>
-#include <thread>
+#include <optional>
 
-#include "desktop/gui_thread_calls.h"
+#include "desktop/background_check.h"
 #include "desktop/settings_section.h"
 #include "shell/alert_settings.h"
 
@@ -24,8 +23,6 @@ namespace vaultwick {
 class AlertsSection : public SettingsSection {
  public:
   explicit AlertsSection(QWidget* parent = nullptr);
-  // Waits for a test alert under way, which its time limit bounds.
-  ~AlertsSection() override;
 
   void Load(SettingsStore& store, const std::string& name) override;
   ChangeResult Save(SettingsStore& store, const std::string& name) override;
@@ -53,8 +50,7 @@ class AlertsSection : public SettingsSection {
   QSpinBox* maxParallel_ = nullptr;
   QPushButton* test_ = nullptr;
   QLabel* testResult_ = nullptr;
-  std::shared_ptr<GuiThreadCalls> calls_;
-  std::thread tester_;
+  std::optional<BackgroundCheck> tester_;
 };
 
 }  // namespace vaultwick

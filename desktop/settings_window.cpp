@@ -3,10 +3,12 @@
 #include <QCoreApplication>
 #include <QDialogButtonBox>
 #include <QMessageBox>
+#include <QTabWidget>
 #include <QVBoxLayout>
 
 #include "desktop/alerts_section.h"
 #include "desktop/encryption_section.h"
+#include "desktop/offsite_section.h"
 #include "desktop/settings_sections.h"
 
 namespace vaultwick {
@@ -24,11 +26,18 @@ SettingsWindow::SettingsWindow(SettingsStore& store, const QString& connection, 
     : QDialog(parent), store_(store), name_(connection.toStdString()) {
   setWindowTitle(QStringLiteral("Settings of %1").arg(connection));
   auto* layout = new QVBoxLayout(this);
-  AddSection(new KeepPolicySection(this));
-  AddSection(new TestRestoreSection(this));
-  AddSection(new EncryptionSection(this));
-  AddSection(new StartAtLoginSection(this));
-  AddSection(new AlertsSection(this));
+  auto* tabs = new QTabWidget(this);
+  layout->addWidget(tabs);
+  // What this connection keeps, and what the whole store (or the user) keeps
+  // for every connection: a change on the second page reaches them all.
+  QWidget* connectionPage = AddPage(tabs, QStringLiteral("&This connection"));
+  AddSection(connectionPage, new KeepPolicySection(this));
+  AddSection(connectionPage, new TestRestoreSection(this));
+  AddSection(connectionPage, new EncryptionSection(this));
+  QWidget* everyPage = AddPage(tabs, QStringLiteral("&All connections"));
+  AddSection(everyPage, new OffsiteSection(this));
+  AddSection(everyPage, new AlertsSection(this));
+  AddSection(everyPage, new StartAtLoginSection(this));
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
   layout->addWidget(buttons);
   connect(buttons, &QDialogButtonBox::accepted, this, &SettingsWindow::accept);
@@ -43,8 +52,17 @@ SettingsWindow::SettingsWindow(SettingsStore& store, const QString& connection, 
   }
 }
 
-void SettingsWindow::AddSection(SettingsSection* section) {
-  static_cast<QVBoxLayout*>(layout())->addWidget(section);
+QWidget* SettingsWindow::AddPage(QTabWidget* tabs, const QString& title) {
+  auto* page = new QWidget(tabs);
+  auto* layout = new QVBoxLayout(page);
+  layout->addStretch(1);
+  tabs->addTab(page, title);
+  return page;
+}
+
+void SettingsWindow::AddSection(QWidget* page, SettingsSection* section) {
+  auto* layout = static_cast<QVBoxLayout*>(page->layout());
+  layout->insertWidget(layout->count() - 1, section);  // above the stretch
   sections_.push_back(section);
 }
 

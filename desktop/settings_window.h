@@ -1,13 +1,16 @@
 #pragma once
 
-// The settings of one connection that the main window's fields do not show:
-// how many restore points it keeps and its test restore. Each subject is a
+// The settings of one connection that the main window's fields do not show
+// (how many restore points it keeps, its test restore, its encryption), and
+// on a second page those of the whole store (the off-site remote, the
+// alerts) and of the user (start at login). Each subject is a
 // section of its own (a group of controls that loads from the store and
 // saves to it), so a new subject is one more section. Saving runs every
 // section in one store transaction and takes the shell's checks, the ones
 // the command line takes: a refusal is shown and nothing is kept.
 
 #include <QDialog>
+#include <QTabWidget>
 #include <memory>
 #include <vector>
 
@@ -30,7 +33,8 @@ class SettingsWindow : public QDialog {
   void accept() override;
 
  private:
-  void AddSection(SettingsSection* section);
+  static QWidget* AddPage(QTabWidget* tabs, const QString& title);
+  void AddSection(QWidget* page, SettingsSection* section);
 
   SettingsStore& store_;
   std::string name_;

@@ -4,10 +4,12 @@ namespace vaultwick {
 namespace {
 
 constexpr const char* kTextNotVerified = "Archive placed, but its test restore did not verify";
+constexpr const char* kTextNotOffsite = "Archive placed, but not copied off-site";
 
 // The text of a run that ended badly; empty for one that went well. A run
-// whose archive was placed but did not come back in its test restore is not
-// complete as far as anyone relying on it is concerned.
+// whose archive was placed but did not come back in its test restore, or was
+// not copied off-site, is not complete as far as anyone relying on it is
+// concerned.
 QString FailureText(const JobEnded& ended) {
   if (!ended.outcome) {
     return {};
@@ -21,6 +23,10 @@ QString FailureText(const JobEnded& ended) {
     const std::string& detail = outcome.verifyRestore->detail;
     return QString::fromLatin1(kTextNotVerified) +
            (detail.empty() ? QString() : ": " + QString::fromStdString(detail));
+  }
+  if (!ended.offsiteFailure.empty()) {
+    return QString::fromLatin1(kTextNotOffsite) + ": " +
+           QString::fromStdString(ended.offsiteFailure);
   }
   return {};
 }

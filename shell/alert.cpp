@@ -14,6 +14,7 @@
 #include "platform/child_process.h"
 #include "platform/http_post.h"
 #include "platform/json_text.h"
+#include "shell/history.h"
 
 namespace vaultwick {
 namespace {
@@ -165,6 +166,13 @@ Alert AlertOfRun(AlertEvent event, const HistoryRow& row, const std::string& sav
   alert.durationSeconds = static_cast<double>(row.durationMs) / 1000;
   alert.checked = row.archiveChecked;
   alert.verified = row.verified;
+  if (!row.offsite.empty()) {
+    alert.offsite = row.offsite == kOffsiteCopied;
+  }
+  if (row.offsite == kOffsiteFailed) {
+    alert.cause += std::string(alert.cause.empty() ? "" : "; ") +
+                   "not copied off-site: " + OffsiteFailureLine(row);
+  }
   alert.time = row.endedAt;
   return alert;
 }

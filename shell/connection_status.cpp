@@ -37,7 +37,7 @@ std::optional<WallTime> NextDue(const ConnectionProfile& profile, const Clock& c
 
 bool IsGoodRun(const HistoryRow& row) {
   return row.result == BackupResultName(BackupResult::Complete) && row.verified != "failed" &&
-         row.verified != "differs";
+         row.verified != "differs" && row.offsite != kOffsiteFailed;
 }
 
 bool IsStale(const std::optional<WallTime>& lastGood, int periodHours, WallTime now) {
@@ -78,6 +78,9 @@ std::vector<ConnectionStatus> ReadConnectionStatus(SettingsStore& store, const C
     }
     status.stale = IsStale(status.lastGood, profile->periodHours, now);
     status.failing = status.lastRun && !IsGoodRun(*status.lastRun);
+    if (status.lastRun) {
+      status.offsite = status.lastRun->offsite;
+    }
     statuses.push_back(std::move(status));
   }
   return statuses;

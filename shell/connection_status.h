@@ -30,6 +30,9 @@ struct ConnectionStatus {
   int archivesKept = 0;
   bool stale = false;
   bool failing = false;
+  // The last run's off-site column: kOffsiteCopied, kOffsiteFailed, or empty
+  // (no remote set, or nothing placed).
+  std::string offsite;
 };
 
 // The last good backup is stale when it is older than twice the period and
@@ -38,7 +41,8 @@ struct ConnectionStatus {
 bool IsStale(const std::optional<WallTime>& lastGood, int periodHours, WallTime now);
 
 // Whether a history row is a run that placed a whole archive, proven by its
-// test restore when one ran.
+// test restore when one ran and copied off-site when a remote is set: a copy
+// that keeps failing is as much a silent loss as a backup that does.
 bool IsGoodRun(const HistoryRow& row);
 
 // Every stored connection, by name.

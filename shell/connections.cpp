@@ -100,6 +100,8 @@ const char* ChangeResultText(ChangeResult result) {
       return kTextEmptyArchivePassword;
     case ChangeResult::InvalidAlertChannel:
       return kTextInvalidAlertChannel;
+    case ChangeResult::MissingRcloneConfig:
+      return kTextMissingRcloneConfig;
   }
   return "";
 }

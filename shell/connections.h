@@ -53,6 +53,8 @@ inline constexpr const char* kTextEmptyArchivePassword = "The archive password m
 inline constexpr const char* kTextInvalidAlertChannel =
     "The alert webhook must be an http:// or https:// URL, and each header must read "
     "'Name: value'";
+inline constexpr const char* kTextMissingRcloneConfig =
+    "rclone's configuration file for the off-site copies does not exist";
 
 // A schedule as stored reads from the low byte of the value taken as a signed
 // 8-bit number b: start = b % 24 (brought into 0 to 23), period =
@@ -76,6 +78,7 @@ enum class ChangeResult {
   InvalidKeepCount,
   EmptyArchivePassword,
   InvalidAlertChannel,
+  MissingRcloneConfig,
 };
 // The message for a refused change; empty for Done.
 const char* ChangeResultText(ChangeResult result);

@@ -108,4 +108,11 @@ std::vector<HistoryRow> ReadHistory(SettingsStore& store, std::string_view conne
   return store.ReadHistory(connection, limit);
 }
 
+std::string OffsiteFailureLine(const HistoryRow& row) {
+  if (row.offsite != kOffsiteFailed) {
+    return {};
+  }
+  return row.offsiteDetail.substr(row.offsiteDetail.find_last_of('\n') + 1);
+}
+
 }  // namespace vaultwick

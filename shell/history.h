@@ -40,6 +40,16 @@ inline constexpr const char* kTextPreviousRunStillGoing =
 // when it ends.
 inline constexpr const char* kResultQueued = "Queued";
 
+// The off-site column of a run's row: its archive was copied to the remote
+// and proven there, or the copy failed (the archive stays placed); empty when
+// no remote is set or the run placed nothing.
+inline constexpr const char* kOffsiteCopied = "copied";
+inline constexpr const char* kOffsiteFailed = "failed";
+
+// Why the off-site copy of `row` failed: the last line of its off-site
+// detail, rclone's last error line; empty when it did not fail.
+std::string OffsiteFailureLine(const HistoryRow& row);
+
 // Whether a row is of a run that was started: neither declined because one
 // was under way nor only queued.
 bool WasStarted(const HistoryRow& row);

@@ -11,6 +11,7 @@
 
 #include "platform/files.h"
 #include "platform/part_file.h"
+#include "shell/history.h"
 
 namespace vaultwick {
 namespace {
@@ -35,6 +36,9 @@ constexpr Metric kChecked{"vaultwick_last_run_checked",
 constexpr Metric kVerified{"vaultwick_last_run_verified",
                            "1 when the last run's test restore verified the archive, 0 when it "
                            "did not; absent without a test restore."};
+constexpr Metric kOffsite{"vaultwick_last_run_offsite",
+                          "1 when the last run's archive was copied off-site and proven there, 0 "
+                          "when the copy failed; absent without an off-site remote."};
 constexpr Metric kPeriod{"vaultwick_schedule_period_seconds",
                          "The connection's schedule period; 0 when it is never due."};
 constexpr Metric kArchivesKept{"vaultwick_archives_kept",
@@ -124,6 +128,12 @@ std::string MetricsText(const std::vector<ConnectionStatus>& statuses) {
       return std::nullopt;
     }
     return s.lastRun->verified == "verified" ? 1.0 : 0.0;
+  });
+  out.Family(kOffsite, [](const ConnectionStatus& s) -> std::optional<double> {
+    if (s.offsite.empty()) {
+      return std::nullopt;
+    }
+    return s.offsite == kOffsiteCopied ? 1.0 : 0.0;
   });
   out.Family(kPeriod, [](const ConnectionStatus& s) {
     return std::optional<double>(3600.0 * (s.periodHours < 0 ? -s.periodHours : s.periodHours));

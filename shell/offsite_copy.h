@@ -37,10 +37,6 @@ inline constexpr const char* kTextCopyingOffsite = "Copying off-site";
 inline constexpr const char* kTextCopiedOffsiteSuffix = "; copied off-site";
 inline constexpr const char* kTextNotCopiedOffsiteSuffix = "; not copied off-site";
 
-// The history's off-site column.
-inline constexpr const char* kOffsiteCopied = "copied";
-inline constexpr const char* kOffsiteFailed = "failed";
-
 // How long one run's off-site step may take in all.
 inline constexpr std::chrono::hours kOffsiteTimeLimit{3};
 

@@ -1,5 +1,6 @@
 #include "shell/offsite_job.h"
 
+#include "shell/history.h"
 #include "shell/offsite_copy.h"
 
 namespace vaultwick {

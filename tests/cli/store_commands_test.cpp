@@ -321,9 +321,10 @@ TEST_F(StoreCommandsTest, StatusTellsStaleAndFailingConnectionsApart) {
   CommandRun allWell = status({});
   EXPECT_EQ(allWell.status, 0) << allWell.err;
   EXPECT_EQ(allWell.out,
-            "CONNECTION  LAST GOOD            AGE   LAST RUN  NEXT DUE             KEPT  STATE  "
-            "LAST RUN ENDED\n"
-            "daily       2026-12-08 02:05:00  10 h  Complete  2026-12-09 02:00:00  2     ok\n");
+            "CONNECTION  LAST GOOD            AGE   LAST RUN  NEXT DUE             KEPT  OFFSITE  "
+            "STATE  LAST RUN ENDED\n"
+            "daily       2026-12-08 02:05:00  10 h  Complete  2026-12-09 02:00:00  2     -        "
+            "ok\n");
 
   for (const char* name : {"hourly", "checked", "fresh"}) {
     Connections({"add", name});
@@ -335,24 +336,26 @@ TEST_F(StoreCommandsTest, StatusTellsStaleAndFailingConnectionsApart) {
   run("checked", 12, 5, "Complete", "differs");
   CommandRun table = status({});
   EXPECT_EQ(table.status, 1);
-  EXPECT_EQ(
-      table.out,
-      "CONNECTION  LAST GOOD            AGE   LAST RUN       NEXT DUE             KEPT  STATE      "
-      "     LAST RUN ENDED\n"
-      "checked     2026-12-08 11:05:00  1 h   Complete       2026-12-08 13:00:00  0     failing    "
-      "     Complete; test restore differs\n"
-      "daily       2026-12-08 02:05:00  10 h  Complete       2026-12-09 02:00:00  2     ok\n"
-      "fresh       never                -     -              2026-12-08 13:00:00  0     stale\n"
-      "hourly      2026-12-08 08:10:00  4 h   ConnectFailed  2026-12-08 13:00:00  0     stale, "
-      "failing  ConnectFailed\n");
+  EXPECT_EQ(table.out,
+            "CONNECTION  LAST GOOD            AGE   LAST RUN       NEXT DUE             KEPT  "
+            "OFFSITE  STATE           LAST RUN ENDED\n"
+            "checked     2026-12-08 11:05:00  1 h   Complete       2026-12-08 13:00:00  0     -  "
+            "      failing         Complete; test restore differs\n"
+            "daily       2026-12-08 02:05:00  10 h  Complete       2026-12-09 02:00:00  2     -  "
+            "      ok\n"
+            "fresh       never                -     -              2026-12-08 13:00:00  0     -  "
+            "      stale\n"
+            "hourly      2026-12-08 08:10:00  4 h   ConnectFailed  2026-12-08 13:00:00  0     -  "
+            "      stale, failing  ConnectFailed\n");
 
   CommandRun json = status({"--json"});
   EXPECT_EQ(json.status, 1);
-  EXPECT_NE(json.out.find("{\"connection\": \"fresh\", \"lastGood\": null, \"ageSeconds\": null, "
-                          "\"lastResult\": null, \"lastRunStarted\": null, \"lastRunEnded\": \"\", "
-                          "\"nextDue\": " +
-                          std::to_string(today + 13 * 3600) +
-                          ", \"archivesKept\": 0, \"stale\": true, \"failing\": false}"),
+  EXPECT_NE(json.out.find(
+                "{\"connection\": \"fresh\", \"lastGood\": null, \"ageSeconds\": null, "
+                "\"lastResult\": null, \"lastRunStarted\": null, \"lastRunEnded\": \"\", "
+                "\"nextDue\": " +
+                std::to_string(today + 13 * 3600) +
+                ", \"archivesKept\": 0, \"offsite\": null, \"stale\": true, \"failing\": false}"),
             std::string::npos)
       << json.out;
 }

@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <sstream>
+#include <utility>
 
 #include "shell/connections.h"
 #include "shell/history.h"
@@ -70,6 +71,21 @@ int RunQuietly(const std::string& arguments) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+// What `vaultwick ARGUMENTS` writes to standard output, read through a pipe
+// as a script would, and its exit status.
+std::pair<std::string, int> OutputOf(const std::string& arguments) {
+  std::string output;
+  std::FILE* pipe = ::popen((std::string(VAULTWICK_PROGRAM) + " " + arguments).c_str(), "r");
+  if (pipe == nullptr) {
+    return {"", -1};
+  }
+  for (char buffer[256]; std::fgets(buffer, sizeof buffer, pipe) != nullptr;) {
+    output += buffer;
+  }
+  const int status = ::pclose(pipe);
+  return {output, WIFEXITED(status) ? WEXITSTATUS(status) : -1};
+}
+
 TEST_F(StoredConnectionCommandsTest, BackupOfAStoredConnectionGoesIntoTheHistory) {
   EXPECT_EQ(RunQuietly("backup --connection NIGHTLY --store " + storePath_), 0);
   EXPECT_TRUE(fs::exists(scratch_.File("arch/nightly.zip")));
@@ -124,6 +140,11 @@ TEST_F(StoredConnectionCommandsTest, AnOffsiteCopyFailsWithFiveIsSentNextAndRest
   EXPECT_EQ(rows[0].result, "Complete");
   EXPECT_EQ(rows[0].offsite, "failed");
   EXPECT_NE(rows[0].offsiteDetail.find("didn't find section in config file"), std::string::npos);
+  // Placed but not off-site is failing, for status as for the alerts.
+  const auto [status, failing] = OutputOf("status --json" + store);
+  EXPECT_EQ(failing, 1);
+  EXPECT_NE(status.find("\"offsite\": \"failed\""), std::string::npos) << status;
+  EXPECT_NE(status.find("not copied off-site: "), std::string::npos) << status;
 
   fs::create_directories(scratch_.File("remote"));
   WriteFileBytes(config, "[vwlocal]\ntype = alias\nremote = " + scratch_.File("remote") + "\n");
@@ -133,14 +154,8 @@ TEST_F(StoredConnectionCommandsTest, AnOffsiteCopyFailsWithFiveIsSentNextAndRest
   EXPECT_EQ(History()[0].offsite, "copied");
   EXPECT_EQ(History()[0].offsiteDetail.rfind("not sent, no longer kept here: nightly-", 0), 0u)
       << History()[0].offsiteDetail;
-  std::string listed;
-  std::FILE* pipe =
-      ::popen((std::string(VAULTWICK_PROGRAM) + " restore-points nightly" + store).c_str(), "r");
-  ASSERT_NE(pipe, nullptr);
-  for (char buffer[256]; std::fgets(buffer, sizeof buffer, pipe) != nullptr;) {
-    listed += buffer;
-  }
-  EXPECT_EQ(::pclose(pipe), 0);
+  const auto [listed, listedStatus] = OutputOf("restore-points nightly" + store);
+  EXPECT_EQ(listedStatus, 0);
   std::istringstream lines(listed);
   std::string line;
   std::getline(lines, line);

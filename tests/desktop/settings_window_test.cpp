@@ -8,11 +8,13 @@
 
 #include "desktop/alerts_section.h"
 #include "desktop/encryption_section.h"
+#include "desktop/offsite_section.h"
 #include "desktop/settings_sections.h"
 #include "desktop/settings_window.h"
 #include "desktop/start_at_login.h"
 #include "shell/alert_settings.h"
 #include "shell/connections.h"
+#include "shell/offsite_settings.h"
 #include "shell/scheduler.h"
 #include "tests/desktop/desktop_test_support.h"
 
@@ -178,6 +180,38 @@ class SettingsWindowTest : public QObject {
     QVERIFY(!window.Save());
     QCOMPARE(TakeMessages(&window).size(), 1);
     QCOMPARE(LoadAlertSettings(*store).webhook, std::string());
+  }
+
+  // The off-site remote is the store's: the window warns while a connection
+  // sends readable archives, checks what the fields show with the real
+  // rclone off the window's thread, and refuses a configuration file that is
+  // not there.
+  void ShowsChecksAndStoresTheOffsiteRemote() {
+    auto store = MakeStore();
+    QVERIFY(
+        SaveOffsiteSettings(*store, {":local:" + folder_->filePath("vault").toStdString(), ""}));
+    SettingsWindow window(*store, "shop");
+    window.show();
+    auto* offsite = Section<OffsiteSection>(window);
+    QVERIFY(!offsite->Warning()->isHidden());
+    QVERIFY(offsite->Warning()->text().contains("shop"));
+
+    offsite->Remote()->setText("nowhere:vault");
+    offsite->CheckButton()->click();
+    QTRY_VERIFY_WITH_TIMEOUT(offsite->CheckButton()->isEnabled(), 60000);
+    QVERIFY(offsite->CheckResult()->text().contains("didn't find section in config file"));
+    offsite->Remote()->setText(":local:" + folder_->filePath("elsewhere"));
+    offsite->CheckButton()->click();
+    QTRY_VERIFY_WITH_TIMEOUT(offsite->CheckButton()->isEnabled(), 60000);
+    QCOMPARE(offsite->CheckResult()->text().left(16), QString("The remote works"));
+
+    QVERIFY(window.Save());
+    QCOMPARE(LoadOffsiteSettings(*store).remote,
+             ":local:" + folder_->filePath("elsewhere").toStdString());
+    offsite->ConfigFile()->setText(folder_->filePath("no-such.conf"));
+    QVERIFY(!window.Save());
+    QCOMPARE(TakeMessages(&window).size(), 1);
+    QCOMPARE(LoadOffsiteSettings(*store).configFile, std::string());
   }
 };
 

@@ -50,8 +50,9 @@ class TrayReportTest : public QObject {
     QCOMPARE(report.Text(), QString());
   }
 
-  // A placed archive whose test restore failed or differed is not reported
-  // as a complete backup, in the tip or the notification; one that verified is.
+  // A placed archive whose test restore failed or differed, or that was not
+  // copied off-site, is not reported as a complete backup, in the tip or the
+  // notification; one that verified is.
   void ATestRestoreThatDidNotVerifyIsAFailure() {
     using Result = VerifyRestoreOutcome::Result;
     TrayReport report;
@@ -69,6 +70,12 @@ class TrayReportTest : public QObject {
                        "11:00"));
     QVERIFY(!report.Text().contains("Backup complete"));
     QVERIFY(report.Text().startsWith("2 of 3 backups failed:\n10:00 shop"));
+
+    JobEnded notSent = Ended("shop", BackupResult::Complete, "Backup complete");
+    notSent.offsiteFailure = "connection refused";
+    const auto offsite = report.Add(notSent, "12:00");
+    QVERIFY(offsite);
+    QCOMPARE(offsite->text, QString("Archive placed, but not copied off-site: connection refused"));
   }
 };
 

@@ -30,6 +30,25 @@ TEST(RunAlertsTest, EveryRunIsToldOnlyWhenAlwaysAndADeclinedStartNever) {
   EXPECT_EQ(RunAlertEvent(good, good, AlertWhen::Always), AlertEvent::Success);
 }
 
+// An archive placed but not copied off-site fails the run for the alerts,
+// which say why in rclone's last line; the next copied run recovers.
+TEST(RunAlertsTest, AFailedOffsiteCopyIsAFailure) {
+  HistoryRow notSent = RowOf("Complete");
+  notSent.endText = "Backup complete";
+  notSent.offsite = kOffsiteFailed;
+  notSent.offsiteDetail = "not sent: shop-20261209T020000Z.zip\nconnection refused";
+  HistoryRow copied = RowOf("Complete");
+  copied.offsite = kOffsiteCopied;
+  EXPECT_EQ(RunAlertEvent(notSent, copied, AlertWhen::Failures), AlertEvent::Failure);
+  EXPECT_EQ(RunAlertEvent(copied, notSent, AlertWhen::Failures), AlertEvent::Recovery);
+
+  const Alert alert = AlertOfRun(AlertEvent::Failure, notSent, "/backups");
+  EXPECT_EQ(alert.offsite, false);
+  EXPECT_EQ(AlertOfRun(AlertEvent::Success, RowOf("Complete"), "").offsite, std::nullopt);
+  EXPECT_NE(AlertText(alert).find("(not copied off-site: connection refused)"), std::string::npos)
+      << AlertText(alert);
+}
+
 TEST(RunAlertsTest, AHeaderOrUrlCannotSmuggleInALineOfItsOwn) {
   EXPECT_EQ(WebhookHeaderProblem("Authorization: Bearer x"), "");
   EXPECT_NE(WebhookHeaderProblem("X-A: 1\r\nX-B: 2"), "");
