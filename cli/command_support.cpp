@@ -160,19 +160,37 @@ std::string OrDash(const std::string& text) {
   return text.empty() ? "-" : text;
 }
 
+namespace {
+
+// The columns a cell takes on a terminal: one per character, so that a name
+// such as "Läden" lines up with ASCII ones (wide East Asian characters still
+// take two; they are rare in connection names).
+std::size_t CellWidth(const std::string& cell) {
+  return static_cast<std::size_t>(std::count_if(cell.begin(), cell.end(), [](char byte) {
+    return (static_cast<unsigned char>(byte) & 0xC0) != 0x80;
+  }));
+}
+
+}  // namespace
+
 void PrintColumns(const std::vector<std::vector<std::string>>& lines, std::FILE* out) {
   std::vector<std::size_t> widths;
   for (const std::vector<std::string>& line : lines) {
     widths.resize(std::max(widths.size(), line.size()));
     for (std::size_t c = 0; c < line.size(); ++c) {
-      widths[c] = std::max(widths[c], line[c].size());
+      widths[c] = std::max(widths[c], CellWidth(line[c]));
     }
   }
   for (const std::vector<std::string>& line : lines) {
-    for (std::size_t c = 0; c + 1 < line.size(); ++c) {
-      std::fprintf(out, "%-*s  ", static_cast<int>(widths[c]), line[c].c_str());
+    std::string text;
+    for (std::size_t c = 0; c < line.size(); ++c) {
+      text += line[c];
+      if (c + 1 < line.size()) {
+        text += std::string(widths[c] - CellWidth(line[c]) + 2, ' ');
+      }
     }
-    std::fprintf(out, "%s\n", line.empty() ? "" : line.back().c_str());
+    text.erase(text.find_last_not_of(' ') + 1);
+    std::fprintf(out, "%s\n", text.c_str());
   }
 }
 

@@ -120,8 +120,9 @@ std::string YesNoText(const std::optional<bool>& value);
 // The text, or "-" when it is empty (a run without a test restore has no verdict).
 std::string OrDash(const std::string& text);
 
-// One line per entry, each column as wide as its widest entry and two
-// spaces apart; the last column is not padded. The first line is the header.
+// One line per entry, each column as wide as its widest entry (counted in
+// characters, not bytes) and two spaces apart; no line ends in spaces. The
+// first line is the header.
 void PrintColumns(const std::vector<std::vector<std::string>>& lines, std::FILE* out);
 
 // How a test restore went, for a log or a summary: "test restore verified",

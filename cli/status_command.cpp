@@ -1,7 +1,6 @@
 #include "cli/status_command.h"
 
 #include <algorithm>
-#include <array>
 #include <chrono>
 
 #include "platform/json_text.h"
@@ -65,10 +64,9 @@ std::string LastRunEnd(const ConnectionStatus& status) {
 }
 
 void PrintTable(const std::vector<ConnectionStatus>& statuses, const Clock& clock, std::FILE* out) {
-  constexpr int kColumns = 9;
-  using Line = std::array<std::string, kColumns>;
-  std::vector<Line> lines = {{"CONNECTION", "LAST GOOD", "AGE", "LAST RUN", "NEXT DUE", "KEPT",
-                              "OFFSITE", "STATE", "LAST RUN ENDED"}};
+  std::vector<std::vector<std::string>> lines = {{"CONNECTION", "LAST GOOD", "AGE", "LAST RUN",
+                                                  "NEXT DUE", "KEPT", "OFFSITE", "STATE",
+                                                  "LAST RUN ENDED"}};
   const WallTime now = clock.Now();
   for (const ConnectionStatus& status : statuses) {
     lines.push_back(
@@ -79,24 +77,10 @@ void PrintTable(const std::vector<ConnectionStatus>& statuses, const Clock& cloc
              : "-",
          status.lastRun ? status.lastRun->result : "-",
          status.nextDue ? FormatLocalTime(clock.ToLocalTime(*status.nextDue)) : "never",
-         std::to_string(status.archivesKept), status.offsite.empty() ? "-" : status.offsite,
-         StateText(status), LastRunEnd(status)});
+         std::to_string(status.archivesKept), OrDash(status.offsite), StateText(status),
+         LastRunEnd(status)});
   }
-  std::array<std::size_t, kColumns> widths{};
-  for (const Line& line : lines) {
-    for (int c = 0; c < kColumns; ++c) {
-      widths[c] = std::max(widths[c], line[c].size());
-    }
-  }
-  for (const Line& line : lines) {
-    std::string text;
-    for (int c = 0; c + 1 < kColumns; ++c) {
-      text += line[c] + std::string(widths[c] - line[c].size() + 2, ' ');
-    }
-    text += line[kColumns - 1];
-    text.erase(text.find_last_not_of(' ') + 1);
-    std::fprintf(out, "%s\n", text.c_str());
-  }
+  PrintColumns(lines, out);
 }
 
 std::string JsonTime(const std::optional<WallTime>& moment) {

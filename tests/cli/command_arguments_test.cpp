@@ -1,4 +1,4 @@
-// The argument parser every command starts with.
+// The argument parser every command starts with, and the tables they print.
 
 #include <gtest/gtest.h>
 
@@ -48,6 +48,23 @@ TEST(CommandArguments, DashedWordsAreOptionsWhereTheCommandSaysSo) {
   std::optional<ParsedArguments> parsed = Parse({"-", "--", "-x"}, true, &error);
   ASSERT_TRUE(parsed) << error;
   EXPECT_EQ(parsed->positional, (std::vector<std::string>{"-", "-x"}));
+}
+
+// Columns line up by characters, so that a name with letters beyond ASCII
+// does not push the rest of its line aside, and no line ends in spaces.
+TEST(CommandTables, ColumnsAlignByCharactersAndLinesEndWithoutSpaces) {
+  std::FILE* out = std::tmpfile();
+  ASSERT_NE(out, nullptr);
+  PrintColumns({{"NAME", "OFFSITE", "END"}, {"L\u00e4den", "-", ""}, {"ab", "copied", "done"}},
+               out);
+  std::rewind(out);
+  char text[256] = {};
+  const std::size_t length = std::fread(text, 1, sizeof text - 1, out);
+  std::fclose(out);
+  EXPECT_EQ(std::string(text, length),
+            "NAME   OFFSITE  END\n"
+            "L\u00e4den  -\n"
+            "ab     copied   done\n");
 }
 
 }  // namespace

@@ -1,8 +1,9 @@
 // Takes the screenshots shown in the README: the main window with two
 // connections, one of them selected, the progress window of a Download now
 // of that connection while it reads a table's rows, and then the Restore
-// window after a restore of one of its restore points, and the History
-// window. The earlier restore points (copies of the archive made, dated
+// window after a restore of one of its restore points, the History window,
+// and both pages of the connection's Settings window with an off-site remote
+// set. The earlier restore points (copies of the archive made, dated
 // the days before, with history rows of their runs) are staged here, as
 // days of scheduled runs would have left them.
 //
@@ -18,6 +19,7 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QScreen>
+#include <QTabWidget>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
@@ -30,9 +32,11 @@
 #include "desktop/main_dlg.h"
 #include "desktop/progress_window.h"
 #include "desktop/restore_window.h"
+#include "desktop/settings_window.h"
 #include "platform/files.h"
 #include "shell/connections.h"
 #include "shell/history.h"
+#include "shell/offsite_settings.h"
 #include "shell/target_folder.h"
 #include "tests/desktop/desktop_test_support.h"
 
@@ -181,5 +185,12 @@ int main(int argc, char** argv) {
   history.show();
   history.Table()->selectRow(1);
   ok = Save(&history, outDir + "/history-window.png") && ok;
+
+  vaultwick::SaveOffsiteSettings(*store, {"backups:vault/db", ""});
+  vaultwick::SettingsWindow settings(*store, "shop");
+  settings.show();
+  ok = Save(&settings, outDir + "/settings-window.png") && ok;
+  settings.findChild<QTabWidget*>()->setCurrentIndex(1);
+  ok = Save(&settings, outDir + "/settings-all-connections.png") && ok;
   return ok ? 0 : 1;
 }
