@@ -21,6 +21,12 @@ QString HistoryFullText(const HistoryRow& row) {
   if (!row.pruned.empty()) {
     lines << QStringLiteral("Restore points removed:") << QString::fromStdString(row.pruned);
   }
+  if (!row.offsite.empty()) {
+    lines << QStringLiteral("Off-site: %1").arg(QString::fromStdString(row.offsite));
+    if (!row.offsiteDetail.empty()) {
+      lines << QString::fromStdString(row.offsiteDetail);
+    }
+  }
   return lines.join('\n');
 }
 
@@ -28,7 +34,8 @@ HistoryModel::HistoryModel(const Clock& clock, QObject* parent)
     : ListTableModel(
           {QStringLiteral("Started"), QStringLiteral("Connection"), QStringLiteral("Started by"),
            QStringLiteral("Result"), QStringLiteral("Took"), QStringLiteral("Size"),
-           QStringLiteral("Rows"), QStringLiteral("Checked"), QStringLiteral("Verified")},
+           QStringLiteral("Rows"), QStringLiteral("Checked"), QStringLiteral("Verified"),
+           QStringLiteral("Off-site")},
           parent),
       clock_(clock) {}
 
@@ -68,6 +75,8 @@ QVariant HistoryModel::data(const QModelIndex& index, int role) const {
       return yesNo(row.archiveChecked);
     case kVerified:
       return QString::fromStdString(row.verified);
+    case kOffsite:
+      return QString::fromStdString(row.offsite);
     default:
       return {};
   }

@@ -17,7 +17,18 @@ namespace vaultwick {
 
 class HistoryModel : public ListTableModel<HistoryRow> {
  public:
-  enum Column { kStarted, kConnection, kBy, kResult, kTook, kSize, kRows, kChecked, kVerified };
+  enum Column {
+    kStarted,
+    kConnection,
+    kBy,
+    kResult,
+    kTook,
+    kSize,
+    kRows,
+    kChecked,
+    kVerified,
+    kOffsite
+  };
   // Every column answers this role with its run's start (Unix seconds), by
   // which the window orders its rows.
   static constexpr int kSortRole = Qt::UserRole;

@@ -7,6 +7,7 @@
 
 #include "desktop/history_window.h"
 #include "shell/connections.h"
+#include "shell/history.h"
 
 namespace vaultwick::test {
 
@@ -40,6 +41,8 @@ class HistoryWindowTest : public QObject {
     shop.verified = "differs";
     shop.verifyDetail = "line 12 of the archived dump";
     shop.pruned = "shop-20240501T060100Z.zip\nshop-20240502T060100Z.zip";
+    shop.offsite = kOffsiteFailed;
+    shop.offsiteDetail = "not sent: shop-20240503T060100Z.zip\nconnection refused";
     store->AppendHistory(shop);
     store->AppendHistory(failed);
     return store;
@@ -85,7 +88,9 @@ class HistoryWindowTest : public QObject {
     QCOMPARE(window.Detail()->text(),
              QString("Backup complete\nTest restore: differs: line 12 of the archived dump\n"
                      "Restore points removed:\nshop-20240501T060100Z.zip\n"
-                     "shop-20240502T060100Z.zip"));
+                     "shop-20240502T060100Z.zip\nOff-site: failed\n"
+                     "not sent: shop-20240503T060100Z.zip\nconnection refused"));
+    QCOMPARE(shown->index(0, HistoryModel::kOffsite).data().toString(), QString("failed"));
   }
 };
 
