@@ -13,9 +13,7 @@
 
 #include <fcntl.h>
 #include <mysql.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -30,14 +28,11 @@
 
 #include "backup/run_backup_job.h"
 #include "bench/backup/bench_server.h"
+#include "bench/support/child_programs.h"
 
 namespace {
 
-using vaultwick::bench::Connect;
-using vaultwick::bench::CreateBenchDatabase;
-using vaultwick::bench::Run;
-using vaultwick::bench::Server;
-using vaultwick::bench::ServerFromEnvironment;
+using namespace vaultwick::bench;
 
 namespace fs = std::filesystem;
 
@@ -62,10 +57,7 @@ int JobChild(const char* database, const char* target, const char* password) {
   }
   auto* request = new vaultwick::BackupRequest;
   request->name = "bench";
-  request->server.host = server.host + ":" + server.port;
-  request->server.login = server.user;
-  request->server.password = server.password;
-  request->server.database = database;
+  request->server = LoginTo(server, database);
   request->saveTo = target;
   request->archivePassword = password != nullptr ? password : "";
   vaultwick::BackupOutcome outcome;
@@ -84,45 +76,6 @@ int JobChild(const char* database, const char* target, const char* password) {
   return 0;
 }
 
-struct Process {
-  pid_t pid = -1;
-  long peakKilobytes = 0;
-  bool ok = false;
-};
-
-// Starts argv with the given descriptors as its standard input, output and error
-// (-1 leaves one as it is).
-pid_t Spawn(const std::vector<std::string>& args, int in, int out, int err) {
-  pid_t child = fork();
-  if (child == 0) {
-    if (in >= 0)
-      dup2(in, 0);
-    if (out >= 0)
-      dup2(out, 1);
-    if (err >= 0)
-      dup2(err, 2);
-    std::vector<char*> argv;
-    for (const std::string& arg : args)
-      argv.push_back(const_cast<char*>(arg.c_str()));
-    argv.push_back(nullptr);
-    execvp(argv[0], argv.data());
-    _exit(127);
-  }
-  return child;
-}
-
-void Wait(Process& process) {
-  int status = 0;
-  rusage usage{};
-  wait4(process.pid, &status, 0, &usage);
-  process.peakKilobytes = usage.ru_maxrss;
-  process.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
-
-double Seconds(std::chrono::steady_clock::time_point start) {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
 double Megabytes(std::uintmax_t bytes) {
   return static_cast<double>(bytes) / (1024.0 * 1024.0);
 }
@@ -135,10 +88,7 @@ int main(int argc, char** argv) {
   }
   const long rows = argc > 1 ? std::atol(argv[1]) : 1000000;
   Server server;
-  if (!ServerFromEnvironment(&server)) {
-    return 2;
-  }
-  MYSQL* connection = Connect(server, nullptr);
+  MYSQL* connection = ConnectFromEnvironment(&server);
   if (connection == nullptr) {
     return 2;
   }
@@ -155,19 +105,14 @@ int main(int argc, char** argv) {
 
   if (ok) {
     auto start = std::chrono::steady_clock::now();
-    Process job;
-    job.pid = Spawn({self, "--job-child", database, (work / "target").string()}, -1, -1, -1);
-    Wait(job);
+    const ChildEnd job = Wait(Spawn({self, "--job-child", database, (work / "target").string()}));
     const double jobSeconds = Seconds(start);
     std::uintmax_t archive = job.ok ? fs::file_size(work / "target" / "bench.zip") : 0;
 
     // The same job with its archive encrypted: what encryption costs.
     start = std::chrono::steady_clock::now();
-    Process encrypted;
-    encrypted.pid =
-        Spawn({self, "--job-child", database, (work / "target").string(), "bench-archive-password"},
-              -1, -1, -1);
-    Wait(encrypted);
+    const ChildEnd encrypted = Wait(Spawn(
+        {self, "--job-child", database, (work / "target").string(), "bench-archive-password"}));
     const double encryptedSeconds = Seconds(start);
 
     // The peer: the dump streams through a pipe into the zlib filter.
@@ -180,18 +125,17 @@ int main(int argc, char** argv) {
         open((work / "filter.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     setenv("MYSQL_PWD", server.password.c_str(), 1);
     start = std::chrono::steady_clock::now();
-    Process dump, zip;
-    dump.pid =
+    const pid_t dumping =
         Spawn({"mariadb-dump", "--no-defaults", "--skip-extended-insert", "--host=" + server.host,
                "--port=" + server.port, "--user=" + server.user, database},
               -1, pipeEnds[1], -1);
-    zip.pid = Spawn({filter, "8"}, pipeEnds[0], out, counts);
+    const pid_t zipping = Spawn({filter, "8"}, pipeEnds[0], out, counts);
     close(pipeEnds[0]);
     close(pipeEnds[1]);
     close(out);
     close(counts);
-    Wait(dump);
-    Wait(zip);
+    const ChildEnd dump = Wait(dumping);
+    const ChildEnd zip = Wait(zipping);
     const double peerSeconds = Seconds(start);
     unsigned long long peerIn = 0, peerOut = 0;
     std::ifstream report((work / "filter.txt").string());

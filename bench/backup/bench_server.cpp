@@ -20,6 +20,15 @@ bool ServerFromEnvironment(Server* server) {
   return true;
 }
 
+ServerLogin LoginTo(const Server& server, const std::string& database) {
+  ServerLogin login;
+  login.host = server.host + ":" + server.port;
+  login.login = server.user;
+  login.password = server.password;
+  login.database = database;
+  return login;
+}
+
 MYSQL* Connect(const Server& server, const char* database) {
   MYSQL* connection = mysql_init(nullptr);
   if (connection == nullptr) {
@@ -34,6 +43,10 @@ MYSQL* Connect(const Server& server, const char* database) {
   }
   mysql_set_character_set(connection, "utf8mb4");
   return connection;
+}
+
+MYSQL* ConnectFromEnvironment(Server* server) {
+  return ServerFromEnvironment(server) ? Connect(*server, nullptr) : nullptr;
 }
 
 bool Run(MYSQL* connection, const std::string& sql) {

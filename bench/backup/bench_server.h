@@ -7,6 +7,8 @@
 
 #include <string>
 
+#include "common/server_login.h"
+
 namespace vaultwick::bench {
 
 struct Server {
@@ -16,9 +18,16 @@ struct Server {
 // False (with a hint on stderr) when the variables are not set.
 bool ServerFromEnvironment(Server* server);
 
+// The server as the product is given it, logged in to `database`.
+ServerLogin LoginTo(const Server& server, const std::string& database);
+
 // A utf8mb4 connection to the server, with `database` selected when given;
 // null (with the reason on stderr) on failure.
 MYSQL* Connect(const Server& server, const char* database);
+
+// The server the variables name, and a connection to it with no database
+// selected; null (with the reason on stderr) when either is missing.
+MYSQL* ConnectFromEnvironment(Server* server);
 
 // Runs one statement; prints the failure and returns false when it fails.
 bool Run(MYSQL* connection, const std::string& sql);

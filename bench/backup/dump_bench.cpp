@@ -14,9 +14,7 @@
 //   scripts/mariadb stop /tmp/vw-bench-db
 
 #include <mysql.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -28,14 +26,11 @@
 
 #include "backup/dump_database.h"
 #include "bench/backup/bench_server.h"
+#include "bench/support/child_programs.h"
 
 namespace {
 
-using vaultwick::bench::Connect;
-using vaultwick::bench::CreateBenchDatabase;
-using vaultwick::bench::Run;
-using vaultwick::bench::Server;
-using vaultwick::bench::ServerFromEnvironment;
+using namespace vaultwick::bench;
 
 int DumpChild(const char* database, const char* path) {
   Server server;
@@ -56,29 +51,10 @@ struct ChildRun {
 };
 
 // Runs argv with stdout going to outputPath (when given) and measures it.
-ChildRun RunChild(std::vector<std::string> args, const char* outputPath) {
-  std::vector<char*> argv;
-  for (std::string& arg : args)
-    argv.push_back(arg.data());
-  argv.push_back(nullptr);
-  ChildRun run;
-  auto start = std::chrono::steady_clock::now();
-  pid_t child = fork();
-  if (child == 0) {
-    if (outputPath != nullptr && std::freopen(outputPath, "wb", stdout) == nullptr)
-      _exit(126);
-    execvp(argv[0], argv.data());
-    _exit(127);
-  }
-  if (child < 0)
-    return run;
-  int status = 0;
-  rusage usage{};
-  wait4(child, &status, 0, &usage);
-  run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  run.peakKilobytes = usage.ru_maxrss;
-  run.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
-  return run;
+ChildRun RunChild(const std::vector<std::string>& args, const char* outputPath) {
+  const auto start = std::chrono::steady_clock::now();
+  const ChildEnd end = RunProgram(args, "", outputPath != nullptr ? outputPath : "");
+  return {Seconds(start), end.peakKilobytes, end.ok};
 }
 
 double FileMegabytes(const std::string& path) {
@@ -103,9 +79,7 @@ int main(int argc, char** argv) {
 
   long rows = argc > 1 ? std::atol(argv[1]) : 1000000;
   Server server;
-  if (!ServerFromEnvironment(&server))
-    return 2;
-  MYSQL* connection = Connect(server, nullptr);
+  MYSQL* connection = ConnectFromEnvironment(&server);
   if (connection == nullptr)
     return 2;
   std::string database = "vw_bench_" + std::to_string(getpid());

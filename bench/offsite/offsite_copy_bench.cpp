@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/support/child_programs.h"
 #include "platform/child_process.h"
 #include "platform/rclone_remote.h"
 #include "platform/temp_folder.h"
@@ -23,11 +24,8 @@ using vaultwick::ChildLimits;
 using vaultwick::RcloneRemote;
 using vaultwick::RcloneSettings;
 using vaultwick::RemoteOutcome;
+using vaultwick::bench::Seconds;
 using Clock = std::chrono::steady_clock;
-
-double Seconds(Clock::time_point start) {
-  return std::chrono::duration<double>(Clock::now() - start).count();
-}
 
 std::string Environment(const char* name) {
   const char* value = std::getenv(name);

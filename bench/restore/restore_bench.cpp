@@ -10,8 +10,6 @@
 //   BUILD/bench/restore/restore_bench [ROWS]      (default 300000)
 //   scripts/mariadb stop /tmp/vw-bench-db
 
-#include <fcntl.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -23,47 +21,15 @@
 
 #include "backup/dump_database.h"
 #include "bench/backup/bench_server.h"
+#include "bench/support/child_programs.h"
 #include "restore/restore_database.h"
 #include "zip/zip_single_file.h"
 
 namespace {
 
-using vaultwick::bench::Connect;
-using vaultwick::bench::CreateBenchDatabase;
-using vaultwick::bench::Run;
-using vaultwick::bench::Server;
-using vaultwick::bench::ServerFromEnvironment;
+using namespace vaultwick::bench;
 
 namespace fs = std::filesystem;
-
-double Seconds(std::chrono::steady_clock::time_point start) {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
-// Runs argv with standard input and output from and to the given files
-// (empty: inherited); true when it exits with 0.
-bool RunProgram(const std::vector<std::string>& args, const std::string& in,
-                const std::string& out) {
-  const pid_t child = fork();
-  if (child == 0) {
-    if (!in.empty()) {
-      dup2(open(in.c_str(), O_RDONLY), 0);
-    }
-    if (!out.empty()) {
-      dup2(open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 1);
-    }
-    std::vector<char*> argv;
-    for (const std::string& arg : args) {
-      argv.push_back(const_cast<char*>(arg.c_str()));
-    }
-    argv.push_back(nullptr);
-    execvp(argv[0], argv.data());
-    _exit(127);
-  }
-  int status = 0;
-  waitpid(child, &status, 0);
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
 
 std::string RowCount(MYSQL* connection, const std::string& database) {
   const std::string query = "SELECT COUNT(*) FROM `" + database + "`.orders";
@@ -82,10 +48,7 @@ std::string RowCount(MYSQL* connection, const std::string& database) {
 int main(int argc, char** argv) {
   const long rows = argc > 1 ? std::atol(argv[1]) : 300000;
   Server server;
-  if (!ServerFromEnvironment(&server)) {
-    return 2;
-  }
-  MYSQL* connection = Connect(server, nullptr);
+  MYSQL* connection = ConnectFromEnvironment(&server);
   if (connection == nullptr) {
     return 2;
   }
@@ -115,7 +78,7 @@ int main(int argc, char** argv) {
   std::vector<std::string> dumpArgs = {"mariadb-dump"};
   dumpArgs.insert(dumpArgs.end(), login.begin(), login.end());
   dumpArgs.push_back(source);
-  ok = ok && RunProgram(dumpArgs, "", peerDump) && Run(connection, "CREATE DATABASE " + peer);
+  ok = ok && RunProgram(dumpArgs, "", peerDump).ok && Run(connection, "CREATE DATABASE " + peer);
   if (!ok) {
     return 1;
   }
@@ -124,15 +87,12 @@ int main(int argc, char** argv) {
   loadArgs.insert(loadArgs.end(), login.begin(), login.end());
   loadArgs.push_back(peer);
   auto start = std::chrono::steady_clock::now();
-  const bool peerLoaded = RunProgram(loadArgs, peerDump, "");
+  const bool peerLoaded = RunProgram(loadArgs, peerDump).ok;
   const double peerSeconds = Seconds(start);
 
   vaultwick::RestoreRequest request;
   request.archivePath = archive;
-  request.server.host = server.host + ":" + server.port;
-  request.server.login = server.user;
-  request.server.password = server.password;
-  request.server.database = ours;
+  request.server = LoginTo(server, ours);
   start = std::chrono::steady_clock::now();
   const vaultwick::RestoreOutcome outcome = vaultwick::RestoreDatabase(request);
   const double ourSeconds = Seconds(start);

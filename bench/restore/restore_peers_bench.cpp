@@ -15,9 +15,7 @@
 // The server is the one BENCH_DB_HOST, _PORT, _USER and _PASSWORD name, else
 // the private test server (VAULTWICK_TEST_DB_*).
 
-#include <fcntl.h>
 #include <mysql.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -31,14 +29,13 @@
 
 #include "backup/dump_database.h"
 #include "bench/backup/bench_server.h"
+#include "bench/support/child_programs.h"
 #include "restore/restore_database.h"
 #include "zip/zip_single_file.h"
 
 namespace {
 
-using vaultwick::bench::Connect;
-using vaultwick::bench::Run;
-using vaultwick::bench::Server;
+using namespace vaultwick::bench;
 
 namespace fs = std::filesystem;
 
@@ -54,31 +51,6 @@ bool ServerFromBenchEnvironment(Server* server) {
   }
   *server = {host, port, user, password != nullptr ? password : ""};
   return true;
-}
-
-// Runs argv with standard input and output from and to the given files
-// (empty: inherited); true when it exits with 0.
-bool RunProgram(const std::vector<std::string>& args, const std::string& in = "",
-                const std::string& out = "") {
-  const pid_t child = fork();
-  if (child == 0) {
-    if (!in.empty()) {
-      dup2(open(in.c_str(), O_RDONLY), 0);
-    }
-    if (!out.empty()) {
-      dup2(open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 1);
-    }
-    std::vector<char*> argv;
-    for (const std::string& arg : args) {
-      argv.push_back(const_cast<char*>(arg.c_str()));
-    }
-    argv.push_back(nullptr);
-    execvp(argv[0], argv.data());
-    _exit(127);
-  }
-  int status = 0;
-  waitpid(child, &status, 0);
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
 std::vector<std::string> Column(MYSQL* connection, const std::string& query, unsigned column) {
@@ -163,9 +135,10 @@ int main(int argc, char** argv) {
     args.insert(args.end(), more.begin(), more.end());
     return args;
   };
-  ok = ok && RunProgram(with({"mariadb-dump", "--no-defaults"}, {source}), "", peerDump) &&
+  ok = ok && RunProgram(with({"mariadb-dump", "--no-defaults"}, {source}), "", peerDump).ok &&
        RunProgram(with({"mydumper"}, {"--password=" + server.password, "--threads=2",
-                                      "--database=" + source, "--outputdir=" + peerFolder}));
+                                      "--database=" + source, "--outputdir=" + peerFolder}))
+           .ok;
   if (!ok) {
     std::fprintf(stderr, "a dump failed\n");
     return 1;
@@ -175,29 +148,28 @@ int main(int argc, char** argv) {
   loaders.push_back({"mariadb < mariadb-dump's dump",
                      [&](const std::string& target) {
                        return Run(connection, "CREATE DATABASE " + target) &&
-                              RunProgram(with({"mariadb", "--no-defaults"}, {target}), peerDump);
+                              RunProgram(with({"mariadb", "--no-defaults"}, {target}), peerDump).ok;
                      },
                      {},
                      true,
                      false});
-  loaders.push_back({"myloader -t 2 (mydumper -t 2's dump)",
-                     [&](const std::string& target) {
-                       return RunProgram(with(
-                           {"myloader"}, {"--password=" + server.password, "--threads=2",
-                                          "--directory=" + peerFolder, "--database=" + target}));
-                     },
-                     {},
-                     true,
-                     false});
+  loaders.push_back(
+      {"myloader -t 2 (mydumper -t 2's dump)",
+       [&](const std::string& target) {
+         return RunProgram(
+                    with({"myloader"}, {"--password=" + server.password, "--threads=2",
+                                        "--directory=" + peerFolder, "--database=" + target}))
+             .ok;
+       },
+       {},
+       true,
+       false});
   for (const unsigned n : jobs) {
     loaders.push_back({"vaultwick restore --jobs " + std::to_string(n),
                        [&, n](const std::string& target) {
                          vaultwick::RestoreRequest request;
                          request.archivePath = archive;
-                         request.server.host = server.host + ":" + server.port;
-                         request.server.login = server.user;
-                         request.server.password = server.password;
-                         request.server.database = target;
+                         request.server = LoginTo(server, target);
                          request.jobs = n;
                          const vaultwick::RestoreOutcome outcome =
                              vaultwick::RestoreDatabase(request);
@@ -217,8 +189,7 @@ int main(int argc, char** argv) {
       Run(connection, "DROP DATABASE IF EXISTS " + target);
       const auto start = std::chrono::steady_clock::now();
       const bool loaded = loader.load(target);
-      loader.seconds.push_back(
-          std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+      loader.seconds.push_back(Seconds(start));
       loader.checked = loader.checked && loaded;
       if (loader.compare && loaded) {
         loader.checked = loader.checked && Checksums(connection, target) == sourceSums;

@@ -63,12 +63,7 @@ int Child(int maxParallel, int connections, const bench::Server& server) {
       const std::string name = "c" + std::to_string(100 + i);
       names.push_back(name);
       AddConnectionNamed(*store, name);
-      ApplyConnectionChanges(
-          *store, name,
-          {name,
-           {server.host + ":" + server.port, server.user, server.password, kDatabase, {}, {}},
-           0,
-           1});
+      ApplyConnectionChanges(*store, name, {name, bench::LoginTo(server, kDatabase), 0, 1});
     }
     Ends ends;
     int mostAtOnce = 0;
@@ -128,10 +123,7 @@ int main(int argc, char** argv) {
   const int connections = argc > 1 ? std::atoi(argv[1]) : 40;
   const long rows = argc > 2 ? std::atol(argv[2]) : 2000;
   bench::Server server;
-  if (!bench::ServerFromEnvironment(&server)) {
-    return 2;
-  }
-  MYSQL* connection = bench::Connect(server, nullptr);
+  MYSQL* connection = bench::ConnectFromEnvironment(&server);
   if (connection == nullptr || !bench::CreateBenchDatabase(connection, kDatabase, rows)) {
     return 2;
   }
