@@ -80,6 +80,8 @@ struct BackupTestHooks {
   // The temporary archive is made; it is read back and checked, then copied
   // into the target folder.
   std::function<void(const std::string& archivePath)> beforeCopy;
+  // Places the archive unread: only for measuring what the check costs.
+  bool skipArchiveCheck = false;
 };
 
 class BackupRequest;

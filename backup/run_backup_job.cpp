@@ -274,7 +274,9 @@ class BackupJob {
     // Proven before it replaces the last good one: read back, inflated whole
     // and compared with what the writer read from the dump.
     std::string difference =
-        VerifyWrittenArchive(archivePath, written, stop_, request_->archivePassword);
+        hooks_.skipArchiveCheck
+            ? std::string()
+            : VerifyWrittenArchive(archivePath, written, stop_, request_->archivePassword);
     if (StopRequested()) {
       return StoppedOutcome();
     }
