@@ -1,5 +1,6 @@
 #include "bench/deflate/compressor_runs.h"
 
+#include <sys/resource.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -48,6 +49,15 @@ double SecondsSince(Clock::time_point start) {
   return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
+double ProcessCpuSeconds() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  const auto seconds = [](const timeval& t) {
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) * 1e-6;
+  };
+  return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
 }  // namespace
 
 std::size_t SinkRoom(std::size_t input_bytes) {
@@ -58,6 +68,7 @@ Timed RunOurs(const std::vector<std::uint8_t>& input, unsigned threads,
               std::vector<std::uint8_t>& sink) {
   std::vector<std::uint8_t> buffer(kOutputBuffer);
   OurSession session{&input, 0, 0, &sink};
+  const double cpu_start = ProcessCpuSeconds();
   const auto start = Clock::now();
   FlateJob job;
   job.param = &session;
@@ -69,15 +80,17 @@ Timed RunOurs(const std::vector<std::uint8_t>& input, unsigned threads,
   job.threads = threads;
   const FlateOutcome outcome = flate_member(job);
   const double seconds = SecondsSince(start);
+  const double cpu_seconds = ProcessCpuSeconds() - cpu_start;
   if (outcome.error_text != nullptr || outcome.size != session.written) {
     std::fprintf(stderr, "our compressor failed: %s\n",
                  outcome.error_text ? outcome.error_text : "size mismatch");
     std::exit(1);
   }
-  return {session.written, seconds};
+  return {session.written, seconds, cpu_seconds};
 }
 
 Timed RunZlib(const std::vector<std::uint8_t>& input, int level, std::vector<std::uint8_t>& sink) {
+  const double cpu_start = ProcessCpuSeconds();
   const auto start = Clock::now();
   z_stream z{};
   if (deflateInit2(&z, level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
@@ -98,7 +111,8 @@ Timed RunZlib(const std::vector<std::uint8_t>& input, int level, std::vector<std
     written += n;
   }
   deflateEnd(&z);
-  return {written, SecondsSince(start)};
+  const double seconds = SecondsSince(start);
+  return {written, seconds, ProcessCpuSeconds() - cpu_start};
 }
 
 bool ReadWholeFile(const char* path, std::vector<std::uint8_t>& bytes) {

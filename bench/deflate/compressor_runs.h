@@ -12,7 +12,8 @@ namespace vaultwick::bench {
 
 struct Timed {
   std::size_t out_bytes = 0;
-  double seconds = 0;  // wall time
+  double seconds = 0;      // wall time
+  double cpu_seconds = 0;  // processor time of the whole process, every thread
 };
 
 // Room for any stream either compressor makes of `input_bytes`.

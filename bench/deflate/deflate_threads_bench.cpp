@@ -4,19 +4,28 @@
 // ratio one thread / N threads. Rows where N threads take more than 1.02
 // times one thread's time are marked. The inputs are the ones where parse
 // workers gain least (incompressible bytes, one long run, periods that a
-// match covers exactly or not at all), a generated SQL dump, and the files
-// named on the command line (real dumps, text, binaries).
+// match covers exactly or not at all), a generated SQL dump, text (this
+// machine's C headers) and binaries (its shared libraries), and the files
+// named on the command line (real dumps).
 //
-//   deflate_threads_bench [--threads N] [--runs R] [--no-generated] [file...]
-//                                                   (N: default 2, R: default 3)
+// Other programs on the machine change wall times, so the table also gives
+// the processor time of both ways (every thread of the process) and the
+// load average when each row was done.
+//
+//   deflate_threads_bench [--threads N] [--runs R] [--no-generated] [--only WORD] [file...]
+//       N: default 2; R: default 3; WORD: only the inputs whose name holds it
 
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "bench/deflate/compressor_runs.h"
@@ -54,15 +63,67 @@ std::vector<std::uint8_t> Periodic(std::size_t period, std::size_t size) {
   return out;
 }
 
-std::vector<Input> GeneratedInputs() {
+// The regular files under `folder` whose name holds one of `endings`, in
+// path order, one after the other up to `size` bytes.
+std::vector<std::uint8_t> FilesUnder(const char* folder, std::initializer_list<const char*> endings,
+                                     std::size_t size) {
+  namespace fs = std::filesystem;
+  std::vector<fs::path> paths;
+  std::error_code error;
+  for (fs::recursive_directory_iterator it(folder, error), end; !error && it != end;
+       it.increment(error)) {
+    const std::string name = it->path().filename().string();
+    const bool wanted = std::any_of(endings.begin(), endings.end(), [&](const char* ending) {
+      return name.find(ending) != std::string::npos;
+    });
+    if (wanted && it->is_regular_file(error) && !it->is_symlink(error)) {
+      paths.push_back(it->path());
+    }
+  }
+  std::sort(paths.begin(), paths.end());
+  std::vector<std::uint8_t> out;
+  for (const fs::path& path : paths) {
+    if (out.size() >= size) {
+      break;
+    }
+    std::ifstream file(path, std::ios::binary);
+    out.insert(out.end(), std::istreambuf_iterator<char>(file), {});
+  }
+  out.resize(std::min(out.size(), size));
+  return out;
+}
+
+bool Wanted(const std::string& name, const char* only) {
+  return only == nullptr || name.find(only) != std::string::npos;
+}
+
+std::vector<Input> GeneratedInputs(const char* only) {
   std::vector<Input> inputs;
-  inputs.push_back({"random bytes", RandomBytes(64 * kMiB, 1)});
-  inputs.push_back({"zeros", std::vector<std::uint8_t>(64 * kMiB, 0)});
-  inputs.push_back({"3-byte period", Periodic(3, 32 * kMiB)});
-  inputs.push_back({"258-byte period", Periodic(258, 32 * kMiB)});
-  const std::string dump = vaultwick::bench::generate_sql_dump(30'000'000);
-  inputs.push_back({"generated SQL dump", std::vector<std::uint8_t>(dump.begin(), dump.end())});
+  const auto add = [&](const char* name, const std::function<std::vector<std::uint8_t>()>& make) {
+    if (Wanted(name, only)) {
+      inputs.push_back({name, make()});
+    }
+  };
+  add("random bytes", [] { return RandomBytes(64 * kMiB, 1); });
+  add("zeros", [] { return std::vector<std::uint8_t>(64 * kMiB, 0); });
+  add("3-byte period", [] { return Periodic(3, 32 * kMiB); });
+  add("258-byte period", [] { return Periodic(258, 32 * kMiB); });
+  add("generated SQL dump", [] {
+    const std::string dump = vaultwick::bench::generate_sql_dump(30'000'000);
+    return std::vector<std::uint8_t>(dump.begin(), dump.end());
+  });
+  add("text (/usr/include)", [] { return FilesUnder("/usr/include", {".h"}, 32 * kMiB); });
+  add("binary (/usr/lib .so)",
+      [] { return FilesUnder("/usr/lib/x86_64-linux-gnu", {".so"}, 32 * kMiB); });
   return inputs;
+}
+
+// The machine's load average over the last minute.
+double LoadAverage() {
+  std::ifstream file("/proc/loadavg");
+  double load = -1;
+  file >> load;
+  return load;
 }
 
 double Median(std::vector<double> values) {
@@ -81,6 +142,7 @@ int main(int argc, char** argv) {
   unsigned threads = 2;
   int runs = 3;
   bool generated = true;
+  const char* only = nullptr;
   std::vector<Input> files;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--threads") == 0 && i + 1 < argc) {
@@ -89,6 +151,8 @@ int main(int argc, char** argv) {
       runs = std::max(1, std::atoi(argv[++i]));
     } else if (std::strcmp(argv[i], "--no-generated") == 0) {
       generated = false;
+    } else if (std::strcmp(argv[i], "--only") == 0 && i + 1 < argc) {
+      only = argv[++i];
     } else {
       Input input{argv[i], {}};
       if (!vaultwick::bench::ReadWholeFile(argv[i], input.bytes)) {
@@ -98,15 +162,19 @@ int main(int argc, char** argv) {
       files.push_back(std::move(input));
     }
   }
-  std::vector<Input> inputs = generated ? GeneratedInputs() : std::vector<Input>{};
+  std::vector<Input> inputs = generated ? GeneratedInputs(only) : std::vector<Input>{};
   for (Input& file : files) {
     inputs.push_back(std::move(file));
   }
 
-  std::printf("level 8, %d rounds, medians of wall time; ratio = 1 thread / %u threads\n\n", runs,
-              threads);
-  std::printf("%-28s %12s %10s %10s %7s %10s  %s\n", "input", "bytes", "1 thread",
-              (std::to_string(threads) + " threads").c_str(), "ratio", "zlib -8", "same stream");
+  std::printf(
+      "level 8, %d rounds, medians; ratio = 1 thread / %u threads (wall time);\n"
+      "cpu: processor time of every thread; load: 1-minute load average after the row\n"
+      "(%u cores, load %.2f at the start)\n\n",
+      runs, threads, std::thread::hardware_concurrency(), LoadAverage());
+  const std::string many_name = std::to_string(threads) + " threads";
+  std::printf("%-24s %10s %9s %9s %6s %9s %9s %9s %5s  %s\n", "input", "bytes", "1 thread",
+              many_name.c_str(), "ratio", "cpu 1", "cpu many", "zlib -8", "load", "same stream");
   for (const Input& input : inputs) {
     const std::size_t room = vaultwick::bench::SinkRoom(input.bytes.size());
     std::vector<std::uint8_t> one_sink(room);
@@ -114,6 +182,8 @@ int main(int argc, char** argv) {
     std::vector<std::uint8_t> zlib_sink(room);
     std::vector<double> one;
     std::vector<double> many;
+    std::vector<double> one_cpu;
+    std::vector<double> many_cpu;
     std::vector<double> zlib;
     bool same = true;
     // Each round runs every compressor once, in turn, so that a busy moment
@@ -126,13 +196,16 @@ int main(int argc, char** argv) {
              std::memcmp(one_sink.data(), many_sink.data(), a.out_bytes) == 0;
       one.push_back(a.seconds);
       many.push_back(b.seconds);
+      one_cpu.push_back(a.cpu_seconds);
+      many_cpu.push_back(b.cpu_seconds);
       zlib.push_back(z.seconds);
     }
     const double one_median = Median(one);
     const double many_median = Median(many);
-    std::printf("%-28s %12zu %9.3fs %9.3fs %6.2fx %9.3fs  %s%s\n", Shorten(input.name, 28).c_str(),
-                input.bytes.size(), one_median, many_median, one_median / many_median, Median(zlib),
-                same ? "yes" : "NO",
+    std::printf("%-24s %10zu %8.3fs %8.3fs %5.2fx %8.3fs %8.3fs %8.3fs %5.2f  %s%s\n",
+                Shorten(input.name, 24).c_str(), input.bytes.size(), one_median, many_median,
+                one_median / many_median, Median(one_cpu), Median(many_cpu), Median(zlib),
+                LoadAverage(), same ? "yes" : "NO",
                 many_median > kNeverSlowerThan * one_median ? "  (slower)" : "");
     std::fflush(stdout);
   }
