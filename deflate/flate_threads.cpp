@@ -36,8 +36,10 @@
 // Who does which segment (the segment plan, segment_plan.cpp) follows what
 // the member's recent segments cost the coder and the workers, so that
 // neither side waits for the other; where records are not met it stops
-// asking for them. The coder never waits for a worker: a recorded segment
-// that no worker has started when the coder gets there becomes the coder's
+// asking for them; where the coder takes longer beside the workers than
+// alone (other programs hold the other cores), it leaves the coder alone for
+// a while. The coder never waits for a worker: a recorded segment that no
+// worker has started when the coder gets there becomes the coder's
 // own; one still being recorded the coder searches itself meanwhile, and
 // meets the parse where it stands once the records are done (their parse is
 // the coder's own from where they met). A segment the coder has gone past
@@ -109,12 +111,20 @@ constexpr std::uint64_t kProbeBytes = 128 << 10;
 constexpr std::uint64_t kMeetRoom = 32 << 10;
 constexpr std::uint64_t kNever = UINT64_MAX;
 
+double Seconds(clockid_t clock) {
+  timespec now{};
+  clock_gettime(clock, &now);
+  return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+}
+
 // Processor time of the calling thread: its waits do not count, nor the
 // time other programs have the processor.
 double ThreadSeconds() {
-  timespec now{};
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-  return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+  return Seconds(CLOCK_THREAD_CPUTIME_ID);
+}
+
+double WallSeconds() {
+  return Seconds(CLOCK_MONOTONIC);
 }
 
 // The outcome of one step's search: the length it found, and the distance
@@ -131,8 +141,9 @@ struct Segment {
   std::uint64_t start = 0;  // first position of the segment's parse
   std::uint64_t end = 0;    // its parse stops at the first step from here on
   // Under the pipeline's lock (`recorded` is only ever changed by the coder).
-  bool recorded = false;  // a worker records it; false: the coder searches it itself
-  bool taken = false;     // a worker has started on it
+  bool recorded = false;   // a worker records it; false: the coder searches it itself
+  bool taken = false;      // a worker (or the coder, helping) has started on it
+  bool by_worker = false;  // a worker has
   // Written by its worker before `done`. The worker writes records through a
   // pointer of its own and the coder reads them through its own: nothing
   // here changes at every step, so the coder's thread and the worker's do
@@ -222,6 +233,7 @@ class Pipeline {
         return nullptr;
       }
       if (Segment* segment = next_job(0, true)) {
+        segment->by_worker = true;
         return segment;
       }
       changed_.wait(lock);
@@ -241,6 +253,9 @@ class Pipeline {
     if (bytes >= segment_bytes / 4) {
       plan_.WorkerSegment(seconds, bytes);
     }
+    if (segment->by_worker) {
+      worker_seconds_ += seconds;
+    }
     segment->done.store(true, std::memory_order_release);
     changed_.notify_all();
   }
@@ -259,7 +274,7 @@ class Pipeline {
       pump(lock, false);
       if (index < first_segment_ + segments_.size()) {
         Segment* segment = &segments_[index - first_segment_];
-        if (choice == SegmentChoice::Measured && segment->recorded && !segment->taken) {
+        if (measured() && segment->recorded && !segment->taken) {
           segment->recorded = false;
           segment->done.store(true, std::memory_order_relaxed);
         }
@@ -280,9 +295,21 @@ class Pipeline {
   // The coder has gone past a segment whose records it never followed.
   static void pass(Segment* segment) { segment->passed.store(true, std::memory_order_relaxed); }
 
-  void coder_segment(CoderPass pass, double seconds) {
+  // The coder's last segment: `seconds` of processor time on it (besides
+  // recording for the workers), `all_seconds` with that, in `wall` seconds.
+  void coder_segment(CoderPass pass, double seconds, double all_seconds, double wall) {
     std::lock_guard<std::mutex> lock(mutex_);
     plan_.CoderSegment(pass, seconds, segment_bytes);
+    const double waited = read_wall_ - read_wall_told_;
+    const double workers = worker_seconds_ - worker_seconds_told_;
+    read_wall_told_ = read_wall_;
+    worker_seconds_told_ = worker_seconds_;
+    if (choice == SegmentChoice::Crowded) {
+      // As if the workers had run on the coder's processor.
+      plan_.CoderWall(all_seconds + workers, segment_bytes);
+    } else {
+      plan_.CoderWall(std::max(0.0, wall - waited), segment_bytes);
+    }
   }
 
   void records_met(bool met) {
@@ -364,7 +391,7 @@ class Pipeline {
       std::uint8_t* destination = slot(chunk) + at % segment_bytes;
       lock.unlock();
       bool ended = false;
-      const std::uint32_t got = read_until_full(job_.read_input, coder_, destination, room, ended);
+      const std::uint32_t got = timed_read(destination, room, &ended);
       lock.lock();
       read_end_ += got;
       input_ended_ = ended;
@@ -398,7 +425,7 @@ class Pipeline {
     max_bytes =
         static_cast<std::uint32_t>(std::min<std::uint64_t>(max_bytes, direct_limit_ - read_end_));
     lock.unlock();
-    const std::uint32_t n = job_.read_input(coder_, destination, max_bytes);
+    const std::uint32_t n = timed_read(destination, max_bytes, nullptr);
     lock.lock();
     if (n == 0 || n == 0xFFFFFFFFu) {
       input_ended_ = true;
@@ -486,6 +513,7 @@ class Pipeline {
   bool wants_records(std::uint64_t index) const {
     switch (choice) {
       case SegmentChoice::Measured:
+      case SegmentChoice::Crowded:
         return plan_.WantsRecords();
       case SegmentChoice::Alternating:
         return index % 4 == 3;
@@ -500,7 +528,27 @@ class Pipeline {
   // the ring: its copy and the ring's first pages would be all the threads
   // add. Each segment the coder plans asks again, so input that turns slow
   // goes back to the ring in time for the next segment's job.
-  bool stays_direct() const { return choice == SegmentChoice::Measured && plan_.Cheap(); }
+  bool stays_direct() const { return measured() && plan_.Cheap(); }
+
+  // The product's choice, and the test's that makes it believe workers take
+  // the coder's processor.
+  bool measured() const {
+    return choice == SegmentChoice::Measured || choice == SegmentChoice::Crowded;
+  }
+
+  // The caller's read function, timed: the coder's waits for its input do
+  // not count against the processor it had.
+  std::uint32_t timed_read(std::uint8_t* destination, std::uint32_t max_bytes, bool* ended) {
+    const double began = WallSeconds();
+    std::uint32_t n;
+    if (ended != nullptr) {
+      n = read_until_full(job_.read_input, coder_, destination, max_bytes, *ended);
+    } else {
+      n = job_.read_input(coder_, destination, max_bytes);
+    }
+    read_wall_ += WallSeconds() - began;
+    return n;
+  }
 
   // Where the coder's input goes back to the ring for segment `index` to be
   // recorded: a segment earlier, so that the ring reads ahead and a worker
@@ -515,6 +563,7 @@ class Pipeline {
   std::uint64_t first_recordable(std::uint64_t index) const {
     switch (choice) {
       case SegmentChoice::Measured:
+      case SegmentChoice::Crowded:
         return index + plan_.SearchedAhead();
       case SegmentChoice::Alternating:
         return index + (3 - index % 4);
@@ -556,7 +605,11 @@ class Pipeline {
   std::uint64_t next_job_ = 0;  // where a worker looks for its next job
   std::vector<LargePtr<StepRecord[]>> spare_steps_;
   SegmentPlan plan_;
-  const double coder_began_;  // the coder's processor time when the member started
+  const double coder_began_;   // the coder's processor time when the member started
+  double read_wall_ = 0;       // wall time the coder spent in the caller's reads
+  double worker_seconds_ = 0;  // processor time the workers spent on records
+  double read_wall_told_ = 0;  // what the plan has heard of these
+  double worker_seconds_told_ = 0;
   bool worth_known_ = choice != SegmentChoice::Measured;  // long enough to consider workers
   bool workers_asked_ = false;
   bool have_workers_ = false;
@@ -749,12 +802,14 @@ struct ReplaySteps {
   std::uint64_t own_since = 0;  // while searching on its own: since where, in this segment
   std::uint64_t own_bytes = 0;  // searched on its own in this segment
   double segment_began = 0;     // processor time at the segment's start
-  double helped = 0;            // of it, recording for the workers
+  double wall_began = 0;        // wall time at the segment's start
+  double helped = 0;            // processor time since, recording for the workers
 
   ReplaySteps(Pipeline* p, CoderHelp* h) : pipeline(p), help(h), boundary(p->segment_bytes) {}
 
   void start(FlateState* state) {
     segment_began = ThreadSeconds();
+    wall_began = WallSeconds();
     search_on_own(state, 0);
   }
 
@@ -807,8 +862,11 @@ struct ReplaySteps {
                            : own_bytes * 10 <= bytes   ? CoderPass::Followed
                                                        : CoderPass::Mixed;
     const double now = ThreadSeconds();
-    pipeline->coder_segment(pass, now - segment_began - helped);
+    const double wall = WallSeconds();
+    pipeline->coder_segment(pass, now - segment_began - helped, now - segment_began,
+                            wall - wall_began);
     segment_began = now;
+    wall_began = wall;
     helped = 0;
     own_bytes = 0;
 
@@ -878,6 +936,7 @@ struct ReplaySteps {
       case SegmentChoice::Alternating:
         return true;
       case SegmentChoice::Measured:
+      case SegmentChoice::Crowded:
         break;
     }
     return false;

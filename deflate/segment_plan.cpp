@@ -29,6 +29,17 @@
 // much as several such segments. The coder's speed is measured from the
 // member's first 256 KiB on, before any worker is started.
 //
+// Where other programs hold the other cores, the workers' processor time may
+// come out of the coder's (the system shares processors among programs, not
+// threads), and records then cost the coder more wall time than they save
+// it. So the plan also compares the coder's wall time per byte, its waits
+// for the caller's input left out: alone, following the member's recent
+// segments searched without workers, and beside workers, summed over 8
+// segments (searched and followed ones together). Where it is not less
+// beside workers, the coder goes alone for 2 segments, then workers are
+// tried again for 8; while they still do not pay, the stretches alone double
+// up to 64 segments. A segment counts for the way it was planned in.
+//
 // Until a way has been measured its cost is a guess relative to the others,
 // from SQL dumps: following a fifth of searching, recording 0.85 of it. The
 // first segment is always searched: the coder starts at once and a worker on
@@ -45,6 +56,9 @@ constexpr double kRecordedGuess = 0.85;  // recording, relative to searching
 constexpr double kRecentWeight = 0.3;    // of the latest segment in a rate
 constexpr unsigned kRefreshAfter = 16;   // searched segments before one is recorded
 constexpr unsigned kMaxBackoff = 64;     // searched segments between tries of unmet records
+// The coder's wall time beside workers is judged over this many segments,
+// for a stretch of searched ones and followed ones together.
+constexpr unsigned kJudgedOver = 8;
 // Faster than this (8 ms a MiB, 125 MiB/s) the coder searches a segment for
 // little more than it costs to start a worker and feed it (its pages, its
 // state, its first jobs), and the gain could not be more than a few ms a
@@ -96,7 +110,7 @@ bool SegmentPlan::Cheap() const {
 }
 
 bool SegmentPlan::WantsRecords() const {
-  if (first_ || Cheap()) {
+  if (first_ || Cheap() || way_ == Way::Alone) {
     return false;
   }
   const unsigned limit = unmet_backoff_ != 0 ? unmet_backoff_ : kRefreshAfter;
@@ -108,6 +122,19 @@ bool SegmentPlan::WantsRecords() const {
 
 void SegmentPlan::Planned(bool recorded) {
   first_ = false;
+  const bool crowded = way_ == Way::Alone;
+  // Segments searched before any worker was asked for are the coder's alone.
+  any_recorded_ = any_recorded_ || recorded;
+  const Way way = any_recorded_ ? way_ : Way::Alone;
+  if (planned_++ >= coded_) {
+    coder_ahead_.push_back({way, round_});
+  }
+  if (crowded) {
+    if (++alone_run_ >= crowded_backoff_) {
+      StartRound(Way::Threaded);  // workers again, judged afresh
+    }
+    return;
+  }
   if (unmet_backoff_ == 0) {
     // A searched segment keeps what it leaves of the share over a whole
     // segment, or a share between 1/(k+1) and 1/k would come out as 1/(k+1).
@@ -121,6 +148,9 @@ void SegmentPlan::Planned(bool recorded) {
 unsigned SegmentPlan::SearchedAhead() const {
   if (first_ || Cheap()) {
     return 1;
+  }
+  if (way_ == Way::Alone) {
+    return crowded_backoff_ - alone_run_;
   }
   const unsigned limit = unmet_backoff_ != 0 ? unmet_backoff_ : kRefreshAfter;
   if (unmet_backoff_ == 0 && SearchedShare() < 1) {
@@ -143,6 +173,48 @@ void SegmentPlan::WorkerSegment(double seconds, std::uint64_t bytes) {
 
 void SegmentPlan::RecordsMet(bool met) {
   unmet_backoff_ = met ? 0 : std::min(kMaxBackoff, std::max(2u, 2 * unmet_backoff_));
+}
+
+void SegmentPlan::CoderWall(double seconds, std::uint64_t bytes) {
+  if (bytes == 0) {
+    return;
+  }
+  Ahead ahead{Way::Alone, round_};  // a segment not planned yet has not been recorded
+  if (coded_++ < planned_) {
+    ahead = coder_ahead_.front();
+    coder_ahead_.pop_front();
+  }
+  if (ahead.way == Way::Alone) {
+    alone_wall_.Add(seconds, bytes);
+    return;
+  }
+  if (way_ != Way::Threaded || ahead.round != round_ || !alone_wall_.known) {
+    return;  // planned beside workers before the coder went alone, or nothing to compare with
+  }
+  window_seconds_ += seconds;
+  window_bytes_ += bytes;
+  if (++window_count_ < kJudgedOver) {
+    return;
+  }
+  const bool slower = window_seconds_ / static_cast<double>(window_bytes_) >= alone_wall_.per_byte;
+  if (slower) {
+    crowded_backoff_ = std::min(kMaxBackoff, std::max(2u, 2 * crowded_backoff_));
+    StartRound(Way::Alone);
+  } else {
+    crowded_backoff_ = 0;
+    window_seconds_ = 0;
+    window_bytes_ = 0;
+    window_count_ = 0;
+  }
+}
+
+void SegmentPlan::StartRound(Way way) {
+  way_ = way;
+  ++round_;
+  alone_run_ = 0;
+  window_seconds_ = 0;
+  window_bytes_ = 0;
+  window_count_ = 0;
 }
 
 }  // namespace vaultwick

@@ -26,6 +26,7 @@ enum class SegmentChoice {
   Recorded,      // workers record every segment; the coder waits for each
   RecordedLate,  // the same, but the coder searches the first quarter itself
   Alternating,   // three segments the coder's, its input past the ring, then one recorded
+  Crowded,       // the segment plan, as if the workers ran on the coder's processor
 };
 
 struct FlateThreadsOptions {

@@ -5,6 +5,7 @@
 // earlier segments cost.
 
 #include <cstdint>
+#include <deque>
 
 namespace vaultwick {
 
@@ -39,19 +40,29 @@ class SegmentPlan {
   // Whether the coder found where to follow a finished segment's records
   // (true) or went on past it on its own (false).
   void RecordsMet(bool met);
+  // Wall time the coder took over its next segment of `bytes`, its waits
+  // for the caller's input left out.
+  void CoderWall(double seconds, std::uint64_t bytes);
 
   // The share of segments the coder searches itself while records meet.
   double SearchedShare() const;
   // The coder searches so fast that a worker would cost more than it saves.
   bool Cheap() const;
+  // The coder took longer beside workers than alone (other programs hold the
+  // other cores, and the workers' processor time comes out of the coder's):
+  // it searches alone for a while, and tries workers again after 2, 4, ...
+  // 64 segments.
+  bool Crowded() const { return way_ == Way::Alone; }
 
  private:
+  enum class Way { Threaded, Alone };
   // Seconds per byte, following the member's recent segments.
   struct Rate {
     double per_byte = 0;
     bool known = false;
     void Add(double seconds, std::uint64_t bytes);
   };
+  void StartRound(Way way);
 
   unsigned workers_;
   const std::uint64_t segment_bytes_;
@@ -61,6 +72,25 @@ class SegmentPlan {
   double share_due_ = 0;        // searched segments owed to the share so far
   unsigned searched_run_ = 0;   // segments searched since the last recorded one
   unsigned unmet_backoff_ = 0;  // 0: records meet; else searched segments before a retry
+  // The coder's wall time per byte alone, and its sum over the segments
+  // judged so far beside workers. A round is a stretch with one way; a
+  // segment is judged in the round it was planned in.
+  struct Ahead {
+    Way way;
+    unsigned round;
+  };
+  Rate alone_wall_;
+  Way way_ = Way::Threaded;
+  unsigned round_ = 0;
+  std::deque<Ahead> coder_ahead_;  // the segments planned and not coded yet
+  std::uint64_t planned_ = 0;      // segments planned so far
+  std::uint64_t coded_ = 0;        // and coded
+  unsigned crowded_backoff_ = 0;   // segments alone before workers are tried again
+  unsigned alone_run_ = 0;         // segments planned alone so far in this round
+  double window_seconds_ = 0;
+  std::uint64_t window_bytes_ = 0;
+  unsigned window_count_ = 0;
+  bool any_recorded_ = false;
   bool first_ = true;
 };
 

@@ -98,5 +98,55 @@ TEST(SegmentPlan, InputTheCoderSearchesVeryFastStaysWithItUntilItSlows) {
   EXPECT_EQ(PlanSegments(plan, 3), "RRR");
 }
 
+// The coder's wall time on each of its next `count` segments.
+void CodeSegments(SegmentPlan& plan, int count, double ms) {
+  for (int i = 0; i < count; ++i) {
+    plan.CoderWall(ms * kMs, kSegment);
+  }
+}
+
+// The coder alone takes 20 ms a segment; beside workers, as long as their
+// records save it more than they take of its processor, less.
+TEST(SegmentPlan, WorkersThatSpeedTheCoderUpKeepRecording) {
+  SegmentPlan plan(1, kSegment);
+  MeasureDumpLike(plan);
+  PlanSegments(plan, 1);
+  CodeSegments(plan, 1, 20);
+  const std::string choices = PlanSegments(plan, 10);
+  CodeSegments(plan, 10, 19);
+  EXPECT_FALSE(plan.Crowded());
+  EXPECT_NE(choices.find('R'), std::string::npos);
+  EXPECT_NE(PlanSegments(plan, 3).find('R'), std::string::npos);
+}
+
+// Other programs hold the other core, and the workers' processor time comes
+// out of the coder's: beside them it takes 30 ms a segment.
+TEST(SegmentPlan, WorkersThatSlowTheCoderDownAreTriedAgainAfterDoublingWaits) {
+  SegmentPlan plan(1, kSegment);
+  MeasureDumpLike(plan);
+  PlanSegments(plan, 1);
+  CodeSegments(plan, 1, 20);
+  PlanSegments(plan, 10);
+  CodeSegments(plan, 8, 30);  // judged over 8 segments
+  EXPECT_TRUE(plan.Crowded());
+  EXPECT_EQ(plan.SearchedAhead(), 2u);
+  CodeSegments(plan, 2, 5);  // planned beside workers before the coder went alone
+  for (int wait : {2, 4, 8, 16, 32, 64, 64}) {
+    EXPECT_EQ(PlanSegments(plan, wait), std::string(wait, 'S'));
+    CodeSegments(plan, wait, 20);
+    const std::string again = PlanSegments(plan, 8);
+    EXPECT_NE(again.find('R'), std::string::npos) << again;
+    CodeSegments(plan, 8, 30);
+    EXPECT_TRUE(plan.Crowded());
+  }
+  // The other programs are gone: beside workers the coder is faster again.
+  PlanSegments(plan, 64);
+  CodeSegments(plan, 64, 20);
+  PlanSegments(plan, 8);
+  CodeSegments(plan, 8, 12);
+  EXPECT_FALSE(plan.Crowded());
+  EXPECT_NE(PlanSegments(plan, 3).find('R'), std::string::npos);
+}
+
 }  // namespace
 }  // namespace vaultwick

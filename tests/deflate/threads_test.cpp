@@ -2,6 +2,7 @@
 
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "tests/deflate/flate_harness.h"
@@ -88,6 +89,16 @@ TEST(Threads, RealDataGivesTheOneThreadStream) {
   EXPECT_TRUE(test::compress(big, 8, product).bytes == test::compress(big, 8).bytes);
 }
 
+// Random bytes of `period` again and again, whole copies to at least `size`.
+std::vector<std::uint8_t> periodic(std::size_t period, std::size_t size) {
+  const auto pattern = test::random_bytes(period, static_cast<std::uint32_t>(period));
+  std::vector<std::uint8_t> out;
+  while (out.size() < size) {
+    out.insert(out.end(), pattern.begin(), pattern.end());
+  }
+  return out;
+}
+
 // Inputs on which parses started at different places may take long to meet,
 // or never do: runs, periods that fit a match exactly or not at all, input
 // without matches, blocks that get stored.
@@ -96,12 +107,8 @@ TEST(Threads, AdversarialDataGivesTheOneThreadStream) {
   expect_one_thread_stream(test::byte_runs(sized(600000), 9), 8, "byte runs");
   expect_one_thread_stream(test::random_bytes(sized(500000), 4), 8, "random");
   for (std::size_t period : {2u, 3u, 7u, 258u, 259u, 32769u}) {
-    const auto pattern = test::random_bytes(period, static_cast<std::uint32_t>(period));
-    std::vector<std::uint8_t> periodic;
-    while (periodic.size() < sized(400000)) {
-      periodic.insert(periodic.end(), pattern.begin(), pattern.end());
-    }
-    expect_one_thread_stream(periodic, 8, "period " + std::to_string(period));
+    expect_one_thread_stream(periodic(period, sized(400000)), 8,
+                             "period " + std::to_string(period));
   }
   std::vector<std::uint8_t> mixed;
   for (std::uint32_t i = 0; mixed.size() < sized(700000); ++i) {
@@ -109,6 +116,29 @@ TEST(Threads, AdversarialDataGivesTheOneThreadStream) {
     mixed.insert(mixed.end(), part.begin(), part.end());
   }
   expect_one_thread_stream(mixed, 6, "text and random in turns");
+}
+
+// Where workers take the coder's processor (other programs on the other
+// cores) the coder searches alone for growing stretches between retries, its
+// input switching between the ring and the caller's reads at each.
+TEST(Threads, CrowdedCoderGivesTheOneThreadStream) {
+  test::HarnessOptions options;
+  options.threads = 2;
+  options.segment_bytes = kSmallSegments;
+  options.choice = SegmentChoice::Crowded;
+  const std::pair<const char*, std::vector<std::uint8_t>> inputs[] = {
+      {"random", test::random_bytes(sized(3 << 20), 8)},
+      {"zeros", std::vector<std::uint8_t>(sized(2 << 20), 0)},
+      {"period 3", periodic(3, sized(2 << 20))},
+      {"period 258", periodic(258, sized(2 << 20))},
+      {"sql dump", test::sql_dump(sized(3 << 20))},
+  };
+  for (const auto& [name, input] : inputs) {
+    SCOPED_TRACE(name);
+    const auto out = test::compress(input, 8, options);
+    EXPECT_EQ(out.error_text, nullptr);
+    EXPECT_TRUE(out.bytes == test::compress(input, 8).bytes);
+  }
 }
 
 // Members that end on, just before or just after a segment boundary, the
