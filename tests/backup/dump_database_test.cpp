@@ -17,7 +17,7 @@
 #include <thread>
 #include <vector>
 
-#include "tests/backup/test_database.h"
+#include "tests/support/test_database.h"
 
 namespace vaultwick {
 namespace {

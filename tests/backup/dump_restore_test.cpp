@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "backup/dump_database.h"
-#include "tests/backup/test_database.h"
-#include "tests/backup/test_schemas.h"
+#include "tests/support/test_database.h"
+#include "tests/support/test_schemas.h"
 
 namespace vaultwick {
 namespace {

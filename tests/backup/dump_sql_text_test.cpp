@@ -12,7 +12,7 @@
 #include "backup/dump_privileges_internal.h"
 #include "backup/dump_sql_text_internal.h"
 #include "backup/dump_stored_objects_internal.h"
-#include "tests/backup/test_database.h"
+#include "tests/support/test_database.h"
 
 namespace vaultwick::dump {
 namespace {

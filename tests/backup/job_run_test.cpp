@@ -16,7 +16,7 @@
 #include "backup/restore_point_layout.h"
 #include "backup/run_backup_job.h"
 #include "tests/backup/job_test_support.h"
-#include "tests/backup/test_database.h"
+#include "tests/support/test_database.h"
 #include "zip/zip_single_file.h"
 
 namespace vaultwick::test {
@@ -115,10 +115,7 @@ class JobRunTest : public ::testing::Test {
     auto* request = new CountedRequest(frees_);
     ++made_;
     request->name = name;
-    request->server.host = server_.host + ":" + std::to_string(server_.port);
-    request->server.login = server_.user;
-    request->server.password = server_.password;
-    request->server.database = db_->name();
+    request->server = LoginTo(server_, db_->name());
     request->saveTo = (work_ / "target").string();
     request->messageBox = messages_;
     box.Attach(*request);

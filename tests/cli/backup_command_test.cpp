@@ -15,7 +15,7 @@
 #include <thread>
 
 #include "cli/backup_command.h"
-#include "tests/backup/test_database.h"
+#include "tests/support/test_database.h"
 
 namespace vaultwick::test {
 namespace {
@@ -57,9 +57,8 @@ class JobCommandTest : public ::testing::Test {
   void TearDown() override { fs::remove_all(target_); }
 
   std::string Arguments(const fs::path& saveTo) const {
-    return "backup --name cmd --host " + server_.host + ":" + std::to_string(server_.port) +
-           " --login " + server_.user + " --database " + db_->name() + " --save-to " +
-           saveTo.string();
+    return "backup --name cmd --host " + Address(server_) + " --login " + server_.user +
+           " --database " + db_->name() + " --save-to " + saveTo.string();
   }
 
   TestServer server_;
@@ -183,10 +182,9 @@ TEST_F(JobCommandTest, CommandReturnsOnlyAfterItsJobThreadHasEnded) {
   std::thread([] {}).join();
   const std::size_t before = ThreadsOfThisProcess();
   ::setenv("VAULTWICK_PASSWORD", server_.password.c_str(), 1);
-  std::vector<std::string> words = {
-      "--name",    "cmd",           "--host",     server_.host + ":" + std::to_string(server_.port),
-      "--login",   server_.user,    "--database", db_->name(),
-      "--save-to", target_.string()};
+  std::vector<std::string> words = {"--name",    "cmd",           "--host",     Address(server_),
+                                    "--login",   server_.user,    "--database", db_->name(),
+                                    "--save-to", target_.string()};
   std::vector<char*> argv;
   for (std::string& word : words) {
     argv.push_back(word.data());

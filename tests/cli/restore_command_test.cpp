@@ -6,11 +6,8 @@
 
 #include <cstdio>
 
-#include "shell/connections.h"
-#include "shell/target_folder.h"
-#include "tests/backup/test_database.h"
-#include "tests/backup/test_schemas.h"
-#include "tests/shell/shell_test_support.h"
+#include "tests/support/stored_test_database.h"
+#include "tests/support/test_schemas.h"
 
 namespace vaultwick::test {
 namespace {
@@ -37,29 +34,12 @@ Ran Vaultwick(const std::string& arguments, const std::string& environment = "")
 
 TEST(RestoreCommand, StoredConnectionsArchiveComesBackAndRefusalsSayWhy) {
   VAULTWICK_REQUIRE_TEST_SERVER(server);
-  TestDatabase source(server, "cmdsource");
-  ASSERT_TRUE(source.ok()) << source.error();
-  ASSERT_TRUE(
-      source.Execute("CREATE TABLE t(id INT PRIMARY KEY, s TEXT);"
-                     "INSERT INTO t SELECT seq, REPEAT('x', 50) FROM seq_1_to_2000"));
-  ScratchFolder scratch;
-  const std::string store = "--store " + scratch.File("s.sqlite");
-  {
-    auto opened = SettingsStore::Open(scratch.File("s.sqlite"));
-    SaveTargetFolder(*opened, CheckTargetFolder(scratch.File("arch")).value_or(""));
-    ASSERT_EQ(AddConnectionNamed(*opened, "shop"), ChangeResult::Done);
-    ASSERT_EQ(ApplyConnectionChanges(*opened, "shop",
-                                     {"shop",
-                                      {server.host + ":" + std::to_string(server.port),
-                                       server.user,
-                                       server.password,
-                                       source.name(),
-                                       {},
-                                       {}},
-                                      0,
-                                      24}),
-              ChangeResult::Done);
-  }
+  const std::string rows =
+      "CREATE TABLE t(id INT PRIMARY KEY, s TEXT);"
+      "INSERT INTO t SELECT seq, REPEAT('x', 50) FROM seq_1_to_2000";
+  const StoredTestDatabase source(server, {"cmdsource", rows, "shop"});
+  ASSERT_TRUE(source.Ready());
+  const std::string store = "--store " + source.storePath();
   ASSERT_EQ(Vaultwick("backup --connection shop " + store).status, 0);
 
   TestDatabase target(server, "cmdtarget");
@@ -75,21 +55,21 @@ TEST(RestoreCommand, StoredConnectionsArchiveComesBackAndRefusalsSayWhy) {
   EXPECT_EQ(run.status, 1);
   EXPECT_NE(run.output.find("holds 1 tables; --replace"), std::string::npos) << run.output;
   EXPECT_EQ(Vaultwick(restore + "--replace " + store).status, 0);
-  EXPECT_EQ(Vaultwick("restore --host " + server.host + ":" + std::to_string(server.port) +
-                          " --login " + server.user + " --archive " +
-                          scratch.File("arch/shop.zip") + " --replace --database " + target.name(),
-                      "VAULTWICK_PASSWORD='" + server.password + "'")
-                .status,
-            0);
+  EXPECT_EQ(
+      Vaultwick("restore --host " + Address(server) + " --login " + server.user + " --archive " +
+                    source.ArchivePath() + " --replace --database " + target.name(),
+                "VAULTWICK_PASSWORD='" + server.password + "'")
+          .status,
+      0);
 
-  run = Vaultwick(restore + "--archive " + scratch.File("missing.zip") + " " + store);
+  run = Vaultwick(restore + "--archive " + source.scratch().File("missing.zip") + " " + store);
   EXPECT_EQ(run.status, 1);
   EXPECT_NE(run.output.find("missing.zip"), std::string::npos) << run.output;
   EXPECT_EQ(Vaultwick("restore --connection nobody --database x " + store).status, 1);
   // The private server offers no TLS: refused before the load starts.
-  run = Vaultwick("restore --host " + server.host + ":" + std::to_string(server.port) +
-                      " --login " + server.user + " --tls required --archive " +
-                      scratch.File("arch/shop.zip") + " --replace --database " + target.name(),
+  run = Vaultwick("restore --host " + Address(server) + " --login " + server.user +
+                      " --tls required --archive " + source.ArchivePath() +
+                      " --replace --database " + target.name(),
                   "VAULTWICK_PASSWORD='" + server.password + "'");
   EXPECT_EQ(run.status, 1);
   EXPECT_NE(run.output.find("the server offers no TLS"), std::string::npos) << run.output;
@@ -97,17 +77,14 @@ TEST(RestoreCommand, StoredConnectionsArchiveComesBackAndRefusalsSayWhy) {
 
   // An encrypted archive: the connection's password opens it; from --host it
   // takes the password on standard input, and says so when it has none.
-  {
-    auto opened = SettingsStore::Open(scratch.File("s.sqlite"));
-    ASSERT_EQ(SetArchiveEncryption(*opened, "shop", true, "archive words"), ChangeResult::Done);
-  }
+  ASSERT_EQ(SetArchiveEncryption(*source.OpenStore(), "shop", true, "archive words"),
+            ChangeResult::Done);
   ASSERT_EQ(Vaultwick("backup --connection shop " + store).status, 0);
   run = Vaultwick(restore + "--replace " + store);
   EXPECT_EQ(run.status, 0) << run.output;
   EXPECT_NE(run.output.find("Restored 2000 rows"), std::string::npos) << run.output;
-  const std::string fromHost = "restore --host " + server.host + ":" + std::to_string(server.port) +
-                               " --login " + server.user + " --archive " +
-                               scratch.File("arch/shop.zip") + " --replace --database " +
+  const std::string fromHost = "restore --host " + Address(server) + " --login " + server.user +
+                               " --archive " + source.ArchivePath() + " --replace --database " +
                                target.name();
   const std::string login = "VAULTWICK_PASSWORD='" + server.password + "'";
   run = Vaultwick(fromHost, login + " ");
@@ -136,8 +113,7 @@ TEST(RestoreCommand, StoredConnectionsArchiveComesBackAndRefusalsSayWhy) {
 // not show included, whatever the number of connections that load it.
 TEST(RestoreCommand, HostileDatabasesComeBackEqualThroughBackupAndRestore) {
   VAULTWICK_REQUIRE_TEST_SERVER(server);
-  const std::string serverOptions =
-      "--host " + server.host + ":" + std::to_string(server.port) + " --login " + server.user;
+  const std::string serverOptions = "--host " + Address(server) + " --login " + server.user;
   const std::string password = "VAULTWICK_PASSWORD='" + server.password + "'";
   struct Case {
     const char* name;
@@ -188,8 +164,8 @@ TEST(RestoreCommand, NamesBeyondAsciiAndTheLongestNameMakeTheRoundTripInAnyLocal
   VAULTWICK_REQUIRE_TEST_SERVER(server);
   TestDatabase original(server, "names");
   ASSERT_TRUE(original.Execute("CREATE TABLE t(id INT PRIMARY KEY); INSERT INTO t VALUES(7)"));
-  const std::string serverOptions = "--host " + server.host + ":" + std::to_string(server.port) +
-                                    " --login " + server.user + " --password-stdin";
+  const std::string serverOptions =
+      "--host " + Address(server) + " --login " + server.user + " --password-stdin";
   const std::string noLocale = "printf '%s\\n' '" + server.password +
                                "' | env -u LANG -u LANGUAGE -u LC_ALL -u LC_CTYPE -u LC_MESSAGES "
                                "-u VAULTWICK_PASSWORD";

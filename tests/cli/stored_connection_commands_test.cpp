@@ -17,9 +17,7 @@
 
 #include "shell/connections.h"
 #include "shell/history.h"
-#include "shell/target_folder.h"
-#include "tests/backup/test_database.h"
-#include "tests/shell/shell_test_support.h"
+#include "tests/support/stored_test_database.h"
 
 extern char** environ;
 
@@ -34,34 +32,19 @@ class StoredConnectionCommandsTest : public ::testing::Test {
  protected:
   void SetUp() override {
     VAULTWICK_REQUIRE_TEST_SERVER(server);
-    db_ = std::make_unique<TestDatabase>(server, "storedcmd");
-    ASSERT_TRUE(db_->ok()) << db_->error();
-    ASSERT_TRUE(
-        db_->Execute("CREATE TABLE t(id INT PRIMARY KEY, s TEXT);"
-                     "INSERT INTO t SELECT seq, REPEAT('x', 100) FROM seq_1_to_20000"));
-    auto store = SettingsStore::Open(storePath_);
-    SaveTargetFolder(*store, CheckTargetFolder(scratch_.File("arch")).value_or(""));
-    ASSERT_EQ(AddConnectionNamed(*store, "nightly"), ChangeResult::Done);
-    ASSERT_EQ(ApplyConnectionChanges(*store, "nightly",
-                                     {"nightly",
-                                      {server.host + ":" + std::to_string(server.port),
-                                       server.user,
-                                       server.password,
-                                       db_->name(),
-                                       {},
-                                       {}},
-                                      10,
-                                      24}),
-              ChangeResult::Done);
+    const std::string rows =
+        "CREATE TABLE t(id INT PRIMARY KEY, s TEXT);"
+        "INSERT INTO t SELECT seq, REPEAT('x', 100) FROM seq_1_to_20000";
+    stored_ = std::make_unique<StoredTestDatabase>(
+        server, StoredTestDatabase::Setup{"storedcmd", rows, "nightly", 10, 24});
+    ASSERT_TRUE(stored_->Ready());
+    storePath_ = stored_->storePath();
   }
 
-  std::vector<HistoryRow> History() {
-    return ReadHistory(*SettingsStore::Open(storePath_), "nightly", 10);
-  }
+  std::vector<HistoryRow> History() { return ReadHistory(*stored_->OpenStore(), "nightly", 10); }
 
-  ScratchFolder scratch_;
-  std::string storePath_ = scratch_.File("s.sqlite");
-  std::unique_ptr<TestDatabase> db_;
+  std::unique_ptr<StoredTestDatabase> stored_;
+  std::string storePath_;
 };
 
 // The exit status of `vaultwick ARGUMENTS` with standard output and error dropped.
@@ -88,7 +71,7 @@ std::pair<std::string, int> OutputOf(const std::string& arguments) {
 
 TEST_F(StoredConnectionCommandsTest, BackupOfAStoredConnectionGoesIntoTheHistory) {
   EXPECT_EQ(RunQuietly("backup --connection NIGHTLY --store " + storePath_), 0);
-  EXPECT_TRUE(fs::exists(scratch_.File("arch/nightly.zip")));
+  EXPECT_TRUE(fs::exists(stored_->ArchivePath()));
   std::vector<HistoryRow> rows = History();
   ASSERT_EQ(rows.size(), 1u);
   EXPECT_EQ(rows[0].startedBy, "command");
@@ -100,18 +83,17 @@ TEST_F(StoredConnectionCommandsTest, BackupOfAStoredConnectionGoesIntoTheHistory
   // A test restore that cannot be made (its scratch database is not empty)
   // leaves the new archive placed and the scratch database as it was, and
   // says so: in the history, on standard error and in the exit status.
-  TestDatabase taken(db_->server(), "taken");
+  TestDatabase taken(stored_->database().server(), "taken");
   ASSERT_TRUE(taken.Execute("CREATE TABLE keep (k INT)"));
-  ASSERT_EQ(SetVerifyRestore(*SettingsStore::Open(storePath_), "nightly", taken.name()),
-            ChangeResult::Done);
-  fs::remove(scratch_.File("arch/nightly.zip"));
-  const std::string errors = scratch_.File("errors.txt");
+  ASSERT_EQ(SetVerifyRestore(*stored_->OpenStore(), "nightly", taken.name()), ChangeResult::Done);
+  fs::remove(stored_->ArchivePath());
+  const std::string errors = stored_->scratch().File("errors.txt");
   const int status =
       std::system((std::string(VAULTWICK_PROGRAM) + " backup --connection nightly --store " +
                    storePath_ + " 2>" + errors)
                       .c_str());
   EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 4);
-  EXPECT_TRUE(fs::exists(scratch_.File("arch/nightly.zip")));
+  EXPECT_TRUE(fs::exists(stored_->ArchivePath()));
   rows = History();
   ASSERT_EQ(rows.size(), 2u);
   EXPECT_EQ(rows[0].result, "Complete");
@@ -130,7 +112,7 @@ TEST_F(StoredConnectionCommandsTest, BackupOfAStoredConnectionGoesIntoTheHistory
 // sending what it still keeps, restore-points saying so, and a restore of
 // the copy alone that checksums as the original.
 TEST_F(StoredConnectionCommandsTest, AnOffsiteCopyFailsWithFiveIsSentNextAndRestoresAlone) {
-  const std::string config = scratch_.File("rclone.conf");
+  const std::string config = stored_->scratch().File("rclone.conf");
   WriteFileBytes(config, "");
   const std::string store = " --store " + storePath_;
   ASSERT_EQ(RunQuietly("offsite set vwlocal:vault --config " + config + store), 0);
@@ -146,8 +128,9 @@ TEST_F(StoredConnectionCommandsTest, AnOffsiteCopyFailsWithFiveIsSentNextAndRest
   EXPECT_NE(status.find("\"offsite\": \"failed\""), std::string::npos) << status;
   EXPECT_NE(status.find("not copied off-site: "), std::string::npos) << status;
 
-  fs::create_directories(scratch_.File("remote"));
-  WriteFileBytes(config, "[vwlocal]\ntype = alias\nremote = " + scratch_.File("remote") + "\n");
+  fs::create_directories(stored_->scratch().File("remote"));
+  WriteFileBytes(config,
+                 "[vwlocal]\ntype = alias\nremote = " + stored_->scratch().File("remote") + "\n");
   EXPECT_EQ(RunQuietly("backup --connection nightly" + store), 0);
   // The point that waited was pruned here by the second run (both fall in
   // one hour): it is not sent.
@@ -172,32 +155,31 @@ TEST_F(StoredConnectionCommandsTest, AnOffsiteCopyFailsWithFiveIsSentNextAndRest
   }
   EXPECT_EQ(points, 1);
   // The archives here go: the copy alone restores.
-  fs::remove_all(scratch_.File("arch"));
-  fs::create_directories(scratch_.File("arch"));
+  fs::remove_all(stored_->targetFolder());
+  fs::create_directories(stored_->targetFolder());
 
-  TestDatabase copy(db_->server(), "storedcopy");
+  TestDatabase copy(stored_->database().server(), "storedcopy");
   ASSERT_TRUE(copy.ok()) << copy.error();
   ASSERT_EQ(RunQuietly("restore --connection nightly --from-offsite --replace --database " +
                        copy.name() + store),
             0);
-  EXPECT_TRUE(SameSchema(*db_, copy));
-  EXPECT_TRUE(fs::is_empty(scratch_.File("arch")));
+  EXPECT_TRUE(SameSchema(stored_->database(), copy));
+  EXPECT_TRUE(fs::is_empty(stored_->targetFolder()));
 }
 
 // The private server offers no TLS: a connection that requires it ends its
 // run before anything is read, and the history says why.
 TEST_F(StoredConnectionCommandsTest, TlsRefusalIsTheCauseInTheHistory) {
-  ASSERT_TRUE(
-      SetConnectionTls(*SettingsStore::Open(storePath_), "nightly", {TlsMode::Required, ""}));
+  ASSERT_TRUE(SetConnectionTls(*stored_->OpenStore(), "nightly", {TlsMode::Required, ""}));
   EXPECT_EQ(RunQuietly("backup --connection nightly --store " + storePath_), 1);
-  EXPECT_FALSE(fs::exists(scratch_.File("arch/nightly.zip")));
+  EXPECT_FALSE(fs::exists(stored_->ArchivePath()));
   const std::vector<HistoryRow> rows = History();
   ASSERT_EQ(rows.size(), 1u);
   EXPECT_EQ(rows[0].cause, "the server offers no TLS");
 }
 
 TEST_F(StoredConnectionCommandsTest, SchedulerForcedTickBacksUpAndSigtermStopsCleanly) {
-  const std::string temp = scratch_.File("tmp");
+  const std::string temp = stored_->scratch().File("tmp");
   fs::create_directory(temp);
   ::setenv("TMPDIR", temp.c_str(), 1);
 

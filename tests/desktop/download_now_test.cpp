@@ -12,8 +12,8 @@
 #include "desktop/progress_window.h"
 #include "shell/connections.h"
 #include "shell/target_folder.h"
-#include "tests/backup/test_database.h"
 #include "tests/desktop/desktop_test_support.h"
+#include "tests/support/test_database.h"
 #include "tests/zip/archive_parser.h"
 
 namespace vaultwick::test {
@@ -66,15 +66,7 @@ class DownloadNowTest : public QObject {
     const QString folder = window.Path("backups");
     QDir().mkpath(folder);
     SaveTargetFolder(window.store(), folder.toStdString());
-    ConnectionProfile shop{"shop",
-                           {server_->host + ":" + std::to_string(server_->port),
-                            server_->user,
-                            server_->password,
-                            database_->name(),
-                            {},
-                            {}},
-                           startHour,
-                           24};
+    const ConnectionProfile shop{"shop", LoginTo(*server_, database_->name()), startHour, 24};
     (void)AddConnectionNamed(window.store(), "shop");
     QCOMPARE(ApplyConnectionChanges(window.store(), "shop", shop), ChangeResult::Done);
     window.Open();

@@ -12,8 +12,8 @@
 #include "platform/files.h"
 #include "shell/connections.h"
 #include "shell/target_folder.h"
-#include "tests/backup/test_database.h"
 #include "tests/desktop/desktop_test_support.h"
+#include "tests/support/test_database.h"
 #include "zip/zip_single_file.h"
 
 namespace vaultwick::test {
@@ -46,9 +46,7 @@ class RestoreWindowTest : public QObject {
     (void)AddConnectionNamed(*store_, "shop");
     ConnectionProfile shop{"shop", {"127.0.0.1:1", "backup", "", database, {}, {}}, 0, 24};
     if (server_) {
-      shop.server.host = server_->host + ":" + std::to_string(server_->port);
-      shop.server.login = server_->user;
-      shop.server.password = server_->password;
+      shop.server = LoginTo(*server_, database);
     }
     QCOMPARE(ApplyConnectionChanges(*store_, "shop", shop), ChangeResult::Done);
   }

@@ -12,6 +12,7 @@
 
 #include "restore/restore_database.h"
 #include "tests/restore/restore_test_support.h"
+#include "tests/support/private_server.h"
 
 namespace vaultwick::test {
 namespace {
@@ -135,10 +136,11 @@ class RestoreOnOwnServerTest : public RestoreTest {
 
   static void SetUpTestSuite() {
     std::string why;
-    own_ = OwnServer::Start("--max-allowed-packet=" + std::to_string(kPacket) +
-                                " --innodb-rollback-on-timeout=ON --innodb-lock-wait-timeout=1"
-                                " --innodb-buffer-pool-size=32M",
-                            &why);
+    own_ = PrivateServer::Start("start",
+                                "--max-allowed-packet=" + std::to_string(kPacket) +
+                                    " --innodb-rollback-on-timeout=ON --innodb-lock-wait-timeout=1"
+                                    " --innodb-buffer-pool-size=32M",
+                                &why);
     why_ = why;
   }
   static void TearDownTestSuite() { own_.reset(); }
@@ -149,10 +151,10 @@ class RestoreOnOwnServerTest : public RestoreTest {
     server_ = own_->On(server_);
   }
 
-  static std::unique_ptr<OwnServer> own_;
+  static std::unique_ptr<PrivateServer> own_;
   static std::string why_;
 };
-std::unique_ptr<OwnServer> RestoreOnOwnServerTest::own_;
+std::unique_ptr<PrivateServer> RestoreOnOwnServerTest::own_;
 std::string RestoreOnOwnServerTest::why_;
 
 // Rows whose statements come near the server's packet size load, one byte

@@ -2,7 +2,6 @@
 
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <fstream>
 #include <thread>
 
@@ -10,32 +9,6 @@
 #include "zip/zip_single_file.h"
 
 namespace vaultwick::test {
-
-namespace {
-
-std::string Quote(const std::string& text) {
-  return "'" + text + "'";
-}
-
-// Runs a shell command; its output (with errors) goes to *output.
-bool RunCommand(const std::string& command, std::string* output) {
-  std::FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
-  if (pipe == nullptr) {
-    return false;
-  }
-  char buffer[4096];
-  for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) {
-    output->append(buffer, n);
-  }
-  return ::pclose(pipe) == 0;
-}
-
-std::string MariadbScript() {
-  const char* source = std::getenv("VAULTWICK_SOURCE_DIR");
-  return std::string(source != nullptr ? source : ".") + "/scripts/mariadb";
-}
-
-}  // namespace
 
 const char kAwkward[] = R"sql(
 SET sql_mode = 'ALLOW_INVALID_DATES', time_zone = '+05:30';
@@ -102,10 +75,7 @@ std::string RestoreTest::Archive(const TestDatabase* database, const std::string
 RestoreRequest RestoreTest::Request(const std::string& archive, const std::string& database) const {
   RestoreRequest request;
   request.archivePath = archive;
-  request.server.host = server_.host + ":" + std::to_string(server_.port);
-  request.server.login = server_.user;
-  request.server.password = server_.password;
-  request.server.database = database;
+  request.server = LoginTo(server_, database);
   return request;
 }
 
@@ -201,49 +171,6 @@ RestoreRequest LimitedLogin::As(RestoreRequest request) const {
   request.server.login = name_;
   request.server.password = "narrow";
   return request;
-}
-
-std::unique_ptr<OwnServer> OwnServer::Start(const std::string& options, std::string* why) {
-  std::optional<PrivateTempFolder> made = PrivateTempFolder::Create("vw-own-server-");
-  if (!made) {
-    *why = "no temporary folder";
-    return nullptr;
-  }
-  std::unique_ptr<OwnServer> server(new OwnServer(std::move(*made)));
-  std::string output;
-  if (!RunCommand(MariadbScript() + " start " + Quote(server->folder_.path()) + " " + options,
-                  &output)) {
-    *why = "the server did not start: " + output;
-    return nullptr;
-  }
-  const std::string key = "VAULTWICK_TEST_DB_PORT=";
-  const std::size_t at = output.find(key);
-  if (at == std::string::npos) {
-    *why = "the server gave no port: " + output;
-    return nullptr;
-  }
-  server->port_ =
-      static_cast<unsigned>(std::strtoul(output.c_str() + at + key.size(), nullptr, 10));
-  return server;
-}
-
-OwnServer::~OwnServer() {
-  Stop();
-}
-
-TestServer OwnServer::On(const TestServer& shared) const {
-  TestServer own = shared;
-  own.port = port_;
-  own.socket = folder_.FilePath("mariadb.sock");
-  return own;
-}
-
-void OwnServer::Stop() {
-  if (running_) {
-    std::string output;
-    EXPECT_TRUE(RunCommand(MariadbScript() + " stop " + Quote(folder_.path()), &output)) << output;
-    running_ = false;
-  }
 }
 
 }  // namespace vaultwick::test

@@ -2,18 +2,15 @@
 
 // What the restore tests share: a fixture that packs dumps into archives and
 // makes requests for the private server, a gate that holds a load at one
-// statement of its dump, a login with narrow grants, and a server of a
-// test's own for settings no test may change on the shared one.
+// statement of its dump, and a login with narrow grants.
 
 #include <gtest/gtest.h>
 
-#include <memory>
 #include <string>
 #include <vector>
 
-#include "platform/temp_folder.h"
 #include "restore/restore_database.h"
-#include "tests/backup/test_database.h"
+#include "tests/support/test_database.h"
 
 namespace vaultwick::test {
 
@@ -85,28 +82,6 @@ class LimitedLogin {
  private:
   const TestDatabase& admin_;
   std::string name_;
-};
-
-// A private server of the test's own (scripts/mariadb), started with extra
-// server options, stopped by its pid at the end.
-class OwnServer {
- public:
-  // Null, with the reason in *why, when it did not start.
-  static std::unique_ptr<OwnServer> Start(const std::string& options, std::string* why);
-  ~OwnServer();
-  OwnServer(const OwnServer&) = delete;
-  OwnServer& operator=(const OwnServer&) = delete;
-
-  // The shared server's login, on this server.
-  TestServer On(const TestServer& shared) const;
-  void Stop();
-
- private:
-  explicit OwnServer(PrivateTempFolder folder) : folder_(std::move(folder)) {}
-
-  PrivateTempFolder folder_;  // removed after the server has stopped
-  unsigned port_ = 0;
-  bool running_ = true;
 };
 
 }  // namespace vaultwick::test

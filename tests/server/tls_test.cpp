@@ -10,8 +10,8 @@
 
 #include "server/server_connection.h"
 #include "server/tls.h"
-#include "tests/backup/test_database.h"
 #include "tests/server/tls_test_server.h"
+#include "tests/support/test_database.h"
 
 namespace vaultwick {
 namespace {

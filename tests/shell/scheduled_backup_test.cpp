@@ -11,33 +11,16 @@
 #include "shell/restore_points.h"
 #include "shell/scheduler.h"
 #include "shell/stored_backup.h"
-#include "shell/target_folder.h"
-#include "tests/backup/test_database.h"
-#include "tests/shell/shell_test_support.h"
+#include "tests/support/stored_test_database.h"
 
 namespace vaultwick::test {
 namespace {
 
-// The connection "nightly" backs up `database` into a target folder under
-// `scratch` (its path into `target`), due at 22:00 every 12 hours.
-void StoreNightly(SettingsStore& store, const ScratchFolder& scratch, const TestServer& server,
-                  const std::string& database, std::string* target) {
-  const std::optional<std::string> checked = CheckTargetFolder(scratch.File("archives"));
-  ASSERT_TRUE(checked);
-  *target = *checked;
-  SaveTargetFolder(store, *target);
-  ASSERT_EQ(AddConnectionNamed(store, "nightly"), ChangeResult::Done);
-  ASSERT_EQ(ApplyConnectionChanges(store, "nightly",
-                                   {"nightly",
-                                    {server.host + ":" + std::to_string(server.port),
-                                     server.user,
-                                     server.password,
-                                     database,
-                                     {},
-                                     {}},
-                                    22,
-                                    12}),
-            ChangeResult::Done);
+// The connection "nightly" backs up a database holding `rows` into the
+// store's target folder, due at 22:00 every 12 hours.
+StoredTestDatabase::Setup Nightly(const std::string& tag, const std::string& rows) {
+  return {tag, "CREATE TABLE t(id INT PRIMARY KEY); INSERT INTO t VALUES " + rows, "nightly", 22,
+          12};
 }
 
 // With the connection's test restore and encryption on, the runner gives the
@@ -45,14 +28,10 @@ void StoreNightly(SettingsStore& store, const ScratchFolder& scratch, const Test
 // is proven there, and the scratch database goes.
 TEST(ScheduledBackupTest, ATickAtADueHourBacksUpTestRestoresAndTheHistoryRecordsIt) {
   VAULTWICK_REQUIRE_TEST_SERVER(server);
-  TestDatabase db(server, "sched");
-  ASSERT_TRUE(db.ok()) << db.error();
-  ASSERT_TRUE(db.Execute("CREATE TABLE t(id INT PRIMARY KEY); INSERT INTO t VALUES (1), (2), (3)"));
-
-  ScratchFolder scratch;
-  auto store = SettingsStore::Open(scratch.File("s.sqlite"));
-  std::string target;
-  ASSERT_NO_FATAL_FAILURE(StoreNightly(*store, scratch, server, db.name(), &target));
+  const StoredTestDatabase stored(server, Nightly("sched", "(1), (2), (3)"));
+  ASSERT_TRUE(stored.Ready());
+  const TestDatabase& db = stored.database();
+  const std::unique_ptr<SettingsStore> store = stored.OpenStore();
   const std::string scratchDatabase = db.name() + "_check";
   ASSERT_EQ(SetVerifyRestore(*store, "nightly", scratchDatabase), ChangeResult::Done);
   ASSERT_EQ(SetArchiveEncryption(*store, "nightly", true, std::nullopt), ChangeResult::Done);
@@ -63,7 +42,7 @@ TEST(ScheduledBackupTest, ATickAtADueHourBacksUpTestRestoresAndTheHistoryRecords
   EXPECT_EQ(scheduler.Tick(ListConnections(*store)).started, (std::vector<std::string>{"nightly"}));
   ASSERT_TRUE(runner.WaitForAll(std::chrono::seconds(120)));
 
-  const std::string archive = target + "/nightly.zip";
+  const std::string archive = stored.ArchivePath();
   ASSERT_TRUE(std::filesystem::exists(archive));
   std::string error;
   EXPECT_EQ(ReadSqlMember(archive, &error), std::nullopt);
@@ -92,13 +71,10 @@ TEST(ScheduledBackupTest, ATickAtADueHourBacksUpTestRestoresAndTheHistoryRecords
 // names what it deleted.
 TEST(ScheduledBackupTest, RunsKeepReplacedArchivesAndPruneOnlyAfterACompleteRun) {
   VAULTWICK_REQUIRE_TEST_SERVER(server);
-  TestDatabase db(server, "points");
-  ASSERT_TRUE(db.ok()) << db.error();
-  ASSERT_TRUE(db.Execute("CREATE TABLE t(id INT PRIMARY KEY); INSERT INTO t VALUES (1), (2)"));
-  ScratchFolder scratch;
-  auto store = SettingsStore::Open(scratch.File("s.sqlite"));
-  std::string target;
-  ASSERT_NO_FATAL_FAILURE(StoreNightly(*store, scratch, server, db.name(), &target));
+  const StoredTestDatabase points(server, Nightly("points", "(1), (2)"));
+  ASSERT_TRUE(points.Ready());
+  const TestDatabase& db = points.database();
+  const std::unique_ptr<SettingsStore> store = points.OpenStore();
   ASSERT_EQ(SetKeepPolicy(*store, "nightly", KeepPolicy{0, 0, 0, 0}), ChangeResult::Done);
   const SystemClock clock;
   JobRunner runner(store.get(), clock);
@@ -111,7 +87,7 @@ TEST(ScheduledBackupTest, RunsKeepReplacedArchivesAndPruneOnlyAfterACompleteRun)
   };
   const auto files = [&] {
     std::vector<std::string> paths;
-    for (const ArchiveFile& file : ListArchiveFiles(target, "nightly")) {
+    for (const ArchiveFile& file : ListArchiveFiles(points.targetFolder(), "nightly")) {
       paths.push_back(file.path);
     }
     return paths;

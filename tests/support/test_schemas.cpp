@@ -1,4 +1,4 @@
-#include "tests/backup/test_schemas.h"
+#include "tests/support/test_schemas.h"
 
 namespace vaultwick::test {
 

@@ -18,6 +18,8 @@
 #include <utility>
 #include <vector>
 
+#include "common/server_login.h"
+
 namespace vaultwick::test {
 
 struct TestServer {
@@ -31,6 +33,13 @@ struct TestServer {
 // The private server named by the environment, or nullopt (with the reason in
 // *why) when the variables are missing.
 std::optional<TestServer> TestServerFromEnvironment(std::string* why);
+
+// The server as a program is pointed at it: "host:port", so that the
+// connection is made by TCP and never through a default socket.
+std::string Address(const TestServer& server);
+
+// The test login to `database` on the server, as a job is given it.
+ServerLogin LoginTo(const TestServer& server, const std::string& database);
 
 // True when VAULTWICK_TEST_DB_REQUIRED=1: a missing server is a failure.
 bool TestServerRequired();

@@ -1,4 +1,4 @@
-#include "tests/backup/test_database.h"
+#include "tests/support/test_database.h"
 
 #include <fcntl.h>
 #include <sys/wait.h>
@@ -87,6 +87,19 @@ std::optional<TestServer> TestServerFromEnvironment(std::string* why) {
   if (const char* password = std::getenv("VAULTWICK_TEST_DB_PASSWORD"))
     server.password = password;
   return server;
+}
+
+std::string Address(const TestServer& server) {
+  return server.host + ":" + std::to_string(server.port);
+}
+
+ServerLogin LoginTo(const TestServer& server, const std::string& database) {
+  ServerLogin login;
+  login.host = Address(server);
+  login.login = server.user;
+  login.password = server.password;
+  login.database = database;
+  return login;
 }
 
 bool TestServerRequired() {
