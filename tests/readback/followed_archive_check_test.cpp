@@ -26,7 +26,7 @@ class FollowedArchiveCheckTest : public ::testing::Test {
     ZipMemberSummary written;
     ZipResult result = ZipResult::Ok;
     std::thread writer([&] {
-      result = ZipGrowingFile(dump_.c_str(), part_.c_str(), end, StopToken::Never(), &written, 1,
+      result = ZipGrowingFile(dump_.c_str(), part_.c_str(), end, StopToken::Never(), &written, 2,
                               password);
     });
     {
@@ -49,7 +49,7 @@ class FollowedArchiveCheckTest : public ::testing::Test {
   const std::string dump_ = dir_.path("dump.sql");
   const std::string part_ = dir_.path("archive.zip.part");
   const std::string archive_ = dir_.path("archive.zip");
-  const std::string content_ = testing::textContent(400000, 7);
+  const std::string content_ = testing::textContent(1500000, 7);
 };
 
 TEST_F(FollowedArchiveCheckTest, ArchiveFollowedAsItIsWrittenIsProvedWithoutReadingItAgain) {
@@ -85,7 +85,7 @@ TEST_F(FollowedArchiveCheckTest, ArchiveThatDiffersFromWhatWasWrittenIsRefused) 
 TEST_F(FollowedArchiveCheckTest, ArchiveWrittenOverAgainIsReadWhole) {
   StartPart();
   FollowedArchiveCheck check(part_, {}, StopToken());
-  WriteFollowed(testing::textContent(100000, 8));
+  WriteFollowed(testing::textContent(300000, 8));
   ASSERT_EQ(std::rename(archive_.c_str(), part_.c_str()), 0);
   testing::writeFile(dump_, content_);
   ZipMemberSummary written;
