@@ -19,7 +19,7 @@
 #include "platform/free_room.h"
 #include "platform/part_file.h"
 #include "platform/temp_folder.h"
-#include "readback/followed_archive_check.h"
+#include "readback/archive_check.h"
 #include "server/server_connection.h"
 #include "server/server_query.h"
 #include "zip/zip_result.h"
@@ -208,11 +208,6 @@ class BackupJob {
     ArchivePacker packer(dumpPath, archivePath, stop_,
                          std::max(1u, std::thread::hardware_concurrency()),
                          request_->archivePassword);
-    // The archive is read back as it is written, before it may be placed.
-    std::optional<FollowedArchiveCheck> check;
-    if (!hooks_.skipArchiveCheck) {
-      check.emplace(packer.PartPath(), request_->archivePassword, stop_);
-    }
     // Closing the window cancels the reading of rows, and only that.
     DumpOutcome dump = DumpDatabase(
         connection.get(), dumpPath.c_str(), [this](const char* text) { Show(text); },
@@ -248,8 +243,7 @@ class BackupJob {
     if (const int error = zipped == ZipResult::WriteFailed ? packer.WriteError() : 0; error != 0) {
       zipFailure += " in " + folder->path() + ": " + ErrnoText(error);
     }
-    BackupOutcome outcome =
-        PlaceArchive(zipped, zipFailure, written, archivePath, saveTo, check ? &*check : nullptr);
+    BackupOutcome outcome = PlaceArchive(zipped, zipFailure, written, archivePath, saveTo);
     outcome.rowsWritten = dump.rowsWritten;
     if (ArchivePlaced(outcome.result) &&
         (!request_->verifyRestore.empty() || request_->testRestore)) {
@@ -264,11 +258,10 @@ class BackupJob {
     return outcome;
   }
 
-  // Checks the packed dump's archive (with `check`; none: unchecked) and
-  // puts it into the target folder.
+  // Checks the packed dump's archive and puts it into the target folder.
   BackupOutcome PlaceArchive(ZipResult zipped, const std::string& zipFailure,
                              const ZipMemberSummary& written, const std::string& archivePath,
-                             const std::string& saveTo, FollowedArchiveCheck* check) {
+                             const std::string& saveTo) {
     if (StopRequested()) {
       return StoppedOutcome();
     }
@@ -280,7 +273,10 @@ class BackupJob {
     }
     // Proven before it replaces the last good one: read back, inflated whole
     // and compared with what the writer read from the dump.
-    std::string difference = check != nullptr ? check->Finish(archivePath, written) : "";
+    std::string difference =
+        hooks_.skipArchiveCheck
+            ? std::string()
+            : VerifyWrittenArchive(archivePath, written, stop_, request_->archivePassword);
     if (StopRequested()) {
       return StoppedOutcome();
     }
