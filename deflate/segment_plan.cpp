@@ -67,8 +67,8 @@ constexpr double kCheapSecondsPerByte = 8e-3 / (1 << 20);
 
 }  // namespace
 
-SegmentPlan::SegmentPlan(unsigned workers, std::uint64_t segment_bytes)
-    : workers_(std::max(1u, workers)), segment_bytes_(segment_bytes) {}
+SegmentPlan::SegmentPlan(unsigned workers, std::uint64_t /*segment_bytes*/)
+    : workers_(std::max(1u, workers)) {}
 
 void SegmentPlan::SetWorkers(unsigned workers) {
   workers_ = std::max(1u, workers);

@@ -65,7 +65,6 @@ class SegmentPlan {
   void StartRound(Way way);
 
   unsigned workers_;
-  const std::uint64_t segment_bytes_;
   Rate followed_;               // the coder, on records
   Rate searched_;               // the coder, on its own
   Rate recorded_;               // a worker
