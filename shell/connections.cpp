@@ -166,6 +166,16 @@ std::optional<StoredConnection> ReadStoredConnection(SettingsStore& store, std::
   return stored;
 }
 
+StoredConnectionRead TryReadStoredConnection(SettingsStore& store, std::string_view name) {
+  StoredConnectionRead read;
+  try {
+    read.connection = ReadStoredConnection(store, name);
+  } catch (const SettingsStoreError& error) {
+    read.error = error.what();
+  }
+  return read;
+}
+
 bool RemoveConnection(SettingsStore& store, std::string_view name) {
   return store.DeleteConnection(name);
 }

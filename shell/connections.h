@@ -141,6 +141,14 @@ struct StoredConnection {
 // is none.
 std::optional<StoredConnection> ReadStoredConnection(SettingsStore& store, std::string_view name);
 
+// ReadStoredConnection for work that goes on when the store cannot say (a
+// job): the connection as read, or why it could not be read.
+struct StoredConnectionRead {
+  std::optional<StoredConnection> connection;  // nullopt: none stored, or not read
+  std::string error;                           // the store's error; empty when it was read
+};
+StoredConnectionRead TryReadStoredConnection(SettingsStore& store, std::string_view name);
+
 // Turns the test restore of the connection `name` on, into `scratchDatabase`,
 // or off when that is nullopt. A scratch database that is empty or the
 // database the connection backs up (letter case ignored) is refused: it is

@@ -95,6 +95,16 @@ HistoryRow MakeHistoryRow(const JobEnded& ended, WallTime endedAt) {
   return row;
 }
 
+HistoryRow MakeQueuedRow(const std::string& connection, WallTime at, int maxParallel) {
+  HistoryRow row;
+  row.connection = connection;
+  row.startedBy = JobOriginName(JobOrigin::Schedule);
+  row.startedAt = row.endedAt = ToUnixSeconds(at);
+  row.result = kResultQueued;
+  row.endText = "Queued: at most " + std::to_string(maxParallel) + " backups run at once";
+  return row;
+}
+
 std::string AppendToHistory(SettingsStore& store, const HistoryRow& row) {
   try {
     store.AppendHistory(row);

@@ -71,6 +71,10 @@ struct JobEnded {
 // The history row of `ended`, which ended at `endedAt`.
 HistoryRow MakeHistoryRow(const JobEnded& ended, WallTime endedAt);
 
+// The history row of a scheduled run of `connection` that waits, from `at`,
+// for one of the `maxParallel` places.
+HistoryRow MakeQueuedRow(const std::string& connection, WallTime at, int maxParallel);
+
 // Appends `row` to the history; the store's error text when it could not,
 // else empty.
 std::string AppendToHistory(SettingsStore& store, const HistoryRow& row);

@@ -17,8 +17,7 @@
 #include "shell/offsite_job.h"
 #include "shell/restore_points.h"
 #include "shell/run_alerts.h"
-#include "shell/stored_secrets.h"
-#include "shell/test_restore.h"
+#include "shell/stored_backup.h"
 
 namespace vaultwick {
 
@@ -176,8 +175,7 @@ JobStart JobRunner::Start(std::unique_ptr<BackupRequest>& request, JobOrigin ori
   const std::string name = request->name;
   // Read before the lock: the store may keep a caller waiting.
   if (shared_->history != nullptr) {
-    AddStoredSecrets(*shared_->history, *request);
-    AddStoredTestRestore(*shared_->history, *request);
+    AddStoredSettings(*shared_->history, *request);
   }
 
   std::unique_lock<std::mutex> lock(shared_->jobsMutex);

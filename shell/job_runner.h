@@ -79,7 +79,8 @@ class JobRunner final : public JobStarter {
   // running from before its thread starts until the thread has ended. A
   // request's own onOutcome still runs, after the history row is written.
   // A request that asks for no test restore gets the one its stored
-  // connection asks for (AddStoredTestRestore), whatever started it.
+  // connection asks for, and its stored passwords (AddStoredSettings), whatever
+  // started it.
   // A job that placed and checked its archive then prunes the connection's
   // restore points by its stored keep policy (PruneAfterRun), while it still
   // counts as running, and its history row names what went. The run's alert

@@ -3,12 +3,12 @@
 #include <algorithm>
 #include <charconv>
 #include <chrono>
+#include <utility>
 
 #include "shell/connections.h"
 #include "shell/history.h"
 #include "shell/stale_alerts.h"
 #include "shell/stored_backup.h"
-#include "shell/target_folder.h"
 
 namespace vaultwick {
 namespace {
@@ -102,13 +102,8 @@ Scheduler::TickReport Scheduler::Tick(const std::vector<std::string>& scheduledN
   const std::size_t waiting = std::min(added, queue_.size());
   for (auto it = queue_.end() - static_cast<std::ptrdiff_t>(waiting); it != queue_.end(); ++it) {
     report.queued.push_back(*it);
-    HistoryRow row;
-    row.connection = *it;
-    row.startedBy = JobOriginName(JobOrigin::Schedule);
-    row.startedAt = row.endedAt = ToUnixSeconds(moment);
-    row.result = kResultQueued;
-    row.endText = "Queued: at most " + std::to_string(maxParallel_) + " backups run at once";
-    if (std::string error = AppendToHistory(store_, row); !error.empty()) {
+    if (std::string error = AppendToHistory(store_, MakeQueuedRow(*it, moment, maxParallel_));
+        !error.empty()) {
       report.problems.push_back(*it + ": " + error);
     }
   }
@@ -142,11 +137,11 @@ void Scheduler::StartQueuedInto(TickReport& report) {
     queue_.pop_front();
     std::unique_ptr<BackupRequest> request;
     try {
-      std::optional<ConnectionProfile> profile = LoadConnection(store_, name);
-      if (!profile) {
+      std::optional<StoredConnection> stored = ReadStoredConnection(store_, name);
+      if (!stored) {
         continue;  // removed while it waited
       }
-      request = BackupRequestFor(name, *profile, LoadTargetFolder(store_));
+      request = BackupRequestFor(name, stored->profile, std::move(stored->saveTo));
     } catch (const SettingsStoreError& error) {
       report.problems.push_back(name + ": " + error.what());
       continue;

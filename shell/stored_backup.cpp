@@ -2,6 +2,9 @@
 
 #include <utility>
 
+#include "shell/stored_secrets.h"
+#include "shell/test_restore.h"
+
 namespace vaultwick {
 
 std::unique_ptr<BackupRequest> BackupRequestFor(const std::string& name,
@@ -12,6 +15,16 @@ std::unique_ptr<BackupRequest> BackupRequestFor(const std::string& name,
   request->server = profile.server;
   request->saveTo = std::move(saveTo);
   return request;
+}
+
+void AddStoredSettings(SettingsStore& store, BackupRequest& request) {
+  const bool hasTestRestore = !request.verifyRestore.empty() || request.testRestore;
+  if (!request.archivePassword.empty() && hasTestRestore) {
+    return;
+  }
+  const StoredConnectionRead stored = TryReadStoredConnection(store, request.name);
+  AddStoredSecrets(stored, request);
+  AddStoredTestRestore(stored, request);
 }
 
 }  // namespace vaultwick

@@ -1,8 +1,8 @@
 #pragma once
 
 // The backup request of a stored connection, made the same way for the
-// scheduler and for `vaultwick backup --connection`. Its test restore is the
-// job runner's to add, as for every job it starts.
+// scheduler and for `vaultwick backup --connection`, and what its stored
+// connection adds to every job the job runner starts, whatever started it.
 
 #include <memory>
 #include <string>
@@ -17,5 +17,10 @@ namespace vaultwick {
 std::unique_ptr<BackupRequest> BackupRequestFor(const std::string& name,
                                                 const ConnectionProfile& profile,
                                                 std::string saveTo);
+
+// Gives the job of `request` the passwords (AddStoredSecrets) and the test
+// restore (AddStoredTestRestore) of the stored connection of its name, from
+// one read of the store; no read when the request has both already.
+void AddStoredSettings(SettingsStore& store, BackupRequest& request);
 
 }  // namespace vaultwick

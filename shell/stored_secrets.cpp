@@ -1,38 +1,32 @@
 #include "shell/stored_secrets.h"
 
-#include <optional>
 #include <string>
-
-#include "shell/connections.h"
 
 namespace vaultwick {
 
-void AddStoredSecrets(SettingsStore& store, BackupRequest& request) {
+void AddStoredSecrets(const StoredConnectionRead& stored, BackupRequest& request) {
   if (!request.archivePassword.empty()) {
     return;
   }
-  std::optional<StoredConnection> stored;
-  try {
-    stored = ReadStoredConnection(store, request.name);
-  } catch (const SettingsStoreError& error) {
+  if (!stored.error.empty()) {
     request.encryptionUnavailable =
-        std::string("the archive encryption setting could not be read: ") + error.what();
+        "the archive encryption setting could not be read: " + stored.error;
     return;
   }
-  if (!stored) {
+  if (!stored.connection) {
     return;
   }
-  if (!stored->passwordsUnavailable.empty()) {
-    request.passwordsUnavailable = stored->passwordsUnavailable;
+  if (!stored.connection->passwordsUnavailable.empty()) {
+    request.passwordsUnavailable = stored.connection->passwordsUnavailable;
     return;
   }
-  if (!stored->encryptArchives) {
+  if (!stored.connection->encryptArchives) {
     return;
   }
-  if (stored->archivePassword.empty()) {
+  if (stored.connection->archivePassword.empty()) {
     request.encryptionUnavailable = "the archives are to be encrypted, but no password is set";
   } else {
-    request.archivePassword = stored->archivePassword;
+    request.archivePassword = stored.connection->archivePassword;
   }
 }
 

@@ -5,18 +5,19 @@
 // is.
 
 #include "backup/backup_request.h"
-#include "platform/settings_store.h"
+#include "shell/connections.h"
 
 namespace vaultwick {
 
-// Gives the job of `request` the archive password of the stored connection of
-// its name when that connection encrypts its archives, unless the request has
-// one already. When the connection's passwords cannot be read (a locked
-// keyring), the job is told why (BackupRequest::passwordsUnavailable) and
-// fails before it logs in, with that cause rather than a refused login. When
-// only the archive password cannot be had, it is told so
-// (BackupRequest::encryptionUnavailable) and fails: an archive that may have
-// to be encrypted is never written in the clear.
-void AddStoredSecrets(SettingsStore& store, BackupRequest& request);
+// Gives the job of `request` the archive password of `stored`, the stored
+// connection of its name, when that connection encrypts its archives, unless
+// the request has one already. When the connection's passwords cannot be read
+// (a locked keyring), the job is told why (BackupRequest::passwordsUnavailable)
+// and fails before it logs in, with that cause rather than a refused login.
+// When only the archive password cannot be had (the store could not be read,
+// or no password is set), it is told so (BackupRequest::encryptionUnavailable)
+// and fails: an archive that may have to be encrypted is never written in the
+// clear.
+void AddStoredSecrets(const StoredConnectionRead& stored, BackupRequest& request);
 
 }  // namespace vaultwick

@@ -5,23 +5,21 @@
 
 namespace vaultwick {
 
-void AddStoredTestRestore(SettingsStore& store, BackupRequest& request) {
+void AddStoredTestRestore(const StoredConnectionRead& stored, BackupRequest& request) {
   if (!request.verifyRestore.empty() || request.testRestore) {
     return;
   }
-  try {
-    if (std::optional<StoredConnection> stored = ReadStoredConnection(store, request.name)) {
-      request.verifyRestore = stored->verifyRestore;
-    }
-  } catch (const SettingsStoreError& error) {
+  if (!stored.error.empty()) {
     // The connection may well ask for one: a test restore that cannot be
     // known to be off is one that failed, not one that was never asked for.
-    request.testRestore = [why = std::string(error.what())](const BackupRequest&,
-                                                            const std::string&) {
+    request.testRestore = [why = stored.error](const BackupRequest&, const std::string&) {
       return VerifyRestoreOutcome{VerifyRestoreOutcome::Result::Failed,
                                   "the test restore setting could not be read: " + why};
     };
     return;
+  }
+  if (stored.connection) {
+    request.verifyRestore = stored.connection->verifyRestore;
   }
   if (!request.verifyRestore.empty()) {
     request.testRestore = RunTestRestore;

@@ -7,15 +7,15 @@
 #include <string>
 
 #include "backup/backup_request.h"
-#include "platform/settings_store.h"
+#include "shell/connections.h"
 
 namespace vaultwick {
 
-// Gives the job of `request` the test restore that the stored connection of
-// its name asks for, unless it has one already. A connection that is not
-// stored, or asks for none, gets none. When the store cannot say, the job
-// gets a test restore that fails with the store's error.
-void AddStoredTestRestore(SettingsStore& store, BackupRequest& request);
+// Gives the job of `request` the test restore that `stored`, the stored
+// connection of its name, asks for, unless it has one already. A connection
+// that is not stored, or asks for none, gets none. When the store could not
+// say, the job gets a test restore that fails with the store's error.
+void AddStoredTestRestore(const StoredConnectionRead& stored, BackupRequest& request);
 
 // The test restore a job runs once its archive is placed: the archive loaded
 // into the request's scratch database on the job's server, dumped again and

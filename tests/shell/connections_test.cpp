@@ -10,9 +10,8 @@
 #include <filesystem>
 #include <set>
 
-#include "shell/stored_secrets.h"
+#include "shell/stored_backup.h"
 #include "shell/target_folder.h"
-#include "shell/test_restore.h"
 #include "tests/shell/shell_test_support.h"
 
 namespace vaultwick::test {
@@ -162,7 +161,7 @@ TEST_F(ConnectionsTest, ArchiveEncryptionAndItsPasswordFollowTheConnection) {
   const auto jobPassword = [&](const std::string& name) {
     BackupRequest request;
     request.name = name;
-    AddStoredSecrets(*store_, request);
+    AddStoredSettings(*store_, request);
     EXPECT_EQ(request.encryptionUnavailable, "");
     return request.archivePassword;
   };
@@ -179,7 +178,7 @@ TEST_F(ConnectionsTest, AStoreThatCannotBeReadGivesAFailedTestRestore) {
   ASSERT_EQ(SetVerifyRestore(*store_, "A", "shop_scratch"), ChangeResult::Done);
   BackupRequest asked;
   asked.name = "A";
-  AddStoredTestRestore(*store_, asked);
+  AddStoredSettings(*store_, asked);
   EXPECT_EQ(asked.verifyRestore, "shop_scratch");
   EXPECT_TRUE(asked.testRestore);
 
@@ -191,9 +190,8 @@ TEST_F(ConnectionsTest, AStoreThatCannotBeReadGivesAFailedTestRestore) {
   sqlite3_close(db);
   BackupRequest request;
   request.name = "A";
-  AddStoredTestRestore(*store_, request);
   // Nor is an archive that may have to be encrypted written in the clear.
-  AddStoredSecrets(*store_, request);
+  AddStoredSettings(*store_, request);
   EXPECT_EQ(
       request.encryptionUnavailable.rfind("the archive encryption setting could not be read: ", 0),
       0u)
