@@ -1,6 +1,7 @@
 #pragma once
 
-// What one backup job is given (BackupRequest), what it gives back
+// What one backup job is asked (BackupJob), the request that carries it
+// with the job's stop and ports (BackupRequest), what it gives back
 // (BackupOutcome), and the hand-over of the request between the job's worker
 // and its progress window: each side sets its own flag and reads the other's
 // under one lock, so that exactly one of them frees the request.
@@ -84,20 +85,17 @@ struct BackupTestHooks {
   bool skipArchiveCheck = false;
 };
 
-class BackupRequest;
+// Runs a test restore of the archive at `archivePath` for `job` (see
+// BackupJob::verifyRestore), on the job's thread, watching `stop`.
+struct BackupJob;
+using TestRestoreFn = std::function<VerifyRestoreOutcome(
+    const BackupJob& job, const StopToken& stop, const std::string& archivePath)>;
 
-// Runs a test restore of the archive at `archivePath` for the job of
-// `request` (see BackupRequest::verifyRestore), on the job's thread.
-using TestRestoreFn = std::function<VerifyRestoreOutcome(const BackupRequest& request,
-                                                         const std::string& archivePath)>;
-
-// One job. Created by its starter with the six strings filled in; from the
-// moment the worker starts it belongs to the job and is freed by exactly one
-// thread (see the hand-over below). Virtual so that tests can count frees.
-class BackupRequest {
- public:
-  virtual ~BackupRequest() = default;
-
+// What one job is asked: which database, from which server, into which
+// folder, and how the archive is made and proven. A plain value: its starter
+// fills it, the shell adds what the stored connection keeps, and the job
+// takes a copy as it starts.
+struct BackupJob {
   std::string name;    // connection name; stem of every file the job makes
   ServerLogin server;  // the database backed up is server.database
   std::string saveTo;  // target folder; the archive becomes saveTo + "/" + name + ".zip"
@@ -121,6 +119,18 @@ class BackupRequest {
   // without a scratch database runs too (it says why it cannot be made).
   std::string verifyRestore;
   TestRestoreFn testRestore;
+};
+
+// One job as it runs: what it is asked (`job`), its stop, and how it reports
+// (ports, the outcome callback, test hooks) and is handed over. Created by
+// its starter; from the moment the worker starts it belongs to the job and is
+// freed by exactly one thread (see the hand-over below). Virtual so that
+// tests can count frees.
+class BackupRequest {
+ public:
+  virtual ~BackupRequest() = default;
+
+  BackupJob job;
 
   // Stopped by the progress-window side when its window closes: under
   // handOverLock for the hand-over; the worker's other looks (status texts,

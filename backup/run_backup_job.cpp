@@ -94,13 +94,14 @@ std::string ArchiveRoomShortage(MYSQL* connection, const std::string& saveTo,
   return RoomShortage(folders, ExpectedArchiveBytes(lastArchive, dataLength));
 }
 
-class BackupJob {
+class JobRun {
  public:
-  // Takes what the job keeps for itself out of the request at its start: the
-  // window (the job's "status control") and the ports, so that nothing of them
-  // needs the request after the hand-over.
-  explicit BackupJob(BackupRequest* request)
+  // Takes what the job keeps for itself out of the request at its start: what
+  // it is asked, the window (the job's "status control") and the ports, so
+  // that nothing of them needs the request after the hand-over.
+  explicit JobRun(BackupRequest* request)
       : request_(request),
+        asked_(request->job),
         window_(request->progressWindow),
         echo_(request->statusEcho),
         messageBox_(request->messageBox),
@@ -152,22 +153,21 @@ class BackupJob {
   }
 
   BackupOutcome Steps() {
-    if (!IsValidConnectionName(request_->name)) {
+    if (!IsValidConnectionName(asked_.name)) {
       return Ended(BackupResult::InvalidName, kTextInvalidName);
     }
     if (StopRequested()) {
       return StoppedOutcome();
     }
-    if (!request_->passwordsUnavailable.empty()) {
-      return Ended(BackupResult::ConnectFailed, kTextCantConnect, request_->passwordsUnavailable);
+    if (!asked_.passwordsUnavailable.empty()) {
+      return Ended(BackupResult::ConnectFailed, kTextCantConnect, asked_.passwordsUnavailable);
     }
-    if (!request_->encryptionUnavailable.empty()) {
-      return Ended(BackupResult::ArchiveFailed, kTextArchiveFailed,
-                   request_->encryptionUnavailable);
+    if (!asked_.encryptionUnavailable.empty()) {
+      return Ended(BackupResult::ArchiveFailed, kTextArchiveFailed, asked_.encryptionUnavailable);
     }
-    const std::string name = request_->name;
-    const ServerLogin server = request_->server;
-    const std::string saveTo = request_->saveTo;
+    const std::string name = asked_.name;
+    const ServerLogin server = asked_.server;
+    const std::string saveTo = asked_.saveTo;
 
     // What jobs of processes that were killed half-way left behind.
     PrivateTempFolder::RemoveAbandoned();
@@ -206,8 +206,7 @@ class BackupJob {
     Show(kTextGettingTables);
     const std::string archivePath = folder->FilePath(kArchiveFileName);
     ArchivePacker packer(dumpPath, archivePath, stop_,
-                         std::max(1u, std::thread::hardware_concurrency()),
-                         request_->archivePassword);
+                         std::max(1u, std::thread::hardware_concurrency()), asked_.archivePassword);
     // Closing the window cancels the reading of rows, and only that.
     DumpOutcome dump = DumpDatabase(
         connection.get(), dumpPath.c_str(), [this](const char* text) { Show(text); },
@@ -245,8 +244,7 @@ class BackupJob {
     }
     BackupOutcome outcome = PlaceArchive(zipped, zipFailure, written, archivePath, saveTo);
     outcome.rowsWritten = dump.rowsWritten;
-    if (ArchivePlaced(outcome.result) &&
-        (!request_->verifyRestore.empty() || request_->testRestore)) {
+    if (ArchivePlaced(outcome.result) && (!asked_.verifyRestore.empty() || asked_.testRestore)) {
       outcome.verifyRestore = TestRestore(archivePath);
     }
     if (outcome.result == BackupResult::Complete && dump.failedQueries > 0) {
@@ -276,7 +274,7 @@ class BackupJob {
     std::string difference =
         hooks_.skipArchiveCheck
             ? std::string()
-            : VerifyWrittenArchive(archivePath, written, stop_, request_->archivePassword);
+            : VerifyWrittenArchive(archivePath, written, stop_, asked_.archivePassword);
     if (StopRequested()) {
       return StoppedOutcome();
     }
@@ -285,16 +283,16 @@ class BackupJob {
     }
     // The separator goes in even when saveTo ends with one. An empty saveTo
     // would put the archive into the root folder, so it counts as a failed copy.
-    const std::string finalPath = CurrentArchivePath(saveTo, request_->name);
+    const std::string finalPath = CurrentArchivePath(saveTo, asked_.name);
     // The archive about to be replaced becomes a restore point first; one
     // that cannot be kept is not replaced either.
     KeptArchive kept;
-    const int keepError = saveTo.empty() ? 0 : KeepReplacedArchive(saveTo, request_->name, &kept);
+    const int keepError = saveTo.empty() ? 0 : KeepReplacedArchive(saveTo, asked_.name, &kept);
     int copyError = saveTo.empty()   ? ENOENT
                     : keepError != 0 ? keepError
                                      : CopyFileReplacing(archivePath, finalPath, stop_);
     if (copyError != 0) {
-      UndoKeepReplacedArchive(saveTo, request_->name, kept);
+      UndoKeepReplacedArchive(saveTo, asked_.name, kept);
     }
     if (copyError == ECANCELED) {
       return StoppedOutcome();
@@ -307,7 +305,7 @@ class BackupJob {
       std::string cause = ErrnoText(copyError);
       if (keepError != 0) {
         cause = "the archive it replaces could not be kept in " +
-                RestorePointFolder(saveTo, request_->name) + ": " + cause;
+                RestorePointFolder(saveTo, asked_.name) + ": " + cause;
       }
       outcome = Ended(BackupResult::CopyFailed, kTextCopyFailed, std::move(cause));
     } else {
@@ -320,12 +318,12 @@ class BackupJob {
   // The placed archive's test restore. Its copy in the job's folder is the
   // same file, and stays the job's own while the restore reads it.
   VerifyRestoreOutcome TestRestore(const std::string& archivePath) {
-    Show(kTextTestRestorePrefix + request_->verifyRestore);
-    if (!request_->testRestore) {
+    Show(kTextTestRestorePrefix + asked_.verifyRestore);
+    if (!asked_.testRestore) {
       return {VerifyRestoreOutcome::Result::Failed, "no test restore at hand"};
     }
     try {
-      return request_->testRestore(*request_, archivePath);
+      return asked_.testRestore(asked_, stop_, archivePath);
     } catch (const std::exception& error) {
       return {VerifyRestoreOutcome::Result::Failed, error.what()};
     }
@@ -352,6 +350,7 @@ class BackupJob {
   }
 
   BackupRequest* request_;
+  const BackupJob asked_;
   std::shared_ptr<StatusTextPort> window_;
   std::shared_ptr<StatusTextPort> echo_;
   std::shared_ptr<MessageBoxPort> messageBox_;
@@ -365,8 +364,8 @@ class BackupJob {
 
 void RunBackupJob(BackupRequest* request) {
   runningJobs.fetch_add(1);
-  BackupJob job(request);
-  job.Run();
+  JobRun run(request);
+  run.Run();
 }
 
 std::thread StartBackupJob(BackupRequest* request) {

@@ -9,7 +9,7 @@
 //   (first: room for the archive in both folders, else the job ends here)
 //   -> the <name>.zip it replaces becomes a restore point (restore_point_layout.h)
 //   -> copy (write beside, sync, rename) to <saveTo>/<name>.zip
-//   -> optionally a test restore of it (BackupRequest::verifyRestore) -> remove the temp folder
+//   -> optionally a test restore of it (BackupJob::verifyRestore) -> remove the temp folder
 //
 // The job reports each step as a status text (only while its progress window
 // is open), ends with one end text, and hands the request over as

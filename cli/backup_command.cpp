@@ -129,17 +129,17 @@ int RunBackupCommand(int argc, char** argv, const CommandIo& io) {
 
   auto request = stored ? std::move(stored->request) : std::make_unique<BackupRequest>();
   if (!stored) {
-    request->name = *arguments.Value("--name");
-    request->server.host = *arguments.Value("--host");
-    request->server.login = *arguments.Value("--login");
+    request->job.name = *arguments.Value("--name");
+    request->job.server.host = *arguments.Value("--host");
+    request->job.server.login = *arguments.Value("--login");
     if (arguments.Has("--password-stdin")) {
-      request->server.password = ReadPasswordLine(io);
+      request->job.server.password = ReadPasswordLine(io);
     } else {
       const char* password = std::getenv("VAULTWICK_PASSWORD");
-      request->server.password = password != nullptr ? password : "";
+      request->job.server.password = password != nullptr ? password : "";
     }
-    request->server.database = *arguments.Value("--database");
-    request->saveTo = *arguments.Value("--save-to");
+    request->job.server.database = *arguments.Value("--database");
+    request->job.saveTo = *arguments.Value("--save-to");
   }
   request->statusEcho = std::make_shared<StatusLines>(io.err);
   request->messageBox = std::make_shared<ErrorLines>(io.err);
@@ -171,7 +171,7 @@ int RunBackupCommand(int argc, char** argv, const CommandIo& io) {
   JobRunner runner(stored ? stored->store.get() : nullptr, clock, std::move(observer));
   const JobStart begun = runner.Start(request, JobOrigin::Command, StartRule::Always);
   if (begun == JobStart::AlreadyRunning) {
-    PrintError(io, kSpec.name, request->name + ": " + kTextPreviousRunStillGoing);
+    PrintError(io, kSpec.name, request->job.name + ": " + kTextPreviousRunStillGoing);
     return kExitAlreadyRunning;
   }
   if (begun != JobStart::Started) {

@@ -14,12 +14,12 @@ void CMainDlg::OnDownloadNow() {
   }
   std::unique_ptr<BackupRequest> request =
       options_.newRequest ? options_.newRequest() : std::make_unique<BackupRequest>();
-  request->name = nameText.toStdString();
-  request->server.host = hostText.toStdString();
-  request->server.login = loginText.toStdString();
-  request->server.password = passwordText.toStdString();
-  request->server.database = databaseText.toStdString();
-  request->saveTo = saveToText.toStdString();
+  request->job.name = nameText.toStdString();
+  request->job.server.host = hostText.toStdString();
+  request->job.server.login = loginText.toStdString();
+  request->job.server.password = passwordText.toStdString();
+  request->job.server.database = databaseText.toStdString();
+  request->job.saveTo = saveToText.toStdString();
   BackupRequest* shared = request.get();
   // The window is in the request before the worker starts.
   CFtpDown::Open(shared);

@@ -172,10 +172,10 @@ bool JobRunner::Shutdown(std::chrono::milliseconds bound) {
 
 JobStart JobRunner::Start(std::unique_ptr<BackupRequest>& request, JobOrigin origin,
                           StartRule rule) {
-  const std::string name = request->name;
+  const std::string name = request->job.name;
   // Read before the lock: the store may keep a caller waiting.
   if (shared_->history != nullptr) {
-    AddStoredSettings(*shared_->history, *request);
+    AddStoredSettings(*shared_->history, request->job);
   }
 
   std::unique_lock<std::mutex> lock(shared_->jobsMutex);
@@ -203,11 +203,12 @@ JobStart JobRunner::Start(std::unique_ptr<BackupRequest>& request, JobOrigin ori
   job->stop = request->stop;
   // The caller's own onOutcome still runs, after the history row.
   std::function<void(const BackupOutcome&)> callerOnOutcome = request->onOutcome;
-  OffsiteJob offsite{!request->archivePassword.empty(), request->stop, request->progressWindow,
+  OffsiteJob offsite{!request->job.archivePassword.empty(), request->stop, request->progressWindow,
                      request->statusEcho};
   request->onOutcome = [shared = shared_, name, origin, startedAt = shared_->clock->Now(),
-                        steadyStart = std::chrono::steady_clock::now(), saveTo = request->saveTo,
-                        held = job->lock.get(), offsite = std::move(offsite),
+                        steadyStart = std::chrono::steady_clock::now(),
+                        saveTo = request->job.saveTo, held = job->lock.get(),
+                        offsite = std::move(offsite),
                         callerOnOutcome](const BackupOutcome& outcome) {
     const auto duration = std::chrono::duration_cast<std::chrono::milliseconds>(
         std::chrono::steady_clock::now() - steadyStart);

@@ -11,20 +11,20 @@ std::unique_ptr<BackupRequest> BackupRequestFor(const std::string& name,
                                                 const ConnectionProfile& profile,
                                                 std::string saveTo) {
   auto request = std::make_unique<BackupRequest>();
-  request->name = name;
-  request->server = profile.server;
-  request->saveTo = std::move(saveTo);
+  request->job.name = name;
+  request->job.server = profile.server;
+  request->job.saveTo = std::move(saveTo);
   return request;
 }
 
-void AddStoredSettings(SettingsStore& store, BackupRequest& request) {
-  const bool hasTestRestore = !request.verifyRestore.empty() || request.testRestore;
-  if (!request.archivePassword.empty() && hasTestRestore) {
+void AddStoredSettings(SettingsStore& store, BackupJob& job) {
+  const bool hasTestRestore = !job.verifyRestore.empty() || job.testRestore;
+  if (!job.archivePassword.empty() && hasTestRestore) {
     return;
   }
-  const StoredConnectionRead stored = TryReadStoredConnection(store, request.name);
-  AddStoredSecrets(stored, request);
-  AddStoredTestRestore(stored, request);
+  const StoredConnectionRead stored = TryReadStoredConnection(store, job.name);
+  AddStoredSecrets(stored, job);
+  AddStoredTestRestore(stored, job);
 }
 
 }  // namespace vaultwick

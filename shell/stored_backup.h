@@ -18,9 +18,9 @@ std::unique_ptr<BackupRequest> BackupRequestFor(const std::string& name,
                                                 const ConnectionProfile& profile,
                                                 std::string saveTo);
 
-// Gives the job of `request` the passwords (AddStoredSecrets) and the test
-// restore (AddStoredTestRestore) of the stored connection of its name, from
-// one read of the store; no read when the request has both already.
-void AddStoredSettings(SettingsStore& store, BackupRequest& request);
+// Gives `job` the passwords (AddStoredSecrets) and the test restore
+// (AddStoredTestRestore) of the stored connection of its name, from one read
+// of the store; no read when it has both already.
+void AddStoredSettings(SettingsStore& store, BackupJob& job);
 
 }  // namespace vaultwick

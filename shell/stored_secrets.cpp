@@ -4,29 +4,28 @@
 
 namespace vaultwick {
 
-void AddStoredSecrets(const StoredConnectionRead& stored, BackupRequest& request) {
-  if (!request.archivePassword.empty()) {
+void AddStoredSecrets(const StoredConnectionRead& stored, BackupJob& job) {
+  if (!job.archivePassword.empty()) {
     return;
   }
   if (!stored.error.empty()) {
-    request.encryptionUnavailable =
-        "the archive encryption setting could not be read: " + stored.error;
+    job.encryptionUnavailable = "the archive encryption setting could not be read: " + stored.error;
     return;
   }
   if (!stored.connection) {
     return;
   }
   if (!stored.connection->passwordsUnavailable.empty()) {
-    request.passwordsUnavailable = stored.connection->passwordsUnavailable;
+    job.passwordsUnavailable = stored.connection->passwordsUnavailable;
     return;
   }
   if (!stored.connection->encryptArchives) {
     return;
   }
   if (stored.connection->archivePassword.empty()) {
-    request.encryptionUnavailable = "the archives are to be encrypted, but no password is set";
+    job.encryptionUnavailable = "the archives are to be encrypted, but no password is set";
   } else {
-    request.archivePassword = stored.connection->archivePassword;
+    job.archivePassword = stored.connection->archivePassword;
   }
 }
 

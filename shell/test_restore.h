@@ -1,7 +1,7 @@
 #pragma once
 
 // The optional test restore of every new archive of a stored connection: the
-// connection's stored scratch database, given to each of its backup requests
+// connection's stored scratch database, given to each of its jobs
 // together with the restore that proves the archive in it.
 
 #include <string>
@@ -11,16 +11,17 @@
 
 namespace vaultwick {
 
-// Gives the job of `request` the test restore that `stored`, the stored
-// connection of its name, asks for, unless it has one already. A connection
+// Gives `job` the test restore that `stored`, the stored connection of its
+// name, asks for, unless it has one already. A connection
 // that is not stored, or asks for none, gets none. When the store could not
 // say, the job gets a test restore that fails with the store's error.
-void AddStoredTestRestore(const StoredConnectionRead& stored, BackupRequest& request);
+void AddStoredTestRestore(const StoredConnectionRead& stored, BackupJob& job);
 
 // The test restore a job runs once its archive is placed: the archive loaded
-// into the request's scratch database on the job's server, dumped again and
+// into the job's scratch database on the job's server, dumped again and
 // compared, and the scratch database dropped. A scratch database that is the
 // database backed up is refused untouched.
-VerifyRestoreOutcome RunTestRestore(const BackupRequest& request, const std::string& archivePath);
+VerifyRestoreOutcome RunTestRestore(const BackupJob& job, const StopToken& stop,
+                                    const std::string& archivePath);
 
 }  // namespace vaultwick

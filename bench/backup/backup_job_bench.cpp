@@ -76,10 +76,10 @@ int JobChild(const char* database, const char* target, const char* phasesPath, b
     return 2;
   }
   auto* request = new vaultwick::BackupRequest;
-  request->name = "bench";
-  request->server = vaultwick::bench::LoginTo(server, database);
-  request->saveTo = target;
-  request->archivePassword = password;
+  request->job.name = "bench";
+  request->job.server = vaultwick::bench::LoginTo(server, database);
+  request->job.saveTo = target;
+  request->job.archivePassword = password;
   vaultwick::BackupOutcome outcome;
   request->onOutcome = [&outcome](const vaultwick::BackupOutcome& result) { outcome = result; };
   PhaseTimes phases;

@@ -97,11 +97,11 @@ class HandOverTest : public ::testing::Test {
   // A job that ends fast: a name that is refused, or a server that is not there.
   CountedRequest* NewRequest(bool refusedName, OutcomeBox& box) {
     auto* request = new CountedRequest(frees_);
-    request->name = refusedName ? ".." : "shop";
-    request->server.host = "127.0.0.1:" + std::to_string(ClosedLoopbackPort());
-    request->server.login = "nobody";
-    request->server.database = "nothing";
-    request->saveTo = target_.string();
+    request->job.name = refusedName ? ".." : "shop";
+    request->job.server.host = "127.0.0.1:" + std::to_string(ClosedLoopbackPort());
+    request->job.server.login = "nobody";
+    request->job.server.database = "nothing";
+    request->job.saveTo = target_.string();
     box.Attach(*request);
     return request;
   }
@@ -172,7 +172,7 @@ TEST_F(HandOverTest, SilentServerHoldsNeitherAStopNorTheJob) {
   SilentServer silent;
   OutcomeBox stoppedBox;
   CountedRequest* request = NewRequest(false, stoppedBox);
-  request->server.host = silent.Host();
+  request->job.server.host = silent.Host();
   const StopToken stop = request->stop;
   std::thread job = StartBackupJob(request);
   EXPECT_TRUE(silent.AwaitClient(20));
@@ -185,8 +185,8 @@ TEST_F(HandOverTest, SilentServerHoldsNeitherAStopNorTheJob) {
 
   OutcomeBox timedOutBox;
   request = NewRequest(false, timedOutBox);
-  request->server.host = silent.Host();
-  request->server.timeouts.connectSeconds = 1;
+  request->job.server.host = silent.Host();
+  request->job.server.timeouts.connectSeconds = 1;
   job = StartBackupJob(request);
   std::optional<BackupOutcome> timedOut = timedOutBox.Wait(20);
   job.join();

@@ -114,9 +114,9 @@ class JobRunTest : public ::testing::Test {
   CountedRequest* NewRequest(OutcomeBox& box, const std::string& name = "shop") {
     auto* request = new CountedRequest(frees_);
     ++made_;
-    request->name = name;
-    request->server = LoginTo(server_, db_->name());
-    request->saveTo = (work_ / "target").string();
+    request->job.name = name;
+    request->job.server = LoginTo(server_, db_->name());
+    request->job.saveTo = (work_ / "target").string();
     request->messageBox = messages_;
     box.Attach(*request);
     return request;
@@ -263,11 +263,11 @@ TEST_F(JobRunTest, ConnectionAndSelectionFailuresEndWithTheirTexts) {
   };
   const std::string unknown = db_->name() + "_missing";
   const Case cases[] = {
-      {"wrong password", [](BackupRequest& r) { r.server.password = "wrong"; },
+      {"wrong password", [](BackupRequest& r) { r.job.server.password = "wrong"; },
        BackupResult::ConnectFailed, "Can't connect to MySQL server"},
-      {"unknown database", [&](BackupRequest& r) { r.server.database = unknown; },
+      {"unknown database", [&](BackupRequest& r) { r.job.server.database = unknown; },
        BackupResult::SelectFailed, "Can't select database " + unknown},
-      {"nothing listens", [](BackupRequest& r) { r.server.host = "127.0.0.1:1"; },
+      {"nothing listens", [](BackupRequest& r) { r.job.server.host = "127.0.0.1:1"; },
        BackupResult::ConnectFailed, "Can't connect to MySQL server"},
   };
   for (const Case& c : cases) {
@@ -285,7 +285,7 @@ TEST_F(JobRunTest, ConnectionAndSelectionFailuresEndWithTheirTexts) {
 TEST_F(JobRunTest, MissingTargetFolderIsReportedNotCreated) {
   OutcomeBox box;
   CountedRequest* request = NewRequest(box);
-  request->saveTo = (work_ / "missing").string();
+  request->job.saveTo = (work_ / "missing").string();
   BackupOutcome outcome = Run(request, box);
   EXPECT_EQ(outcome.result, BackupResult::CopyFailed);
   EXPECT_EQ(outcome.endText, "Could not copy file to target directory");
@@ -332,7 +332,7 @@ TEST_F(JobRunTest, TargetWithoutRoomFailsBeforeTheDumpAndTouchesNoArchive) {
   std::ofstream(small / "shop.zip", std::ios::binary) << older;
   OutcomeBox box;
   CountedRequest* request = NewRequest(box);
-  request->saveTo = small.string();
+  request->job.saveTo = small.string();
   std::vector<std::string> texts;  // read once the job has ended
   request->statusEcho =
       std::make_shared<StatusTrigger>([&texts](const std::string& text) { texts.push_back(text); });
@@ -376,7 +376,7 @@ TEST_F(JobRunTest, EncryptedArchiveOpensOnlyWithItsPassword) {
   const fs::path dump = work_ / "dump.sql";
   OutcomeBox first;
   CountedRequest* request = NewRequest(first);
-  request->archivePassword = "correct horse";
+  request->job.archivePassword = "correct horse";
   KeepDump(request, dump);
   BackupOutcome outcome = Run(request, first);
   ASSERT_EQ(outcome.result, BackupResult::Complete) << outcome.cause;
@@ -394,7 +394,7 @@ TEST_F(JobRunTest, EncryptedArchiveOpensOnlyWithItsPassword) {
 
   OutcomeBox flipped;
   request = NewRequest(flipped);
-  request->archivePassword = "correct horse";
+  request->job.archivePassword = "correct horse";
   request->testHooks.beforeCopy = [](const std::string& path) { FlipBits(path, 0x01); };
   outcome = Run(request, flipped);
   EXPECT_EQ(outcome.result, BackupResult::ArchiveFailed);
@@ -403,7 +403,7 @@ TEST_F(JobRunTest, EncryptedArchiveOpensOnlyWithItsPassword) {
 
   OutcomeBox locked;
   request = NewRequest(locked);
-  request->encryptionUnavailable = "the archive password could not be read: locked";
+  request->job.encryptionUnavailable = "the archive password could not be read: locked";
   outcome = Run(request, locked);
   EXPECT_EQ(outcome.result, BackupResult::ArchiveFailed);
   EXPECT_EQ(outcome.cause, "the archive password could not be read: locked");
@@ -513,7 +513,7 @@ TEST_F(JobRunTest, ClosingAfterTheRowsLetsTheJobFinishSilently) {
 TEST_F(JobRunTest, LocalhostWithAPortConnectsByTcpToThatPort) {
   OutcomeBox box;
   CountedRequest* request = NewRequest(box);
-  request->server.host = "localhost:" + std::to_string(server_.port);
+  request->job.server.host = "localhost:" + std::to_string(server_.port);
   BackupOutcome outcome = Run(request, box);
   EXPECT_EQ(outcome.result, BackupResult::Complete) << outcome.cause;
 }
@@ -624,7 +624,7 @@ TEST_F(JobRunTest, LostConnectionPlacesNothingAndKeepsTheLastArchive) {
     OutcomeBox box;
     CountedRequest* request = NewRequest(box);
     if (!killed) {
-      request->server.timeouts.readWriteSeconds = 1;
+      request->job.server.timeouts.readWriteSeconds = 1;
     }
     std::thread job = StartBackupJob(request);
     if (killed) {

@@ -159,7 +159,7 @@ TEST_F(ConnectionsTest, ArchiveEncryptionAndItsPasswordFollowTheConnection) {
 
   // Each job of the connection takes the password while encryption is on.
   const auto jobPassword = [&](const std::string& name) {
-    BackupRequest request;
+    BackupJob request;
     request.name = name;
     AddStoredSettings(*store_, request);
     EXPECT_EQ(request.encryptionUnavailable, "");
@@ -176,7 +176,7 @@ TEST_F(ConnectionsTest, ArchiveEncryptionAndItsPasswordFollowTheConnection) {
 TEST_F(ConnectionsTest, AStoreThatCannotBeReadGivesAFailedTestRestore) {
   ASSERT_EQ(ApplyConnectionChanges(*store_, "A", Profile("A")), ChangeResult::Done);
   ASSERT_EQ(SetVerifyRestore(*store_, "A", "shop_scratch"), ChangeResult::Done);
-  BackupRequest asked;
+  BackupJob asked;
   asked.name = "A";
   AddStoredSettings(*store_, asked);
   EXPECT_EQ(asked.verifyRestore, "shop_scratch");
@@ -188,7 +188,7 @@ TEST_F(ConnectionsTest, AStoreThatCannotBeReadGivesAFailedTestRestore) {
       sqlite3_exec(db, "ALTER TABLE Connections RENAME TO Elsewhere", nullptr, nullptr, nullptr),
       SQLITE_OK);
   sqlite3_close(db);
-  BackupRequest request;
+  BackupJob request;
   request.name = "A";
   // Nor is an archive that may have to be encrypted written in the clear.
   AddStoredSettings(*store_, request);
@@ -197,7 +197,7 @@ TEST_F(ConnectionsTest, AStoreThatCannotBeReadGivesAFailedTestRestore) {
       0u)
       << request.encryptionUnavailable;
   ASSERT_TRUE(request.testRestore);
-  const VerifyRestoreOutcome outcome = request.testRestore(request, "never-read.zip");
+  const VerifyRestoreOutcome outcome = request.testRestore(request, StopToken(), "never-read.zip");
   EXPECT_EQ(outcome.result, VerifyRestoreOutcome::Result::Failed);
   EXPECT_EQ(outcome.detail.rfind("the test restore setting could not be read: ", 0), 0u)
       << outcome.detail;

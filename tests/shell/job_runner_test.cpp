@@ -52,8 +52,8 @@ class HoldingPort : public StatusTextPort {
 std::unique_ptr<BackupRequest> Unreachable(const std::string& name,
                                            std::shared_ptr<StatusTextPort> port = nullptr) {
   auto request = std::make_unique<BackupRequest>();
-  request->name = name;
-  request->server.host = "127.0.0.1:1";
+  request->job.name = name;
+  request->job.server.host = "127.0.0.1:1";
   request->statusEcho = std::move(port);
   return request;
 }

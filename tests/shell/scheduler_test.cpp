@@ -86,7 +86,7 @@ class RecordingStarter : public JobStarter {
                  StartRule rule) override {
     EXPECT_EQ(origin, JobOrigin::Schedule);
     EXPECT_EQ(rule, StartRule::UnlessRunning);
-    if (request->name == busy) {
+    if (request->job.name == busy) {
       return JobStart::AlreadyRunning;
     }
     requests.push_back(std::move(request));
@@ -128,10 +128,10 @@ TEST(SchedulerTest, TickStartsTheDueConnectionsInListOrderFromTheStore) {
   EXPECT_EQ(report.started, (std::vector<std::string>{"alpha", "beta"}));
   ASSERT_EQ(starter.requests.size(), 2u);
   const BackupRequest& alpha = *starter.requests[0];
-  EXPECT_EQ(alpha.server.host, "db-alpha");
-  EXPECT_EQ(alpha.server.password, "pw-alpha");
-  EXPECT_EQ(alpha.server.database, "d");
-  EXPECT_EQ(alpha.saveTo, "");  // never saved: the job ends with its copy failure
+  EXPECT_EQ(alpha.job.server.host, "db-alpha");
+  EXPECT_EQ(alpha.job.server.password, "pw-alpha");
+  EXPECT_EQ(alpha.job.server.database, "d");
+  EXPECT_EQ(alpha.job.saveTo, "");  // never saved: the job ends with its copy failure
 
   // Next hour: the target folder now set, alpha's earlier run still going.
   SaveTargetFolder(*store, scratch.path());
@@ -140,7 +140,7 @@ TEST(SchedulerTest, TickStartsTheDueConnectionsInListOrderFromTheStore) {
   report = scheduler.Tick(names);
   EXPECT_EQ(report.started, (std::vector<std::string>{"beta"}));
   EXPECT_EQ(report.notStarted, (std::vector<std::string>{"alpha"}));
-  EXPECT_EQ(starter.requests.back()->saveTo, scratch.path());
+  EXPECT_EQ(starter.requests.back()->job.saveTo, scratch.path());
   EXPECT_TRUE(scheduler.Tick(names).started.empty());  // the same minute 0 again
 
   // A second scheduler on the same store (the desktop program beside the
@@ -159,10 +159,10 @@ TEST(SchedulerTest, TickStartsTheDueConnectionsInListOrderFromTheStore) {
 class HoldingStarter : public JobStarter {
  public:
   JobStart Start(std::unique_ptr<BackupRequest>& request, JobOrigin, StartRule) override {
-    if (request->name == busy) {
+    if (request->job.name == busy) {
       return JobStart::AlreadyRunning;
     }
-    started.push_back(request->name);
+    started.push_back(request->job.name);
     request.reset();
     ++running;
     return JobStart::Started;
