@@ -62,7 +62,7 @@ std::string OutcomeLine(const JobEnded& ended, const std::string& storeError) {
                                      outcome.verifyRestore->detail);
     }
     if (!ended.offsiteFailure.empty()) {
-      line += "; not copied off-site: " + ended.offsiteFailure;
+      line += "; " + NotCopiedOffsiteText(ended.offsiteFailure);
     }
   }
   if (!storeError.empty()) {

@@ -58,7 +58,7 @@ std::string LastRunEnd(const ConnectionStatus& status) {
     text += "; " + test;
   }
   if (status.offsite == kOffsiteFailed) {
-    text += "; not copied off-site: " + OffsiteFailureLine(*status.lastRun);
+    text += "; " + NotCopiedOffsiteText(OffsiteFailureLine(*status.lastRun));
   }
   return text;
 }

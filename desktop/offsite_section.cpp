@@ -3,8 +3,6 @@
 #include <QFormLayout>
 #include <QHBoxLayout>
 
-#include "shell/offsite_settings.h"
-
 namespace vaultwick {
 
 OffsiteSection::OffsiteSection(QWidget* parent)
@@ -42,15 +40,17 @@ void OffsiteSection::Load(SettingsStore& store, const std::string&) {
   warning_->setVisible(!warning.empty());
 }
 
+OffsiteSettings OffsiteSection::Shown() const {
+  return {remote_->text().trimmed().toStdString(), config_->text().trimmed().toStdString()};
+}
+
 ChangeResult OffsiteSection::Save(SettingsStore& store, const std::string&) {
-  const OffsiteSettings shown{remote_->text().trimmed().toStdString(),
-                              config_->text().trimmed().toStdString()};
-  return SaveOffsiteSettings(store, shown) ? ChangeResult::Done : ChangeResult::MissingRcloneConfig;
+  return SaveOffsiteSettings(store, Shown()) ? ChangeResult::Done
+                                             : ChangeResult::MissingRcloneConfig;
 }
 
 void OffsiteSection::OnCheck() {
-  const OffsiteSettings shown{remote_->text().trimmed().toStdString(),
-                              config_->text().trimmed().toStdString()};
+  const OffsiteSettings shown = Shown();
   if (!shown.IsSet()) {
     checkResult_->setText(QStringLiteral("Name a remote first."));
     return;

@@ -12,6 +12,7 @@
 
 #include "desktop/background_check.h"
 #include "desktop/settings_section.h"
+#include "shell/offsite_settings.h"
 
 namespace vaultwick {
 
@@ -30,6 +31,7 @@ class OffsiteSection : public SettingsSection {
 
  private:
   void OnCheck();
+  OffsiteSettings Shown() const;
 
   QLineEdit* remote_ = nullptr;
   QLineEdit* config_ = nullptr;

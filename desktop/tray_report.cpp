@@ -4,7 +4,6 @@ namespace vaultwick {
 namespace {
 
 constexpr const char* kTextNotVerified = "Archive placed, but its test restore did not verify";
-constexpr const char* kTextNotOffsite = "Archive placed, but not copied off-site";
 
 // The text of a run that ended badly; empty for one that went well. A run
 // whose archive was placed but did not come back in its test restore, or was
@@ -25,8 +24,8 @@ QString FailureText(const JobEnded& ended) {
            (detail.empty() ? QString() : ": " + QString::fromStdString(detail));
   }
   if (!ended.offsiteFailure.empty()) {
-    return QString::fromLatin1(kTextNotOffsite) + ": " +
-           QString::fromStdString(ended.offsiteFailure);
+    return "Archive placed, but " +
+           QString::fromStdString(NotCopiedOffsiteText(ended.offsiteFailure));
   }
   return {};
 }

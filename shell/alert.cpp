@@ -171,7 +171,7 @@ Alert AlertOfRun(AlertEvent event, const HistoryRow& row, const std::string& sav
   }
   if (row.offsite == kOffsiteFailed) {
     alert.cause += std::string(alert.cause.empty() ? "" : "; ") +
-                   "not copied off-site: " + OffsiteFailureLine(row);
+                   NotCopiedOffsiteText(OffsiteFailureLine(row));
   }
   alert.time = row.endedAt;
   return alert;

@@ -125,4 +125,8 @@ std::string OffsiteFailureLine(const HistoryRow& row) {
   return row.offsiteDetail.substr(row.offsiteDetail.find_last_of('\n') + 1);
 }
 
+std::string NotCopiedOffsiteText(std::string_view why) {
+  return "not copied off-site: " + std::string(why);
+}
+
 }  // namespace vaultwick

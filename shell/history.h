@@ -50,6 +50,10 @@ inline constexpr const char* kOffsiteFailed = "failed";
 // detail, rclone's last error line; empty when it did not fail.
 std::string OffsiteFailureLine(const HistoryRow& row);
 
+// How every report says that a run's archive did not reach the remote, and
+// why (rclone's last error line).
+std::string NotCopiedOffsiteText(std::string_view why);
+
 // Whether a row is of a run that was started: neither declined because one
 // was under way nor only queued.
 bool WasStarted(const HistoryRow& row);
