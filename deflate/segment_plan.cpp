@@ -124,6 +124,9 @@ void SegmentPlan::Planned(bool recorded) {
   first_ = false;
   const bool crowded = way_ == Way::Alone;
   // Segments searched before any worker was asked for are the coder's alone.
+  if (recorded && !any_recorded_) {
+    ForgetAloneAhead();
+  }
   any_recorded_ = any_recorded_ || recorded;
   const Way way = any_recorded_ ? way_ : Way::Alone;
   if (planned_++ >= coded_) {
@@ -184,6 +187,9 @@ void SegmentPlan::CoderWall(double seconds, std::uint64_t bytes) {
     ahead = coder_ahead_.front();
     coder_ahead_.pop_front();
   }
+  if (!ahead.counts) {
+    return;
+  }
   if (ahead.way == Way::Alone) {
     alone_wall_.Add(seconds, bytes);
     return;
@@ -208,7 +214,16 @@ void SegmentPlan::CoderWall(double seconds, std::uint64_t bytes) {
   }
 }
 
+void SegmentPlan::ForgetAloneAhead() {
+  for (Ahead& ahead : coder_ahead_) {
+    ahead.counts = ahead.counts && ahead.way != Way::Alone;
+  }
+}
+
 void SegmentPlan::StartRound(Way way) {
+  if (way == Way::Threaded) {
+    ForgetAloneAhead();
+  }
   way_ = way;
   ++round_;
   alone_run_ = 0;

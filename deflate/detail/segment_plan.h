@@ -63,6 +63,9 @@ class SegmentPlan {
     void Add(double seconds, std::uint64_t bytes);
   };
   void StartRound(Way way);
+  // Segments planned alone that the coder has yet to code will be coded
+  // beside workers: their times tell neither way.
+  void ForgetAloneAhead();
 
   unsigned workers_;
   Rate followed_;               // the coder, on records
@@ -77,6 +80,7 @@ class SegmentPlan {
   struct Ahead {
     Way way;
     unsigned round;
+    bool counts = true;  // false: planned alone, but coded while workers record
   };
   Rate alone_wall_;
   Way way_ = Way::Threaded;
