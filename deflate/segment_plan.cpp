@@ -36,9 +36,11 @@
 // for the caller's input left out: alone, following the member's recent
 // segments searched without workers, and beside workers, summed over 8
 // segments (searched and followed ones together). Where it is not less
-// beside workers, the coder goes alone for 2 segments, then workers are
-// tried again for 8; while they still do not pay, the stretches alone double
-// up to 64 segments. A segment counts for the way it was planned in.
+// beside workers, the coder goes alone for 8 segments (the input ring reads
+// some segments ahead, and a shorter stretch would be coded beside the next
+// trial's workers), then workers are tried again for 8; while they still do
+// not pay, the stretches alone double up to 64 segments. A segment counts for the way it was
+// planned in.
 //
 // Until a way has been measured its cost is a guess relative to the others,
 // from SQL dumps: following a fifth of searching, recording 0.85 of it. The
@@ -59,6 +61,7 @@ constexpr unsigned kMaxBackoff = 64;     // searched segments between tries of u
 // The coder's wall time beside workers is judged over this many segments,
 // for a stretch of searched ones and followed ones together.
 constexpr unsigned kJudgedOver = 8;
+constexpr unsigned kFirstAlone = 8;  // segments the coder first goes alone for
 // Faster than this (8 ms a MiB, 125 MiB/s) the coder searches a segment for
 // little more than it costs to start a worker and feed it (its pages, its
 // state, its first jobs), and the gain could not be more than a few ms a
@@ -204,7 +207,7 @@ void SegmentPlan::CoderWall(double seconds, std::uint64_t bytes) {
   }
   const bool slower = window_seconds_ / static_cast<double>(window_bytes_) >= alone_wall_.per_byte;
   if (slower) {
-    crowded_backoff_ = std::min(kMaxBackoff, std::max(2u, 2 * crowded_backoff_));
+    crowded_backoff_ = std::min(kMaxBackoff, std::max(kFirstAlone, 2 * crowded_backoff_));
     StartRound(Way::Alone);
   } else {
     crowded_backoff_ = 0;

@@ -50,8 +50,8 @@ class SegmentPlan {
   bool Cheap() const;
   // The coder took longer beside workers than alone (other programs hold the
   // other cores, and the workers' processor time comes out of the coder's):
-  // it searches alone for a while, and tries workers again after 2, 4, ...
-  // 64 segments.
+  // it searches alone for a while, and tries workers again after 8, 16, 32
+  // and 64 segments.
   bool Crowded() const { return way_ == Way::Alone; }
 
  private:

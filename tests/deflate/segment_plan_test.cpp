@@ -129,9 +129,9 @@ TEST(SegmentPlan, WorkersThatSlowTheCoderDownAreTriedAgainAfterDoublingWaits) {
   PlanSegments(plan, 10);
   CodeSegments(plan, 8, 30);  // judged over 8 segments
   EXPECT_TRUE(plan.Crowded());
-  EXPECT_EQ(plan.SearchedAhead(), 2u);
+  EXPECT_EQ(plan.SearchedAhead(), 8u);
   CodeSegments(plan, 2, 5);  // planned beside workers before the coder went alone
-  for (int wait : {2, 4, 8, 16, 32, 64, 64}) {
+  for (int wait : {8, 16, 32, 64, 64}) {
     std::string alone;
     for (int i = 0; i < wait; ++i) {  // the coder reads its input just ahead of itself
       alone += PlanSegments(plan, 1);
