@@ -304,12 +304,11 @@ class Pipeline {
     const double workers = worker_seconds_ - worker_seconds_told_;
     read_wall_told_ = read_wall_;
     worker_seconds_told_ = worker_seconds_;
-    const double processor = all_seconds + workers;
     if (choice == SegmentChoice::Crowded) {
       // As if the workers had run on the coder's processor.
-      plan_.CoderWall(processor, segment_bytes, processor);
+      plan_.CoderWall(all_seconds + workers, segment_bytes);
     } else {
-      plan_.CoderWall(std::max(0.0, wall - waited), segment_bytes, processor);
+      plan_.CoderWall(std::max(0.0, wall - waited), segment_bytes);
     }
   }
 

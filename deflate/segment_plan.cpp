@@ -36,9 +36,7 @@
 // for the caller's input left out: alone, following the member's recent
 // segments searched without workers, and beside workers, summed over 8
 // segments (searched and followed ones together). Where it is not less
-// beside workers, or where the coder and the workers together got less than
-// 1.15 processors over those segments (the second processor is not ours, so
-// the records can only cost), the coder goes alone for 8 segments (the input ring reads
+// beside workers, the coder goes alone for 8 segments (the input ring reads
 // some segments ahead, and a shorter stretch would be coded beside the next
 // trial's workers), then workers are tried again for 8; while they still do
 // not pay, the stretches alone double up to 64 segments. A segment counts for the way it was
@@ -64,9 +62,6 @@ constexpr unsigned kMaxBackoff = 64;     // searched segments between tries of u
 // for a stretch of searched ones and followed ones together.
 constexpr unsigned kJudgedOver = 8;
 constexpr unsigned kFirstAlone = 8;  // segments the coder first goes alone for
-// Beside workers the member must get more processors than this, or the
-// records cost more than the few percent they could still save.
-constexpr double kOwnedProcessors = 1.15;
 // Faster than this (8 ms a MiB, 125 MiB/s) the coder searches a segment for
 // little more than it costs to start a worker and feed it (its pages, its
 // state, its first jobs), and the gain could not be more than a few ms a
@@ -186,7 +181,7 @@ void SegmentPlan::RecordsMet(bool met) {
   unmet_backoff_ = met ? 0 : std::min(kMaxBackoff, std::max(2u, 2 * unmet_backoff_));
 }
 
-void SegmentPlan::CoderWall(double seconds, std::uint64_t bytes, double processor_seconds) {
+void SegmentPlan::CoderWall(double seconds, std::uint64_t bytes) {
   if (bytes == 0) {
     return;
   }
@@ -206,20 +201,17 @@ void SegmentPlan::CoderWall(double seconds, std::uint64_t bytes, double processo
     return;  // planned beside workers before the coder went alone, or nothing to compare with
   }
   window_seconds_ += seconds;
-  window_processor_ += processor_seconds;
   window_bytes_ += bytes;
   if (++window_count_ < kJudgedOver) {
     return;
   }
   const bool slower = window_seconds_ / static_cast<double>(window_bytes_) >= alone_wall_.per_byte;
-  const bool one_processor = window_processor_ < kOwnedProcessors * window_seconds_;
-  if (slower || one_processor) {
+  if (slower) {
     crowded_backoff_ = std::min(kMaxBackoff, std::max(kFirstAlone, 2 * crowded_backoff_));
     StartRound(Way::Alone);
   } else {
     crowded_backoff_ = 0;
     window_seconds_ = 0;
-    window_processor_ = 0;
     window_bytes_ = 0;
     window_count_ = 0;
   }
@@ -239,7 +231,6 @@ void SegmentPlan::StartRound(Way way) {
   ++round_;
   alone_run_ = 0;
   window_seconds_ = 0;
-  window_processor_ = 0;
   window_bytes_ = 0;
   window_count_ = 0;
 }

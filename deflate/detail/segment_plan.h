@@ -41,19 +41,17 @@ class SegmentPlan {
   // (true) or went on past it on its own (false).
   void RecordsMet(bool met);
   // Wall time the coder took over its next segment of `bytes`, its waits
-  // for the caller's input left out, and the processor time the coder and
-  // the workers spent meanwhile.
-  void CoderWall(double seconds, std::uint64_t bytes, double processor_seconds);
+  // for the caller's input left out.
+  void CoderWall(double seconds, std::uint64_t bytes);
 
   // The share of segments the coder searches itself while records meet.
   double SearchedShare() const;
   // The coder searches so fast that a worker would cost more than it saves.
   bool Cheap() const;
-  // The coder took longer beside workers than alone, or the coder and the
-  // workers together got little more than one processor (other programs hold
-  // the other cores, and the workers' processor time comes out of the
-  // coder's): it searches alone for a while, and tries workers again after
-  // 8, 16, 32 and 64 segments.
+  // The coder took longer beside workers than alone (other programs hold the
+  // other cores, and the workers' processor time comes out of the coder's):
+  // it searches alone for a while, and tries workers again after 8, 16, 32
+  // and 64 segments.
   bool Crowded() const { return way_ == Way::Alone; }
 
  private:
@@ -93,7 +91,6 @@ class SegmentPlan {
   unsigned crowded_backoff_ = 0;   // segments alone before workers are tried again
   unsigned alone_run_ = 0;         // segments planned alone so far in this round
   double window_seconds_ = 0;
-  double window_processor_ = 0;
   std::uint64_t window_bytes_ = 0;
   unsigned window_count_ = 0;
   bool any_recorded_ = false;

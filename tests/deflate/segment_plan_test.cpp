@@ -98,11 +98,10 @@ TEST(SegmentPlan, InputTheCoderSearchesVeryFastStaysWithItUntilItSlows) {
   EXPECT_EQ(PlanSegments(plan, 3), "RRR");
 }
 
-// The coder's wall time on each of its next `count` segments, while the
-// member got `processors` processors.
-void CodeSegments(SegmentPlan& plan, int count, double ms, double processors = 2) {
+// The coder's wall time on each of its next `count` segments.
+void CodeSegments(SegmentPlan& plan, int count, double ms) {
   for (int i = 0; i < count; ++i) {
-    plan.CoderWall(ms * kMs, kSegment, processors * ms * kMs);
+    plan.CoderWall(ms * kMs, kSegment);
   }
 }
 
@@ -118,18 +117,6 @@ TEST(SegmentPlan, WorkersThatSpeedTheCoderUpKeepRecording) {
   EXPECT_FALSE(plan.Crowded());
   EXPECT_NE(choices.find('R'), std::string::npos);
   EXPECT_NE(PlanSegments(plan, 3).find('R'), std::string::npos);
-}
-
-// The coder seems a little faster beside workers (its input is easier
-// there), but the member gets one processor in all: the records only cost.
-TEST(SegmentPlan, WorkersWithoutAProcessorOfTheirOwnAreLeftOut) {
-  SegmentPlan plan(1, kSegment);
-  MeasureDumpLike(plan);
-  PlanSegments(plan, 1);
-  CodeSegments(plan, 1, 20);
-  PlanSegments(plan, 10);
-  CodeSegments(plan, 8, 18, 1.05);
-  EXPECT_TRUE(plan.Crowded());
 }
 
 // Other programs hold the other core, and the workers' processor time comes
