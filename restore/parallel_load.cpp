@@ -9,6 +9,9 @@ namespace {
 // A connection tells the reader how far it got at least this often, so that
 // a reader waiting for room can go on before a long batch is all sent.
 constexpr std::size_t kReportEvery = 1 << 20;
+// What the allocator adds to each block it hands out (its header and the
+// rounding up to its alignment).
+constexpr std::size_t kAllocationOverhead = 16;
 
 // A session reads the defaults of its database when it selects it: each
 // connection changes them for its own session (the database does not mind
@@ -44,7 +47,8 @@ ParallelLoad::~ParallelLoad() {
   }
 }
 
-bool ParallelLoad::Take(StatementText statement, std::uint64_t line) {
+bool ParallelLoad::Take(StatementText& text, std::uint64_t line) {
+  StatementText statement = text.Handed();
   std::unique_lock<std::mutex> lock(mutex_);
   if (failed_) {
     return false;
@@ -115,6 +119,11 @@ std::uint64_t ParallelLoad::rows() const {
   return rows;
 }
 
+std::size_t ParallelLoad::held() const {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  return held_;
+}
+
 unsigned ParallelLoad::AtWork() const {
   const std::lock_guard<std::mutex> lock(mutex_);
   unsigned working = 0;
@@ -127,8 +136,10 @@ unsigned ParallelLoad::AtWork() const {
 void ParallelLoad::Hand(std::size_t to, Item item, std::unique_lock<std::mutex>&) {
   Connection& connection = *connections_[to];
   const bool waiting = connection.queue.empty() && !connection.sending;
-  held_ += item.statement.size();
-  connection.bytes += item.statement.size();
+  const std::size_t buffer = item.statement.capacity();
+  item.footprint = sizeof(Item) + buffer + (buffer != 0 ? kAllocationOverhead : 0);
+  held_ += item.footprint;
+  connection.bytes += item.footprint;
   connection.queue.push_back(std::move(item));
   if (waiting) {
     connection.wake.notify_one();
@@ -186,7 +197,7 @@ void ParallelLoad::Work(Connection& connection) {
       if (failed) {
         break;
       }
-      sent += item.statement.size();
+      sent += item.footprint;
       item.statement = StatementText();
       if (sent >= kReportEvery) {
         lock.lock();

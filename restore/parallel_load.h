@@ -15,10 +15,12 @@
 //   on the first connection, in the dump's order.
 // Each connection batches and commits as StatementLoader does.
 //
-// Statements are handed over, not copied, and the reader waits while more
-// than kHeldBytes of them are handed over and not yet sent: whatever the
-// number of connections, the load holds the statement being read and at most
-// that much beside it (and a batch per connection).
+// The reader waits while the statements handed over and not yet sent take
+// more than kHeldBytes: whatever the number of connections, the load holds
+// the statement being read and at most that much beside it (and a batch per
+// connection). What they take is counted as the memory they hold, buffers
+// and bookkeeping, not their text alone: millions of rows of a few bytes
+// each cost several times their text.
 //
 // The first connection that fails stops the others after their statement at
 // hand; its failure is the load's.
@@ -55,9 +57,10 @@ class ParallelLoad {
   ParallelLoad(const ParallelLoad&) = delete;
   ParallelLoad& operator=(const ParallelLoad&) = delete;
 
-  // The dump's next statement and its first line, from one thread. False
-  // once a connection failed.
-  bool Take(StatementText statement, std::uint64_t line);
+  // The dump's next statement and its first line, from one thread: its text
+  // is taken as StatementText::Handed takes it, leaving `statement` empty.
+  // False once a connection failed.
+  bool Take(StatementText& statement, std::uint64_t line);
   // Waits until every connection has sent what it holds and committed.
   // False when one failed.
   bool Finish();
@@ -69,18 +72,21 @@ class ParallelLoad {
   unsigned AtWork() const;
   // The quoted name of the table made last.
   const std::string& table() const { return table_; }
+  // The memory the statements handed over and not yet sent take.
+  std::size_t held() const;
 
  private:
   struct Item {
     StatementText statement;
     std::uint64_t line = 0;
-    bool commit = false;  // no statement: send what is held back and commit
+    bool commit = false;        // no statement: send what is held back and commit
+    std::size_t footprint = 0;  // counted in held_ while it waits
   };
   struct Connection {
     Connection(MYSQL* mysql, StatementLoader::Limits limits) : loader(mysql, limits) {}
     StatementLoader loader;
     std::deque<Item> queue;
-    std::size_t bytes = 0;  // handed over and not yet sent
+    std::size_t bytes = 0;  // the footprints handed over and not yet sent
     bool sending = false;
     std::uint64_t rows = 0;
     std::condition_variable wake;
@@ -103,7 +109,7 @@ class ParallelLoad {
   std::vector<std::thread> threads_;
   mutable std::mutex mutex_;
   std::condition_variable settled_;  // the reader waits on it
-  std::size_t held_ = 0;             // bytes handed over and not yet sent
+  std::size_t held_ = 0;             // the footprints handed over and not yet sent
   bool failed_ = false;
   // Tells the connections to stop after their statement at hand: a failure
   // or the end of the load. Read without the lock between statements.

@@ -355,7 +355,7 @@ class Restore {
     ParallelLoad load(connections, limits);
     bool failed = false;
     DumpStatementSplitter splitter([&](StatementText& statement, std::uint64_t line) {
-      failed = !Stopped() && !load.Take(std::move(statement), line);
+      failed = !Stopped() && !load.Take(statement, line);
       return !failed && !Stopped();
     });
     std::vector<std::uint8_t> block(kReadBlock);

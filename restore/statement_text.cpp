@@ -10,6 +10,10 @@ namespace vaultwick {
 namespace {
 
 constexpr std::size_t kFirstCapacity = 4096;
+// Copying up to this much costs nothing beside sending it; a text handed
+// over in a buffer of its own size costs the held statements no more than
+// its bytes and the allocator's header, however short and many they are.
+constexpr std::size_t kLongestCopied = 64 << 10;
 
 }  // namespace
 
@@ -30,6 +34,28 @@ StatementText& StatementText::operator=(StatementText&& other) noexcept {
 
 StatementText::~StatementText() {
   std::free(data_);
+}
+
+StatementText StatementText::Handed() {
+  if (size_ > kLongestCopied) {
+    return std::move(*this);
+  }
+  StatementText copy(*this);
+  clear();
+  return copy;
+}
+
+void StatementText::CopyFrom(std::string_view text) {
+  if (text.empty()) {
+    return;
+  }
+  data_ = static_cast<char*>(std::malloc(text.size()));
+  if (data_ == nullptr) {
+    throw std::bad_alloc();
+  }
+  std::memcpy(data_, text.data(), text.size());
+  size_ = text.size();
+  capacity_ = text.size();
 }
 
 void StatementText::append(std::string_view text) {

@@ -14,7 +14,8 @@ namespace vaultwick {
 class StatementText {
  public:
   StatementText() = default;
-  explicit StatementText(std::string_view text) { append(text); }
+  explicit StatementText(std::string_view text) { CopyFrom(text); }
+  // A copy takes a buffer of the text's own size.
   StatementText(const StatementText& other) : StatementText(other.view()) {}
   StatementText(StatementText&& other) noexcept;
   StatementText& operator=(StatementText&& other) noexcept;
@@ -28,14 +29,22 @@ class StatementText {
   void resize(std::size_t size) { size_ = size < size_ ? size : size_; }
   // Empty, the buffer kept for the next statement.
   void clear() { size_ = 0; }
+  // The text, to be held while more is read into this one: a short text is
+  // copied into a buffer of its own size (this buffer, larger, is kept for
+  // the next text), a long one takes this buffer along (no copy of it).
+  StatementText Handed();
 
   const char* data() const { return data_; }
   std::size_t size() const { return size_; }
   bool empty() const { return size_ == 0; }
+  // The bytes the buffer takes, written or not.
+  std::size_t capacity() const { return capacity_; }
   std::string_view view() const { return {data_, size_}; }
   operator std::string_view() const { return view(); }  // NOLINT: used as text everywhere
 
  private:
+  void CopyFrom(std::string_view text);
+
   char* data_ = nullptr;
   std::size_t size_ = 0;
   std::size_t capacity_ = 0;
