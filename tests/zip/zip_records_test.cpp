@@ -71,6 +71,14 @@ TEST(Crc32, KnownValuesAndPiecewiseUpdate) {
           << start << " " << length;
     }
   }
+  // Around the lengths where long buffers are folded 64 and 16 bytes at a time.
+  for (const std::size_t length : {255, 256, 257, 271, 319, 320, 335, 4099}) {
+    for (const std::size_t start : {0, 3}) {
+      ASSERT_EQ(crc32Update(0, bytes + start, length),
+                testing::bitwiseCrc32(text.substr(start, length)))
+          << start << " " << length;
+    }
+  }
 }
 
 TEST(MemberNames, SuffixDecidesStoredOrDeflated) {
