@@ -885,10 +885,12 @@ struct ReplaySteps {
   // Standing free at `position`: follows the latest segment started at or
   // before it from here on if that segment's parse stood free here too.
   void try_to_meet(FlateState* state, std::uint64_t position) {
-    const std::uint64_t index = position / pipeline->segment_bytes;
-    if (index < target_index) {
+    // Most free steps stand short of the next segment to meet: they cost a
+    // multiplication, not a division (long matches make half the steps free).
+    if (position < target_index * pipeline->segment_bytes) {
       return;
     }
+    const std::uint64_t index = position / pipeline->segment_bytes;
     if (meeting == nullptr || meeting->index != index) {
       // Older segments can no longer be met (but the one followed stays).
       // The shadow lets go of its own first: it may be among them.
