@@ -18,8 +18,7 @@ std::unique_ptr<BackupRequest> BackupRequestFor(const std::string& name,
 }
 
 void AddStoredSettings(SettingsStore& store, BackupJob& job) {
-  const bool hasTestRestore = !job.verifyRestore.empty() || job.testRestore;
-  if (!job.archivePassword.empty() && hasTestRestore) {
+  if (!NeedsStoredSecrets(job) && !NeedsStoredTestRestore(job)) {
     return;
   }
   const StoredConnectionRead stored = TryReadStoredConnection(store, job.name);

@@ -4,8 +4,12 @@
 
 namespace vaultwick {
 
+bool NeedsStoredSecrets(const BackupJob& job) {
+  return job.archivePassword.empty();
+}
+
 void AddStoredSecrets(const StoredConnectionRead& stored, BackupJob& job) {
-  if (!job.archivePassword.empty()) {
+  if (!NeedsStoredSecrets(job)) {
     return;
   }
   if (!stored.error.empty()) {

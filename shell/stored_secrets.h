@@ -19,4 +19,7 @@ namespace vaultwick {
 // clear.
 void AddStoredSecrets(const StoredConnectionRead& stored, BackupJob& job);
 
+// Whether AddStoredSecrets would look at the stored connection at all.
+bool NeedsStoredSecrets(const BackupJob& job);
+
 }  // namespace vaultwick

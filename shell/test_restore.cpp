@@ -5,8 +5,12 @@
 
 namespace vaultwick {
 
+bool NeedsStoredTestRestore(const BackupJob& job) {
+  return job.verifyRestore.empty() && !job.testRestore;
+}
+
 void AddStoredTestRestore(const StoredConnectionRead& stored, BackupJob& job) {
-  if (!job.verifyRestore.empty() || job.testRestore) {
+  if (!NeedsStoredTestRestore(job)) {
     return;
   }
   if (!stored.error.empty()) {

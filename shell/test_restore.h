@@ -17,6 +17,9 @@ namespace vaultwick {
 // say, the job gets a test restore that fails with the store's error.
 void AddStoredTestRestore(const StoredConnectionRead& stored, BackupJob& job);
 
+// Whether AddStoredTestRestore would look at the stored connection at all.
+bool NeedsStoredTestRestore(const BackupJob& job);
+
 // The test restore a job runs once its archive is placed: the archive loaded
 // into the job's scratch database on the job's server, dumped again and
 // compared, and the scratch database dropped. A scratch database that is the
