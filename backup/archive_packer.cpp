@@ -26,10 +26,13 @@ ArchivePacker::ArchivePacker(std::string dumpPath, std::string archivePath, Stop
       stop_(std::move(stop)),
       threads_(threads),
       password_(std::move(password)) {
-  // The mode the dump's own appends would create it with.
-  const int fd = open(dumpPath_.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
-  if (fd >= 0) {
-    close(fd);
+  // The modes the dump's own appends and the archive writer would create
+  // them with.
+  for (const std::string& path : {dumpPath_, partPath_}) {
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+    if (fd >= 0) {
+      close(fd);
+    }
   }
   try {
     thread_ = std::thread([this] {

@@ -18,7 +18,8 @@ namespace vaultwick {
 
 class ArchivePacker {
  public:
-  // Creates the (empty) dump file and starts packing it. `threads`: compressor
+  // Creates the (empty) dump file and the archive's part file (PartPath()),
+  // and starts packing. `threads`: compressor
   // parse threads. A `password` (empty: none) encrypts the member.
   ArchivePacker(std::string dumpPath, std::string archivePath, StopToken stop, unsigned threads,
                 std::string password = {});
@@ -37,6 +38,10 @@ class ArchivePacker {
   // file size limit), asked by reserving room beyond the partial archive (the
   // writer keeps no errno); 0 when there is room now.
   int WriteError() const;
+
+  // Where the archive is written until Finish moves it to archivePath; it
+  // exists from the start, so that a reader may follow it.
+  const std::string& PartPath() const { return partPath_; }
 
  private:
   const char* Password() const { return password_.empty() ? nullptr : password_.c_str(); }

@@ -19,7 +19,7 @@
 #include "platform/free_room.h"
 #include "platform/part_file.h"
 #include "platform/temp_folder.h"
-#include "readback/archive_check.h"
+#include "readback/followed_archive_check.h"
 #include "server/server_connection.h"
 #include "server/server_query.h"
 #include "zip/zip_result.h"
@@ -207,6 +207,11 @@ class JobRun {
     const std::string archivePath = folder->FilePath(kArchiveFileName);
     ArchivePacker packer(dumpPath, archivePath, stop_,
                          std::max(1u, std::thread::hardware_concurrency()), asked_.archivePassword);
+    // The archive is read back as it is written, before it may be placed.
+    std::optional<FollowedArchiveCheck> check;
+    if (!hooks_.skipArchiveCheck) {
+      check.emplace(packer.PartPath(), asked_.archivePassword, stop_);
+    }
     // Closing the window cancels the reading of rows, and only that.
     DumpOutcome dump = DumpDatabase(
         connection.get(), dumpPath.c_str(), [this](const char* text) { Show(text); },
@@ -242,7 +247,8 @@ class JobRun {
     if (const int error = zipped == ZipResult::WriteFailed ? packer.WriteError() : 0; error != 0) {
       zipFailure += " in " + folder->path() + ": " + ErrnoText(error);
     }
-    BackupOutcome outcome = PlaceArchive(zipped, zipFailure, written, archivePath, saveTo);
+    BackupOutcome outcome =
+        PlaceArchive(zipped, zipFailure, written, archivePath, saveTo, check ? &*check : nullptr);
     outcome.rowsWritten = dump.rowsWritten;
     if (ArchivePlaced(outcome.result) && (!asked_.verifyRestore.empty() || asked_.testRestore)) {
       outcome.verifyRestore = TestRestore(archivePath);
@@ -256,10 +262,11 @@ class JobRun {
     return outcome;
   }
 
-  // Checks the packed dump's archive and puts it into the target folder.
+  // Checks the packed dump's archive (with `check`; none: unchecked) and
+  // puts it into the target folder.
   BackupOutcome PlaceArchive(ZipResult zipped, const std::string& zipFailure,
                              const ZipMemberSummary& written, const std::string& archivePath,
-                             const std::string& saveTo) {
+                             const std::string& saveTo, FollowedArchiveCheck* check) {
     if (StopRequested()) {
       return StoppedOutcome();
     }
@@ -271,10 +278,7 @@ class JobRun {
     }
     // Proven before it replaces the last good one: read back, inflated whole
     // and compared with what the writer read from the dump.
-    std::string difference =
-        hooks_.skipArchiveCheck
-            ? std::string()
-            : VerifyWrittenArchive(archivePath, written, stop_, asked_.archivePassword);
+    std::string difference = check != nullptr ? check->Finish(archivePath, written) : "";
     if (StopRequested()) {
       return StoppedOutcome();
     }
