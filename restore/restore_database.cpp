@@ -37,9 +37,14 @@ constexpr ConnectionTimeouts kDiscardTimeouts{10, 60};
 // dump's text is utf8mb4 and its times UTC; a row's 0 in an AUTO_INCREMENT
 // column stays 0; rows go in before the keys that point at them; and the
 // loader decides when to commit. The dump's own SET lines follow and win.
+// Unique checks stay on: with them off, InnoDB takes its bulk path into an
+// empty table, which locks the whole table until the commit (another
+// connection loading rows of it waits) and, on this server's own work,
+// costs more than the checks it saves (a fifth more CPU on the real-data
+// database).
 constexpr const char* kSessionSetup =
     "SET time_zone = '+00:00', sql_mode = 'NO_AUTO_VALUE_ON_ZERO', foreign_key_checks = 0,"
-    " unique_checks = 0, autocommit = 0";
+    " unique_checks = 1, autocommit = 0";
 
 RestoreOutcome Ended(RestoreResult result, std::string message) {
   RestoreOutcome outcome;
