@@ -17,8 +17,9 @@ constexpr std::size_t kWindow = 32768;
 // Inflated bytes gathered beyond the window before they are handed on.
 constexpr std::size_t kGather = 256 * 1024;
 constexpr std::size_t kLongestMatch = 258;
-// Matches are copied in words of 8 bytes and may write up to 7 beyond their end.
-constexpr std::size_t kCopySlack = 8;
+// Matches are copied in pieces of 8 or 16 bytes and may write up to 15
+// beyond their end.
+constexpr std::size_t kCopySlack = 16;
 // The most bits one step takes: a length code and its extra bits, then a
 // distance code and its extra bits.
 constexpr unsigned kLongestStep = 15 + 5 + 15 + 13;
@@ -59,6 +60,41 @@ const FixedCodes& Fixed() {
     return made;
   }();
   return *codes;
+}
+
+// For a distance under 8: the pattern repeats every `distance` bytes, so once
+// 8 bytes are written the source may as well lie this many bytes back, a
+// whole number of repeats and at least a word, and the rest copies in words.
+constexpr std::array<std::uint8_t, 8> kWordPeriod = {0, 8, 8, 9, 8, 10, 12, 14};
+
+// Copies a match of `length` bytes from `distance` back, in words: it may
+// write up to 15 bytes beyond the match's end (kCopySlack).
+inline void CopyMatch(std::uint8_t* to, unsigned length, unsigned distance) {
+  const std::uint8_t* from = to - distance;
+  if (distance >= 16) {
+    for (unsigned done = 0; done < length; done += 16) {
+      std::array<std::uint8_t, 16> piece;
+      std::memcpy(piece.data(), from + done, piece.size());
+      std::memcpy(to + done, piece.data(), piece.size());
+    }
+    return;
+  }
+  if (distance < 8) {
+    for (unsigned i = 0; i < 8; ++i) {
+      to[i] = from[i];
+    }
+    if (length <= 8) {
+      return;
+    }
+    to += 8;
+    from = to - kWordPeriod[distance];
+    length -= 8;
+  }
+  for (unsigned done = 0; done < length; done += 8) {
+    std::uint64_t word;
+    std::memcpy(&word, from + done, sizeof word);
+    std::memcpy(to + done, &word, sizeof word);
+  }
 }
 
 }  // namespace
@@ -218,22 +254,8 @@ struct Inflater::Decoder {
   }
 
   void Copy(unsigned length, unsigned distance) {
-    std::uint8_t* to = window.data() + at;
-    const std::uint8_t* from = to - distance;
+    CopyMatch(window.data() + at, length, distance);
     at += length;
-    if (distance >= 8) {
-      for (unsigned done = 0; done < length; done += 8) {
-        std::uint64_t word;
-        std::memcpy(&word, from + done, sizeof word);
-        std::memcpy(to + done, &word, sizeof word);
-      }
-    } else if (distance == 1) {
-      std::memset(to, *from, length);
-    } else {
-      for (unsigned i = 0; i < length; ++i) {
-        to[i] = from[i];
-      }
-    }
   }
 
   // One literal, one match or the block's end (false).
@@ -265,21 +287,108 @@ struct Inflater::Decoder {
     return true;
   }
 
+  // Steps while a whole step's input and output room are sure to be at hand:
+  // the bit buffer, the input and the output live in locals, since every byte
+  // stored through the window could otherwise be a store to the members.
+  // Several literals are taken from one refill. False at the block's end.
+  bool FastCodes() {
+    if (end - in < 8) {
+      return true;
+    }
+    const std::uint8_t* const lastFill = end - 8;
+    std::uint8_t* const start = window.data();
+    std::uint8_t* const outLimit = start + kWindow + kGather;
+    const HuffmanTable& literalCodes = *literals;
+    const HuffmanTable& distanceCodes = *distances;
+    std::uint64_t b = bits;
+    unsigned n = count;
+    const std::uint8_t* p = in;
+    std::uint8_t* out = start + at;
+    bool more = true;
+    const char* malformed = nullptr;
+    while (p <= lastFill && out < outLimit) {
+      std::uint64_t word;
+      std::memcpy(&word, p, sizeof word);
+      b |= word << n;
+      p += (63 - n) >> 3;
+      n |= 56;
+      std::uint32_t entry = literalCodes.Find(b);
+      if (HuffmanTable::KindOf(entry) == HuffmanTable::kLiteral) {
+        // At least 56 bits: three codes of at most 15 bits each.
+        unsigned taken = 0;
+        do {
+          const unsigned length = HuffmanTable::Length(entry);
+          b >>= length;
+          n -= length;
+          *out++ = static_cast<std::uint8_t>(HuffmanTable::Value(entry));
+          entry = literalCodes.Find(b);
+        } while (++taken < 3 && HuffmanTable::KindOf(entry) == HuffmanTable::kLiteral);
+        continue;
+      }
+      if (HuffmanTable::KindOf(entry) != HuffmanTable::kBase) {
+        if (HuffmanTable::KindOf(entry) == HuffmanTable::kEnd) {
+          const unsigned length = HuffmanTable::Length(entry);
+          b >>= length;
+          n -= length;
+          more = false;
+        } else {
+          malformed = "a code that stands for no symbol";
+        }
+        break;
+      }
+      unsigned used = HuffmanTable::Length(entry);
+      unsigned extra = HuffmanTable::Extra(entry);
+      const unsigned length =
+          HuffmanTable::Value(entry) + static_cast<unsigned>((b >> used) & ((1u << extra) - 1));
+      if (length == kLongestMatch && extra != 0) {
+        malformed = "a match of 258 bytes as a length with extra bits";
+        break;
+      }
+      b >>= used + extra;
+      n -= used + extra;
+      const std::uint32_t far = distanceCodes.Find(b);
+      if (HuffmanTable::KindOf(far) == HuffmanTable::kNone) {
+        malformed = "a code that stands for no symbol";
+        break;
+      }
+      used = HuffmanTable::Length(far);
+      extra = HuffmanTable::Extra(far);
+      const unsigned distance =
+          HuffmanTable::Value(far) + static_cast<unsigned>((b >> used) & ((1u << extra) - 1));
+      b >>= used + extra;
+      n -= used + extra;
+      if (distance > static_cast<std::size_t>(out - start)) {
+        malformed = "a match that reaches back before the data's start";
+        break;
+      }
+      CopyMatch(out, length, distance);
+      out += length;
+    }
+    bits = b;
+    count = n;
+    in = p;
+    at = static_cast<std::size_t>(out - start);
+    if (malformed != nullptr) {
+      throw Malformed{malformed};
+    }
+    return more;
+  }
+
   void Codes() {
     for (;;) {
       if (at >= kWindow + kGather) {
         HandOn();
       }
-      bool more;
-      if (end - in >= 8) {
-        FastFill();
-        static_assert(kLongestStep <= 56, "one fill holds a whole step");
-        more = CodeStep<false>();
-      } else {
-        Save();
-        more = CodeStep<true>();
+      static_assert(kLongestStep <= 56, "one fill holds a whole step");
+      if (!FastCodes()) {
+        step = Step::BlockEnd;
+        return;
       }
-      if (!more) {
+      if (at >= kWindow + kGather) {
+        continue;
+      }
+      Save();
+      if (!CodeStep<true>()) {
         step = Step::BlockEnd;
         return;
       }
