@@ -39,9 +39,8 @@ constexpr ConnectionTimeouts kDiscardTimeouts{10, 60};
 // loader decides when to commit. The dump's own SET lines follow and win.
 // Unique checks stay on: with them off, InnoDB takes its bulk path into an
 // empty table, which locks the whole table until the commit (another
-// connection loading rows of it waits) and, on this server's own work,
-// costs more than the checks it saves (a fifth more CPU on the real-data
-// database).
+// connection loading rows of it waits) and costs the server more than the
+// checks it saves (a tenth more processor time on the real-data database).
 constexpr const char* kSessionSetup =
     "SET time_zone = '+00:00', sql_mode = 'NO_AUTO_VALUE_ON_ZERO', foreign_key_checks = 0,"
     " unique_checks = 1, autocommit = 0";
