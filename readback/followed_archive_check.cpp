@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sched.h>
 #include <sys/eventfd.h>
 #include <sys/inotify.h>
 #include <sys/resource.h>
@@ -49,7 +50,8 @@ constexpr std::uint32_t kSizeInZip64 = 0xFFFFFFFF;
 // A piece the thread reads and inflates at once; the caller may wait for
 // one piece when it takes over.
 constexpr std::size_t kReadBlock = 1 << 16;
-// The niceness of the thread that follows the writer: the lowest priority.
+// The niceness of the thread that follows the writer where it cannot be
+// left to idle time alone: the lowest priority.
 constexpr int kFollowerNice = 19;
 // How long a wait for more bytes lasts where inotify cannot tell of them.
 constexpr int kPollMilliseconds = 10;
@@ -206,8 +208,14 @@ struct FollowedArchiveCheck::Follower {
   // The thread: reads as the file grows, at the lowest priority, until the
   // data ends or the caller takes over.
   void Follow() {
-    // Only this thread's niceness: it yields to the writer's threads.
-    ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), kFollowerNice);
+    // Only this thread: it takes processor time that no other thread wants,
+    // so that it yields to the writer's threads. Even the lowest niceness
+    // still took a share from them while both cores packed (the job with
+    // the check 1.04-1.17x the job without, against 1.02x).
+    sched_param unused{};
+    if (::sched_setscheduler(0, SCHED_IDLE, &unused) != 0) {
+      ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), kFollowerNice);
+    }
     for (;;) {
       Progress progress;
       {
