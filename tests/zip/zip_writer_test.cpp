@@ -365,6 +365,42 @@ TEST(ZipWriter, PipeSourceToFileTargetIsDeflatedOrStoredAfterTheFact) {
   expectReadsBack(archive, {{"stream.txt", text}, {"stream.gz", text}});
 }
 
+// `bytes`, an archive of one member, with its time stamps cleared: the DOS
+// stamps and the "UT" times of the local and the central header. A member
+// from memory is stamped with the time it is added, so two archives made a
+// second apart differ there and nowhere else.
+std::string WithoutStamps(std::string bytes) {
+  ParsedArchive parsed;
+  EXPECT_EQ(testing::parseArchive(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(),
+                                  0, parsed),
+            "");
+  if (parsed.members.size() != 1) {
+    ADD_FAILURE() << "one member expected";
+    return bytes;
+  }
+  const ParsedMember& member = parsed.members[0];
+  auto clear = [&](std::size_t at, std::size_t count) { bytes.replace(at, count, count, '\0'); };
+  auto clearTimes = [&](std::size_t at, std::size_t length) {
+    for (std::size_t end = at + length; at + 4 <= end;) {
+      const unsigned tag =
+          static_cast<std::uint8_t>(bytes[at]) | static_cast<std::uint8_t>(bytes[at + 1]) << 8;
+      const std::size_t size =
+          static_cast<std::uint8_t>(bytes[at + 2]) | static_cast<std::uint8_t>(bytes[at + 3]) << 8;
+      if (tag == 0x5455 && size > 1) {
+        clear(at + 5, size - 1);  // past the flags
+      }
+      at += 4 + size;
+    }
+  };
+  const std::size_t local = member.localHeaderOffset;
+  const std::size_t central = parsed.directoryOffset;
+  clear(local + 10, 4);
+  clearTimes(local + 30 + member.name.size(), member.localExtraLength);
+  clear(central + 12, 4);
+  clearTimes(central + 46 + member.name.size(), member.centralExtraLength);
+  return bytes;
+}
+
 TEST(ZipWriter, MemoryTargetOfCapacityNHoldsAtMostNMinusOneBytes) {
   const std::string text = testing::textContent(3000, 13);
   auto build = [&](void* block, std::uint32_t capacity, std::string* bytes) {
@@ -388,7 +424,8 @@ TEST(ZipWriter, MemoryTargetOfCapacityNHoldsAtMostNMinusOneBytes) {
   std::string exact;
   std::vector<char> buffer(n + 1);
   ASSERT_EQ(build(buffer.data(), n + 1, &exact), ZipResult::Ok);
-  EXPECT_EQ(exact, full);
+  ASSERT_EQ(exact.size(), full.size());
+  EXPECT_EQ(WithoutStamps(exact), WithoutStamps(full));
 
   // One byte less: the end record would fill the last byte.
   std::vector<char> small(n);
