@@ -14,6 +14,22 @@
 
 namespace vaultwick {
 
+std::size_t ReadAt(int fd, void* buffer, std::size_t count, std::uint64_t offset) {
+  auto* into = static_cast<char*>(buffer);
+  std::size_t done = 0;
+  while (done < count) {
+    const ssize_t got = ::pread(fd, into + done, count - done, static_cast<off_t>(offset + done));
+    if (got < 0 && errno == EINTR) {
+      continue;
+    }
+    if (got <= 0) {
+      break;
+    }
+    done += static_cast<std::size_t>(got);
+  }
+  return done;
+}
+
 int DeleteFile(const std::string& path) {
   if (::unlink(path.c_str()) == 0 || errno == ENOENT) {
     return 0;

@@ -1,15 +1,22 @@
 #pragma once
 
-// Small file operations: deleting files, asking for a file's size, naming
+// Small file operations: reading at an offset, deleting files, asking for a
+// file's size, naming
 // what a process makes for itself alone, and clearing away what a killed
 // process left. Failures return the errno value; nothing throws.
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
 
 namespace vaultwick {
+
+// Reads `count` bytes at `offset` into `buffer`, going on after a signal or a
+// short read, and returns how many it read: fewer only at the end of the file
+// or on a failure.
+std::size_t ReadAt(int fd, void* buffer, std::size_t count, std::uint64_t offset);
 
 // Deletes one file (not a folder). Returns 0 when the file is gone afterwards,
 // also when there was none, else the errno value.

@@ -44,18 +44,7 @@ class ReadBackComparer {
 
   bool Take(std::string_view bytes) {
     buffer_.resize(bytes.size());
-    std::size_t have = 0;
-    while (have < bytes.size()) {
-      ssize_t got = pread(fd_, buffer_.data() + have, bytes.size() - have,
-                          static_cast<off_t>(offset_ + have));
-      if (got < 0 && errno == EINTR) {
-        continue;
-      }
-      if (got <= 0) {
-        break;
-      }
-      have += static_cast<std::size_t>(got);
-    }
+    const std::size_t have = ReadAt(fd_, buffer_.data(), bytes.size(), offset_);
     for (std::size_t i = 0; i < bytes.size(); ++i) {
       if (i >= have || buffer_[i] != bytes[i]) {
         firstDifference_ = offset_ + i;

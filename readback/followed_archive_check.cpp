@@ -16,36 +16,19 @@
 #include <utility>
 #include <vector>
 
+#include "platform/files.h"
 #include "readback/archive_check.h"
 #include "readback/archive_reader.h"
 #include "readback/inflater.h"
+#include "zip/little_endian.h"
 #include "zip/zip_crc32.h"
+#include "zip/zip_format.h"
 
 namespace vaultwick {
 
 namespace {
 
-// The first local header, as this reader reads it (little-endian):
-//   offset  0  4  signature 50 4B 03 04
-//           6  2  flags (bit 0: encrypted)
-//           8  2  method (8: deflated)
-//          14  4  CRC-32 of the member's data
-//          18  4  compressed size (FF FF FF FF: in a ZIP64 field instead)
-//          22  4  size
-//          26  2  name length
-//          28  2  extra fields' length
-//          30     name, extra fields, then the data
-constexpr std::size_t kHeaderLength = 30;
-constexpr std::uint32_t kHeaderSignature = 0x04034B50;
-constexpr std::size_t kFlagsAt = 6;
-constexpr std::size_t kMethodAt = 8;
-constexpr std::size_t kCrcAt = 14;
-constexpr std::size_t kCompressedAt = 18;
-constexpr std::size_t kNameLengthAt = 26;
-constexpr std::size_t kExtraLengthAt = 28;
-constexpr std::uint16_t kEncryptedFlag = 0x0001;
-constexpr std::uint16_t kDeflated = 8;
-constexpr std::uint32_t kSizeInZip64 = 0xFFFFFFFF;
+namespace lh = zip_format::local_header;
 
 // A piece the thread reads and inflates at once; the caller may wait for
 // one piece when it takes over.
@@ -56,28 +39,14 @@ constexpr int kFollowerNice = 19;
 // How long a wait for more bytes lasts where inotify cannot tell of them.
 constexpr int kPollMilliseconds = 10;
 
-std::uint32_t Little(const std::uint8_t* at, std::size_t bytes) {
-  std::uint32_t value = 0;
-  for (std::size_t i = bytes; i-- > 0;) {
-    value = (value << 8) | at[i];
-  }
-  return value;
+// The data starts after the first header's name and extra fields, which keep
+// their length when the header is rewritten.
+std::size_t HeaderLength(const std::uint8_t* header) {
+  return lh::kSize + getU16(header, lh::kNameLength) + getU16(header, lh::kExtraLength);
 }
 
-bool ReadAt(int fd, std::uint8_t* buffer, std::size_t count, off_t offset) {
-  while (count > 0) {
-    const ssize_t got = pread(fd, buffer, count, offset);
-    if (got < 0 && errno == EINTR) {
-      continue;
-    }
-    if (got <= 0) {
-      return false;
-    }
-    buffer += got;
-    count -= static_cast<std::size_t>(got);
-    offset += got;
-  }
-  return true;
+bool ReadWhole(int fd, std::uint8_t* buffer, std::size_t count, std::uint64_t offset) {
+  return ReadAt(fd, buffer, count, offset) == count;
 }
 
 }  // namespace
@@ -105,7 +74,7 @@ struct FollowedArchiveCheck::Follower {
   bool inData = false;
   bool done = false;
   off_t offset = 0;
-  std::uint8_t header[kHeaderLength] = {};
+  std::uint8_t header[lh::kSize] = {};
   std::vector<std::uint8_t> block = std::vector<std::uint8_t>(kReadBlock);
   Inflater inflater{[this](const std::uint8_t* bytes, std::size_t count) {
     crc32 = crc32Update(crc32, bytes, count);
@@ -164,8 +133,7 @@ struct FollowedArchiveCheck::Follower {
     // are in the file by then.
     const bool writerEnded = writerDone.load();
     std::uint8_t* into = inData ? block.data() : header + offset;
-    const std::size_t room =
-        inData ? block.size() : kHeaderLength - static_cast<std::size_t>(offset);
+    const std::size_t room = inData ? block.size() : lh::kSize - static_cast<std::size_t>(offset);
     const ssize_t got = ::pread(fd, into, room, offset);
     if (got < 0) {
       return errno == EINTR ? Progress::More : Finished();
@@ -176,16 +144,13 @@ struct FollowedArchiveCheck::Follower {
     const auto fedBefore = static_cast<std::uint64_t>(offset) - headerLength;
     offset += got;
     if (!inData) {
-      if (offset < static_cast<off_t>(kHeaderLength)) {
+      if (offset < static_cast<off_t>(lh::kSize)) {
         return Progress::More;
       }
-      // The first header's name and extra fields' lengths say where the data
-      // starts; they keep their length when the header is rewritten.
-      if (Little(header, 4) != kHeaderSignature) {
+      if (getU32(header, lh::kSignature) != lh::kSignatureValue) {
         return Finished();
       }
-      headerLength =
-          kHeaderLength + Little(header + kNameLengthAt, 2) + Little(header + kExtraLengthAt, 2);
+      headerLength = HeaderLength(header);
       offset = static_cast<off_t>(headerLength);
       inData = true;
       return Progress::More;
@@ -329,18 +294,16 @@ std::string FollowedArchiveCheck::ProveFollowed(const ZipMemberSummary& written)
   if (reader->Next() || reader->Failed()) {
     return "more members or headers that disagree";
   }
-  std::uint8_t header[kHeaderLength];
-  if (!ReadAt(read.fd, header, sizeof header, 0)) {
+  std::uint8_t header[lh::kSize];
+  if (!ReadWhole(read.fd, header, sizeof header, 0)) {
     return "no header";
   }
-  const std::size_t headerLength =
-      kHeaderLength + Little(header + kNameLengthAt, 2) + Little(header + kExtraLengthAt, 2);
-  const std::uint32_t compressed = Little(header + kCompressedAt, 4);
-  if (Little(header, 4) != kHeaderSignature ||
-      (Little(header + kFlagsAt, 2) & kEncryptedFlag) != 0 ||
-      Little(header + kMethodAt, 2) != kDeflated || headerLength != read.headerLength ||
-      Little(header + kCrcAt, 4) != read.crc32 || compressed == kSizeInZip64 ||
-      compressed != read.compressed) {
+  const std::uint32_t compressed = getU32(header, lh::kCompressedSize);
+  if (getU32(header, lh::kSignature) != lh::kSignatureValue ||
+      (getU16(header, lh::kFlags) & zip_format::kFlagEncrypted) != 0 ||
+      getU16(header, lh::kMethod) != zip_format::kMethodDeflated ||
+      HeaderLength(header) != read.headerLength || getU32(header, lh::kCrc32) != read.crc32 ||
+      compressed == zip_format::kZip64Marker32 || compressed != read.compressed) {
     return "the header does not describe the data read";
   }
   // The file may have changed since it was read; its deflated bytes cost
@@ -350,7 +313,7 @@ std::string FollowedArchiveCheck::ProveFollowed(const ZipMemberSummary& written)
   for (std::uint64_t done = 0; done < read.compressed;) {
     const auto count =
         static_cast<std::size_t>(std::min<std::uint64_t>(kReadBlock, read.compressed - done));
-    if (!ReadAt(read.fd, block.data(), count, static_cast<off_t>(read.headerLength + done))) {
+    if (!ReadWhole(read.fd, block.data(), count, read.headerLength + done)) {
       return "the data cannot be read again";
     }
     crc = crc32Update(crc, block.data(), count);

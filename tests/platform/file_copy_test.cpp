@@ -1,6 +1,7 @@
 #include "platform/files.h"
 #include "platform/part_file.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -219,5 +220,19 @@ TEST_F(FileCopyTest, DeleteFileAcceptsMissingFilesAndRefusesFolders) {
   EXPECT_FALSE(FileSize((base_ / "target").string()));
 }
 
+TEST_F(FileCopyTest, ReadAtReadsWhatIsThereAndStopsAtTheEnd) {
+  const fs::path path = base_ / "digits";
+  WriteAll(path, "0123456789");
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(fd, 0);
+  char buffer[16] = {};
+  EXPECT_EQ(ReadAt(fd, buffer, 4, 3), 4u);
+  EXPECT_EQ(std::string(buffer, 4), "3456");
+  EXPECT_EQ(ReadAt(fd, buffer, sizeof buffer, 6), 4u);
+  EXPECT_EQ(std::string(buffer, 4), "6789");
+  EXPECT_EQ(ReadAt(fd, buffer, 1, 10), 0u);
+  ::close(fd);
+  EXPECT_EQ(ReadAt(fd, buffer, 1, 0), 0u);
+}
 }  // namespace
 }  // namespace vaultwick

@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "tests/zip/zip_test_support.h"
+#include "zip/little_endian.h"
 #include "zip/zip_single_file.h"
 #include "zip/zip_writer.h"
 
@@ -382,10 +383,9 @@ std::string WithoutStamps(std::string bytes) {
   auto clear = [&](std::size_t at, std::size_t count) { bytes.replace(at, count, count, '\0'); };
   auto clearTimes = [&](std::size_t at, std::size_t length) {
     for (std::size_t end = at + length; at + 4 <= end;) {
-      const unsigned tag =
-          static_cast<std::uint8_t>(bytes[at]) | static_cast<std::uint8_t>(bytes[at + 1]) << 8;
-      const std::size_t size =
-          static_cast<std::uint8_t>(bytes[at + 2]) | static_cast<std::uint8_t>(bytes[at + 3]) << 8;
+      const auto* record = reinterpret_cast<const std::uint8_t*>(bytes.data());
+      const unsigned tag = getU16(record, at);
+      const std::size_t size = getU16(record, at + 2);
       if (tag == 0x5455 && size > 1) {
         clear(at + 5, size - 1);  // past the flags
       }

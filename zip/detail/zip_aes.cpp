@@ -7,7 +7,7 @@
 
 #include <cstring>
 
-#include "zip/detail/little_endian.h"
+#include "zip/little_endian.h"
 
 namespace vaultwick {
 
@@ -84,7 +84,7 @@ std::unique_ptr<ZipAesEncryptor> ZipAesEncryptor::Start(const std::string& passw
 bool ZipAesEncryptor::refillKeyStream() {
   Contexts& c = *contexts_;
   for (std::size_t block = 0; block < kKeyStreamBlocks; ++block) {
-    detail::putU64(c.counterBlocks, block * kBlockSize, ++counter_);
+    putU64(c.counterBlocks, block * kBlockSize, ++counter_);
   }
   int made = 0;
   if (EVP_EncryptUpdate(c.cipher, c.keyStream, &made, c.counterBlocks, kKeyStreamSize) != 1 ||

@@ -3,7 +3,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/files.h"
 #include "zip/detail/zip_time.h"
+#include "zip/little_endian.h"
 #include "zip/zip_format.h"
 
 namespace vaultwick {
@@ -12,13 +14,8 @@ namespace {
 
 namespace attr = zip_format::attributes;
 
-std::uint32_t readU32(const std::uint8_t* bytes) {
-  return static_cast<std::uint32_t>(bytes[0]) | static_cast<std::uint32_t>(bytes[1]) << 8 |
-         static_cast<std::uint32_t>(bytes[2]) << 16 | static_cast<std::uint32_t>(bytes[3]) << 24;
-}
-
 bool readAt(int fd, std::uint64_t offset, std::uint8_t* bytes, std::size_t count) {
-  return pread(fd, bytes, count, static_cast<off_t>(offset)) == static_cast<ssize_t>(count);
+  return ReadAt(fd, bytes, count, offset) == count;
 }
 
 // An MS-DOS style executable: "MZ", a new-header offset that leaves room for a
@@ -38,7 +35,7 @@ bool looksExecutable(int fd, std::uint64_t size) {
   if (!readAt(fd, kNewHeaderOffsetField, field, 4)) {
     return false;
   }
-  const std::uint64_t newHeader = readU32(field);
+  const std::uint64_t newHeader = getU32(field, 0);
   if (newHeader + kNewHeaderRoom >= size) {
     return false;
   }
@@ -46,7 +43,7 @@ bool looksExecutable(int fd, std::uint64_t size) {
   if (!readAt(fd, newHeader, signature, 4)) {
     return false;
   }
-  const std::uint32_t value = readU32(signature);
+  const std::uint32_t value = getU32(signature, 0);
   for (const char* known : {"MZ", "NE", "LE", "PE"}) {
     const auto expected = static_cast<std::uint32_t>(static_cast<std::uint8_t>(known[0])) |
                           static_cast<std::uint32_t>(static_cast<std::uint8_t>(known[1])) << 8;

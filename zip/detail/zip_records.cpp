@@ -3,15 +3,12 @@
 #include <algorithm>
 #include <cstring>
 
-#include "zip/detail/little_endian.h"
+#include "zip/little_endian.h"
 
 namespace vaultwick {
 
 namespace {
 
-using detail::putU16;
-using detail::putU32;
-using detail::putU64;
 namespace fmt = zip_format;
 
 // Room for the longest record: a central header with a full name and every extra.

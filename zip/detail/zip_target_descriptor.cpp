@@ -8,6 +8,8 @@
 #include <new>
 #include <string>
 
+#include "platform/files.h"
+
 namespace vaultwick {
 
 namespace {
@@ -60,19 +62,7 @@ class DescriptorTarget final : public ZipTarget {
       }
     }
     const int from = readFd_ >= 0 ? readFd_ : fd_;
-    std::uint32_t done = 0;
-    while (done < count) {
-      const ssize_t got =
-          pread(from, data + done, count - done, static_cast<off_t>(position + baseOffset_ + done));
-      if (got < 0 && errno == EINTR) {
-        continue;
-      }
-      if (got <= 0) {
-        return false;
-      }
-      done += static_cast<std::uint32_t>(got);
-    }
-    return true;
+    return ReadAt(from, data, count, position + baseOffset_) == count;
   }
 
   bool release() override {
