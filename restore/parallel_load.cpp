@@ -1,5 +1,6 @@
 #include "restore/parallel_load.h"
 
+#include "restore/deferred_keys.h"
 #include "restore/dump_statements.h"
 
 namespace vaultwick {
@@ -53,6 +54,7 @@ bool ParallelLoad::Take(StatementText& text, std::uint64_t line) {
   if (failed_) {
     return false;
   }
+  AddKeysUnlessRowOf(statement, lock);
   const bool everywhere = statement.view().starts_with(kAlterDatabase);
   if (everywhere && parallel_) {
     if (!Settle(lock, false)) {
@@ -70,6 +72,12 @@ bool ParallelLoad::Take(StatementText& text, std::uint64_t line) {
     if (!parallel_) {
       settled_.wait(lock, [&] { return failed_ || Idle(0); });
       parallel_ = true;
+    }
+    if (CreatedTable(statement)) {
+      if (std::optional<DeferredKeys> deferred = DeferPlainKeys(statement)) {
+        pendingKeys_ = PendingKeys{table_, std::move(deferred->addKeys), line, *loader};
+        statement = StatementText(deferred->create);
+      }
     }
     Hand(*loader, Item{std::move(statement), line}, lock);
   } else {
@@ -100,9 +108,27 @@ std::optional<std::size_t> ParallelLoad::RowsLoader(std::string_view statement) 
   return std::nullopt;
 }
 
+void ParallelLoad::AddKeysUnlessRowOf(std::string_view statement,
+                                      std::unique_lock<std::mutex>& lock) {
+  if (!pendingKeys_) {
+    return;
+  }
+  if (const std::optional<RowInsert> insert = SplitRowInsert(statement);
+      insert && insert->table == pendingKeys_->table) {
+    return;
+  }
+  Hand(pendingKeys_->connection, Item{StatementText(pendingKeys_->addKeys), pendingKeys_->line},
+       lock);
+  pendingKeys_.reset();
+}
+
 bool ParallelLoad::Finish() {
   std::unique_lock<std::mutex> lock(mutex_);
-  return !failed_ && Settle(lock, true);
+  if (failed_) {
+    return false;
+  }
+  AddKeysUnlessRowOf({}, lock);
+  return Settle(lock, true);
 }
 
 StatementLoader::Failure ParallelLoad::failure() const {

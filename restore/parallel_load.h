@@ -13,6 +13,10 @@
 //   waits until every other connection has sent and committed what it was
 //   given (so that it holds no lock the statement waits for), and then runs
 //   on the first connection, in the dump's order.
+// A table's plain secondary keys are built after its rows (see
+// deferred_keys.h): its CREATE TABLE goes without them, and the ALTER TABLE
+// that adds them follows its last row on the same connection, while the
+// others go on loading.
 // Each connection batches and commits as StatementLoader does.
 //
 // The reader waits while the statements handed over and not yet sent take
@@ -96,6 +100,9 @@ class ParallelLoad {
   // The connection that makes the table of a CREATE TABLE, or loads the rows
   // of a row statement; nullopt for any other statement.
   std::optional<std::size_t> RowsLoader(std::string_view statement);
+  // Hands over the keys of the table whose rows came last, unless
+  // `statement` is one more of its rows.
+  void AddKeysUnlessRowOf(std::string_view statement, std::unique_lock<std::mutex>& lock);
   void Hand(std::size_t to, Item item, std::unique_lock<std::mutex>& lock);
   // Each connection sends what it holds and commits (the first one only
   // with `first`: what runs on it next needs no other's locks); waits until
@@ -120,6 +127,13 @@ class ParallelLoad {
   std::map<std::string, std::size_t, std::less<>> owners_;
   bool parallel_ = true;
   std::string table_;
+  struct PendingKeys {
+    std::string table;
+    std::string addKeys;
+    std::uint64_t line = 0;  // of the table's CREATE TABLE
+    std::size_t connection = 0;
+  };
+  std::optional<PendingKeys> pendingKeys_;
 };
 
 }  // namespace vaultwick

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "restore/deferred_keys.h"
+#include "restore/dump_statements.h"
 #include "tests/restore/restore_test_support.h"
 #include "zip/zip_writer.h"
 
@@ -198,6 +200,59 @@ TEST_F(RestoreDatabaseTest, RefusedStatementIsNamedByItsLine) {
     EXPECT_EQ(outcome.statement, "INSERT INTO `" + engine + "` VALUES('1')");
     EXPECT_FALSE(DatabaseExists(any, target));
   }
+}
+
+// Plain keys are added after the rows (see deferred_keys.h): the tables come
+// out as the server shows them when made whole, with rows or without, on one
+// connection and on several; an ALTER the server refuses fails the load.
+TEST_F(RestoreDatabaseTest, KeysAddedAfterTheRowsMakeTheSameTables) {
+  TestDatabase original(server_, "keyed");
+  ASSERT_TRUE(original.ok()) << original.error();
+  const std::string table =
+      "(id INT AUTO_INCREMENT PRIMARY KEY, u VARCHAR(20) NOT NULL, w TEXT, n INT,"
+      " KEY by_w (w(10), n DESC), UNIQUE KEY u (u), KEY by_n (n), KEY by_u_n (u, n))";
+  ASSERT_TRUE(
+      original.Execute("CREATE TABLE filled " + table + "; CREATE TABLE empty " + table +
+                       "; INSERT INTO filled (u, w, n) VALUES ('a', 'x', 1), ('b', NULL, 2),"
+                       " ('c', 'xyz', NULL);"));
+  const std::string archive = Archive(&original);
+  std::size_t deferred = 0;
+  DumpStatementSplitter splitter([&](StatementText& statement, std::uint64_t) {
+    deferred += DeferPlainKeys(statement) ? 1 : 0;
+    return true;
+  });
+  const std::string dump = DumpOf(original);
+  splitter.Feed(dump.data(), dump.size());
+  ASSERT_TRUE(splitter.Finish());
+  EXPECT_EQ(deferred, 2u);
+
+  for (const unsigned jobs : {1u, 2u}) {
+    SCOPED_TRACE(jobs);
+    TestDatabase restored(server_, "restored");
+    RestoreRequest request = Request(archive, restored.name());
+    request.jobs = jobs;
+    const RestoreOutcome outcome = RestoreDatabase(request);
+    ASSERT_EQ(outcome.result, RestoreResult::Restored) << outcome.message;
+    for (const std::string name : {"filled", "empty"}) {
+      std::vector<ResultRow> shown;
+      std::vector<ResultRow> made;
+      ASSERT_TRUE(original.Query("SHOW CREATE TABLE " + name, &made));
+      ASSERT_TRUE(restored.Query("SHOW CREATE TABLE " + name, &shown));
+      EXPECT_EQ(shown, made);
+    }
+  }
+
+  TestDatabase any(server_, "badkey");
+  ASSERT_TRUE(any.ok()) << any.error();
+  const RestoreOutcome refused = RestoreDatabase(
+      Request(Archive(nullptr,
+                      "CREATE TABLE `t`(\r\n\t`id` int NOT NULL,\r\n\tPRIMARY KEY (`id`),\r\n"
+                      "\tKEY `k` (`nope`)\r\n);\r\nINSERT INTO `t` VALUES('1');\r\n"),
+              any.name() + "_t"));
+  EXPECT_EQ(refused.result, RestoreResult::StatementFailed);
+  EXPECT_EQ(refused.line, 1u);
+  EXPECT_EQ(refused.statement, "ALTER TABLE `t` ADD KEY `k` (`nope`)");
+  EXPECT_FALSE(DatabaseExists(any, any.name() + "_t"));
 }
 
 }  // namespace
