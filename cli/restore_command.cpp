@@ -38,9 +38,10 @@ constexpr const char* kUsage =
     "--at) from the off-site remote (vaultwick offsite) instead of the target\n"
     "folder: fetched into a private temporary file, removed afterwards; this is\n"
     "how a machine without the archives gets its data back. The archive is\n"
-    "checked whole before anything\n"
-    "is loaded, and DB changes only once all of it has loaded into a staging\n"
-    "database beside it. A missing DB is created; one that holds tables, routines\n"
+    "read once, as it loads, and proved whole (length and CRC-32) at its end; DB\n"
+    "changes only once all of it has loaded into a staging database beside it,\n"
+    "so a damaged archive leaves DB as it was. A missing DB is created; one that holds tables, "
+    "routines\n"
     "or events is refused unless --replace is given, which drops whatever of DB has\n"
     "a name the dump makes (and nothing else).\n"
     "--jobs N loads on N connections at once (1 to 32; default: one per core, at\n"
@@ -105,10 +106,12 @@ class ProgressPrinter {
                      Megabytes(progress.bytesDone));
       } else {
         const double seconds = std::chrono::duration<double>(now - loadStart_).count();
-        std::fprintf(io_.err,
-                     "\rLoading: %.1f of %.1f MB, %llu rows, %.0f rows/s, %u connections at "
-                     "work %s\x1b[K",
-                     Megabytes(progress.bytesDone), Megabytes(progress.bytesTotal),
+        // An archive whose headers do not give the dump's size shows what is done alone.
+        std::fprintf(io_.err, "\rLoading: %.1f", Megabytes(progress.bytesDone));
+        if (progress.bytesTotal > 0) {
+          std::fprintf(io_.err, " of %.1f", Megabytes(progress.bytesTotal));
+        }
+        std::fprintf(io_.err, " MB, %llu rows, %.0f rows/s, %u connections at work %s\x1b[K",
                      static_cast<unsigned long long>(progress.rows),
                      seconds > 0 ? static_cast<double>(progress.rows) / seconds : 0.0,
                      progress.connections, progress.table.c_str());

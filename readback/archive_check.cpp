@@ -120,7 +120,7 @@ std::optional<SqlMemberFacts> ReadSqlMember(
     return std::nullopt;
   }
   if (!found) {
-    *error = "No .sql member in the archive";
+    *error = kTextNoSqlMember;
     return std::nullopt;
   }
   return facts;

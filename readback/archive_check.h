@@ -1,7 +1,7 @@
 #pragma once
 
-// The first pass over an archive before it is trusted: the one SQL dump in it
-// is inflated whole, its length and CRC-32 counted, and libarchive compares
+// An archive read through before it is trusted: the one SQL dump in it is
+// inflated whole, its length and CRC-32 counted, and libarchive compares
 // the data with the archive's own headers on the way.
 
 #include <cstdint>
@@ -14,6 +14,9 @@
 #include "zip/zip_single_file.h"
 
 namespace vaultwick {
+
+// Why an archive without a dump is refused.
+inline constexpr char kTextNoSqlMember[] = "No .sql member in the archive";
 
 struct SqlMemberFacts {
   std::string name;

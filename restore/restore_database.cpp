@@ -25,7 +25,6 @@ namespace vaultwick {
 
 namespace {
 
-constexpr std::size_t kReadBlock = 1 << 20;
 constexpr std::uint64_t kProgressEvery = 1 << 20;
 constexpr std::size_t kLargestBatch = 1 << 20;
 constexpr std::size_t kPacketMargin = 4096;
@@ -90,6 +89,11 @@ class Restore {
  private:
   bool Stopped() const { return request_.stop.StopRequested(); }
 
+  std::string CutShort(const std::string& member, std::uint64_t line) const {
+    return request_.archivePath + ": " + member +
+           " ends inside the statement that starts on line " + std::to_string(line);
+  }
+
   void Report(bool always) {
     if (progress_ && (always || report_.bytesDone - reported_ >= kProgressEvery)) {
       reported_ = report_.bytesDone;
@@ -98,7 +102,11 @@ class Restore {
   }
 
   RestoreOutcome Steps() {
-    if (std::optional<RestoreOutcome> failed = Check()) {
+    // Loaded in place, the target itself takes the statements: the archive is
+    // proved whole before any of them. Through a staging database the target
+    // changes only after the load's own reading has proved the archive to its
+    // end, so the dump is inflated once.
+    if (std::optional<RestoreOutcome> failed = request_.loadInPlace ? Check() : FindDump()) {
       return *failed;
     }
     if (std::optional<RestoreOutcome> failed = Connect(connection_)) {
@@ -121,8 +129,8 @@ class Restore {
     return MoveIn();
   }
 
-  // A reader at the start of the archive. The file is opened once, for both
-  // passes: a backup that replaces the archive meanwhile must not make the
+  // A reader at the start of the archive. The file is opened once, for every
+  // reading: a backup that replaces the archive meanwhile must not make the
   // load read another archive than the one checked.
   std::unique_ptr<ArchiveReader> OpenArchive(std::string* error) {
     if (archive_ < 0) {
@@ -135,17 +143,11 @@ class Restore {
     return ArchiveReader::Open(archive_, error, request_.archivePassword);
   }
 
-  // The first pass: the dump inflated whole and its CRC-32 checked before
-  // anything reaches the server; on the way, the statements that make what
-  // does not move from the staging database into the target.
+  // The first pass of a load in place: the dump inflated whole and its CRC-32
+  // checked before anything reaches the server.
   std::optional<RestoreOutcome> Check() {
     Report(true);
-    DumpStatementSplitter collector([this](std::string_view statement, std::uint64_t) {
-      if (!request_.loadInPlace && MadeAgainInTarget(statement)) {
-        remade_.emplace_back(statement);
-      }
-      return true;
-    });
+    DumpStatementSplitter collector([](StatementText&, std::uint64_t) { return true; });
     std::string error;
     std::optional<SqlMemberFacts> facts;
     if (std::unique_ptr<ArchiveReader> reader = OpenArchive(&error)) {
@@ -161,12 +163,27 @@ class Restore {
     }
     if (!collector.Finish()) {
       return Ended(RestoreResult::ArchiveUnusable,
-                   request_.archivePath + ": " + facts->name +
-                       " ends inside the statement that starts on line " +
-                       std::to_string(collector.UnfinishedLine()));
+                   CutShort(facts->name, collector.UnfinishedLine()));
     }
-    member_ = facts->name;
     report_.bytesTotal = facts->size;
+    return std::nullopt;
+  }
+
+  // An archive without a dump is refused from its headers, before the server
+  // is touched; the dump's header gives the load's progress its total.
+  std::optional<RestoreOutcome> FindDump() {
+    std::string error;
+    std::unique_ptr<ArchiveReader> reader = OpenArchive(&error);
+    std::optional<ArchiveReader::Member> member;
+    while (reader && (member = reader->Next()) && !IsSqlMember(*member)) {
+    }
+    if (!member) {
+      return Ended(RestoreResult::ArchiveUnusable, request_.archivePath + ": " +
+                                                       (!reader            ? error
+                                                        : reader->Failed() ? reader->Error()
+                                                                           : kTextNoSqlMember));
+    }
+    report_.bytesTotal = member->size.value_or(0);
     return std::nullopt;
   }
 
@@ -329,7 +346,10 @@ class Restore {
            error + "): drop it by hand";
   }
 
-  // The second pass: the dump from the archive straight into the server.
+  // The dump from the archive straight into the server. The reading goes on
+  // to the archive's end whatever the load meets: only there is the dump
+  // proved, and a damaged or cut-short archive is the cause to report, not
+  // the statement its damage made the server refuse.
   RestoreOutcome Load() {
     MYSQL* mysql = connection_.get();
     StatementLoader::Limits limits;
@@ -341,12 +361,8 @@ class Restore {
 
     std::string error;
     std::unique_ptr<ArchiveReader> reader = OpenArchive(&error);
-    std::optional<ArchiveReader::Member> member;
-    while (reader && (member = reader->Next()) && member->name != member_) {
-    }
-    if (!member) {
-      return Ended(RestoreResult::ArchiveUnusable,
-                   request_.archivePath + ": " + (reader ? reader->Error() : error));
+    if (!reader) {
+      return Ended(RestoreResult::ArchiveUnusable, request_.archivePath + ": " + error);
     }
     report_.phase = RestoreProgress::Phase::Loading;
     report_.bytesDone = 0;
@@ -358,34 +374,39 @@ class Restore {
     }
     ParallelLoad load(connections, limits);
     bool failed = false;
+    // After a failure the rest is still split, not loaded: a dump that ends
+    // inside a statement is refused as the archive's fault all the same.
     DumpStatementSplitter splitter([&](StatementText& statement, std::uint64_t line) {
-      failed = !Stopped() && !load.Take(statement, line);
-      return !failed && !Stopped();
+      if (failed || Stopped()) {
+        return true;
+      }
+      if (staging_ && MadeAgainInTarget(statement)) {
+        remade_.emplace_back(statement);
+      }
+      failed = !load.Take(statement, line);
+      return true;
     });
-    std::vector<std::uint8_t> block(kReadBlock);
-    for (;;) {
-      const std::int64_t got = reader->Read(block.data(), block.size());
-      if (got < 0) {
-        return Ended(RestoreResult::ArchiveUnusable, request_.archivePath + ": " + reader->Error());
-      }
-      if (got == 0) {
-        break;
-      }
-      const bool going =
-          splitter.Feed(reinterpret_cast<const char*>(block.data()), static_cast<std::size_t>(got));
-      report_.bytesDone += static_cast<std::uint64_t>(got);
-      ShowLoad(load);
-      if (!going) {
-        break;
-      }
-    }
+    const std::optional<SqlMemberFacts> facts = ReadSqlMember(
+        *reader, &error, request_.stop, [&](const std::uint8_t* data, std::size_t size) {
+          splitter.Feed(reinterpret_cast<const char*>(data), size);
+          report_.bytesDone += size;
+          ShowLoad(load);
+        });
     if (Stopped()) {
       return Ended(RestoreResult::Stopped, kTextStoppedOnRequest);
     }
-    if (!failed) {
-      splitter.Finish();
-      failed = !load.Finish();
+    // No rows count as restored from an archive found unusable.
+    if (!facts) {
+      rows_ = 0;
+      return Ended(RestoreResult::ArchiveUnusable, request_.archivePath + ": " + error);
     }
+    if (!splitter.Finish()) {
+      rows_ = 0;
+      return Ended(RestoreResult::ArchiveUnusable,
+                   CutShort(facts->name, splitter.UnfinishedLine()));
+    }
+    report_.bytesTotal = facts->size;
+    failed = failed || !load.Finish();
     rows_ = load.rows();
     if (failed) {
       const StatementLoader::Failure failure = load.failure();
@@ -418,11 +439,10 @@ class Restore {
   std::vector<std::string> remade_;  // see MadeAgainInTarget
   std::optional<StagingDatabase> staging_;
   bool moved_ = false;  // the move into the target began
-  std::string member_;
   RestoreProgress report_;
   std::uint64_t reported_ = 0;
   std::uint64_t rows_ = 0;
-  int archive_ = -1;  // the archive file, open for both passes
+  int archive_ = -1;  // the archive file, open for every reading
 };
 
 }  // namespace

@@ -1,9 +1,10 @@
 #pragma once
 
 // Restores a database from an archive the backup made: the archive's one SQL
-// dump is checked whole first (so a damaged archive never half-loads a
-// database), then streamed from the archive into the server without being
-// unpacked to disk.
+// dump is streamed from the archive into the server without being unpacked
+// to disk, into a staging database that the target takes only once the dump
+// has been read to its end and proved whole (so a damaged archive never
+// half-loads a database). A load in place proves the dump whole first.
 
 #include <cstdint>
 #include <functional>
@@ -38,10 +39,11 @@ struct RestoreRequest {
 };
 
 struct RestoreProgress {
-  enum class Phase { Checking, Loading };
+  enum class Phase { Checking, Loading };  // Checking: a load in place's first pass
   Phase phase = Phase::Checking;
-  std::uint64_t bytesDone = 0;   // of the inflated dump
-  std::uint64_t bytesTotal = 0;  // known once the check has read it all
+  std::uint64_t bytesDone = 0;  // of the inflated dump
+  // From the archive's headers when they give it; else known once read all.
+  std::uint64_t bytesTotal = 0;
   std::uint64_t rows = 0;
   std::string table;         // the quoted name of the table made last
   unsigned connections = 0;  // loading: those at work

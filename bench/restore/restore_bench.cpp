@@ -2,7 +2,7 @@
 // generated table: the peer is the stock `mariadb` client loading the default
 // dump of `mariadb-dump` (multi-row INSERTs); ours loads the archive a backup
 // of the same database makes (one INSERT per row, packed). Prints both load
-// times and their ratio; the archive's first pass (the check) is counted in ours.
+// times and their ratio; the reading that proves the archive is counted in ours.
 // Then the same archive again with --replace over the restored copy: what a
 // replacing restore costs beside a restore into a new database.
 //

@@ -47,8 +47,9 @@ TEST(RestoreCommand, StoredConnectionsArchiveComesBackAndRefusalsSayWhy) {
   const std::string restore = "restore --connection shop --database " + target.name() + " ";
   Ran run = Vaultwick(restore + store);
   EXPECT_EQ(run.status, 0) << run.output;
-  EXPECT_NE(run.output.find("Checking the archive\nLoading `t`\n"), std::string::npos)
-      << run.output;
+  // Read once, by the load into the staging database.
+  EXPECT_NE(run.output.find("Loading `t`\n"), std::string::npos) << run.output;
+  EXPECT_EQ(run.output.find("Checking the archive"), std::string::npos) << run.output;
   EXPECT_NE(run.output.find("Restored 2000 rows"), std::string::npos) << run.output;
 
   run = Vaultwick(restore + store);

@@ -52,8 +52,11 @@ TEST_F(RestoreDatabaseTest, AwkwardDatabaseComesBackEqual) {
     ASSERT_TRUE(restored.Query("SELECT hidden FROM a_child ORDER BY id", &rows));
     EXPECT_EQ(rows, (std::vector<test::ResultRow>{{"42"}, {std::nullopt}, {"0"}}));
 
+    // Through a staging database the dump is read once, its size known
+    // from the archive's headers before the first byte.
     ASSERT_FALSE(seen.empty());
-    EXPECT_EQ(seen.front().phase, RestoreProgress::Phase::Checking);
+    EXPECT_EQ(seen.front().phase, RestoreProgress::Phase::Loading);
+    EXPECT_EQ(seen.front().bytesTotal, seen.back().bytesTotal);
     EXPECT_EQ(seen.back().phase, RestoreProgress::Phase::Loading);
     EXPECT_EQ(seen.back().bytesDone, seen.back().bytesTotal);
     EXPECT_EQ(seen.back().rows, 30008u);
@@ -90,13 +93,21 @@ TEST_F(RestoreDatabaseTest, UnusableArchivesAreRefusedBeforeTheDatabaseIsTouched
                       "ends inside the statement that starts on line 200005"});
   archives.push_back({Scratch(".zip"), "cannot be opened: No such file or directory"});
 
+  // The same whether the archive is proved before a load in place or by the
+  // load into a staging database.
   const std::string never = any.name() + "_never";
-  for (const Unusable& unusable : archives) {
-    const RestoreOutcome outcome = RestoreDatabase(Request(unusable.path, never));
-    EXPECT_EQ(outcome.result, RestoreResult::ArchiveUnusable) << unusable.says;
-    EXPECT_NE(outcome.message.find(unusable.says), std::string::npos) << outcome.message;
-    EXPECT_FALSE(DatabaseExists(any, never)) << unusable.says;
+  for (const bool inPlace : {false, true}) {
+    for (const Unusable& unusable : archives) {
+      RestoreRequest request = Request(unusable.path, never);
+      request.loadInPlace = inPlace;
+      const RestoreOutcome outcome = RestoreDatabase(request);
+      EXPECT_EQ(outcome.result, RestoreResult::ArchiveUnusable) << unusable.says << inPlace;
+      EXPECT_NE(outcome.message.find(unusable.says), std::string::npos) << outcome.message;
+      EXPECT_EQ(outcome.rows, 0u) << unusable.says << inPlace;
+      EXPECT_FALSE(DatabaseExists(any, never)) << unusable.says << inPlace;
+    }
   }
+  EXPECT_EQ(StagingLeft(any, never), std::vector<std::string>{});
 
   RestoreRequest stopped = Request(good, never);
   stopped.stop.RequestStop();
@@ -118,8 +129,7 @@ TEST_F(RestoreDatabaseTest, TheArchiveCheckedIsTheArchiveLoaded) {
   bool swapped = false;
   const RestoreOutcome outcome =
       RestoreDatabase(Request(checked, target.name()), [&](const RestoreProgress& progress) {
-        if (progress.phase == RestoreProgress::Phase::Checking && progress.bytesDone > 0 &&
-            !swapped) {
+        if (progress.bytesDone > 0 && !swapped) {
           swapped = std::rename(newer.c_str(), checked.c_str()) == 0;
         }
       });

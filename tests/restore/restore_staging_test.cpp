@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdint>
+#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -49,6 +52,49 @@ TEST_F(RestoreStagingTest, AReplaceThatFailsLeavesTheTargetAsItWas) {
   SchemaSummary after;
   ASSERT_TRUE(SummarizeSchema(target, &after));
   EXPECT_EQ(after, before);
+  EXPECT_EQ(StagingLeft(target, target.name()), std::vector<std::string>{});
+}
+
+// Through a staging database the archive is proved by the load's own
+// reading: damage found after rows went in still leaves the target as it was,
+// with the reason a check before the load would give.
+TEST_F(RestoreStagingTest, AnArchiveFoundDamagedDuringTheLoadLeavesTheTargetAsItWas) {
+  TestDatabase target(server_, "intact");
+  ASSERT_TRUE(target.ok()) << target.error();
+  ASSERT_TRUE(target.Execute("CREATE TABLE t (id INT); INSERT INTO t VALUES (7);"));
+  SchemaSummary before;
+  ASSERT_TRUE(SummarizeSchema(target, &before));
+
+  std::string dump = "CREATE TABLE `t`(\r\n\t`id` int NOT NULL PRIMARY KEY\r\n) ENGINE=InnoDB;\r\n";
+  for (int id = 0; id < 100000; ++id) {
+    dump += "INSERT INTO `t` VALUES('" + std::to_string(id * 7919 % 100000) + "');\r\n";
+  }
+  const std::string archive = Archive(nullptr, dump);
+  std::string bytes = *ReadWholeFile(archive);
+  // Late in the member's data, well before the archive's directory.
+  bytes[bytes.size() * 9 / 10] = static_cast<char>(bytes[bytes.size() * 9 / 10] ^ 0x20);
+  std::ofstream(archive, std::ios::binary | std::ios::trunc) << bytes;
+
+  RestoreRequest request = Request(archive, target.name());
+  request.replace = true;
+  std::uint64_t loaded = 0;  // bytes of the dump handed to the load
+  const RestoreOutcome outcome = RestoreDatabase(request, [&](const RestoreProgress& progress) {
+    loaded = std::max(loaded, progress.bytesDone);
+  });
+  EXPECT_GT(loaded, 0u) << "the damage was found before the load began";
+  EXPECT_EQ(outcome.result, RestoreResult::ArchiveUnusable);
+  EXPECT_EQ(outcome.message.rfind(archive + ": ", 0), 0u) << outcome.message;
+  EXPECT_NE(outcome.message.find(".sql is damaged: "), std::string::npos) << outcome.message;
+  EXPECT_NE(outcome.message.find("; database " + target.name() + " was not changed"),
+            std::string::npos)
+      << outcome.message;
+  EXPECT_EQ(outcome.rows, 0u);
+  SchemaSummary after;
+  ASSERT_TRUE(SummarizeSchema(target, &after));
+  EXPECT_EQ(after, before);
+  std::vector<ResultRow> rows;
+  ASSERT_TRUE(target.Query("SELECT id FROM t", &rows));
+  EXPECT_EQ(rows, std::vector<ResultRow>{{"7"}});
   EXPECT_EQ(StagingLeft(target, target.name()), std::vector<std::string>{});
 }
 
