@@ -54,7 +54,9 @@ bool ParallelLoad::Take(StatementText& text, std::uint64_t line) {
   if (failed_) {
     return false;
   }
-  AddKeysUnlessRowOf(statement, lock);
+  // Read once: every row passes here, under the lock the connections wait for.
+  const std::optional<RowInsert> rows = SplitRowInsert(statement);
+  AddKeysUnlessRowsOf(rows, lock);
   const bool everywhere = statement.view().starts_with(kAlterDatabase);
   if (everywhere && parallel_) {
     if (!Settle(lock, false)) {
@@ -67,7 +69,7 @@ bool ParallelLoad::Take(StatementText& text, std::uint64_t line) {
       Hand(i, Item{StatementText(statement), line}, lock);
     }
     Hand(0, Item{std::move(statement), line}, lock);
-  } else if (const std::optional<std::size_t> loader = RowsLoader(statement)) {
+  } else if (const std::optional<std::size_t> loader = RowsLoader(statement, rows)) {
     // What runs on the first connection alone is done before rows go on.
     if (!parallel_) {
       settled_.wait(lock, [&] { return failed_ || Idle(0); });
@@ -93,28 +95,25 @@ bool ParallelLoad::Take(StatementText& text, std::uint64_t line) {
   return !failed_;
 }
 
-std::optional<std::size_t> ParallelLoad::RowsLoader(std::string_view statement) {
+std::optional<std::size_t> ParallelLoad::RowsLoader(std::string_view statement,
+                                                    const std::optional<RowInsert>& rows) {
   if (const std::optional<std::string_view> created = CreatedTable(statement)) {
     const std::size_t least = LeastBusy();
     owners_.insert_or_assign(std::string(*created), least);
     table_ = *created;
     return least;
   }
-  if (const std::optional<RowInsert> insert = SplitRowInsert(statement)) {
-    if (const auto owner = owners_.find(insert->table); owner != owners_.end()) {
+  if (rows) {
+    if (const auto owner = owners_.find(rows->table); owner != owners_.end()) {
       return owner->second;
     }
   }
   return std::nullopt;
 }
 
-void ParallelLoad::AddKeysUnlessRowOf(std::string_view statement,
-                                      std::unique_lock<std::mutex>& lock) {
-  if (!pendingKeys_) {
-    return;
-  }
-  if (const std::optional<RowInsert> insert = SplitRowInsert(statement);
-      insert && insert->table == pendingKeys_->table) {
+void ParallelLoad::AddKeysUnlessRowsOf(const std::optional<RowInsert>& rows,
+                                       std::unique_lock<std::mutex>& lock) {
+  if (!pendingKeys_ || (rows && rows->table == pendingKeys_->table)) {
     return;
   }
   Hand(pendingKeys_->connection, Item{StatementText(pendingKeys_->addKeys), pendingKeys_->line},
@@ -127,7 +126,7 @@ bool ParallelLoad::Finish() {
   if (failed_) {
     return false;
   }
-  AddKeysUnlessRowOf({}, lock);
+  AddKeysUnlessRowsOf(std::nullopt, lock);
   return Settle(lock, true);
 }
 

@@ -44,6 +44,7 @@
 #include <thread>
 #include <vector>
 
+#include "restore/dump_statements.h"
 #include "restore/statement_loader.h"
 #include "restore/statement_text.h"
 
@@ -99,10 +100,13 @@ class ParallelLoad {
   void Work(Connection& connection);
   // The connection that makes the table of a CREATE TABLE, or loads the rows
   // of a row statement; nullopt for any other statement.
-  std::optional<std::size_t> RowsLoader(std::string_view statement);
-  // Hands over the keys of the table whose rows came last, unless
-  // `statement` is one more of its rows.
-  void AddKeysUnlessRowOf(std::string_view statement, std::unique_lock<std::mutex>& lock);
+  // `rows` is the statement read as rows, when it is.
+  std::optional<std::size_t> RowsLoader(std::string_view statement,
+                                        const std::optional<RowInsert>& rows);
+  // Hands over the keys of the table whose rows came last, unless `rows`
+  // are more of its rows.
+  void AddKeysUnlessRowsOf(const std::optional<RowInsert>& rows,
+                           std::unique_lock<std::mutex>& lock);
   void Hand(std::size_t to, Item item, std::unique_lock<std::mutex>& lock);
   // Each connection sends what it holds and commits (the first one only
   // with `first`: what runs on it next needs no other's locks); waits until
