@@ -20,6 +20,7 @@
 #include "readback/archive_check.h"
 #include "readback/archive_reader.h"
 #include "readback/inflater.h"
+#include "readback/plain_member.h"
 #include "zip/little_endian.h"
 #include "zip/zip_crc32.h"
 #include "zip/zip_format.h"
@@ -294,16 +295,9 @@ std::string FollowedArchiveCheck::ProveFollowed(const ZipMemberSummary& written)
   if (reader->Next() || reader->Failed()) {
     return "more members or headers that disagree";
   }
-  std::uint8_t header[lh::kSize];
-  if (!ReadWhole(read.fd, header, sizeof header, 0)) {
-    return "no header";
-  }
-  const std::uint32_t compressed = getU32(header, lh::kCompressedSize);
-  if (getU32(header, lh::kSignature) != lh::kSignatureValue ||
-      (getU16(header, lh::kFlags) & zip_format::kFlagEncrypted) != 0 ||
-      getU16(header, lh::kMethod) != zip_format::kMethodDeflated ||
-      HeaderLength(header) != read.headerLength || getU32(header, lh::kCrc32) != read.crc32 ||
-      compressed == zip_format::kZip64Marker32 || compressed != read.compressed) {
+  const std::optional<PlainMember> header = ReadPlainMember(read.fd);
+  if (!header || header->dataOffset != read.headerLength || header->crc32 != read.crc32 ||
+      header->compressed != read.compressed || header->size != read.size) {
     return "the header does not describe the data read";
   }
   // The file may have changed since it was read; its deflated bytes cost

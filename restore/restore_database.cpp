@@ -14,6 +14,7 @@
 
 #include "readback/archive_check.h"
 #include "readback/archive_reader.h"
+#include "readback/fast_sql_member.h"
 #include "restore/dump_statements.h"
 #include "restore/parallel_load.h"
 #include "restore/staging_database.h"
@@ -129,18 +130,35 @@ class Restore {
     return MoveIn();
   }
 
-  // A reader at the start of the archive. The file is opened once, for every
-  // reading: a backup that replaces the archive meanwhile must not make the
-  // load read another archive than the one checked.
+  // A reader at the start of the archive.
   std::unique_ptr<ArchiveReader> OpenArchive(std::string* error) {
+    if (!OpenArchiveFile(error)) {
+      return nullptr;
+    }
+    return ArchiveReader::Open(archive_, error, request_.archivePassword);
+  }
+
+  // The file is opened once, for every reading: a backup that replaces the
+  // archive meanwhile must not make the load read another archive than the
+  // one checked.
+  bool OpenArchiveFile(std::string* error) {
     if (archive_ < 0) {
       archive_ = ::open(request_.archivePath.c_str(), O_RDONLY | O_CLOEXEC);
       if (archive_ < 0) {
         *error = std::string("cannot be opened: ") + std::strerror(errno);
-        return nullptr;
+        return false;
       }
     }
-    return ArchiveReader::Open(archive_, error, request_.archivePassword);
+    return true;
+  }
+
+  // The archive's dump, read from the file opened for every reading.
+  std::optional<SqlMemberFacts> ReadDump(
+      std::string* error, const std::function<void(const std::uint8_t*, std::size_t)>& onData) {
+    if (!OpenArchiveFile(error)) {
+      return std::nullopt;
+    }
+    return ReadSqlMemberFast(archive_, request_.archivePassword, error, request_.stop, onData);
   }
 
   // The first pass of a load in place: the dump inflated whole and its CRC-32
@@ -149,15 +167,12 @@ class Restore {
     Report(true);
     DumpStatementSplitter collector([](StatementText&, std::uint64_t) { return true; });
     std::string error;
-    std::optional<SqlMemberFacts> facts;
-    if (std::unique_ptr<ArchiveReader> reader = OpenArchive(&error)) {
-      facts = ReadSqlMember(*reader, &error, request_.stop,
-                            [&](const std::uint8_t* data, std::size_t size) {
-                              collector.Feed(reinterpret_cast<const char*>(data), size);
-                              report_.bytesDone += size;
-                              Report(false);
-                            });
-    }
+    const std::optional<SqlMemberFacts> facts =
+        ReadDump(&error, [&](const std::uint8_t* data, std::size_t size) {
+          collector.Feed(reinterpret_cast<const char*>(data), size);
+          report_.bytesDone += size;
+          Report(false);
+        });
     if (!facts) {
       return Ended(RestoreResult::ArchiveUnusable, request_.archivePath + ": " + error);
     }
@@ -359,11 +374,6 @@ class Restore {
         std::min(kLargestBatch, packetBytes - std::min(packetBytes / 2, kPacketMargin));
     limits.packetBytes = packet ? packetBytes : 0;
 
-    std::string error;
-    std::unique_ptr<ArchiveReader> reader = OpenArchive(&error);
-    if (!reader) {
-      return Ended(RestoreResult::ArchiveUnusable, request_.archivePath + ": " + error);
-    }
     report_.phase = RestoreProgress::Phase::Loading;
     report_.bytesDone = 0;
     reported_ = 0;
@@ -386,8 +396,9 @@ class Restore {
       failed = !load.Take(statement, line);
       return true;
     });
-    const std::optional<SqlMemberFacts> facts = ReadSqlMember(
-        *reader, &error, request_.stop, [&](const std::uint8_t* data, std::size_t size) {
+    std::string error;
+    const std::optional<SqlMemberFacts> facts =
+        ReadDump(&error, [&](const std::uint8_t* data, std::size_t size) {
           splitter.Feed(reinterpret_cast<const char*>(data), size);
           report_.bytesDone += size;
           ShowLoad(load);
