@@ -1,5 +1,8 @@
 #include "restore/parallel_load.h"
 
+#include <algorithm>
+#include <cstring>
+
 #include "restore/deferred_keys.h"
 #include "restore/dump_statements.h"
 
@@ -13,6 +16,21 @@ constexpr std::size_t kReportEvery = 1 << 20;
 // What the allocator adds to each block it hands out (its header and the
 // rounding up to its alignment).
 constexpr std::size_t kAllocationOverhead = 16;
+// A pack takes this much at least: statements go on into it while its
+// connection is busy, one allocation for hundreds of rows instead of one
+// each. Only statements up to kLongestCopied are packed, so a pack of a
+// short statement is never a large buffer.
+constexpr std::size_t kPackBytes = StatementText::kLongestCopied;
+
+// What goes before each statement in a pack. A packed statement is short
+// enough for 32-bit sizes.
+struct PackedStatement {
+  std::uint64_t line;
+  std::uint32_t size;
+  std::uint32_t headSize;
+  std::uint32_t tableAt;
+  std::uint32_t tableSize;
+};
 
 // A session reads the defaults of its database when it selects it: each
 // connection changes them for its own session (the database does not mind
@@ -48,16 +66,29 @@ ParallelLoad::~ParallelLoad() {
   }
 }
 
-bool ParallelLoad::Take(StatementText& text, std::uint64_t line) {
-  StatementText statement = text.Handed();
+bool ParallelLoad::Take(StatementText& statement, std::uint64_t line) {
+  // A long statement goes on in the reader's buffer, taken along; a short
+  // one is copied, and the buffer is kept for the next.
+  StatementText own;
+  if (statement.size() > StatementText::kLongestCopied) {
+    own = std::move(statement);
+  }
+  const bool taken = Route(own.empty() ? statement.view() : own.view(), own, line);
+  statement.clear();
+  return taken;
+}
+
+bool ParallelLoad::Route(std::string_view statement, StatementText& own, std::uint64_t line) {
+  // Read once, and before the lock the connections wait for: every row
+  // passes here.
+  const std::optional<RowInsert> rows = SplitRowInsert(statement);
+  const RowsAt at = Locate(rows, statement);
   std::unique_lock<std::mutex> lock(mutex_);
   if (failed_) {
     return false;
   }
-  // Read once: every row passes here, under the lock the connections wait for.
-  const std::optional<RowInsert> rows = SplitRowInsert(statement);
   AddKeysUnlessRowsOf(rows, lock);
-  const bool everywhere = statement.view().starts_with(kAlterDatabase);
+  const bool everywhere = statement.starts_with(kAlterDatabase);
   if (everywhere && parallel_) {
     if (!Settle(lock, false)) {
       return false;
@@ -66,22 +97,25 @@ bool ParallelLoad::Take(StatementText& text, std::uint64_t line) {
   }
   if (everywhere || SetsSession(statement)) {
     for (std::size_t i = 1; i < connections_.size(); ++i) {
-      Hand(i, Item{StatementText(statement), line}, lock);
+      HandCopy(i, statement, line, at, lock);
     }
-    Hand(0, Item{std::move(statement), line}, lock);
+    HandText(0, statement, own, line, at, lock);
   } else if (const std::optional<std::size_t> loader = RowsLoader(statement, rows)) {
     // What runs on the first connection alone is done before rows go on.
     if (!parallel_) {
       settled_.wait(lock, [&] { return failed_ || Idle(0); });
       parallel_ = true;
     }
+    std::optional<DeferredKeys> deferred;
     if (CreatedTable(statement)) {
-      if (std::optional<DeferredKeys> deferred = DeferPlainKeys(statement)) {
-        pendingKeys_ = PendingKeys{table_, std::move(deferred->addKeys), line, *loader};
-        statement = StatementText(deferred->create);
-      }
+      deferred = DeferPlainKeys(statement);
     }
-    Hand(*loader, Item{std::move(statement), line}, lock);
+    if (deferred) {
+      pendingKeys_ = PendingKeys{table_, std::move(deferred->addKeys), line, *loader};
+      HandCopy(*loader, deferred->create, line, {}, lock);
+    } else {
+      HandText(*loader, statement, own, line, at, lock);
+    }
   } else {
     if (parallel_) {
       if (!Settle(lock, false)) {
@@ -89,7 +123,7 @@ bool ParallelLoad::Take(StatementText& text, std::uint64_t line) {
       }
       parallel_ = false;
     }
-    Hand(0, Item{std::move(statement), line}, lock);
+    HandText(0, statement, own, line, at, lock);
   }
   settled_.wait(lock, [&] { return failed_ || held_ < kHeldBytes; });
   return !failed_;
@@ -116,8 +150,7 @@ void ParallelLoad::AddKeysUnlessRowsOf(const std::optional<RowInsert>& rows,
   if (!pendingKeys_ || (rows && rows->table == pendingKeys_->table)) {
     return;
   }
-  Hand(pendingKeys_->connection, Item{StatementText(pendingKeys_->addKeys), pendingKeys_->line},
-       lock);
+  HandCopy(pendingKeys_->connection, pendingKeys_->addKeys, pendingKeys_->line, {}, lock);
   pendingKeys_.reset();
 }
 
@@ -171,9 +204,54 @@ void ParallelLoad::Hand(std::size_t to, Item item, std::unique_lock<std::mutex>&
   }
 }
 
+ParallelLoad::RowsAt ParallelLoad::Locate(const std::optional<RowInsert>& rows,
+                                          std::string_view statement) {
+  if (!rows) {
+    return {};
+  }
+  return {rows->head.size(), static_cast<std::size_t>(rows->table.data() - statement.data()),
+          rows->table.size()};
+}
+
+void ParallelLoad::HandText(std::size_t to, std::string_view statement, StatementText& own,
+                            std::uint64_t line, const RowsAt& at,
+                            std::unique_lock<std::mutex>& lock) {
+  if (own.empty()) {
+    HandCopy(to, statement, line, at, lock);
+    return;
+  }
+  Hand(to, Item{.statement = std::move(own), .line = line, .rows = at}, lock);
+}
+
+void ParallelLoad::HandCopy(std::size_t to, std::string_view statement, std::uint64_t line,
+                            const RowsAt& at, std::unique_lock<std::mutex>& lock) {
+  if (statement.size() > StatementText::kLongestCopied) {
+    Hand(to, Item{.statement = StatementText(statement), .line = line, .rows = at}, lock);
+    return;
+  }
+  // Into the pack at the end of the connection's queue, which it has not
+  // taken yet, when there is room; else into a new one. A pack never grows:
+  // its footprint stays what was counted when it was handed over.
+  std::deque<Item>& queue = connections_[to]->queue;
+  const std::size_t size = sizeof(PackedStatement) + statement.size();
+  if (queue.empty() || !queue.back().packed ||
+      queue.back().statement.capacity() - queue.back().statement.size() < size) {
+    Item pack;
+    pack.packed = true;
+    pack.statement.reserve(std::max(kPackBytes, size));
+    Hand(to, std::move(pack), lock);
+  }
+  const PackedStatement header{
+      line, static_cast<std::uint32_t>(statement.size()), static_cast<std::uint32_t>(at.headSize),
+      static_cast<std::uint32_t>(at.tableAt), static_cast<std::uint32_t>(at.tableSize)};
+  StatementText& pack = queue.back().statement;
+  pack.append(std::string_view(reinterpret_cast<const char*>(&header), sizeof(header)));
+  pack.append(statement);
+}
+
 bool ParallelLoad::Settle(std::unique_lock<std::mutex>& lock, bool first) {
   for (std::size_t i = first ? 0 : 1; i < connections_.size(); ++i) {
-    Hand(i, Item{{}, 0, true}, lock);
+    Hand(i, Item{.commit = true}, lock);
   }
   settled_.wait(lock, [&] {
     if (failed_) {
@@ -204,21 +282,22 @@ std::size_t ParallelLoad::LeastBusy() const {
 }
 
 void ParallelLoad::Work(Connection& connection) {
+  // Kept from round to round, as the queue it trades places with is: a
+  // deque takes memory for its blocks even when empty.
+  std::deque<Item> items;
   std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {
     connection.wake.wait(lock, [&] { return quit_ || !connection.queue.empty(); });
     if (quit_) {
       return;
     }
-    std::deque<Item> items;
     items.swap(connection.queue);
     connection.sending = true;
     lock.unlock();
     std::size_t sent = 0;
     bool failed = false;
     for (Item& item : items) {
-      failed = quit_ || !(item.commit ? connection.loader.Finish()
-                                      : connection.loader.Take(item.statement, item.line));
+      failed = quit_ || !Send(connection, item);
       if (failed) {
         break;
       }
@@ -234,6 +313,7 @@ void ParallelLoad::Work(Connection& connection) {
         sent = 0;
       }
     }
+    items.clear();
     lock.lock();
     held_ -= sent;
     connection.bytes -= sent;
@@ -249,6 +329,36 @@ void ParallelLoad::Work(Connection& connection) {
     }
     settled_.notify_one();
   }
+}
+
+bool ParallelLoad::Send(Connection& connection, const Item& item) {
+  const auto send = [&](std::string_view statement, std::uint64_t line, const RowsAt& at) {
+    if (at.headSize == 0) {
+      return connection.loader.Take(statement, line, std::nullopt);
+    }
+    return connection.loader.Take(
+        statement, line,
+        RowInsert{statement.substr(0, at.headSize), statement.substr(at.tableAt, at.tableSize),
+                  statement.substr(at.headSize)});
+  };
+  if (item.commit) {
+    return connection.loader.Finish();
+  }
+  if (!item.packed) {
+    return send(item.statement.view(), item.line, item.rows);
+  }
+  for (std::string_view rest = item.statement.view(); !rest.empty();) {
+    PackedStatement header;
+    std::memcpy(&header, rest.data(), sizeof(header));
+    rest.remove_prefix(sizeof(header));
+    const std::string_view statement = rest.substr(0, header.size);
+    rest.remove_prefix(header.size);
+    if (quit_ ||
+        !send(statement, header.line, {header.headSize, header.tableAt, header.tableSize})) {
+      return false;
+    }
+  }
+  return true;
 }
 
 }  // namespace vaultwick

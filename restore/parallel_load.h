@@ -24,7 +24,9 @@
 // the statement being read and at most that much beside it (and a batch per
 // connection). What they take is counted as the memory they hold, buffers
 // and bookkeeping, not their text alone: millions of rows of a few bytes
-// each cost several times their text.
+// each cost several times their text. So short statements for one connection
+// wait packed back to back in a shared buffer, and a long one in the buffer
+// it was read into.
 //
 // The first connection that fails stops the others after their statement at
 // hand; its failure is the load's.
@@ -81,10 +83,22 @@ class ParallelLoad {
   std::size_t held() const;
 
  private:
+  // Where a row statement's parts are in its text, so that the connection
+  // does not read it again; headSize 0: the statement is no row statement.
+  struct RowsAt {
+    std::size_t headSize = 0;
+    std::size_t tableAt = 0;
+    std::size_t tableSize = 0;
+  };
   struct Item {
-    StatementText statement;
+    // One statement; or, `packed`, short statements back to back, each
+    // after a header telling its size, line and RowsAt: one buffer for many
+    // instead of one each.
+    StatementText statement{};
     std::uint64_t line = 0;
-    bool commit = false;        // no statement: send what is held back and commit
+    RowsAt rows{};
+    bool commit = false;  // no statement: send what is held back and commit
+    bool packed = false;
     std::size_t footprint = 0;  // counted in held_ while it waits
   };
   struct Connection {
@@ -98,6 +112,10 @@ class ParallelLoad {
   };
 
   void Work(Connection& connection);
+  // Sends what an item holds; false when a statement failed or the load stops.
+  bool Send(Connection& connection, const Item& item);
+  // Take with the statement's text, which is `own` when that holds it.
+  bool Route(std::string_view statement, StatementText& own, std::uint64_t line);
   // The connection that makes the table of a CREATE TABLE, or loads the rows
   // of a row statement; nullopt for any other statement.
   // `rows` is the statement read as rows, when it is.
@@ -108,6 +126,13 @@ class ParallelLoad {
   void AddKeysUnlessRowsOf(const std::optional<RowInsert>& rows,
                            std::unique_lock<std::mutex>& lock);
   void Hand(std::size_t to, Item item, std::unique_lock<std::mutex>& lock);
+  static RowsAt Locate(const std::optional<RowInsert>& rows, std::string_view statement);
+  // Hands over `statement`: in `own`'s buffer when that holds it, else
+  // copied (into a pack when short).
+  void HandText(std::size_t to, std::string_view statement, StatementText& own, std::uint64_t line,
+                const RowsAt& at, std::unique_lock<std::mutex>& lock);
+  void HandCopy(std::size_t to, std::string_view statement, std::uint64_t line, const RowsAt& at,
+                std::unique_lock<std::mutex>& lock);
   // Each connection sends what it holds and commits (the first one only
   // with `first`: what runs on it next needs no other's locks); waits until
   // all have. False when one failed.

@@ -20,7 +20,11 @@ constexpr unsigned kFirstClientError = 2000;
 }  // namespace
 
 bool StatementLoader::Take(std::string_view statement, std::uint64_t line) {
-  const std::optional<RowInsert> insert = SplitRowInsert(statement);
+  return Take(statement, line, SplitRowInsert(statement));
+}
+
+bool StatementLoader::Take(std::string_view statement, std::uint64_t line,
+                           const std::optional<RowInsert>& insert) {
   if (!insert) {
     return SendBatch() && Send(statement, line);
   }

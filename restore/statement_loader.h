@@ -15,9 +15,12 @@
 #include <mysql.h>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "restore/dump_statements.h"
 
 namespace vaultwick {
 
@@ -42,6 +45,9 @@ class StatementLoader {
   // One statement of the dump and the line it starts on. False once a
   // statement failed; failure() tells which.
   bool Take(std::string_view statement, std::uint64_t line);
+  // The same, with the statement already read as rows by SplitRowInsert:
+  // what that said of it, its views into `statement`.
+  bool Take(std::string_view statement, std::uint64_t line, const std::optional<RowInsert>& insert);
   // Sends what is still held back and commits.
   bool Finish();
 

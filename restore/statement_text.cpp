@@ -10,10 +10,6 @@ namespace vaultwick {
 namespace {
 
 constexpr std::size_t kFirstCapacity = 4096;
-// Copying up to this much costs nothing beside sending it; a text handed
-// over in a buffer of its own size costs the held statements no more than
-// its bytes and the allocator's header, however short and many they are.
-constexpr std::size_t kLongestCopied = 64 << 10;
 
 }  // namespace
 
@@ -58,18 +54,28 @@ void StatementText::CopyFrom(std::string_view text) {
   capacity_ = text.size();
 }
 
+void StatementText::reserve(std::size_t capacity) {
+  if (capacity > capacity_) {
+    Grow(capacity);
+  }
+}
+
+void StatementText::Grow(std::size_t capacity) {
+  void* grown = std::realloc(data_, capacity);
+  if (grown == nullptr) {
+    throw std::bad_alloc();
+  }
+  data_ = static_cast<char*>(grown);
+  capacity_ = capacity;
+}
+
 void StatementText::append(std::string_view text) {
   if (text.size() > capacity_ - size_) {
     std::size_t capacity = capacity_ < kFirstCapacity ? kFirstCapacity : capacity_ * 2;
     if (capacity - size_ < text.size()) {
       capacity = size_ + text.size();
     }
-    void* grown = std::realloc(data_, capacity);
-    if (grown == nullptr) {
-      throw std::bad_alloc();
-    }
-    data_ = static_cast<char*>(grown);
-    capacity_ = capacity;
+    Grow(capacity);
   }
   if (!text.empty()) {
     std::memcpy(data_ + size_, text.data(), text.size());

@@ -13,6 +13,11 @@ namespace vaultwick {
 
 class StatementText {
  public:
+  // Copying up to this much costs nothing beside sending it; a text handed
+  // over in a buffer of its own size costs the held statements no more than
+  // its bytes and the allocator's header, however short and many they are.
+  static constexpr std::size_t kLongestCopied = 64 << 10;
+
   StatementText() = default;
   explicit StatementText(std::string_view text) { CopyFrom(text); }
   // A copy takes a buffer of the text's own size.
@@ -25,6 +30,8 @@ class StatementText {
   // Throws std::bad_alloc when there is no room.
   void append(std::string_view text);
   void push_back(char c) { append(std::string_view(&c, 1)); }
+  // Room for `capacity` bytes in all, taken now. Throws std::bad_alloc.
+  void reserve(std::size_t capacity);
   // Cuts the text to its first `size` bytes (at most size()).
   void resize(std::size_t size) { size_ = size < size_ ? size : size_; }
   // Empty, the buffer kept for the next statement.
@@ -44,6 +51,7 @@ class StatementText {
 
  private:
   void CopyFrom(std::string_view text);
+  void Grow(std::size_t capacity);
 
   char* data_ = nullptr;
   std::size_t size_ = 0;
