@@ -106,7 +106,13 @@ ArchiveReader::~ArchiveReader() {
 
 void ArchiveReader::Fail(const char* what) {
   const char* text = archive_error_string(handle_);
-  error_ = text != nullptr ? text : what;
+  error_ = text != nullptr ? text : "";
+  // Some of libarchive's reasons end with a line break; the reason goes on
+  // into longer messages.
+  error_.erase(error_.find_last_not_of(" \n") + 1);
+  if (error_.empty()) {
+    error_ = what;
+  }
 }
 
 std::optional<ArchiveReader::Member> ArchiveReader::Next() {

@@ -118,7 +118,7 @@ std::optional<SqlMemberFacts> ReadSqlMemberFast(int fd, const std::string& passw
       });
   // Both readings agree on what the caller was given, or neither is trusted.
   if (facts && (handed.size != facts->size || handed.crc32 != facts->crc32)) {
-    *error = facts->name + " is damaged: it inflates differently from its start";
+    *error = facts->name + " is damaged: two readings of its data differ";
     return std::nullopt;
   }
   return facts;
