@@ -152,13 +152,34 @@ class Restore {
     return true;
   }
 
-  // The archive's dump, read from the file opened for every reading.
-  std::optional<SqlMemberFacts> ReadDump(
-      std::string* error, const std::function<void(const std::uint8_t*, std::size_t)>& onData) {
-    if (!OpenArchiveFile(error)) {
-      return std::nullopt;
+  // The archive's dump, from the file opened for every reading, through
+  // `splitter` to its end, its bytes counted for the progress that `show`
+  // reports. nullopt once the dump is proved whole and ends with a whole
+  // statement; else how the restore ends.
+  std::optional<RestoreOutcome> ReadDump(DumpStatementSplitter& splitter,
+                                         const std::function<void()>& show) {
+    std::string error;
+    std::optional<SqlMemberFacts> facts;
+    if (OpenArchiveFile(&error)) {
+      facts = ReadSqlMemberFast(archive_, request_.archivePassword, &error, request_.stop,
+                                [&](const std::uint8_t* data, std::size_t size) {
+                                  splitter.Feed(reinterpret_cast<const char*>(data), size);
+                                  report_.bytesDone += size;
+                                  show();
+                                });
     }
-    return ReadSqlMemberFast(archive_, request_.archivePassword, error, request_.stop, onData);
+    if (Stopped()) {
+      return Ended(RestoreResult::Stopped, kTextStoppedOnRequest);
+    }
+    if (!facts) {
+      return Ended(RestoreResult::ArchiveUnusable, request_.archivePath + ": " + error);
+    }
+    if (!splitter.Finish()) {
+      return Ended(RestoreResult::ArchiveUnusable,
+                   CutShort(facts->name, splitter.UnfinishedLine()));
+    }
+    report_.bytesTotal = facts->size;
+    return std::nullopt;
   }
 
   // The first pass of a load in place: the dump inflated whole and its CRC-32
@@ -166,22 +187,7 @@ class Restore {
   std::optional<RestoreOutcome> Check() {
     Report(true);
     DumpStatementSplitter collector([](StatementText&, std::uint64_t) { return true; });
-    std::string error;
-    const std::optional<SqlMemberFacts> facts =
-        ReadDump(&error, [&](const std::uint8_t* data, std::size_t size) {
-          collector.Feed(reinterpret_cast<const char*>(data), size);
-          report_.bytesDone += size;
-          Report(false);
-        });
-    if (!facts) {
-      return Ended(RestoreResult::ArchiveUnusable, request_.archivePath + ": " + error);
-    }
-    if (!collector.Finish()) {
-      return Ended(RestoreResult::ArchiveUnusable,
-                   CutShort(facts->name, collector.UnfinishedLine()));
-    }
-    report_.bytesTotal = facts->size;
-    return std::nullopt;
+    return ReadDump(collector, [this] { Report(false); });
   }
 
   // An archive without a dump is refused from its headers, before the server
@@ -396,27 +402,13 @@ class Restore {
       failed = !load.Take(statement, line);
       return true;
     });
-    std::string error;
-    const std::optional<SqlMemberFacts> facts =
-        ReadDump(&error, [&](const std::uint8_t* data, std::size_t size) {
-          splitter.Feed(reinterpret_cast<const char*>(data), size);
-          report_.bytesDone += size;
-          ShowLoad(load);
-        });
-    if (Stopped()) {
-      return Ended(RestoreResult::Stopped, kTextStoppedOnRequest);
+    if (std::optional<RestoreOutcome> ended = ReadDump(splitter, [&] { ShowLoad(load); })) {
+      // No rows count as restored from an archive found unusable.
+      if (ended->result == RestoreResult::ArchiveUnusable) {
+        rows_ = 0;
+      }
+      return *ended;
     }
-    // No rows count as restored from an archive found unusable.
-    if (!facts) {
-      rows_ = 0;
-      return Ended(RestoreResult::ArchiveUnusable, request_.archivePath + ": " + error);
-    }
-    if (!splitter.Finish()) {
-      rows_ = 0;
-      return Ended(RestoreResult::ArchiveUnusable,
-                   CutShort(facts->name, splitter.UnfinishedLine()));
-    }
-    report_.bytesTotal = facts->size;
     failed = failed || !load.Finish();
     rows_ = load.rows();
     if (failed) {
